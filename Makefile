@@ -1,0 +1,59 @@
+# make demo   - build, publish a demo client to a local nginx and bring a demo installation up to date
+# make test   - build everything and run every test: native, sanitizers, Windows under Wine, fuzzers
+# make build  - native and Windows programs (build/native/bin, build/win32/bin)
+# make bench  - benchmarks against the standard tools, printed as ratios
+
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+BUILD_TYPE ?= RelWithDebInfo
+
+.PHONY: all setup build native win32 asan fuzz test test-native test-asan test-win32 test-fuzz demo bench clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+native: setup
+	@cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	@cmake --build build/native -j $(JOBS)
+
+win32: setup
+	@cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake --build build/win32 -j $(JOBS)
+
+asan: setup
+	@cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVEX_SANITIZE=ON >/dev/null
+	@cmake --build build/asan -j $(JOBS)
+
+fuzz: setup
+	@cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build build/fuzz -j $(JOBS)
+
+build: native win32
+
+test-native: native
+	ctest --test-dir build/native --output-on-failure -j $(JOBS)
+
+test-asan: asan
+	ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+
+test-win32: win32
+	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
+
+test-fuzz: fuzz
+	@bash tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
+
+test: test-native test-asan test-win32 test-fuzz
+
+demo: build
+	@bash scripts/demo.sh
+
+bench: build
+	@bash bench/run.sh
+
+clean:
+	rm -rf build

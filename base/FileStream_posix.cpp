@@ -1,0 +1,51 @@
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "base/Stream.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace orvex {
+
+TFileStream::TFileStream(const std::string& fileName, FileMode mode) : FFileName(fileName), FHandle(-1) {
+    const std::string native = os::NativePath(fileName);
+    const int fd = mode == FileMode::OpenRead ? ::open(native.c_str(), O_RDONLY | O_CLOEXEC)
+                                              : ::open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int code = errno;
+        if (mode == FileMode::OpenRead) throw EFOpenError(Format(SFOpenError, fileName.c_str(), os::ErrorText(code).c_str()));
+        throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
+    }
+    FHandle = fd;
+}
+
+TFileStream::~TFileStream() {
+    if (FHandle >= 0) ::close(static_cast<int>(FHandle));
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(FHandle), buffer, count);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) RaiseInOutError(errno);
+    }
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
+    for (;;) {
+        const ssize_t put = ::write(static_cast<int>(FHandle), buffer, count);
+        if (put >= 0) return static_cast<std::size_t>(put);
+        if (errno != EINTR) RaiseInOutError(errno);
+    }
+}
+
+int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
+    const int whence = origin == SeekOrigin::Beginning ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const off_t position = ::lseek(static_cast<int>(FHandle), static_cast<off_t>(offset), whence);
+    if (position < 0) RaiseInOutError(errno);
+    return position;
+}
+
+}  // namespace orvex

@@ -1,0 +1,38 @@
+#pragma once
+// The thin OS layer under the portable code. Paths are written the Windows way ("\" between
+// folders); on other systems "\" is mapped to "/" at this boundary.
+#include <cstdint>
+#include <string>
+
+namespace orvex::os {
+
+inline constexpr char PathDelim = '\\';
+
+// The path as the OS takes it.
+std::string NativePath(const std::string& path);
+
+// The process's current folder, without a trailing delimiter (except at a drive's root).
+std::string GetCurrentDir();
+// Raises EInOutError with the OS code when the folder cannot be entered.
+void SetCurrentDir(const std::string& path);
+
+bool FileExists(const std::string& path);        // an existing file, not a folder
+bool DirectoryExists(const std::string& path);
+bool CreateDir(const std::string& path);         // one level
+bool ForceDirectories(const std::string& path);  // with every missing parent; true when it exists after
+bool DeleteFile(const std::string& path);
+bool RemoveDir(const std::string& path);         // an empty folder
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
+// Renames source over target, replacing target when it exists.
+bool ReplaceFile(const std::string& source, const std::string& target);
+int64_t FileSize(const std::string& path);       // -1 when missing
+
+// The last OS error code of this thread (GetLastError / errno).
+int LastError();
+// A readable text for an OS error code.
+std::string ErrorText(int code);
+
+// Unique name for a temporary file beside target.
+std::string TempNameBeside(const std::string& target);
+
+}  // namespace orvex::os

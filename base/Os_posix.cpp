@@ -1,0 +1,126 @@
+#include "base/Os.h"
+
+#include "base/Exceptions.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvex::os {
+
+std::string NativePath(const std::string& path) {
+    std::string result = path;
+    for (char& c : result)
+        if (c == '\\') c = '/';
+    return result;
+}
+
+std::string GetCurrentDir() {
+    char buffer[PATH_MAX];
+    if (!::getcwd(buffer, sizeof buffer)) return std::string();
+    std::string dir = buffer;
+    if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir == "/" ? std::string() : dir;  // the root plus "\" still makes "/"
+}
+
+void SetCurrentDir(const std::string& path) {
+    if (::chdir(NativePath(path).c_str()) != 0) RaiseInOutError(errno);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+
+bool ForceDirectories(const std::string& path) {
+    std::string native = NativePath(path);
+    while (native.size() > 1 && native.back() == '/') native.pop_back();
+    if (native.empty()) return false;
+    struct stat st {};
+    if (::stat(native.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const auto slash = native.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !ForceDirectories(native.substr(0, slash))) return false;
+    return ::mkdir(native.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+bool DeleteFile(const std::string& path) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+    return ::unlink(native.c_str()) == 0;
+}
+
+bool RemoveDir(const std::string& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
+
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) {
+    const int in = ::open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+    const int out = ::open(NativePath(target).c_str(), flags, st.st_mode & 0777);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                ok = false;
+                break;
+            }
+            done += put;
+        }
+        if (!ok) break;
+    }
+    ::close(in);
+    if (::close(out) != 0) ok = false;
+    return ok;
+}
+
+bool ReplaceFile(const std::string& source, const std::string& target) {
+    return ::rename(NativePath(source).c_str(), NativePath(target).c_str()) == 0;
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    return st.st_size;
+}
+
+int LastError() { return errno; }
+
+std::string ErrorText(int code) { return std::strerror(code); }
+
+std::string TempNameBeside(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    return target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+}
+
+}  // namespace orvex::os

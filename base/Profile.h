@@ -1,0 +1,18 @@
+#pragma once
+// Profile-string (INI file) access: the Windows profile functions on Windows, our own
+// implementation with the same behaviour elsewhere.
+#include <string>
+
+namespace orvex {
+
+// Reads one value (at most 2047 characters) from [section] key= of fileName; defaultValue when
+// the file, section or key is missing. Names match without regard to case.
+std::string ReadProfileString(const std::string& fileName, const std::string& section, const std::string& key,
+                              const std::string& defaultValue);
+
+// Writes one key, creating the section and the file as needed. Raises EIniFileException with
+// "Unable to write to %s" (the full path) when the write is refused.
+void WriteProfileString(const std::string& fileName, const std::string& section, const std::string& key,
+                        const std::string& value);
+
+}  // namespace orvex

@@ -1,0 +1,34 @@
+#include "base/Stream.h"
+
+#include "base/Exceptions.h"
+
+namespace orvex {
+
+int64_t TStream::GetSize() {
+    const int64_t position = Seek(0, SeekOrigin::Current);
+    const int64_t size = Seek(0, SeekOrigin::End);
+    Seek(position, SeekOrigin::Beginning);
+    return size;
+}
+
+void TStream::ReadBuffer(void* buffer, std::size_t count) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t got = Read(out + done, count - done);
+        if (got == 0) throw EReadError(SReadError);
+        done += got;
+    }
+}
+
+void TStream::WriteBuffer(const void* buffer, std::size_t count) {
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t put = Write(in + done, count - done);
+        if (put == 0) throw EWriteError(SWriteError);
+        done += put;
+    }
+}
+
+}  // namespace orvex
