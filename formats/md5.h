@@ -1,0 +1,42 @@
+#pragma once
+// The MD5 message digest (RFC 1321) and the digest of a whole file.
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace orvex {
+
+struct MD5_CTX {
+    uint32_t state[4];
+    uint32_t count[2];  // bits fed so far, low word first
+    uint8_t buffer[64];
+};
+
+using MD5Digest = std::array<uint8_t, 16>;
+
+void MD5Init(MD5_CTX& context);
+void MD5Update(MD5_CTX& context, const void* input, uint32_t count);
+// Writes the digest and wipes the context.
+void MD5Final(MD5_CTX& context, MD5Digest& digest);
+
+// The digest of the file's whole content, read through a read-only mapping. Never throws: a file
+// that cannot be opened or mapped, and an empty file, give the digest of empty input.
+MD5Digest FileMD5(const std::string& fileName);
+
+// 32 lowercase hexadecimal digits.
+std::string DigestToHex(const MD5Digest& digest);
+
+namespace detail {
+
+// Views of this size digest files that one mapping cannot hold.
+inline constexpr uint64_t FileMD5PieceSize = uint64_t{64} << 20;
+
+// Feeds any length to MD5Update, whose count is 32 bits wide.
+void MD5UpdateLarge(MD5_CTX& context, const void* input, uint64_t count);
+
+// Digests the file through successive views of pieceSize bytes (rounded up to the system's
+// mapping granularity) instead of one view of the whole file.
+MD5Digest FileMD5InPieces(const std::string& fileName, uint64_t pieceSize);
+
+}  // namespace detail
+}  // namespace orvex
