@@ -3,6 +3,9 @@
 // implementation with the same behaviour elsewhere.
 #include <string>
 
+// <windows.h> maps WriteProfileString to WriteProfileStringA; Windows files include it before this.
+#undef WriteProfileString
+
 namespace orvex {
 
 // Reads one value (at most 2047 characters) from [section] key= of fileName; defaultValue when
