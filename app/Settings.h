@@ -1,0 +1,34 @@
+#pragma once
+// The launcher's own settings: _settings.ini in the base folder, section "main".
+#include "base/Text.h"
+
+#include <cstddef>
+#include <string>
+
+namespace orvex {
+
+// Positions in SettingsList.
+enum SettingsPosition : std::size_t {
+    BaseDirPos = 0,
+    NewsUrlPos,
+    UpdatesUrlPos,
+    LinkNamePos,
+    InstalledPos,
+    CreateBackupPos,
+    AtRevisionPos,
+    RunCustomPos
+};
+
+// Fills SettingsList: the base folder (current folder plus "\"), then, when _settings.ini exists
+// there, the seven keys of section "main" as texts (defaults for absent ones). Returns whether the
+// file exists; without it the list holds the base folder only.
+bool LoadSettings(TStringList& SettingsList);
+
+// The base folder of the list followed by "_settings.ini".
+std::string SettingsFileName(const TStringList& SettingsList);
+
+// Writes one key of section "main" of that file. Raises EIniFileException with
+// "Unable to write to %s" when the write is refused.
+void WriteSetting(const TStringList& SettingsList, const std::string& key, const std::string& value);
+
+}  // namespace orvex

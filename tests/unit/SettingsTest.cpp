@@ -1,0 +1,112 @@
+#include "app/Settings.h"
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "IniTestFolder.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvex;
+using orvex::test::IniTestFolder;
+using orvex::test::ReadBytes;
+
+namespace {
+
+// Enters a folder for the life of the object, so no other test sees the change.
+class CurrentDirGuard {
+public:
+    explicit CurrentDirGuard(const std::string& dir) : FSaved(os::GetCurrentDir()) { os::SetCurrentDir(dir); }
+    ~CurrentDirGuard() { os::SetCurrentDir(FSaved); }
+    CurrentDirGuard(const CurrentDirGuard&) = delete;
+    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
+
+private:
+    std::string FSaved;
+};
+
+const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe"};
+
+TStringList WithoutBaseDir(const TStringList& list) { return TStringList(list.begin() + 1, list.end()); }
+
+}  // namespace
+
+TEST(LoadSettings, WithoutTheFileHoldsOnlyTheBaseFolder) {
+    IniTestFolder folder;
+    folder.Put("marker.txt", "");
+    CurrentDirGuard inFolder(folder.Path());
+    TStringList settings = {"stale"};
+    EXPECT_FALSE(LoadSettings(settings));
+    ASSERT_EQ(settings.size(), 1u);
+    EXPECT_EQ(settings[BaseDirPos], os::GetCurrentDir() + "\\");
+    EXPECT_TRUE(os::FileExists(settings[BaseDirPos] + "marker.txt"));
+    EXPECT_EQ(SettingsFileName(settings), settings[BaseDirPos] + "_settings.ini");
+}
+
+TEST(LoadSettings, EmptyFileOrNoMainSectionGivesAllDefaults) {
+    for (const char* content : {"", "; nothing\r\n[other]\r\nNewsUrl=http://x/\r\nLinkName=Other\r\n"}) {
+        IniTestFolder folder;
+        folder.Put("_settings.ini", content);
+        CurrentDirGuard inFolder(folder.Path());
+        TStringList settings;
+        EXPECT_TRUE(LoadSettings(settings));
+        ASSERT_EQ(settings.size(), 8u);
+        EXPECT_EQ(WithoutBaseDir(settings), AllDefaults) << "content: " << content;
+    }
+}
+
+TEST(LoadSettings, KeepsTheValuesAsTheTextsRead) {
+    IniTestFolder folder;
+    const std::string longUrl = "http://news.example/" + std::string(2980, 'n');
+    folder.Put("_settings.ini",
+               "[MAIN]\r\n"
+               "newsurl=" + longUrl + "\r\n"
+               "UpdatesUrl = http://updates.example/client \r\n"
+               "LinkName=\r\n"
+               "Installed=00\r\n"
+               "CreateBackup=yes\r\n"
+               "AtRevision=\"42\"\r\n"
+               "RunCustom=bin\\game.exe\r\n");
+    CurrentDirGuard inFolder(folder.Path());
+    TStringList settings;
+    ASSERT_TRUE(LoadSettings(settings));
+    EXPECT_EQ(WithoutBaseDir(settings), (TStringList{longUrl.substr(0, 2047), "http://updates.example/client", "", "00",
+                                                     "yes", "42", "bin\\game.exe"}));
+}
+
+TEST(WriteSetting, ReplacesOnlyItsKey) {
+    IniTestFolder folder;
+    const std::string before =
+        "; launcher\r\n"
+        "[main]\r\n"
+        "NewsUrl=http://news/\r\n"
+        "UpdatesUrl=http://updates/\r\n"
+        "AtRevision=7\r\n"
+        "CreateBackup=1\r\n"
+        "[extra]\r\n"
+        "AtRevision=99\r\n";
+    folder.Put("_settings.ini", before);
+    CurrentDirGuard inFolder(folder.Path());
+    TStringList settings;
+    ASSERT_TRUE(LoadSettings(settings));
+    WriteSetting(settings, "AtRevision", "12");
+    std::string expected = before;
+    expected.replace(expected.find("AtRevision=7"), 12, "AtRevision=12");
+    EXPECT_EQ(ReadBytes(folder.File("_settings.ini")), expected);
+
+    WriteSetting(settings, "Installed", "1");
+    TStringList reloaded;
+    ASSERT_TRUE(LoadSettings(reloaded));
+    EXPECT_EQ(WithoutBaseDir(reloaded),
+              (TStringList{"http://news/", "http://updates/", "Talvora", "1", "1", "12", "system\\orvex.exe"}));
+}
+
+TEST(WriteSetting, RefusedWriteNamesTheFullPath) {
+    IniTestFolder folder;
+    const TStringList settings = {folder.Path() + "\\missing\\"};
+    try {
+        WriteSetting(settings, "AtRevision", "3");
+        ADD_FAILURE() << "write into a missing folder accepted";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder.Path() + "\\missing\\_settings.ini");
+    }
+    EXPECT_THROW(WriteSetting(TStringList{}, "AtRevision", "3"), EListError);
+}
