@@ -3,6 +3,10 @@
 #include "base/Exceptions.h"
 
 #include <windows.h>
+// Our names, not the ANSI/wide macros of <windows.h>: callers that do not include it link to these.
+#undef CopyFile
+#undef DeleteFile
+#undef ReplaceFile
 
 #include <atomic>
 
