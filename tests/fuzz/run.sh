@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzzer for a bounded time: run.sh BUILD_DIR SECONDS
 set -euo pipefail
-build=$1 seconds=${2:-60}
+build=$(cd "$1" && pwd) seconds=${2:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 status=0
 for fuzzer in "$build"/bin/fuzz_*; do

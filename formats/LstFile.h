@@ -1,0 +1,33 @@
+#pragma once
+// Reader of the update list files.lst: sections between "[name]" and "[/name]", one entry a line.
+#include "base/Stream.h"
+#include "base/Text.h"
+
+#include <memory>
+#include <string>
+
+namespace orvex {
+
+class TListFile {
+public:
+    // Binds the reader to the file; nothing is opened yet.
+    explicit TListFile(const std::string& fileName);
+    ~TListFile();
+    TListFile(const TListFile&) = delete;
+    TListFile& operator=(const TListFile&) = delete;
+
+    // The non-empty lines of the first section called name, or the single line "FAIL" when it is
+    // absent or empty. Raises when the file cannot be opened.
+    TStringList GetSection(const std::string& name);
+    // The last field of the first entry of section whose first field is key; "" when none is.
+    std::string GetValue(const std::string& section, const std::string& key);
+
+private:
+    // Each read starts again at the top of the file.
+    TFileStream& Reopen();
+
+    std::string FFileName;
+    std::unique_ptr<TFileStream> FFile;
+};
+
+}  // namespace orvex

@@ -1,0 +1,114 @@
+#include "util/Misc.h"
+
+#include "base/Os.h"
+#include "base/Stream.h"
+
+#include <array>
+
+namespace orvex {
+
+TStringList SplitStr(const std::string& text, const std::string& delimiters) {
+    TStringList fields;
+    std::string rest = text;
+    for (;;) {
+        const auto delimiter = rest.find_last_of(delimiters);
+        const std::size_t fieldStart = delimiter == std::string::npos ? 0 : delimiter + 1;
+        if (fieldStart < rest.size()) fields.push_back(rest.substr(fieldStart));
+        if (delimiter == std::string::npos) break;
+        rest.resize(delimiter);
+    }
+    return fields;
+}
+
+int FindFrom(int start, const std::string& text, const std::string& pattern) {
+    const int m = static_cast<int>(pattern.size());
+    const int n = static_cast<int>(text.size());
+    if (m == 0) return 0;
+    // A start in front of the text would compare bytes before its beginning.
+    if (start < 1) start = 1;
+    // 1-based access, as the positions are counted.
+    const auto p = [&](int k) { return static_cast<unsigned char>(pattern[static_cast<std::size_t>(k - 1)]); };
+    const auto t = [&](int k) { return static_cast<unsigned char>(text[static_cast<std::size_t>(k - 1)]); };
+
+    std::array<int, 256> shift;
+    shift.fill(m);
+    for (int k = m; k >= 1; --k)
+        if (shift[p(k)] == m) shift[p(k)] = m - k;
+
+    const unsigned char last = p(m);
+    long long i = static_cast<long long>(start) + m - 1;
+    while (i <= n) {
+        const int at = static_cast<int>(i);
+        if (t(at) != last) {
+            i += shift[t(at)];
+            continue;
+        }
+        if (m == 1) return at;
+        int k = m - 1;
+        while (k >= 1 && p(k) == t(at - m + k)) --k;
+        if (k < 1) return at - m + 1;
+        ++i;
+    }
+    return 0;
+}
+
+std::string ReplaceAll(const std::string& text, const std::string& oldText, const std::string& newText) {
+    if (oldText.empty()) return text;
+    std::string result;
+    std::size_t from = 0;
+    for (;;) {
+        const auto found = text.find(oldText, from);
+        if (found == std::string::npos) break;
+        result.append(text, from, found - from);
+        result += newText;
+        from = found + oldText.size();
+    }
+    result.append(text, from, std::string::npos);
+    return result;
+}
+
+bool DeleteFolder(const std::string& path) {
+    if (!os::DirectoryExists(path)) return false;
+    return detail::DeleteFolderTree(path);
+}
+
+void RunFile(const std::string& path) {
+    const auto delimiter = path.find_last_of("\\:");
+    const std::string folder = delimiter == std::string::npos ? std::string() : path.substr(0, delimiter + 1);
+    os::SetCurrentDir(folder);
+    detail::StartProgram(path);
+}
+
+void WriteUpdateBat(const std::string& name) {
+    const std::string dir = os::GetCurrentDir();
+    const bool swap = os::FileExists(dir + "\\" + name + ".New");
+    std::string text = "@echo off\r\n";
+    text += "taskkill /IM " + name + " /F\r\n";
+    text += "ping 127.0.0.1 -n 3 > nul\r\n";
+    if (swap) {
+        text += "del \"" + dir + "\\files.lst\"\r\n";
+        text += "del \"" + dir + "\\" + name + "\"\r\n";
+        text += "rename " + name + ".New " + name + "\r\n";
+    }
+    text += "start " + name + "\r\n";
+    text += "del \"Update.bat\"\r\n";
+    TFileStream file("Update.bat", FileMode::Create);
+    file.WriteBuffer(text.data(), text.size());
+}
+
+bool IsBareFileName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 32) return false;
+        switch (c) {
+        case '\\': case '/': case ':': case '"':
+        case '&': case '|': case '<': case '>': case '^': case '%': case '(': case ')':
+            return false;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace orvex
