@@ -58,6 +58,12 @@ public:
     using Exception::Exception;
 };
 
+// An operation a control refuses in its current state, e.g. a range that does not fit.
+class EInvalidOperation : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // printf-style formatting of the messages below.
 std::string Format(const char* fmt, ...)
 #if defined(__GNUC__)
@@ -76,6 +82,7 @@ inline constexpr const char* SWriteError = "Stream write error";
 inline constexpr const char* SFCreateError = "Cannot create file \"%s\". %s";
 inline constexpr const char* SFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* SListIndexError = "List index out of bounds (%d)";
+inline constexpr const char* SOutOfRange = "Value must be between %d and %d";
 
 // Raises EInOutError for the given OS error code, e.g. "I/O error 5".
 [[noreturn]] void RaiseInOutError(int errorCode);
