@@ -1,0 +1,55 @@
+#include "BrokenServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace orvex::test::sockets {
+
+Socket ListenOnLoopback(uint16_t& port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return None;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 4) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(s);
+        return None;
+    }
+    port = ntohs(address.sin_port);
+    return s;
+}
+
+bool WaitReadable(Socket socket, int milliseconds) {
+    pollfd fd{static_cast<int>(socket), POLLIN, 0};
+    return ::poll(&fd, 1, milliseconds) > 0;
+}
+
+Socket Accept(Socket listener) {
+    const int s = ::accept(static_cast<int>(listener), nullptr, nullptr);
+    return s < 0 ? None : s;
+}
+
+int Receive(Socket socket, char* buffer, int size) {
+    return static_cast<int>(::recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), 0));
+}
+
+bool SendAll(Socket socket, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t put = ::send(static_cast<int>(socket), data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+void Close(Socket socket) {
+    if (socket != None) ::close(static_cast<int>(socket));
+}
+
+}  // namespace orvex::test::sockets

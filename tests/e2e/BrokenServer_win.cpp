@@ -1,0 +1,67 @@
+#include "BrokenServer.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace orvex::test::sockets {
+namespace {
+
+struct WinsockStartup {
+    WinsockStartup() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~WinsockStartup() { ::WSACleanup(); }
+};
+
+SOCKET Native(Socket socket) { return static_cast<SOCKET>(socket); }
+
+}  // namespace
+
+Socket ListenOnLoopback(uint16_t& port) {
+    static WinsockStartup startup;
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return None;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 4) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::closesocket(s);
+        return None;
+    }
+    port = ntohs(address.sin_port);
+    return static_cast<Socket>(s);
+}
+
+bool WaitReadable(Socket socket, int milliseconds) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Native(socket), &readable);
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    return ::select(0, &readable, nullptr, nullptr, &timeout) > 0;
+}
+
+Socket Accept(Socket listener) {
+    const SOCKET s = ::accept(Native(listener), nullptr, nullptr);
+    return s == INVALID_SOCKET ? None : static_cast<Socket>(s);
+}
+
+int Receive(Socket socket, char* buffer, int size) { return ::recv(Native(socket), buffer, size, 0); }
+
+bool SendAll(Socket socket, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const int put = ::send(Native(socket), data.data() + done, static_cast<int>(data.size() - done), 0);
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+void Close(Socket socket) {
+    if (socket != None) ::closesocket(Native(socket));
+}
+
+}  // namespace orvex::test::sockets

@@ -1,0 +1,164 @@
+#include "BrokenServer.h"
+#include "Support.h"
+
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "update/Download.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <stdexcept>
+#include <vector>
+
+using namespace orvex;
+using namespace orvex::test;
+
+namespace {
+
+std::string Pattern(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return body;
+}
+
+// Downloads url into the scratch file name, recording every read.
+struct Fetch {
+    explicit Fetch(const std::string& test, const std::string& name = "out") : File(ScratchDir(test) + name) {}
+    bool From(const std::string& url) {
+        return DownloadToFile(url, File, [this](uint32_t count) { Reads.push_back(count); });
+    }
+    uint64_t Total() const { return std::accumulate(Reads.begin(), Reads.end(), uint64_t{0}); }
+
+    std::string File;
+    std::vector<uint32_t> Reads;
+};
+
+}  // namespace
+
+TEST(Download, StoresTheBodyAndReportsEveryReadEndingWithZero) {
+    const std::string body = Pattern(3000);
+    WriteWholeFile(WwwDir() + "body3000.bin", body);
+    Fetch fetch("body");
+    os::DeleteFile(fetch.File);
+    ASSERT_TRUE(fetch.From(ServerUrl() + "body3000.bin"));
+    EXPECT_EQ(ReadWholeFile(fetch.File), body);
+    EXPECT_EQ(fetch.Total(), 3000u);
+    ASSERT_FALSE(fetch.Reads.empty());
+    EXPECT_EQ(fetch.Reads.back(), 0u);
+    for (std::size_t i = 0; i + 1 < fetch.Reads.size(); ++i) EXPECT_GT(fetch.Reads[i], 0u) << "read " << i;
+    if (ReadsInBlocksOf1024()) {
+        EXPECT_EQ(fetch.Reads, (std::vector<uint32_t>{1024, 1024, 952, 0}));
+    }
+}
+
+TEST(Download, EmptyBodyTruncatesToAnEmptyFile) {
+    WriteWholeFile(WwwDir() + "empty.bin", "");
+    Fetch fetch("empty");
+    WriteWholeFile(fetch.File, "older content");
+    ASSERT_TRUE(fetch.From(ServerUrl() + "empty.bin"));
+    EXPECT_TRUE(os::FileExists(fetch.File));
+    EXPECT_EQ(os::FileSize(fetch.File), 0);
+    EXPECT_EQ(fetch.Reads, std::vector<uint32_t>{0});
+}
+
+TEST(Download, StoresAnErrorPageAsTheBody) {
+    Fetch fetch("notfound");
+    os::DeleteFile(fetch.File);
+    ASSERT_TRUE(fetch.From(ServerUrl() + "no/such/file.bz2"));
+    EXPECT_NE(ReadWholeFile(fetch.File).find("404 Not Found"), std::string::npos);
+    EXPECT_EQ(fetch.Total(), static_cast<uint64_t>(os::FileSize(fetch.File)));
+}
+
+TEST(Download, FollowsRedirectsAndStoresOnlyTheFinalBody) {
+    const std::string body = Pattern(5000);
+    WriteWholeFile(WwwDir() + "moved.bin", body);
+    Fetch fetch("redirect");
+    ASSERT_TRUE(fetch.From(ServerUrl() + "redirect/moved.bin"));
+    EXPECT_EQ(ReadWholeFile(fetch.File), body);
+    EXPECT_EQ(fetch.Total(), 5000u);
+}
+
+TEST(Download, SendsTheUpdaterUserAgent) {
+    Fetch fetch("agent");
+    ASSERT_TRUE(fetch.From(ServerUrl() + "agent"));
+    EXPECT_EQ(ReadWholeFile(fetch.File), "OrvexClientUpdater");
+}
+
+TEST(Download, FetchesAChangedFileAfreshEachTime) {
+    Fetch fetch("fresh");
+    WriteWholeFile(WwwDir() + "changing.txt", "first");
+    ASSERT_TRUE(fetch.From(ServerUrl() + "changing.txt"));
+    EXPECT_EQ(ReadWholeFile(fetch.File), "first");
+    WriteWholeFile(WwwDir() + "changing.txt", "second, longer");
+    ASSERT_TRUE(fetch.From(ServerUrl() + "changing.txt"));
+    EXPECT_EQ(ReadWholeFile(fetch.File), "second, longer");
+}
+
+TEST(Download, AnAddressThatDoesNotOpenLeavesTheFileAlone) {
+    Fetch fetch("refused");
+    WriteWholeFile(fetch.File, "keep me");
+    // Nothing listens on port 1 of the loopback address.
+    EXPECT_FALSE(fetch.From("http://127.0.0.1:1/files.lst.bz2"));
+    EXPECT_FALSE(fetch.From("no scheme at all"));
+    EXPECT_EQ(ReadWholeFile(fetch.File), "keep me");
+    EXPECT_TRUE(fetch.Reads.empty());
+
+    Fetch absent("refused", "never");
+    os::DeleteFile(absent.File);
+    EXPECT_FALSE(absent.From("http://127.0.0.1:1/files.lst.bz2"));
+    EXPECT_FALSE(os::FileExists(absent.File));
+}
+
+TEST(Download, ABodyCutShortIsAFailureAndLeavesNoFile) {
+    BrokenServer server("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" + Pattern(1000));
+    Fetch fetch("broken");
+    WriteWholeFile(fetch.File, "older content");
+    EXPECT_FALSE(fetch.From(server.Url("files.lst.bz2")));
+    EXPECT_TRUE(server.Served());
+    EXPECT_FALSE(os::FileExists(fetch.File));
+}
+
+TEST(Download, AChunkedBodyCutShortIsAFailureWhereTheClientCanTell) {
+    BrokenServer server("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n3e8\r\n" +
+                        Pattern(1000) + "\r\n");
+    Fetch fetch("broken_chunked");
+    os::DeleteFile(fetch.File);
+    const bool result = fetch.From(server.Url("files.lst.bz2"));
+    EXPECT_TRUE(server.Served());
+    if (SeesCutChunkedBodies()) {
+        EXPECT_FALSE(result);
+        EXPECT_FALSE(os::FileExists(fetch.File));
+    } else {
+        // What arrived is stored; the caller's decoding and digest checks reject it.
+        EXPECT_TRUE(result);
+        EXPECT_EQ(ReadWholeFile(fetch.File), Pattern(1000));
+    }
+}
+
+TEST(Download, ABodyEndedByClosingTheConnectionIsComplete) {
+    BrokenServer server("HTTP/1.0 200 OK\r\n\r\n" + Pattern(1500));
+    Fetch fetch("closed");
+    ASSERT_TRUE(fetch.From(server.Url("files.lst.bz2")));
+    EXPECT_EQ(ReadWholeFile(fetch.File), Pattern(1500));
+}
+
+TEST(Download, AFileThatCannotBeCreatedRaisesAfterTheUrlOpened) {
+    WriteWholeFile(WwwDir() + "small.bin", "abc");
+    const std::string file = ScratchDir("nofolder") + "missing" + os::PathDelim + "out";
+    EXPECT_THROW(DownloadToFile(ServerUrl() + "small.bin", file, [](uint32_t) {}), EStreamError);
+    EXPECT_FALSE(os::FileExists(file));
+}
+
+TEST(Download, AnErrorOfTheProgressReportPassesThroughAndRemovesThePartialFile) {
+    WriteWholeFile(WwwDir() + "big.bin", Pattern(200000));
+    Fetch fetch("progress_error");
+    int reads = 0;
+    EXPECT_THROW(DownloadToFile(ServerUrl() + "big.bin", fetch.File,
+                                [&](uint32_t) {
+                                    if (++reads == 3) throw EInvalidOperation("Value must be between 0 and 2147483647");
+                                }),
+                 EInvalidOperation);
+    EXPECT_EQ(reads, 3);
+    EXPECT_FALSE(os::FileExists(fetch.File));
+}

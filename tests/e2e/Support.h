@@ -1,0 +1,28 @@
+#pragma once
+// Where the test web server is: ORVEX_E2E_DIR names the folder nginx.sh started it in.
+#include <string>
+
+namespace orvex::test {
+
+// The server's base URL, ending in "/".
+const std::string& ServerUrl();
+// The folder the server publishes, as a path this program can open, ending in a delimiter.
+const std::string& WwwDir();
+// A scratch folder for one test (kept from earlier runs), ending in a delimiter.
+std::string ScratchDir(const std::string& name);
+
+// A Unix path of the server's side as a path of this program (under Wine: Z:\x\y for /x/y).
+std::string HostPath(const std::string& unixPath);
+
+// Whether the HTTP client hands the body over in reads of exactly 1024 bytes (WinINet as driven
+// by the download); other clients deliver blocks of their own size.
+bool ReadsInBlocksOf1024();
+
+// Whether the HTTP client tells a chunked body cut short from a complete one. WinINet (Wine 8)
+// ends both with a successful read of 0 bytes.
+bool SeesCutChunkedBodies();
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& content);
+
+}  // namespace orvex::test
