@@ -3,8 +3,9 @@
 #include "base/Os.h"
 #include "base/Stream.h"
 
-#include "base/WinHeaders.h"
+#include <windows.h>
 #include <wininet.h>
+#undef DeleteFile  // os::DeleteFile, not DeleteFileA
 
 #include <optional>
 
