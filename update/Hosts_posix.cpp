@@ -1,0 +1,7 @@
+#include "update/Hosts.h"
+
+namespace orvex {
+
+std::string DefaultHostsFolder() { return "/etc"; }
+
+}  // namespace orvex
