@@ -1,0 +1,111 @@
+#include "formats/BZip2.h"
+
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace orvex {
+
+namespace {
+
+// The library's memory comes from ours, so running out raises like any other allocation.
+void* BZAlloc(void*, int items, int size) {
+    return ::operator new(static_cast<std::size_t>(items) * static_cast<std::size_t>(size));
+}
+
+void BZFree(void*, void* block) { ::operator delete(block); }
+
+void CheckResult(int result) {
+    if (result < 0) throw EBZDecompressionError(Format(SBZip2Error, result));
+}
+
+}  // namespace
+
+TCustomBZip2Stream::TCustomBZip2Stream(TStream& source) : FSource(source), FSourcePos(source.GetPosition()) {
+    std::memset(&FBZRec, 0, sizeof FBZRec);
+    FBZRec.bzalloc = BZAlloc;
+    FBZRec.bzfree = BZFree;
+    FBZRec.opaque = nullptr;
+}
+
+void TCustomBZip2Stream::Progress() {
+    if (OnProgress) OnProgress(*this);
+}
+
+TBZDecompressionStream::TBZDecompressionStream(TStream& source) : TCustomBZip2Stream(source) { StartDecoder(); }
+
+TBZDecompressionStream::~TBZDecompressionStream() { BZ2_bzDecompressEnd(&FBZRec); }
+
+void TBZDecompressionStream::StartDecoder() {
+    CheckResult(BZ2_bzDecompressInit(&FBZRec, 0, 0));
+    FStreamEnded = false;
+}
+
+int64_t TBZDecompressionStream::DecodedPosition() const {
+    return static_cast<int64_t>((static_cast<uint64_t>(FBZRec.total_out_hi32) << 32) | FBZRec.total_out_lo32);
+}
+
+int64_t TBZDecompressionStream::InputTaken() const {
+    return static_cast<int64_t>((static_cast<uint64_t>(FBZRec.total_in_hi32) << 32) | FBZRec.total_in_lo32);
+}
+
+std::size_t TBZDecompressionStream::Read(void* buffer, std::size_t count) {
+    // The library counts its room in an unsigned int; a larger request is simply served in part.
+    const auto room = static_cast<unsigned>(count > UINT_MAX ? UINT_MAX : count);
+    FBZRec.next_out = static_cast<char*>(buffer);
+    FBZRec.avail_out = room;
+    // Someone else may have moved the source since our last refill.
+    if (FSource.GetPosition() != FSourcePos) FSource.SetPosition(FSourcePos);
+    while (FBZRec.avail_out > 0) {
+        if (FBZRec.avail_in == 0) {
+            const std::size_t got = FSource.Read(FBuffer, BufferSize);
+            if (got == 0) {
+                // Input that stops inside the stream would otherwise pass as a shorter file.
+                if (!FStreamEnded && InputTaken() > 0)
+                    throw EBZDecompressionError(Format(SBZip2Error, BZ_UNEXPECTED_EOF));
+                return room - FBZRec.avail_out;
+            }
+            FBZRec.next_in = FBuffer;
+            FBZRec.avail_in = static_cast<unsigned>(got);
+            FSourcePos = FSource.GetPosition();
+        }
+        const int result = BZ2_bzDecompress(&FBZRec);
+        CheckResult(result);
+        if (result == BZ_STREAM_END) FStreamEnded = true;
+        Progress();
+    }
+    return room;
+}
+
+std::size_t TBZDecompressionStream::Write(const void*, std::size_t) {
+    throw EBZDecompressionError(SInvalidStreamOperation);
+}
+
+int64_t TBZDecompressionStream::Seek(int64_t offset, SeekOrigin origin) {
+    if (origin == SeekOrigin::Beginning && offset == 0) {
+        CheckResult(BZ2_bzDecompressEnd(&FBZRec));
+        StartDecoder();
+        FBZRec.avail_in = 0;
+        FSource.SetPosition(0);
+        FSourcePos = 0;
+        return 0;
+    }
+    const int64_t position = DecodedPosition();
+    int64_t distance = -1;
+    if (origin == SeekOrigin::Current && offset >= 0)
+        distance = offset;
+    else if (origin == SeekOrigin::Beginning && offset > position)
+        distance = offset - position;
+    if (distance < 0) throw EBZDecompressionError(SInvalidStreamOperation);
+    SkipForward(distance);
+    return DecodedPosition();
+}
+
+void TBZDecompressionStream::SkipForward(int64_t distance) {
+    constexpr int64_t PieceSize = 4096;
+    char piece[PieceSize];
+    for (; distance >= PieceSize; distance -= PieceSize) ReadBuffer(piece, PieceSize);
+    if (distance > 0) ReadBuffer(piece, static_cast<std::size_t>(distance));
+}
+
+}  // namespace orvex
