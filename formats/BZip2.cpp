@@ -1,12 +1,15 @@
 #include "formats/BZip2.h"
 
+#include <bzlib.h>
+
 #include <climits>
-#include <cstring>
 #include <new>
 
 namespace orvex {
 
 namespace {
+
+bz_stream& Rec(unsigned char* storage) { return *std::launder(reinterpret_cast<bz_stream*>(storage)); }
 
 // The library's memory comes from ours, so running out raises like any other allocation.
 void* BZAlloc(void*, int items, int size) {
@@ -19,13 +22,18 @@ void CheckResult(int result) {
     if (result < 0) throw EBZDecompressionError(Format(SBZip2Error, result));
 }
 
+int64_t Join(unsigned high, unsigned low) {
+    return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+}
+
 }  // namespace
 
 TCustomBZip2Stream::TCustomBZip2Stream(TStream& source) : FSource(source), FSourcePos(source.GetPosition()) {
-    std::memset(&FBZRec, 0, sizeof FBZRec);
-    FBZRec.bzalloc = BZAlloc;
-    FBZRec.bzfree = BZFree;
-    FBZRec.opaque = nullptr;
+    static_assert(sizeof(bz_stream) <= BZRecSize && alignof(bz_stream) <= alignof(void*));
+    bz_stream* record = new (FBZRec) bz_stream{};
+    record->bzalloc = BZAlloc;
+    record->bzfree = BZFree;
+    record->opaque = nullptr;
 }
 
 void TCustomBZip2Stream::Progress() {
@@ -34,42 +42,45 @@ void TCustomBZip2Stream::Progress() {
 
 TBZDecompressionStream::TBZDecompressionStream(TStream& source) : TCustomBZip2Stream(source) { StartDecoder(); }
 
-TBZDecompressionStream::~TBZDecompressionStream() { BZ2_bzDecompressEnd(&FBZRec); }
+TBZDecompressionStream::~TBZDecompressionStream() { BZ2_bzDecompressEnd(&Rec(FBZRec)); }
 
 void TBZDecompressionStream::StartDecoder() {
-    CheckResult(BZ2_bzDecompressInit(&FBZRec, 0, 0));
+    CheckResult(BZ2_bzDecompressInit(&Rec(FBZRec), 0, 0));
     FStreamEnded = false;
 }
 
-int64_t TBZDecompressionStream::DecodedPosition() const {
-    return static_cast<int64_t>((static_cast<uint64_t>(FBZRec.total_out_hi32) << 32) | FBZRec.total_out_lo32);
+int64_t TBZDecompressionStream::DecodedPosition() {
+    const bz_stream& rec = Rec(FBZRec);
+    return Join(rec.total_out_hi32, rec.total_out_lo32);
 }
 
-int64_t TBZDecompressionStream::InputTaken() const {
-    return static_cast<int64_t>((static_cast<uint64_t>(FBZRec.total_in_hi32) << 32) | FBZRec.total_in_lo32);
+int64_t TBZDecompressionStream::InputTaken() {
+    const bz_stream& rec = Rec(FBZRec);
+    return Join(rec.total_in_hi32, rec.total_in_lo32);
 }
 
 std::size_t TBZDecompressionStream::Read(void* buffer, std::size_t count) {
+    bz_stream& rec = Rec(FBZRec);
     // The library counts its room in an unsigned int; a larger request is simply served in part.
     const auto room = static_cast<unsigned>(count > UINT_MAX ? UINT_MAX : count);
-    FBZRec.next_out = static_cast<char*>(buffer);
-    FBZRec.avail_out = room;
+    rec.next_out = static_cast<char*>(buffer);
+    rec.avail_out = room;
     // Someone else may have moved the source since our last refill.
     if (FSource.GetPosition() != FSourcePos) FSource.SetPosition(FSourcePos);
-    while (FBZRec.avail_out > 0) {
-        if (FBZRec.avail_in == 0) {
+    while (rec.avail_out > 0) {
+        if (rec.avail_in == 0) {
             const std::size_t got = FSource.Read(FBuffer, BufferSize);
             if (got == 0) {
                 // Input that stops inside the stream would otherwise pass as a shorter file.
                 if (!FStreamEnded && InputTaken() > 0)
                     throw EBZDecompressionError(Format(SBZip2Error, BZ_UNEXPECTED_EOF));
-                return room - FBZRec.avail_out;
+                return room - rec.avail_out;
             }
-            FBZRec.next_in = FBuffer;
-            FBZRec.avail_in = static_cast<unsigned>(got);
+            rec.next_in = FBuffer;
+            rec.avail_in = static_cast<unsigned>(got);
             FSourcePos = FSource.GetPosition();
         }
-        const int result = BZ2_bzDecompress(&FBZRec);
+        const int result = BZ2_bzDecompress(&rec);
         CheckResult(result);
         if (result == BZ_STREAM_END) FStreamEnded = true;
         Progress();
@@ -83,9 +94,9 @@ std::size_t TBZDecompressionStream::Write(const void*, std::size_t) {
 
 int64_t TBZDecompressionStream::Seek(int64_t offset, SeekOrigin origin) {
     if (origin == SeekOrigin::Beginning && offset == 0) {
-        CheckResult(BZ2_bzDecompressEnd(&FBZRec));
+        CheckResult(BZ2_bzDecompressEnd(&Rec(FBZRec)));
         StartDecoder();
-        FBZRec.avail_in = 0;
+        Rec(FBZRec).avail_in = 0;
         FSource.SetPosition(0);
         FSourcePos = 0;
         return 0;

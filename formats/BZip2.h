@@ -3,8 +3,6 @@
 #include "base/Exceptions.h"
 #include "base/Stream.h"
 
-#include <bzlib.h>
-
 #include <cstdint>
 #include <functional>
 
@@ -40,7 +38,10 @@ public:
     TProgressEvent OnProgress;
 
 protected:
-    bz_stream FBZRec;
+    // The library's bz_stream, built in place. Its header stays out of ours because on Windows it
+    // brings all of windows.h with it.
+    static constexpr std::size_t BZRecSize = 12 * sizeof(void*);
+    alignas(void*) unsigned char FBZRec[BZRecSize];
     char FBuffer[BufferSize];
 
     virtual void Progress();
@@ -62,8 +63,8 @@ public:
 
 private:
     void StartDecoder();
-    int64_t DecodedPosition() const;
-    int64_t InputTaken() const;
+    int64_t DecodedPosition();
+    int64_t InputTaken();
     void SkipForward(int64_t distance);
 
     bool FStreamEnded = false;

@@ -4,6 +4,7 @@
 #include "formats/BZip2.h"
 #include "formats/Unpack.h"
 
+#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
