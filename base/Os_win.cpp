@@ -8,11 +8,6 @@
 #undef DeleteFile
 #undef ReplaceFile
 
-// windows.h turns these names into macros for its own A/W functions; ours must keep their names.
-#undef DeleteFile
-#undef CopyFile
-#undef ReplaceFile
-
 #include <atomic>
 
 namespace orvex::os {
