@@ -266,6 +266,13 @@ TEST_F(UnpackFileTest, FileErrorsPassAfterCleaningUp) {
     WriteFile(Path("a.bz2"), Compress(TextBytes(1000)));
     EXPECT_THROW(UnpackBZip2File(Path("a.bz2"), Path("no such folder\\a"), nullptr), EFCreateError);
     EXPECT_TRUE(Listing().empty()) << "the download is deleted once it was opened";
+
+    // Decoded completely but the result cannot take the target's place.
+    ASSERT_TRUE(os::ForceDirectories(Path("busy\\inside")));
+    WriteFile(Path("busy.bz2"), Compress(TextBytes(1000)));
+    EXPECT_THROW(UnpackBZip2File(Path("busy.bz2"), Path("busy"), nullptr), EFCreateError);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"busy"});
+    EXPECT_TRUE(os::DirectoryExists(Path("busy\\inside")));
 }
 
 TEST(UnpackStream, ReportsProgressByTheCompressedInputTakenIn) {
