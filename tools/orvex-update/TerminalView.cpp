@@ -1,0 +1,80 @@
+#include "TerminalView.h"
+
+#include "app/Settings.h"
+
+namespace orvex {
+
+namespace {
+
+std::string Bar(const TGaugeModel& gauge, int cells) {
+    const int filled = gauge.PercentDone() * cells / 100;
+    std::string bar = "[";
+    bar.append(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(cells - filled), '-');
+    bar += "] ";
+    const std::string percent = std::to_string(gauge.PercentDone()) + "%";
+    bar.append(4 - percent.size(), ' ');
+    return bar + percent;
+}
+
+}  // namespace
+
+TerminalView::TerminalView(const TStringList& settings, std::FILE* out, bool interactive, int width)
+    : FSettings(settings), FOut(out), FInteractive(interactive), FWidth(width < 40 ? 40 : width) {}
+
+TerminalView::~TerminalView() { Finish(); }
+
+void TerminalView::ShowStatus(const std::string& status) {
+    FStatus = status;
+    if (FInteractive) {
+        Redraw();
+    } else if (!status.empty()) {
+        std::fprintf(FOut, "%s\n", status.c_str());
+        std::fflush(FOut);
+    }
+}
+
+void TerminalView::SetGaugeMax(int32_t gauge, int32_t maxValue) {
+    bool changed = false;
+    if (gauge == 0) changed = FFileGauge.SetMaxValue(maxValue);
+    if (gauge == 1) changed = FTotalGauge.SetMaxValue(maxValue);
+    if (changed) Redraw();
+}
+
+void TerminalView::SetFileProgress(int32_t position) {
+    if (FFileGauge.SetProgress(position)) Redraw();
+}
+
+void TerminalView::SetTotalProgress(int32_t position) {
+    if (FTotalGauge.SetProgress(position)) Redraw();
+}
+
+void TerminalView::SaveRevision(const std::string& revision) {
+    WriteSetting(FSettings, "AtRevision", revision);
+    FSavedRevision = revision;
+}
+
+void TerminalView::Redraw() {
+    if (!FInteractive) return;
+    const int cells = 20;
+    std::string line = "file " + Bar(FFileGauge, cells) + "  total " + Bar(FTotalGauge, cells) + "  " + FStatus;
+    if (static_cast<int>(line.size()) > FWidth - 1) line.resize(static_cast<std::size_t>(FWidth - 1));
+    if (line == FDrawn) return;
+    std::string padded = line;
+    if (FDrawn.size() > line.size()) padded.append(FDrawn.size() - line.size(), ' ');
+    std::fprintf(FOut, "\r%s", padded.c_str());
+    std::fflush(FOut);
+    FDrawn = line;
+    FLineOpen = true;
+}
+
+void TerminalView::Finish() {
+    if (FLineOpen) {
+        std::fputc('\n', FOut);
+        std::fflush(FOut);
+        FLineOpen = false;
+        FDrawn.clear();
+    }
+}
+
+}  // namespace orvex

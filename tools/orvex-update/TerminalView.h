@@ -1,0 +1,46 @@
+#pragma once
+// Shows an update run on a terminal: the status line and both gauges as bars redrawn in place,
+// or, when the output is not a terminal, each status as a plain line.
+#include "base/Text.h"
+#include "update/Gauge.h"
+#include "update/ProgressView.h"
+
+#include <cstdio>
+#include <string>
+
+namespace orvex {
+
+class TerminalView final : public IProgressView {
+public:
+    TerminalView(const TStringList& settings, std::FILE* out, bool interactive, int width);
+    ~TerminalView() override;
+
+    void ShowStatus(const std::string& status) override;
+    void SetGaugeMax(int32_t gauge, int32_t maxValue) override;
+    void SetFileProgress(int32_t position) override;
+    void SetTotalProgress(int32_t position) override;
+    void SaveRevision(const std::string& revision) override;
+    void LockButtons() override {}
+    void UnlockButtons() override {}
+
+    // Ends the redrawn line, so what follows starts on a line of its own.
+    void Finish();
+
+    const std::string& SavedRevision() const { return FSavedRevision; }
+
+private:
+    void Redraw();
+
+    const TStringList& FSettings;
+    std::FILE* FOut;
+    bool FInteractive;
+    int FWidth;
+    bool FLineOpen = false;
+    std::string FStatus;
+    std::string FDrawn;
+    std::string FSavedRevision;
+    TGaugeModel FFileGauge;
+    TGaugeModel FTotalGauge;
+};
+
+}  // namespace orvex

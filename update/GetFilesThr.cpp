@@ -1,0 +1,359 @@
+#include "update/GetFilesThr.h"
+
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "base/Stream.h"
+#include "formats/LstFile.h"
+#include "formats/md5.h"
+#include "update/Dispatcher.h"
+#include "update/Download.h"
+#include "update/Hosts.h"
+#include "update/ProgressView.h"
+#include "util/Misc.h"
+
+#include <atomic>
+#include <thread>
+
+namespace orvex {
+
+namespace {
+
+// Runs started and not yet ended; at most one at a time.
+std::atomic<int> gRunsAlive{0};
+
+// Fields of a list entry, counted from the end of the line (SplitStr returns them last first).
+constexpr std::size_t SizeField = 0;
+constexpr std::size_t Md5Field = 1;
+constexpr std::size_t PathField = 2;
+
+int32_t Low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+std::string FileMD5Hex(const std::string& fileName) { return DigestToHex(FileMD5(fileName)); }
+
+std::string FolderOf(const std::string& path) {
+    const auto delim = path.find_last_of(os::PathDelim);
+    return delim == std::string::npos ? std::string() : path.substr(0, delim);
+}
+
+// Removes a file on the way out unless it has been moved away.
+class TempFile {
+public:
+    explicit TempFile(std::string name) : FName(std::move(name)) {}
+    ~TempFile() {
+        if (os::FileExists(FName)) os::DeleteFile(FName);
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& Name() const { return FName; }
+
+private:
+    std::string FName;
+};
+
+}  // namespace
+
+bool IsInstallRelativePath(const std::string& path) {
+    if (path.empty() || path.front() == '\\' || path.front() == '/') return false;
+    if (path.find(':') != std::string::npos) return false;
+    std::size_t start = 0;
+    for (;;) {
+        const auto delim = path.find_first_of("\\/", start);
+        const std::string component = path.substr(start, delim == std::string::npos ? std::string::npos : delim - start);
+        if (component == "..") return false;
+        if (delim == std::string::npos) return true;
+        start = delim + 1;
+    }
+}
+
+GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view)
+    : HostsFolder(DefaultHostsFolder()), FDispatcher(dispatcher), FView(view) {}
+
+bool GFilesThread::Resume(std::unique_ptr<GFilesThread> thread) {
+    int none = 0;
+    if (!gRunsAlive.compare_exchange_strong(none, 1)) return false;
+    try {
+        std::thread([run = std::move(thread)]() mutable {
+            run->RunUpdate();
+            run.reset();
+            gRunsAlive.store(0);
+        }).detach();
+    } catch (...) {
+        gRunsAlive.store(0);
+        throw;
+    }
+    return true;
+}
+
+bool GFilesThread::RunExists() { return gRunsAlive.load() != 0; }
+
+// --- the progress sink -----------------------------------------------------------------------
+
+void GFilesThread::ShowStatus() {
+    FDispatcher.Invoke([this] { FView.ShowStatus(FStatus); });
+}
+void GFilesThread::SetGaugeMax() {
+    FDispatcher.Invoke([this] { FView.SetGaugeMax(FGauge, FGaugeValue); });
+}
+void GFilesThread::SetFileProgress() {
+    FDispatcher.Invoke([this] { FView.SetFileProgress(FGaugeValue); });
+}
+void GFilesThread::SetTotalProgress() {
+    FDispatcher.Invoke([this] { FView.SetTotalProgress(FGaugeValue); });
+}
+void GFilesThread::SaveRevision() {
+    FDispatcher.Invoke([this] { FView.SaveRevision(IntToStr(FAtRevision)); });
+}
+void GFilesThread::LockButtons() {
+    FDispatcher.Invoke([this] { FView.LockButtons(); });
+}
+void GFilesThread::UnlockButtons() {
+    FDispatcher.Invoke([this] { FView.UnlockButtons(); });
+}
+void GFilesThread::Show(const std::string& status) {
+    FStatus = status;
+    ShowStatus();
+}
+
+// --- download and unpacking ----------------------------------------------------------------------
+
+bool GFilesThread::DownloadFile(const std::string& url, const std::string& fileName, bool showProgress) {
+    FGaugeValue = 0;
+    const bool opened = DownloadToFile(url, fileName, [&](uint32_t received) {
+        if (!showProgress) return;
+        FGaugeValue += static_cast<int32_t>(received);
+        SetFileProgress();
+    });
+    FGaugeValue = 0;
+    SetFileProgress();
+    return opened;
+}
+
+void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
+    UnpackBZip2File(source, target, this);
+}
+
+void GFilesThread::UnpackStarted(TStream& packed) {
+    FPackedStream = &packed;
+    FGaugeValue = Low32(packed.GetSize());
+    FGauge = 0;
+    SetGaugeMax();
+}
+
+void GFilesThread::UnpackProgress(TStream&) {
+    FGaugeValue = Low32(FPackedStream->GetPosition());
+    SetFileProgress();
+}
+
+void GFilesThread::UnpackFinished() {
+    FPackedStream = nullptr;
+    FGaugeValue = 0;
+    SetFileProgress();
+}
+
+// Unpacks beside target and puts the result in place only when it has the listed digest, so a
+// wrong or damaged copy never replaces a file.
+bool GFilesThread::InstallVerified(const std::string& packed, const std::string& target, const std::string& md5) {
+    const TempFile unpacked(os::TempNameBeside(target));
+    UnpackFile(packed, unpacked.Name());
+    if (FileMD5Hex(unpacked.Name()) != md5) return false;
+    return os::ReplaceFile(unpacked.Name(), target);
+}
+
+// --- file sets ---------------------------------------------------------------------------------
+
+void GFilesThread::CheckFiles(const TStringList& entries) {
+    if (entries.empty() || entries.front() == "FAIL") return;
+    Show("Checking files");
+    FGauge = 1;
+    FGaugeValue = static_cast<int32_t>(entries.size()) - 1;
+    SetGaugeMax();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        FGaugeValue = static_cast<int32_t>(i);
+        SetTotalProgress();
+        const TStringList fields = SplitStr(entries[i], "|");
+        const std::string& path = ListAt(fields, PathField);
+        const std::string localFile = FBaseDir + path;
+        Show("Checking " + path);
+        // A path leaving the installation is collected unread; the fetch pass refuses it.
+        const bool differs = !IsInstallRelativePath(path) || !os::FileExists(localFile) ||
+                             FileMD5Hex(localFile) != ListAt(fields, Md5Field);
+        if (differs) {
+            StrToInt(ListAt(fields, SizeField));
+            FFetchList.push_back(entries[i]);
+        }
+    }
+    FGaugeValue = 0;
+    SetTotalProgress();
+    Show("");
+}
+
+void GFilesThread::FetchFiles() {
+    if (FFetchList.empty()) {
+        FStatus.clear();
+        return;
+    }
+    FGaugeValue = static_cast<int32_t>(FFetchList.size()) - 1;
+    FGauge = 1;
+    SetGaugeMax();
+    bool failed = false;
+    for (std::size_t i = 0; i < FFetchList.size(); ++i) {
+        const TStringList fields = SplitStr(FFetchList[i], "|");
+        const std::string& path = ListAt(fields, PathField);
+        if (!IsInstallRelativePath(path)) {
+            failed = true;
+        } else {
+            Show("Downloading " + path);
+            FGauge = 0;
+            FGaugeValue = StrToInt(ListAt(fields, SizeField));
+            SetGaugeMax();
+            const FetchResult result = FetchEntry(FFetchList[i]);
+            if (result == FetchResult::NotOpened) {
+                FStatus = SUpdateFailed;
+                failed = true;
+                break;
+            }
+            if (result == FetchResult::Failed) failed = true;
+        }
+        FGaugeValue = static_cast<int32_t>(i) + 1;
+        SetTotalProgress();
+    }
+    FGaugeValue = 0;
+    SetTotalProgress();
+    FStatus = failed ? SUpdateFailed : SAllFilesUpdated;
+    FFetchFailed = failed;
+}
+
+// Downloads, backs up and installs one entry.
+GFilesThread::FetchResult GFilesThread::FetchEntry(const std::string& entry) {
+    const TStringList fields = SplitStr(entry, "|");
+    const std::string& path = ListAt(fields, PathField);
+    const std::string localFile = FBaseDir + path;
+    const std::string folder = FolderOf(localFile);
+    if (!folder.empty() && !os::DirectoryExists(folder)) os::ForceDirectories(folder);
+    const std::string packed = localFile + ".bz2";
+    if (!DownloadFile(FUpdatesUrl + ReplaceAll(path, "\\", "/") + ".bz2", packed, true)) return FetchResult::NotOpened;
+    FetchResult result = FetchResult::Failed;
+    try {
+        if (FCreateBackup == 1) {
+            const std::string backupFile = FBaseDir + "backup" + os::PathDelim + path;
+            const std::string backupFolder = FolderOf(backupFile);
+            if (!os::DirectoryExists(backupFolder)) os::ForceDirectories(backupFolder);
+            os::CopyFile(localFile, backupFile, false);
+        }
+        Show("Extracting " + path);
+        if (InstallVerified(packed, localFile, ListAt(fields, Md5Field))) result = FetchResult::Installed;
+    } catch (const std::exception&) {
+        // Counted as failed; the pass goes on with the next entry.
+    }
+    if (os::FileExists(packed)) os::DeleteFile(packed);
+    return result;
+}
+
+// --- the launcher itself -------------------------------------------------------------------------
+
+void GFilesThread::UpdateSelf(const std::string& entry) {
+    if (entry.empty()) return;
+    const TStringList fields = SplitStr(entry, "|");
+    const std::string& name = ListAt(fields, PathField);
+    const std::string& md5 = ListAt(fields, Md5Field);
+    // NAME goes unquoted into the batch file's commands.
+    if (!IsBareFileName(name)) return;
+    const std::string localFile = FBaseDir + name;
+    if (FileMD5Hex(localFile) == md5) return;
+    StrToInt(ListAt(fields, SizeField));
+    const std::string packed = localFile + ".bz2";
+    const std::string fresh = localFile + ".New";
+    if (!DownloadFile(FUpdatesUrl + name + ".bz2", packed, true)) return;
+    try {
+        UnpackFile(packed, fresh);
+        if (FileMD5Hex(fresh) != md5) throw Exception("The new " + name + " does not match the update list");
+        if (SelfUpdate == SelfUpdateMode::ReplaceDirectly) {
+            if (!os::ReplaceFile(fresh, localFile)) RaiseInOutError(os::LastError());
+        } else {
+            WriteUpdateBat(name);
+            RunFile(FBaseDir + "Update.bat");
+        }
+    } catch (const std::exception&) {
+        // Only the partial new file goes; the running executable is never touched.
+        if (os::FileExists(fresh)) os::DeleteFile(fresh);
+        if (os::FileExists(packed)) os::DeleteFile(packed);
+    }
+}
+
+// --- the run ---------------------------------------------------------------------------------------
+
+void GFilesThread::RunUpdate() {
+    try {
+        FBaseDir = os::GetCurrentDir() + os::PathDelim;
+        LockButtons();
+        try {
+            RunSteps();
+        } catch (const std::exception&) {
+            // Whatever ended the steps, the player gets the buttons back and can still play.
+            FStatus = SUpdateFailed;
+        }
+        ShowStatus();
+        UnlockButtons();
+    } catch (...) {
+        // The view itself failed; nothing is left to report to.
+    }
+}
+
+void GFilesThread::RunSteps() {
+    Show("Downloading updates list");
+    if (FUpdatesUrl.empty()) {
+        FStatus = SUpdateFailed;
+        return;
+    }
+    if (FUpdatesUrl.back() != '/') FUpdatesUrl += '/';
+
+    const std::string packedList = FBaseDir + "files.lst.bz2";
+    const std::string listFile = FBaseDir + "files.lst";
+    if (!DownloadFile(FUpdatesUrl + "files.lst.bz2", packedList, true)) {
+        FStatus = SUpdateFailed;
+        if (os::FileExists(listFile)) os::DeleteFile(listFile);
+        return;
+    }
+    Show("");
+    try {
+        UnpackFile(packedList, listFile);
+    } catch (const std::exception&) {
+        Show(SUpdateFailed);
+        if (os::FileExists(listFile)) os::DeleteFile(listFile);
+    }
+    if (!os::FileExists(listFile)) return;
+
+    const TempFile listOnDisk(listFile);
+    FFetchList.clear();
+    FFetchFailed = false;
+    int32_t rev = 0;
+    {
+        TListFile list(listFile);
+        rev = StrToInt(list.GetValue("settings", "Rev"));
+        if (StrToInt(list.GetValue("settings", "ModHosts")) == 1)
+            EditHosts(list.GetSection("hosts"), HostsFolder, [this](const std::string& status) { Show(status); });
+
+        FSelfEntry = list.GetSection("self").front();
+        if (FSelfEntry != "FAIL") UpdateSelf(FSelfEntry);
+
+        CheckFiles(list.GetSection("files_critical"));
+        if (FFullCheck || FAtRevision < rev) {
+            if (FCreateBackup == 1) {
+                const std::string backupFolder = FBaseDir + "backup";
+                DeleteFolder(backupFolder);
+                if (!os::DirectoryExists(backupFolder) && !os::CreateDir(backupFolder))
+                    RaiseInOutError(os::LastError());
+            }
+            CheckFiles(list.GetSection("files_normal"));
+        }
+        FetchFiles();
+    }
+    FFetchList.clear();
+    // A revision is reached only when every collected file arrived intact.
+    if (FAtRevision < rev && !FFetchFailed) {
+        FAtRevision = rev;
+        SaveRevision();
+    }
+}
+
+}  // namespace orvex

@@ -1,0 +1,101 @@
+#pragma once
+// One update run: fetch the update list, apply its host entries, replace the launcher when the
+// list names a new one, compare the file sets, fetch what differs, record the revision reached.
+#include "base/Text.h"
+#include "formats/Unpack.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvex {
+
+class IDispatcher;
+class IProgressView;
+class TStream;
+
+inline constexpr const char* SUpdateFailed = "Update Failed";
+inline constexpr const char* SAllFilesUpdated = "All the files have been updated";
+
+// How a differing launcher executable is put in place.
+enum class SelfUpdateMode {
+    BatchFile,        // the launcher: Update.bat ends this process and swaps the executable
+    ReplaceDirectly,  // a tool that is not the running executable: rename the verified new file over it
+};
+
+class GFilesThread final : private IUnpackObserver {
+public:
+    // Created suspended: set the inputs, then Resume() or call RunUpdate() directly.
+    GFilesThread(IDispatcher& dispatcher, IProgressView& view);
+    ~GFilesThread() override = default;
+    GFilesThread(const GFilesThread&) = delete;
+    GFilesThread& operator=(const GFilesThread&) = delete;
+
+    // Starts the run on its own detached thread; the object frees itself when the run ends.
+    // Refused (false; the object is freed) while another run exists in this process.
+    static bool Resume(std::unique_ptr<GFilesThread> thread);
+    // True while a started run has not ended.
+    static bool RunExists();
+
+    // The thread body.
+    void RunUpdate();
+
+    // Inputs.
+    std::string FUpdatesUrl;
+    int32_t FCreateBackup = 0;
+    int32_t FAtRevision = 0;
+    bool FFullCheck = false;
+    // Folder of the hosts file; empty skips host editing. Defaults to the system's.
+    std::string HostsFolder;
+    SelfUpdateMode SelfUpdate = SelfUpdateMode::BatchFile;
+
+    // The last status shown (the final status line once the run has ended).
+    const std::string& Status() const { return FStatus; }
+
+    // Steps of the run, public for the tests.
+    bool DownloadFile(const std::string& url, const std::string& fileName, bool showProgress);
+    void UnpackFile(const std::string& source, const std::string& target);
+    void CheckFiles(const TStringList& entries);
+    void FetchFiles();
+    void UpdateSelf(const std::string& entry);
+    const TStringList& FetchList() const { return FFetchList; }
+    void SetBaseDir(const std::string& baseDir) { FBaseDir = baseDir; }
+
+private:
+    // The progress sink: hands the run's fields to the view on the user-interface thread and waits.
+    void ShowStatus();
+    void SetGaugeMax();
+    void SetFileProgress();
+    void SetTotalProgress();
+    void SaveRevision();
+    void LockButtons();
+    void UnlockButtons();
+    void Show(const std::string& status);
+
+    void UnpackStarted(TStream& packed) override;
+    void UnpackProgress(TStream& packed) override;
+    void UnpackFinished() override;
+
+    void RunSteps();
+    enum class FetchResult { NotOpened, Installed, Failed };
+    FetchResult FetchEntry(const std::string& entry);
+    bool InstallVerified(const std::string& packed, const std::string& target, const std::string& md5);
+
+    IDispatcher& FDispatcher;
+    IProgressView& FView;
+
+    int32_t FGaugeValue = 0;
+    std::string FStatus;
+    TStringList FFetchList;
+    int32_t FGauge = 0;
+    std::string FSelfEntry;
+    std::string FBaseDir;
+    TStream* FPackedStream = nullptr;
+    bool FFetchFailed = false;
+};
+
+// A PATH of the list that stays inside the installation: relative, no drive or ":", no leading
+// separator, no ".." component.
+bool IsInstallRelativePath(const std::string& path);
+
+}  // namespace orvex

@@ -1,0 +1,23 @@
+#pragma once
+// What an update run shows. Every call arrives on the user-interface thread (through the
+// dispatcher) while the run waits; an exception thrown here reaches the run.
+#include <cstdint>
+#include <string>
+
+namespace orvex {
+
+class IProgressView {
+public:
+    virtual ~IProgressView() = default;
+    virtual void ShowStatus(const std::string& status) = 0;
+    // gauge 0 is the file bar (Gauge1), 1 the overall bar (Gauge2); other values change nothing.
+    virtual void SetGaugeMax(int32_t gauge, int32_t maxValue) = 0;
+    virtual void SetFileProgress(int32_t position) = 0;
+    virtual void SetTotalProgress(int32_t position) = 0;
+    // Records the revision reached (the launcher's UpdateRevision).
+    virtual void SaveRevision(const std::string& revision) = 0;
+    virtual void LockButtons() = 0;
+    virtual void UnlockButtons() = 0;
+};
+
+}  // namespace orvex
