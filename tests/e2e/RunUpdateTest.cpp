@@ -1,0 +1,390 @@
+// Whole update runs against the test web server, natively (libcurl) and under Wine (WinINet).
+#include "BrokenServer.h"
+#include "Support.h"
+#include "common/RecordingView.h"
+
+#include "base/Os.h"
+#include "formats/ServerFolder.h"
+#include "formats/md5.h"
+#include "update/Dispatcher.h"
+#include "update/GetFilesThr.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+using namespace orvex;
+using namespace orvex::test;
+
+namespace {
+
+fs::path FreshFolder(const std::string& path) {
+    std::error_code error;
+    fs::remove_all(path, error);
+    fs::create_directories(path);
+    return fs::path(path);
+}
+
+std::string Slurp(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Put(const fs::path& file, const std::string& content) {
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+// List paths use "\"; the file system here takes "/" on every platform.
+fs::path Under(const fs::path& root, const std::string& listPath) {
+    std::string generic = listPath;
+    for (char& c : generic)
+        if (c == '\\') c = '/';
+    return root / generic;
+}
+
+class CurrentDirGuard {
+public:
+    explicit CurrentDirGuard(const fs::path& dir) : FSaved(fs::current_path()) { fs::current_path(dir); }
+    ~CurrentDirGuard() {
+        std::error_code error;
+        fs::current_path(FSaved, error);
+    }
+
+private:
+    fs::path FSaved;
+};
+
+class RunUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        FInstall = FreshFolder(ScratchDir("run-" + name + "-install"));
+        FClient = FreshFolder(ScratchDir("run-" + name + "-client"));
+        FHosts = FreshFolder(ScratchDir("run-" + name + "-hosts"));
+        FServer = FreshFolder(WwwDir() + "run-" + name);
+        FUrl = ServerUrl() + "run-" + name + "/";
+        FGuard = std::make_unique<CurrentDirGuard>(FInstall);
+    }
+    void TearDown() override { FGuard.reset(); }
+
+    // A client of three files: one critical, two normal in sub-folders.
+    void MakeClient(const std::string& flavour = "v2") {
+        Put(Under(FClient, "game.exe"), "game program " + flavour + std::string(3000, 'g'));
+        Put(Under(FClient, "data\\a.txt"), "text of a " + flavour);
+        Put(Under(FClient, "data\\sub dir\\b.bin"), flavour + std::string(70000, '\x7f') + flavour);
+        FDescription.CriticalFiles = {"game.exe"};
+        FDescription.NormalFiles = {"data\\a.txt", "data\\sub dir\\b.bin"};
+    }
+
+    void Publish(int32_t rev) {
+        FDescription.Rev = rev;
+        BuildServerFolder(FClient.string(), FServer.string(), FDescription);
+    }
+
+    // The installation as the client had it before: every file in its old version.
+    void InstallOldVersions() {
+        Put(Under(FInstall, "game.exe"), "old game");
+        Put(Under(FInstall, "data\\a.txt"), "old a");
+        Put(Under(FInstall, "data\\sub dir\\b.bin"), "old b");
+    }
+
+    void Run(int32_t atRevision, bool fullCheck = false, int32_t createBackup = 0) {
+        HeadlessDispatcher dispatcher;
+        GFilesThread run(dispatcher, FView);
+        run.FUpdatesUrl = FUrlOverride.empty() ? FUrl : FUrlOverride;
+        run.FAtRevision = atRevision;
+        run.FFullCheck = fullCheck;
+        run.FCreateBackup = createBackup;
+        run.HostsFolder = FHosts.string();
+        run.SelfUpdate = FSelfUpdate;
+        run.RunUpdate();
+        FStatus = run.Status();
+    }
+
+    bool Same(const std::string& listPath) const {
+        return fs::exists(Under(FInstall, listPath)) && Slurp(Under(FInstall, listPath)) == Slurp(Under(FClient, listPath));
+    }
+
+    // Nothing of the run's own is left behind in the installation.
+    void ExpectNoLeftovers() const {
+        for (const auto& entry : fs::recursive_directory_iterator(FInstall)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".bz2"), std::string::npos) << entry.path();
+            EXPECT_EQ(name.find(".tmp"), std::string::npos) << entry.path();
+            EXPECT_NE(name, "files.lst") << entry.path();
+        }
+    }
+
+    void ExpectButtonsBack() const {
+        ASSERT_FALSE(FView.Events.empty());
+        EXPECT_EQ(FView.Events.front(), "lock");
+        EXPECT_EQ(FView.Events.back(), "unlock");
+    }
+
+    fs::path FInstall, FClient, FHosts, FServer;
+    std::string FUrl, FUrlOverride, FStatus;
+    TPublishDescription FDescription;
+    SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
+    RecordingView FView;
+    std::unique_ptr<CurrentDirGuard> FGuard;
+};
+
+TEST_F(RunUpdateTest, OrdinaryRunWithNewerRevisionInstallsEverySetAndRecordsIt) {
+    MakeClient();
+    Publish(3);
+    Run(0);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("game.exe"));
+    EXPECT_TRUE(Same("data\\a.txt"));
+    EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
+    EXPECT_EQ(FView.SavedRevisions, std::vector<std::string>{"3"});
+    ExpectButtonsBack();
+    ExpectNoLeftovers();
+    EXPECT_EQ(FView.TotalGauge.Progress(), 0);
+    EXPECT_EQ(FView.FileGauge.Progress(), 0);
+    EXPECT_TRUE(FView.SawStatus("Downloading data\\sub dir\\b.bin"));
+    EXPECT_TRUE(FView.SawStatus("Extracting data\\a.txt"));
+    // Three files to fetch: the overall bar runs 0..2 and counts finished files.
+    EXPECT_TRUE(FView.Saw("max1:2"));
+    EXPECT_TRUE(FView.Saw("total:3"));
+
+    // Everything current now: nothing to fetch, nothing recorded, an empty status line.
+    FView = RecordingView();
+    Run(3);
+    EXPECT_EQ(FStatus, "");
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+    EXPECT_FALSE(FView.SawStatus("Checking data\\a.txt"));
+    EXPECT_TRUE(FView.SawStatus("Checking game.exe"));
+    ExpectButtonsBack();
+}
+
+TEST_F(RunUpdateTest, EqualRevisionComparesOnlyCriticalFilesUntilAFullCheck) {
+    MakeClient();
+    Publish(5);
+    InstallOldVersions();
+    Run(5);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("game.exe"));
+    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+
+    FView = RecordingView();
+    Run(5, true);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("data\\a.txt"));
+    EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+}
+
+TEST_F(RunUpdateTest, FullCheckWithLowerRevisionRepairsButNeverLowersTheRevision) {
+    MakeClient();
+    Publish(3);
+    InstallOldVersions();
+    Run(10, true);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("data\\a.txt"));
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+}
+
+TEST_F(RunUpdateTest, BackupsEmptyTheFolderFirstAndKeepPreviousVersions) {
+    MakeClient();
+    Publish(2);
+    InstallOldVersions();
+    Put(Under(FInstall, "backup\\stale.txt"), "from an earlier run");
+    Run(1, false, 1);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_FALSE(fs::exists(Under(FInstall, "backup\\stale.txt")));
+    EXPECT_EQ(Slurp(Under(FInstall, "backup\\game.exe")), "old game");
+    EXPECT_EQ(Slurp(Under(FInstall, "backup\\data\\sub dir\\b.bin")), "old b");
+    EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
+}
+
+TEST_F(RunUpdateTest, MissingCopyAnsweredByAnErrorPageFailsAndKeepsThePreviousFile) {
+    MakeClient();
+    Publish(4);
+    InstallOldVersions();
+    fs::remove(Under(FServer, "data\\a.txt.bz2"));
+    Run(1);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_TRUE(Same("game.exe"));
+    EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
+    // A failed update is repeated by the next ordinary run instead of being recorded as reached.
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+    ExpectButtonsBack();
+    ExpectNoLeftovers();
+}
+
+TEST_F(RunUpdateTest, TruncatedAndWrongContentCopiesFailAndKeepThePreviousFiles) {
+    MakeClient();
+    Publish(4);
+    InstallOldVersions();
+    const std::string packed = Slurp(Under(FServer, "data\\sub dir\\b.bin.bz2"));
+    Put(Under(FServer, "data\\sub dir\\b.bin.bz2"), packed.substr(0, packed.size() / 2));
+    // A valid copy of other content: decodes fine but disagrees with the list.
+    Put(Under(FClient, "other.txt"), "not the text of a");
+    CompressFile(Under(FClient, "other.txt").string(), Under(FServer, "data\\a.txt.bz2").string());
+    Run(1);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_EQ(Slurp(Under(FInstall, "data\\sub dir\\b.bin")), "old b");
+    EXPECT_TRUE(Same("game.exe"));
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+    ExpectNoLeftovers();
+}
+
+TEST_F(RunUpdateTest, RedirectedUpdateAddressIsFollowed) {
+    MakeClient();
+    Publish(1);
+    FUrlOverride = ServerUrl() + "redirect/run-RedirectedUpdateAddressIsFollowed";  // no "/": the run adds it
+    Run(0);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("data\\a.txt"));
+}
+
+TEST_F(RunUpdateTest, UnreachableOrBrokenServerOrEmptyAddressFailsAndGivesTheButtonsBack) {
+    Put(Under(FInstall, "files.lst"), "stale list of an interrupted run");
+    FUrlOverride = "http://127.0.0.1:1/nothing/";
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_FALSE(fs::exists(Under(FInstall, "files.lst")));
+    ExpectButtonsBack();
+
+    // The server goes away in the middle of the list.
+    BrokenServer broken("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(1000, 'B'));
+    FView = RecordingView();
+    FUrlOverride = broken.Url("updates");
+    Run(0);
+    EXPECT_TRUE(broken.Served());
+    EXPECT_EQ(FStatus, "Update Failed");
+    ExpectButtonsBack();
+    ExpectNoLeftovers();
+
+    FView = RecordingView();
+    FUrlOverride.clear();
+    FUrl.clear();
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    ExpectButtonsBack();
+}
+
+// Publishes a hand-written list, for entries the publisher refuses to write.
+void PublishList(const fs::path& client, const fs::path& server, const std::string& list) {
+    Put(client / "files.lst", list);
+    CompressFile((client / "files.lst").string(), (server / "files.lst.bz2").string());
+}
+
+TEST_F(RunUpdateTest, EntriesLeavingTheInstallationAreRefusedAndCountAsFailed) {
+    Put(FClient / "evil.txt", "outside");
+    const auto copy = CompressFile((FClient / "evil.txt").string(), (FServer / "evil.txt.bz2").string());
+    const std::string md5 = DigestToHex(copy.SourceDigest);
+    const std::string size = std::to_string(copy.Size);
+    PublishList(FClient, FServer,
+                "[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\n"
+                "..\\evil.txt|" + md5 + "|" + size + "\r\n"
+                "sub\\..\\..\\evil.txt|" + md5 + "|" + size + "\r\n"
+                "\\evil.txt|" + md5 + "|" + size + "\r\n"
+                "C:evil.txt|" + md5 + "|" + size + "\r\n"
+                "evil.txt|" + md5 + "|" + size + "\r\n"
+                "[/files_critical]\r\n");
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_FALSE(fs::exists(FInstall.parent_path() / "evil.txt"));
+    EXPECT_EQ(Slurp(FInstall / "evil.txt"), "outside");  // the one harmless entry still arrives
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+}
+
+TEST_F(RunUpdateTest, MalformedListsEndWithUpdateFailedAndTheButtonsBack) {
+    for (const std::string list : {"[settings]\r\nRev|x\r\nModHosts|0\r\n[/settings]\r\n",
+                                   "[settings]\r\nRev|1\r\n[/settings]\r\n",
+                                   "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\na.txt|-5\r\n[/files_critical]\r\n",
+                                   "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\na.txt|0123|-5\r\n[/files_critical]\r\n",
+                                   "[settings]\r\nRev|1\r\nModHosts|1\r\n[/settings]\r\n"}) {
+        PublishList(FClient, FServer, list);
+        FView = RecordingView();
+        Run(0);
+        EXPECT_EQ(FStatus, "Update Failed") << list;
+        ExpectButtonsBack();
+        EXPECT_TRUE(FView.SavedRevisions.empty());
+    }
+}
+
+TEST_F(RunUpdateTest, RefusedRevisionWriteEndsWithUpdateFailed) {
+    MakeClient();
+    Publish(2);
+    FView.FailRevisionWrite = true;
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(FView.SavedRevisions, std::vector<std::string>{"2"});
+    ExpectButtonsBack();
+}
+
+TEST_F(RunUpdateTest, HostEntriesAreMergedIntoTheHostsFileOnce) {
+    MakeClient();
+    FDescription.ModHosts = 1;
+    FDescription.Hosts = {{"10.1.1.1", "login.talvora.test"}, {"10.2.2.2", "patch.talvora.test"}};
+    Publish(1);
+    Put(FHosts / "hosts", "127.0.0.1 localhost\r\n   10.9.9.9 login.talvora.test\r\n");
+    Run(0);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    const std::string expected =
+        "127.0.0.1 localhost\r\n#10.9.9.9 login.talvora.test\r\n#-------- Added by OrvexUpdater --------\r\n"
+        "10.1.1.1\tlogin.talvora.test\r\n10.2.2.2\tpatch.talvora.test\r\n#-----------------\r\n";
+    EXPECT_EQ(Slurp(FHosts / "hosts"), expected);
+    EXPECT_TRUE(FView.SawStatus("Hosts file chamged"));
+
+    FView = RecordingView();
+    Run(1);
+    EXPECT_EQ(Slurp(FHosts / "hosts"), expected);
+    EXPECT_FALSE(FView.SawStatus("Hosts file chamged"));
+
+    // hosts.msn, when present, takes the changes instead.
+    Put(FHosts / "hosts.msn", "");
+    Run(1);
+    EXPECT_EQ(Slurp(FHosts / "hosts"), expected);
+    EXPECT_NE(Slurp(FHosts / "hosts.msn").find("10.2.2.2\tpatch.talvora.test"), std::string::npos);
+}
+
+TEST_F(RunUpdateTest, UnreadableHostsFileEndsWithUpdateFailed) {
+    MakeClient();
+    FDescription.ModHosts = 1;
+    FDescription.Hosts = {{"10.1.1.1", "login.talvora.test"}};
+    Publish(1);
+    fs::create_directories(FHosts / "hosts");  // a folder where the file should be
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    ExpectButtonsBack();
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+}
+
+TEST_F(RunUpdateTest, DifferingLauncherIsReplacedThroughTheVerifiedNewFile) {
+    MakeClient();
+    Put(FClient / "Launcher.exe", "new launcher build");
+    FDescription.SelfName = "Launcher.exe";
+    Publish(1);
+    Put(FInstall / "Launcher.exe", "old launcher build");
+    Run(1);
+    EXPECT_EQ(Slurp(FInstall / "Launcher.exe"), "new launcher build");
+    EXPECT_FALSE(fs::exists(FInstall / "Launcher.exe.New"));
+    EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+}
+
+TEST_F(RunUpdateTest, UnsafeLauncherNameIsNeverFetchedNorWrittenIntoTheBatchFile) {
+    Put(FClient / "x.exe", "new launcher");
+    const auto copy = CompressFile((FClient / "x.exe").string(), (FServer / "a&b.exe.bz2").string());
+    PublishList(FClient, FServer,
+                "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[self]\r\na&b.exe|" + DigestToHex(copy.SourceDigest) +
+                    "|" + std::to_string(copy.Size) + "\r\n[/self]\r\n");
+    FSelfUpdate = SelfUpdateMode::BatchFile;
+    Run(0);
+    EXPECT_FALSE(fs::exists(FInstall / "a&b.exe.New"));
+    EXPECT_FALSE(fs::exists(FInstall / "a&b.exe.bz2"));
+    EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+}
+
+}  // namespace
