@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -81,6 +82,25 @@ private:
     bool FCommitted = false;
 };
 
+// libcurl refuses addresses with spaces; WinINet escapes such bytes itself when it opens an
+// address, so the list's paths (spaces, single-byte names) are escaped the same way here.
+std::string EscapeUnsafeUrlBytes(const std::string& url) {
+    static const char* const hex = "0123456789ABCDEF";
+    std::string escaped;
+    escaped.reserve(url.size());
+    for (const char c : url) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}", c)) {
+            escaped += '%';
+            escaped += hex[byte >> 4];
+            escaped += hex[byte & 0x0F];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 }  // namespace
 
 bool DownloadToFile(const std::string& url, const std::string& fileName,
@@ -90,7 +110,8 @@ bool DownloadToFile(const std::string& url, const std::string& fileName,
     if (!curl) return false;
     Transfer transfer(fileName, onRead);
     CURL* handle = curl.get();
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    const std::string address = EscapeUnsafeUrlBytes(url);
+    curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
     curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);  // called from the run's thread

@@ -1,5 +1,6 @@
 #pragma once
 // A progress view for tests: keeps the gauges as the window would and records every report.
+#include "base/Exceptions.h"
 #include "update/Gauge.h"
 #include "update/ProgressView.h"
 

@@ -22,10 +22,12 @@ using namespace orvex::test;
 namespace {
 
 fs::path FreshFolder(const std::string& path) {
+    std::string native = os::NativePath(path);
+    while (!native.empty() && (native.back() == '/' || native.back() == '\\')) native.pop_back();
     std::error_code error;
-    fs::remove_all(path, error);
-    fs::create_directories(path);
-    return fs::path(path);
+    fs::remove_all(native, error);
+    fs::create_directories(native);
+    return fs::path(native);
 }
 
 std::string Slurp(const fs::path& file) {
