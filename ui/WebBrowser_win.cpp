@@ -245,13 +245,15 @@ TWebBrowserHost::~TWebBrowserHost() { Destroy(); }
 void TWebBrowserHost::Create(HWND parent, const RECT& rect) {
     Destroy();
     FEventsReceived = 0;
-    RegisterHostClass();
-    // No WS_TABSTOP: the news page is skipped by the Tab key.
-    FWindow = ::CreateWindowExW(0, HostClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                                rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
-                                nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (!FWindow) throw Exception(os::ErrorText(os::LastError()));
+    FCreateError.clear();
     try {
+        RegisterHostClass();
+        // No WS_TABSTOP: the news page is skipped by the Tab key.
+        FWindow = ::CreateWindowExW(0, HostClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
+                                    rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+                                    nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        if (!FWindow) throw Exception(os::ErrorText(os::LastError()));
+
         Check(::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                  reinterpret_cast<void**>(&FOleObject)));
         FSite = new TSite(FWindow);
@@ -273,6 +275,10 @@ void TWebBrowserHost::Create(HWND parent, const RECT& rect) {
         RECT client{};
         ::GetClientRect(FWindow, &client);
         Check(FOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, FSite, 0, FWindow, &client));
+    } catch (const Exception& e) {
+        Destroy();
+        FCreateError = e.what();
+        throw;
     } catch (...) {
         Destroy();
         throw;
@@ -280,7 +286,7 @@ void TWebBrowserHost::Create(HWND parent, const RECT& rect) {
 }
 
 void TWebBrowserHost::Navigate(const std::string& url) {
-    if (!FBrowser) throw Exception(OleErrorText(E_UNEXPECTED));
+    if (!FBrowser) throw Exception(FCreateError.empty() ? OleErrorText(E_UNEXPECTED) : FCreateError);
     TBstr address = AnsiToBstr(url);
     VARIANT flags, frame, postData, headers;
     ::VariantInit(&flags);

@@ -22,7 +22,8 @@ public:
     // Makes the host window inside parent at rect (parent's client coordinates) and activates the
     // control in it. Raises orvex::Exception with the system's text when the control cannot be made.
     void Create(HWND parent, const RECT& rect);
-    // Starts a navigation; it goes on by itself. Raises orvex::Exception when the control refuses.
+    // Starts a navigation; it goes on by itself. Raises orvex::Exception when the control refuses,
+    // and without a control the error that kept Create from making one.
     void Navigate(const std::string& url);
     void SetBounds(const RECT& rect);
     void Resize(int width, int height);
@@ -57,6 +58,7 @@ private:
     IConnectionPoint* FConnectionPoint = nullptr;
     unsigned long FCookie = 0;
     long FEventsReceived = 0;
+    std::string FCreateError;
 };
 
 }  // namespace orvex

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,12 +10,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "base/Exceptions.h"
 #include "ui/WebBrowser_win.h"
 
 namespace orvex {
 namespace {
+
+using ::testing::AnyOf;
+using ::testing::StrEq;
 
 // Top-level window of the launcher's size with the news panel inside, as the main window lays it out.
 class TTestWindow {
@@ -176,10 +181,43 @@ TEST_F(WebBrowserHostTest, CreationFailureRaisesTheSystemTextAndLeavesNothingBeh
     EXPECT_FALSE(Host.Created());
     EXPECT_EQ(Host.Handle(), nullptr);
     EXPECT_EQ(TWebBrowserHost::LiveObjects(), 0);
+    // The news request then tells why there is no browser.
+    try {
+        Host.Navigate("about:blank");
+        FAIL() << "navigated without a control";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Invalid window handle");
+    }
 }
 
-TEST_F(WebBrowserHostTest, NavigateWithoutAControlRaises) {
-    EXPECT_THROW(Host.Navigate("about:blank"), Exception);
+TEST_F(WebBrowserHostTest, ControlThatCannotBeMadeRaisesTheSystemTextForItsError) {
+    // A thread without COM cannot make the control.
+    std::string error;
+    long objectsAfter = -1;
+    std::thread([&] {
+        const HWND parent = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
+                                              ::GetModuleHandleW(nullptr), nullptr);
+        TWebBrowserHost host;
+        try {
+            host.Create(parent, RECT{0, 0, 100, 100});
+        } catch (const Exception& e) {
+            error = e.what();
+        }
+        objectsAfter = TWebBrowserHost::LiveObjects();
+        ::DestroyWindow(parent);
+    }).join();
+    // Windows has a text for CO_E_NOTINITIALIZED; Wine's message table has none for COM errors.
+    EXPECT_THAT(error, AnyOf("CoInitialize has not been called", "OLE error 800401F0"));
+    EXPECT_EQ(objectsAfter, 0);
+}
+
+TEST_F(WebBrowserHostTest, NavigateBeforeCreateRaisesTheSystemText) {
+    try {
+        Host.Navigate("about:blank");
+        FAIL() << "navigated without a control";
+    } catch (const Exception& e) {
+        EXPECT_THAT(e.what(), AnyOf(StrEq("Catastrophic failure"), StrEq("OLE error 8000FFFF")));
+    }
 }
 
 TEST_F(WebBrowserHostTest, CreatedAgainAfterDestroy) {
