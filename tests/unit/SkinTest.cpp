@@ -1,0 +1,112 @@
+#include "ui/Drag.h"
+#include "ui/Skin.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+using namespace orvex;
+
+namespace {
+
+// Builds a picture from rows of characters: '.' is the key colour, '#' the frame, 'a' the key colour
+// with another fourth byte, 'o' a colour one step off the key.
+TPixels Picture(const std::vector<std::string>& rows) {
+    constexpr uint32_t key = 0x0000A650u;  // red 0, green 166, blue 80
+    TPixels picture{static_cast<int32_t>(rows[0].size()), static_cast<int32_t>(rows.size()), {}};
+    for (const auto& row : rows)
+        for (char c : row)
+            picture.Values.push_back(c == '.' ? key : c == 'a' ? (key | 0xFF000000u) : c == 'o' ? key + 1 : 0x00808080u);
+    return picture;
+}
+
+std::vector<bool> CutMask(const TPixels& picture) {
+    auto mask = RectsToMask(SkinCutPixels(picture), picture.Width, picture.Height);
+    mask.flip();
+    return mask;
+}
+
+}  // namespace
+
+TEST(Skin, CutsTheKeyColourColumnByColumnAndIslandsBecomeHoles) {
+    const TPixels picture = Picture({
+        "..##.",
+        ".####",
+        "##.##",
+        "#o.a#",
+        "#####",
+    });
+    EXPECT_EQ(SkinKeyColor(picture), 0x0000A650u);
+    const TRectList cut = SkinCutPixels(picture);
+    // Column 0 top to bottom, then column 1, ...; the fourth byte plays no part, one colour step does.
+    const TRectList expected = {{0, 0, 1, 1}, {0, 1, 1, 2}, {1, 0, 2, 1}, {2, 2, 3, 3},
+                                {2, 3, 3, 4}, {3, 3, 4, 4}, {4, 0, 5, 1}};
+    EXPECT_EQ(cut, expected);
+    const TRectList runs = SkinKeptRuns(picture);
+    const TRectList expectedRuns = {{2, 0, 4, 1}, {1, 1, 5, 2}, {0, 2, 2, 3}, {3, 2, 5, 3},
+                                    {0, 3, 2, 4}, {4, 3, 5, 4}, {0, 4, 5, 5}};
+    EXPECT_EQ(runs, expectedRuns);
+}
+
+TEST(Skin, PixelRunsHoldExactlyThePixelsLeftByTheOnePixelCuts) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+        TPixels picture{1 + static_cast<int32_t>(random() % 40), 1 + static_cast<int32_t>(random() % 30), {}};
+        for (int32_t i = 0; i < picture.Width * picture.Height; ++i)
+            picture.Values.push_back((random() % 3 == 0 ? 0x123456u : 0x654321u) | (random() % 256) << 24);
+        EXPECT_EQ(RectsToMask(SkinKeptRuns(picture), picture.Width, picture.Height), CutMask(picture))
+            << picture.Width << " x " << picture.Height;
+    }
+}
+
+TEST(Skin, ReadsPaddedRowsOf24And32BitPixels) {
+    // 2 x 2, blue-green-red order; 24-bit rows padded to 8 bytes.
+    const uint8_t rows24[] = {1, 2, 3, 9, 9, 9, 0, 0, /**/ 1, 2, 3, 1, 2, 3, 0, 0};
+    const TPixels p24 = PixelsFromRows(rows24, 2, 2, 3, 8);
+    EXPECT_EQ(p24.Values, (std::vector<uint32_t>{0x030201u, 0x090909u, 0x030201u, 0x030201u}));
+    EXPECT_EQ(SkinCutPixels(p24), (TRectList{{0, 0, 1, 1}, {0, 1, 1, 2}, {1, 1, 2, 2}}));
+    const uint8_t rows32[] = {1, 2, 3, 0, 1, 2, 3, 255};
+    const TPixels p32 = PixelsFromRows(rows32, 2, 1, 4, 8);
+    EXPECT_EQ(p32.Values, (std::vector<uint32_t>{0x00030201u, 0xFF030201u}));
+    EXPECT_EQ(SkinCutPixels(p32).size(), 2u);
+}
+
+namespace {
+
+// Records the moves a drag makes, in order.
+struct RecordingWindow {
+    int32_t FLeft = 100;
+    int32_t FTop = 50;
+    std::vector<std::string> Moves;
+    int32_t Left() const { return FLeft; }
+    int32_t Top() const { return FTop; }
+    void SetLeft(int32_t value) {
+        FLeft = value;
+        Moves.push_back("left " + std::to_string(value));
+    }
+    void SetTop(int32_t value) {
+        FTop = value;
+        Moves.push_back("top " + std::to_string(value));
+    }
+};
+
+}  // namespace
+
+TEST(Drag, MovesByThePointersDistanceLeftEdgeFirstAndOnlyWhileDragging) {
+    TDragModel drag;
+    RecordingWindow window;
+    drag.MouseMove(window, 30, 40);
+    EXPECT_TRUE(window.Moves.empty());
+
+    drag.MouseDown(10, 20);
+    EXPECT_TRUE(drag.FDragging);
+    drag.MouseMove(window, 13, 15);  // the window follows, so the press point stays under the pointer
+    drag.MouseMove(window, 10 - 500, 20 - 400);  // no limits: off the screen
+    EXPECT_EQ(window.Moves, (std::vector<std::string>{"left 103", "top 45", "left -397", "top -355"}));
+
+    drag.MouseUp();
+    EXPECT_FALSE(drag.FDragging);
+    drag.MouseMove(window, 0, 0);
+    EXPECT_EQ(window.Moves.size(), 4u);
+}
