@@ -8,7 +8,10 @@
 // The options window's background, 220 x 300.
 #define IDB_OPTIONS_BACKGROUND 101
 
-// Picture buttons: base + 0 normal, + 1 hover, + 2 pressed, + 3 disabled.
+// Picture buttons: base + 0 normal, + 1 hover, + 2 pressed, + 3 disabled. Each picture is opaque, of
+// its button's size, and already shows the main background beneath the button, so it can be drawn
+// as it is; its bottom-left colour occurs only where it equals that background, so leaving that
+// colour out changes nothing either. The disabled picture is the pressed one.
 #define IDB_BTN_PLAY 110
 #define IDB_BTN_CHECK 120
 #define IDB_BTN_CANCEL 130
