@@ -3,6 +3,7 @@
 // folders); on other systems "\" is mapped to "/" at this boundary.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvex::os {
 
@@ -34,5 +35,19 @@ std::string ErrorText(int code);
 
 // Unique name for a temporary file beside target.
 std::string TempNameBeside(const std::string& target);
+
+// The system's folder for temporary files, without a trailing delimiter.
+std::string TempFolder();
+
+struct TFolderEntry {
+    std::string Name;
+    bool IsFolder = false;
+    // False when the name cannot be written in the single-byte code page of the update list.
+    bool Representable = true;
+};
+
+// The entries of a folder, "." and ".." left out; links are followed. False when the folder
+// cannot be read.
+bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries);
 
 }  // namespace orvex::os

@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,6 +123,51 @@ std::string ErrorText(int code) { return std::strerror(code); }
 std::string TempNameBeside(const std::string& target) {
     static std::atomic<unsigned> counter{0};
     return target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+}
+
+std::string TempFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string result = dir && *dir ? dir : "/tmp";
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    return result;
+}
+
+namespace {
+
+// Names here are bytes. A name that is valid UTF-8 with characters beyond ASCII would reach
+// Windows clients as different characters, so only other byte names go into the list unchanged.
+bool IsMultiByteUtf8(const std::string& name) {
+    bool multiByte = false;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const int follow = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+                         : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
+        const auto width = static_cast<std::size_t>(follow);
+        if (follow < 0 || i + width >= name.size() + (width == 0 ? 1 : 0)) return false;
+        for (int k = 1; k <= follow; ++k)
+            if ((static_cast<unsigned char>(name[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80) return false;
+        multiByte = multiByte || follow > 0;
+        i += width + 1;
+    }
+    return multiByte;
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
+    const std::string native = NativePath(path);
+    DIR* dir = ::opendir(native.c_str());
+    if (!dir) return false;
+    entries.clear();
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        const bool isFolder = ::stat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        entries.push_back(TFolderEntry{name, isFolder, !IsMultiByteUtf8(name)});
+    }
+    ::closedir(dir);
+    return true;
 }
 
 }  // namespace orvex::os

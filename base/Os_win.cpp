@@ -88,4 +88,57 @@ std::string TempNameBeside(const std::string& target) {
     return target + ".tmp" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++);
 }
 
+std::string TempFolder() {
+    char buffer[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathA(sizeof buffer, buffer);
+    std::string result = length && length < sizeof buffer ? std::string(buffer, length) : GetCurrentDir();
+    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/')) result.pop_back();
+    return result;
+}
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+    return result;
+}
+
+// The name in the ANSI code page; representable only when every character has its own byte
+// there, without the look-alike substitutes a plain conversion would pick.
+TFolderEntry Entry(const WIN32_FIND_DATAW& data) {
+    TFolderEntry entry;
+    entry.IsFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    BOOL usedDefault = FALSE;
+    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, data.cFileName, -1, nullptr, 0, nullptr,
+                                             &usedDefault);
+    if (length > 0) {
+        entry.Name.resize(static_cast<std::size_t>(length));
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, data.cFileName, -1, entry.Name.data(), length, nullptr,
+                              &usedDefault);
+        entry.Name.resize(static_cast<std::size_t>(length - 1));
+    }
+    entry.Representable = length > 0 && !usedDefault;
+    return entry;
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
+    std::string pattern = path;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = ::FindFirstFileW(Wide(pattern + "*").c_str(), &data);
+    entries.clear();
+    if (find == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        entries.push_back(Entry(data));
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return true;
+}
+
 }  // namespace orvex::os

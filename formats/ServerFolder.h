@@ -5,7 +5,10 @@
 #include "base/Text.h"
 #include "formats/md5.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,5 +68,66 @@ TPublishedFolder BuildServerFolder(const std::string& clientDir, const std::stri
 
 // The text of files.lst, lines ending in CR LF.
 std::string FormatUpdateList(const TPublishDescription& description, const TPublishedFolder& folder);
+
+// Every file under clientDir as the list names it ("\" between folders), sorted. Raises
+// EPublishError for a name that the list cannot carry or that a Windows client would confuse with
+// another (same name but for letter case), and EInOutError for a folder that cannot be read.
+TStringList ListClientFiles(const std::string& clientDir);
+
+// The sections of an update list as the launcher reads them ("FAIL" for an empty one).
+struct TUpdateList {
+    std::string Rev;
+    std::string ModHosts;
+    TStringList Hosts;
+    TStringList Self;
+    TStringList Critical;
+    TStringList Normal;
+};
+TUpdateList ReadUpdateList(const std::string& text);
+
+// The list a server folder publishes now: files.lst.bz2 decoded.
+struct TPreviousList {
+    bool Present = false;
+    std::string Text;
+    int32_t Rev = 0;
+    std::map<std::string, TPublishedFile> Entries;  // by listed path; the self entry included
+};
+// Raises EPublishError when files.lst.bz2 exists but is damaged or has no whole-number Rev.
+TPreviousList ReadPreviousList(const std::string& serverDir);
+
+enum class TFileOutcome { Compressed, Reused };
+
+struct TPublishProgress {
+    std::size_t FilesDone = 0;
+    std::size_t FilesTotal = 0;
+    int64_t BytesDone = 0;  // of the client files, compressed or reused
+    int64_t BytesTotal = 0;
+};
+
+struct TPublishOptions {
+    unsigned Threads = 0;          // 0: one per core
+    bool Incremental = true;       // reuse the copies of files the published list names unchanged
+    std::optional<int32_t> Rev;    // otherwise the published Rev, plus 1 when any entry changed
+    bool Prune = false;            // delete copies the new list no longer names
+    // Called after each file, one call at a time, from the compressing threads.
+    std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
+};
+
+struct TPublishSummary {
+    TPublishedFolder Folder;
+    int32_t Rev = 0;
+    bool ListChanged = false;
+    std::size_t Compressed = 0;
+    std::size_t Reused = 0;
+    std::size_t Pruned = 0;
+    int64_t BytesIn = 0;   // client bytes compressed
+    int64_t BytesOut = 0;  // bytes of the copies written
+};
+
+// Publishes like BuildServerFolder, on several threads, reusing what the folder already holds.
+// The list is written only when it changed, files.lst.bz2 last; pruning follows it. description.Rev
+// is ignored: options.Rev or the published Rev decides.
+TPublishSummary PublishServerFolder(const std::string& clientDir, const std::string& serverDir,
+                                    TPublishDescription description, const TPublishOptions& options);
 
 }  // namespace orvex

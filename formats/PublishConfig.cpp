@@ -1,0 +1,131 @@
+#include "formats/PublishConfig.h"
+
+#include "base/Profile.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace orvex {
+namespace {
+
+constexpr const char* Section = "publish";
+// Never a value anybody writes: tells a missing key from an empty one.
+constexpr const char* Missing = "\x01missing";
+
+std::string Read(const std::string& fileName, const std::string& key) {
+    return ReadProfileString(fileName, Section, key, Missing);
+}
+
+TStringList SplitList(const std::string& text) {
+    TStringList items;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(';', start);
+        const std::string item = Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (!item.empty()) items.push_back(item);
+        if (end == std::string::npos) return items;
+        start = end + 1;
+    }
+}
+
+// key, then key1, key2, ... up to the first that is missing.
+TStringList ReadList(const std::string& fileName, const std::string& key) {
+    TStringList items;
+    std::string value = Read(fileName, key);
+    if (value != Missing) items = SplitList(value);
+    for (int n = 1; (value = Read(fileName, key + std::to_string(n))) != Missing; ++n) {
+        const TStringList more = SplitList(value);
+        items.insert(items.end(), more.begin(), more.end());
+    }
+    return items;
+}
+
+[[noreturn]] void Bad(const std::string& fileName, const std::string& key, const std::string& value,
+                      const std::string& why) {
+    throw EPublishConfigError(
+        Format("%s: [%s] %s=\"%s\": %s", fileName.c_str(), Section, key.c_str(), value.c_str(), why.c_str()));
+}
+
+THostEntry ParseHost(const std::string& fileName, const std::string& item) {
+    const std::size_t gap = item.find_first_of(" \t");
+    const std::size_t host = gap == std::string::npos ? std::string::npos : item.find_first_not_of(" \t", gap);
+    if (host == std::string::npos || item.find_first_of(" \t", host) != std::string::npos)
+        Bad(fileName, "Hosts", item, "write each entry as ADDRESS HOST, entries separated by \";\"");
+    return THostEntry{item.substr(0, gap), item.substr(host)};
+}
+
+std::string NormalizedPattern(std::string pattern) {
+    std::replace(pattern.begin(), pattern.end(), '/', '\\');
+    return pattern;
+}
+
+char Folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool Match(const char* p, const char* s) {
+    for (; *p; ++p, ++s) {
+        if (*p == '*') {
+            const bool crossFolders = p[1] == '*';
+            while (*p == '*') ++p;
+            for (const char* rest = s;; ++rest) {
+                if (Match(p, rest)) return true;
+                if (!*rest || (!crossFolders && *rest == '\\')) return false;
+            }
+        }
+        if (!*s || (*p == '?' ? *s == '\\' : Folded(*p) != Folded(*s))) return false;
+    }
+    return !*s;
+}
+
+bool MatchesAny(const TStringList& patterns, const std::string& path) {
+    return std::any_of(patterns.begin(), patterns.end(),
+                       [&path](const std::string& pattern) { return MatchGlob(pattern, path); });
+}
+
+}  // namespace
+
+TPublishConfig LoadPublishConfig(const std::string& fileName) {
+    TPublishConfig config;
+    const std::string self = Read(fileName, "Self");
+    if (self != Missing) config.SelfName = Trim(self);
+    if (config.SelfName.find_first_of("\\/:|") != std::string::npos)
+        Bad(fileName, "Self", self, "the launcher's own file must be a bare file name in the client folder");
+
+    const std::string modHosts = Read(fileName, "ModHosts");
+    if (modHosts != Missing && !TryStrToInt(modHosts, config.ModHosts))
+        Bad(fileName, "ModHosts", modHosts, "not a whole number");
+    for (const std::string& item : ReadList(fileName, "Hosts")) config.Hosts.push_back(ParseHost(fileName, item));
+    if (config.ModHosts == 1 && config.Hosts.empty())
+        Bad(fileName, "ModHosts", modHosts, "ModHosts=1 needs at least one Hosts entry, or clients fail");
+
+    config.Critical = ReadList(fileName, "Critical");
+    config.Exclude = ReadList(fileName, "Exclude");
+    return config;
+}
+
+bool MatchGlob(const std::string& pattern, const std::string& path) {
+    const std::string normalized = NormalizedPattern(pattern);
+    if (normalized.find('\\') == std::string::npos) {
+        const std::size_t delim = path.rfind('\\');
+        return Match(normalized.c_str(), path.c_str() + (delim == std::string::npos ? 0 : delim + 1));
+    }
+    return Match(normalized.c_str(), path.c_str());
+}
+
+TPublishDescription DescribeClient(const TPublishConfig& config, const TStringList& clientFiles,
+                                   const TStringList& neverPublished) {
+    TPublishDescription description;
+    description.ModHosts = config.ModHosts;
+    description.Hosts = config.Hosts;
+    description.SelfName = config.SelfName;
+    if (!config.SelfName.empty() &&
+        std::find(clientFiles.begin(), clientFiles.end(), config.SelfName) == clientFiles.end())
+        throw EPublishError(Format("The self file \"%s\" is not in the client folder", config.SelfName.c_str()));
+    for (const std::string& path : clientFiles) {
+        if (path == config.SelfName || MatchesAny(config.Exclude, path)) continue;
+        if (std::find(neverPublished.begin(), neverPublished.end(), path) != neverPublished.end()) continue;
+        (MatchesAny(config.Critical, path) ? description.CriticalFiles : description.NormalFiles).push_back(path);
+    }
+    return description;
+}
+
+}  // namespace orvex

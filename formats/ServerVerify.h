@@ -1,0 +1,14 @@
+#pragma once
+// Checks a published server folder the way clients will use it.
+#include "base/Text.h"
+
+#include <string>
+
+namespace orvex {
+
+// One line for every fault found: list settings, entries, paths and copies (presence, a single
+// whole bzip2 stream, its digest and its size). Empty when the folder is sound. Copies are
+// decoded on up to threads threads (0: one per core).
+TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads = 0);
+
+}  // namespace orvex

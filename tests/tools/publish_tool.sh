@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Runs orvex-publish on scratch folders and checks what it writes, prints and returns.
+set -uo pipefail
+tool=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+expect_exit() {  # expect_exit CODE DESCRIPTION -- command...
+  local want=$1 what=$2; shift 3
+  "$@" > "$work/out" 2> "$work/err"
+  local got=$?
+  [ "$got" = "$want" ] || fail "$what: exit $got, wanted $want ($(cat "$work/err"))"
+}
+expect_text() {  # expect_text FILE TEXT
+  grep -qF -- "$2" "$1" || fail "'$2' not in $(basename "$1"): $(cat "$1")"
+}
+list_value() { bzip2 -dc "$work/server/files.lst.bz2" | tr -d '\r' | grep "^$1|" | cut -d'|' -f2; }
+
+client=$work/client
+mkdir -p "$client/data/sub dir" "$client/system"
+head -c 400000 /dev/urandom > "$client/data/sub dir/noise 1.bin"
+seq 1 200000 > "$client/system/table.txt"
+printf 'game' > "$client/game.exe"
+printf 'launcher' > "$client/OrvexUpdater.exe"
+printf 'latin' > "$client/data/caf$(printf '\xe9').dat"
+printf '[main]\r\nUpdatesUrl=http://x/\r\n' > "$client/_settings.ini"
+printf '[publish]\r\nSelf=OrvexUpdater.exe\r\nCritical=*.exe\r\nExclude=*.log\r\nModHosts=1\r\nHosts=127.0.0.1 login.example.net\r\n' > "$client/publish.ini"
+printf 'log' > "$client/run.log"
+
+expect_exit 0 "help" -- "$tool" build --help
+expect_text "$work/out" "publish.ini"
+expect_exit 2 "no command" -- "$tool"
+expect_exit 3 "missing client" -- "$tool" build "$work/nowhere" "$work/server"
+expect_text "$work/err" "does not exist"
+expect_exit 3 "missing server to verify" -- "$tool" verify "$work/nowhere"
+
+expect_exit 0 "first publish" -- "$tool" build "$client" "$work/server"
+expect_text "$work/out" "compressed 5, reused 0"
+[ "$(list_value Rev)" = 1 ] || fail "first Rev is $(list_value Rev)"
+for f in files.lst.bz2 OrvexUpdater.exe.bz2 game.exe.bz2 "data/sub dir/noise 1.bin.bz2" system/table.txt.bz2; do
+  [ -f "$work/server/$f" ] || fail "$f missing"
+done
+for f in _settings.ini.bz2 publish.ini.bz2 run.log.bz2; do
+  [ ! -e "$work/server/$f" ] || fail "$f published"
+done
+bzip2 -dc "$work/server/system/table.txt.bz2" | cmp -s - "$client/system/table.txt" || fail "table.txt copy differs"
+bzip2 -dc "$work/server/files.lst.bz2" | tr -d '\r' | grep -q '^\[self\]$' || fail "no self section"
+bzip2 -dc "$work/server/files.lst.bz2" | tr -d '\r' | grep -qF 'data\sub dir\noise 1.bin|' || fail "no sub-folder entry"
+expect_exit 0 "verify after publish" -- "$tool" verify "$work/server"
+
+expect_exit 0 "unchanged republish" -- "$tool" build "$client" "$work/server"
+expect_text "$work/out" "compressed 0, reused 5"
+[ "$(list_value Rev)" = 1 ] || fail "unchanged republish moved Rev to $(list_value Rev)"
+
+printf 'game v2' > "$client/game.exe"
+expect_exit 0 "one-file republish" -- "$tool" build "$client" "$work/server"
+expect_text "$work/out" "compressed 1, reused 4"
+[ "$(list_value Rev)" = 2 ] || fail "one-file republish gave Rev $(list_value Rev)"
+expect_exit 0 "rev option" -- "$tool" build --rev 9 "$client" "$work/server"
+[ "$(list_value Rev)" = 9 ] || fail "--rev 9 gave Rev $(list_value Rev)"
+
+rm "$client/data/caf$(printf '\xe9').dat"
+expect_exit 0 "republish without prune" -- "$tool" build "$client" "$work/server"
+[ -f "$work/server/data/caf$(printf '\xe9').dat.bz2" ] || fail "copy deleted without --prune"
+expect_exit 0 "prune" -- "$tool" build --prune "$client" "$work/server"
+expect_text "$work/out" "pruned 1"
+[ ! -e "$work/server/data/caf$(printf '\xe9').dat.bz2" ] || fail "--prune kept the copy"
+
+# Refusals and configuration errors leave the published folder as it was.
+before=$(cd "$work/server" && find . -type f -exec md5sum {} + | sort)
+printf 'bar' > "$client/a|b.dat"
+expect_exit 5 "name with a bar" -- "$tool" build "$client" "$work/server"
+rm "$client/a|b.dat"
+printf '[publish]\r\nSelf=Missing.exe\r\n' > "$work/other.ini"
+expect_exit 5 "missing self" -- "$tool" build -c "$work/other.ini" "$client" "$work/server"
+expect_text "$work/err" "Missing.exe"
+printf '[publish]\r\nModHosts=one\r\n' > "$work/bad.ini"
+expect_exit 4 "bad configuration" -- "$tool" build -c "$work/bad.ini" "$client" "$work/server"
+expect_text "$work/err" "ModHosts"
+expect_exit 4 "missing configuration" -- "$tool" build -c "$work/none.ini" "$client" "$work/server"
+expect_exit 2 "server inside client" -- "$tool" build "$client" "$client/www"
+after=$(cd "$work/server" && find . -type f -exec md5sum {} + | sort)
+[ "$before" = "$after" ] || fail "a refused run changed the server folder"
+
+# verify names each fault and exits 1.
+s=$work/server
+cat "$s/game.exe.bz2" "$s/game.exe.bz2" > "$s/joined" && mv "$s/joined" "$s/game.exe.bz2"
+printf 'garbage' > "$s/system/table.txt.bz2"
+rm "$s/OrvexUpdater.exe.bz2"
+bzip2 -dc "$s/files.lst.bz2" | sed 's/^\(data\\sub dir\\noise 1.bin|[0-9a-f]*|\)[0-9]*/\17/; s/^\[\/files_normal\]/..\\..\\etc\\passwd|d41d8cd98f00b204e9800998ecf8427e|14\r\n&/' | bzip2 -9 > "$s/list.bz2"
+mv "$s/list.bz2" "$s/files.lst.bz2"
+expect_exit 1 "verify of a damaged folder" -- "$tool" verify "$s"
+expect_text "$work/out" "game.exe.bz2 has data after its bzip2 stream"
+expect_text "$work/out" "table.txt.bz2 is not valid bzip2 data"
+expect_text "$work/out" "OrvexUpdater.exe.bz2 is missing"
+expect_text "$work/out" "the list says 7"
+expect_text "$work/out" "the path leaves the server folder"
+
+if [ "$failures" -ne 0 ]; then echo "$failures failure(s)" >&2; exit 1; fi
+echo "all checks passed"

@@ -1,0 +1,197 @@
+// orvex-publish: builds and checks the folder an update server publishes.
+#include "Progress.h"
+#include "Terminal.h"
+
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "formats/PublishConfig.h"
+#include "formats/ServerFolder.h"
+#include "formats/ServerVerify.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+using namespace orvex;
+namespace fs = std::filesystem;
+
+namespace {
+
+enum ExitCode {
+    ExitOk = 0,
+    ExitFailed = 1,        // publishing failed, or verify found problems
+    ExitUsage = 2,         // command line
+    ExitMissingFolder = 3,
+    ExitBadConfig = 4,
+    ExitRefused = 5,       // the client holds something clients would reject
+};
+
+struct TBuildArgs {
+    std::string Client, Server, Config;
+    std::optional<int32_t> Rev;
+    bool Prune = false, Full = false, Quiet = false;
+    unsigned Jobs = 0;
+};
+
+struct TVerifyArgs {
+    std::string Server;
+    unsigned Jobs = 0;
+};
+
+class EExit : public std::exception {
+public:
+    EExit(int code, std::string message) : Code(code), Message(std::move(message)) {}
+    int Code;
+    std::string Message;
+};
+
+fs::path Canonical(const std::string& path) {
+    std::error_code ignored;
+    return fs::weakly_canonical(fs::absolute(path), ignored);
+}
+
+// The path of inner relative to outer with "\" between folders, or "" when inner is not inside.
+std::string ListedInside(const fs::path& outer, const fs::path& inner) {
+    const fs::path relative = inner.lexically_relative(outer);
+    if (relative.empty() || *relative.begin() == "..") return "";
+    std::string listed = relative.generic_string();
+    for (char& c : listed)
+        if (c == '/') c = '\\';
+    return listed;
+}
+
+void RequireFolder(const std::string& what, const std::string& path) {
+    if (!os::DirectoryExists(path))
+        throw EExit(ExitMissingFolder, "The " + what + " folder \"" + path + "\" does not exist");
+}
+
+int Build(const TBuildArgs& args) {
+    RequireFolder("client", args.Client);
+    const fs::path client = Canonical(args.Client), server = Canonical(args.Server);
+    const std::string serverInClient = ListedInside(client, server);
+    if (client == server || !serverInClient.empty() || !ListedInside(server, client).empty())
+        throw EExit(ExitUsage, "The server folder and the client folder must not lie inside one another");
+
+    const bool configNamed = !args.Config.empty();
+    const std::string configFile = configNamed ? args.Config : (fs::path(args.Client) / DefaultConfigName).string();
+    TPublishConfig config;
+    if (os::FileExists(configFile))
+        config = LoadPublishConfig(configFile);
+    else if (configNamed)
+        throw EExit(ExitBadConfig, "The configuration \"" + configFile + "\" does not exist");
+    else
+        std::fprintf(stderr, "No %s in the client folder: every file is normal, no self entry, ModHosts 0\n",
+                     DefaultConfigName);
+
+    TStringList neverPublished = {SettingsFileToKeep};
+    const std::string configInClient = ListedInside(client, Canonical(configFile));
+    if (!configInClient.empty()) neverPublished.push_back(configInClient);
+    const TPublishDescription description =
+        DescribeClient(config, ListClientFiles(args.Client), neverPublished);
+
+    if (!os::ForceDirectories(args.Server))
+        throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
+
+    TProgressReport report(stderr, IsTerminal(stderr), args.Quiet);
+    TPublishOptions options;
+    options.Threads = args.Jobs;
+    options.Incremental = !args.Full;
+    options.Rev = args.Rev;
+    options.Prune = args.Prune;
+    options.OnFile = [&report](const TPublishedFile& file, TFileOutcome outcome, const TPublishProgress& progress) {
+        report.File(file, outcome, progress);
+    };
+    const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
+    report.Done();
+
+    const std::size_t files = summary.Compressed + summary.Reused;
+    std::printf("Published %zu files to %s: Rev %d%s\n", files, args.Server.c_str(), summary.Rev,
+                summary.ListChanged ? "" : " (unchanged)");
+    std::printf("  compressed %zu, reused %zu, pruned %zu\n", summary.Compressed, summary.Reused, summary.Pruned);
+    std::printf("  %s in, %s out, %.2f s\n", Bytes(summary.BytesIn).c_str(), Bytes(summary.BytesOut).c_str(),
+                report.Seconds());
+    return ExitOk;
+}
+
+int Verify(const TVerifyArgs& args) {
+    RequireFolder("server", args.Server);
+    const TStringList problems = VerifyServerFolder(args.Server, args.Jobs);
+    for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+    if (problems.empty()) std::printf("%s: no problems found\n", args.Server.c_str());
+    else std::fprintf(stderr, "%zu problem(s) found\n", problems.size());
+    return problems.empty() ? ExitOk : ExitFailed;
+}
+
+const char* const Footer = R"(Exit codes: 0 success; 1 publishing failed or verify found problems; 2 bad command line;
+3 missing folder; 4 bad configuration; 5 the client holds a file clients cannot take.)";
+
+const char* const BuildHelp = R"(Writes SERVER/files.lst, SERVER/files.lst.bz2 and SERVER/<path>.bz2 for every file of CLIENT.
+
+The configuration (CLIENT/publish.ini unless --config names another) is an INI file:
+
+  [publish]
+  Self=OrvexUpdater.exe            ; the launcher's own file (self entry); omit for none
+  Critical=*.exe; system\*.dll     ; patterns of files checked on every run
+  Exclude=*.log; screenshots\**    ; patterns of files never published
+  ModHosts=1                       ; 1: clients apply the Hosts entries
+  Hosts=127.0.0.1 login.example.net; 10.0.0.2 patch.example.net
+
+Patterns: * any characters within a name, ? one character, ** across folders; a pattern without
+"\" or "/" matches the file name in any folder; letter case is ignored. Long lists continue in
+Critical1, Critical2, ... (likewise Exclude, Hosts). publish.ini and _settings.ini are never published.
+
+Rev is the published Rev plus 1 when any entry changed, unchanged otherwise. Files whose digest and
+copy size match the published list are not compressed again. The list is replaced last, so
+clients updating meanwhile never see a list naming a missing copy.)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"orvex-publish: publishes a game client for OrvexUpdater launchers and checks published folders"};
+    app.footer(Footer);
+    app.require_subcommand(1);
+
+    TBuildArgs build;
+    CLI::App* buildCommand = app.add_subcommand("build", "Publish CLIENT into the server folder SERVER");
+    buildCommand->footer(BuildHelp);
+    buildCommand->add_option("CLIENT", build.Client, "Folder of the game client as players should have it")->required();
+    buildCommand->add_option("SERVER", build.Server, "Folder the web server serves (created when missing)")->required();
+    buildCommand->add_option("-c,--config", build.Config, "Publish configuration (default: CLIENT/publish.ini)");
+    buildCommand->add_option("--rev", build.Rev, "Set Rev instead of counting it up");
+    buildCommand->add_flag("--prune", build.Prune, "Delete copies of files no longer in the client, after the new list is in place");
+    buildCommand->add_flag("--full", build.Full, "Compress every file again, even unchanged ones");
+    buildCommand->add_option("-j,--jobs", build.Jobs, "Files compressed at once (default: one per core)");
+    buildCommand->add_flag("-q,--quiet", build.Quiet, "No progress, only the summary");
+
+    TVerifyArgs verify;
+    CLI::App* verifyCommand = app.add_subcommand("verify", "Check a server folder as clients will read it");
+    verifyCommand->footer("Prints every problem, one a line; exits 1 when there is any.");
+    verifyCommand->add_option("SERVER", verify.Server, "The published folder")->required();
+    verifyCommand->add_option("-j,--jobs", verify.Jobs, "Copies checked at once (default: one per core)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? ExitOk : ExitUsage;
+    }
+
+    try {
+        return buildCommand->parsed() ? Build(build) : Verify(verify);
+    } catch (const EExit& e) {
+        std::fprintf(stderr, "orvex-publish: %s\n", e.Message.c_str());
+        return e.Code;
+    } catch (const EPublishConfigError& e) {
+        std::fprintf(stderr, "orvex-publish: bad configuration: %s\n", e.what());
+        return ExitBadConfig;
+    } catch (const EPublishError& e) {
+        std::fprintf(stderr, "orvex-publish: %s\n", e.what());
+        return ExitRefused;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvex-publish: %s\n", e.what());
+        return ExitFailed;
+    }
+}
