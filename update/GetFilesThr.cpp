@@ -120,7 +120,8 @@ bool GFilesThread::DownloadFile(const std::string& url, const std::string& fileN
     FGaugeValue = 0;
     const bool opened = DownloadToFile(url, fileName, [&](uint32_t received) {
         if (!showProgress) return;
-        FGaugeValue += static_cast<int32_t>(received);
+        // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
+        FGaugeValue = Low32(static_cast<int64_t>(FGaugeValue) + received);
         SetFileProgress();
     });
     FGaugeValue = 0;

@@ -23,6 +23,7 @@ public:
     }
     void SetFileProgress(int32_t position) override {
         FileProgress.push_back(position);
+        Events.push_back("file:" + std::to_string(position));
         FileGauge.SetProgress(position);
     }
     void SetTotalProgress(int32_t position) override {

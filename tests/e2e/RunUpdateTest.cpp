@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -163,6 +164,152 @@ TEST_F(RunUpdateTest, OrdinaryRunWithNewerRevisionInstallsEverySetAndRecordsIt) 
     EXPECT_FALSE(FView.SawStatus("Checking data\\a.txt"));
     EXPECT_TRUE(FView.SawStatus("Checking game.exe"));
     ExpectButtonsBack();
+}
+
+// Events from position at up to (not including) the first that starts with prefix.
+std::vector<std::string> EventsUntil(const std::vector<std::string>& events, std::size_t& at, const std::string& prefix) {
+    std::vector<std::string> taken;
+    while (at < events.size() && events[at].rfind(prefix, 0) != 0) taken.push_back(events[at++]);
+    return taken;
+}
+
+// File-bar positions: counting up from the start and ending at 0 once the file is through; the
+// highest position is the number of bytes.
+void ExpectFileProgressUpTo(const std::vector<std::string>& events, int64_t bytes, const std::string& what) {
+    ASSERT_FALSE(events.empty()) << what;
+    int64_t last = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        ASSERT_EQ(events[i].rfind("file:", 0), 0u) << what << ": " << events[i];
+        const int64_t position = std::stoll(events[i].substr(5));
+        if (i + 1 == events.size()) {
+            EXPECT_EQ(position, 0) << what;
+        } else {
+            EXPECT_GE(position, last) << what;
+            last = position;
+        }
+    }
+    EXPECT_EQ(last, bytes) << what;
+}
+
+TEST_F(RunUpdateTest, GaugesFollowEachPhaseOfTheRun) {
+    MakeClient();
+    Publish(1);
+    const int64_t listSize = static_cast<int64_t>(fs::file_size(FServer / "files.lst.bz2"));
+    Run(0);
+    ASSERT_EQ(FStatus, "All the files have been updated");
+    const auto& events = FView.Events;
+    std::size_t at = 0;
+    EventsUntil(events, at, "status:Downloading updates list");
+    ASSERT_LT(++at, events.size());
+
+    // The list download: received bytes on the file bar, nothing else.
+    ExpectFileProgressUpTo(EventsUntil(events, at, "status:"), listSize, "list download");
+    ASSERT_LT(at, events.size());
+    EXPECT_EQ(events[at++], "status:");
+    // Its unpacking: the compressed list's size as maximum, then the bytes consumed.
+    ASSERT_LT(at, events.size());
+    EXPECT_EQ(events[at++], "max0:" + std::to_string(listSize));
+    ExpectFileProgressUpTo(EventsUntil(events, at, "status:Checking files"), listSize, "list unpacking");
+
+    // Comparing: one critical file, then two normal ones.
+    EXPECT_EQ(EventsUntil(events, at, "max1:"), std::vector<std::string>{"status:Checking files"});
+    EXPECT_EQ(events[at], "max1:0");
+    ++at;
+    EventsUntil(events, at, "max1:");
+    EXPECT_EQ(events[at], "max1:1");
+    ++at;
+
+    // Fetching three files: the overall bar runs 0..2 and counts finished files; the file bar is
+    // scaled to each copy's size for its download and again for its unpacking.
+    EventsUntil(events, at, "max1:");
+    ASSERT_LT(at, events.size());
+    EXPECT_EQ(events[at++], "max1:2");
+    const std::vector<std::string> paths{"game.exe", "data\\a.txt", "data\\sub dir\\b.bin"};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string size = std::to_string(fs::file_size(Under(FServer, paths[i] + ".bz2")));
+        ASSERT_LT(at + 1, events.size());
+        EXPECT_EQ(events[at++], "status:Downloading " + paths[i]);
+        EXPECT_EQ(events[at++], "max0:" + size);
+        ExpectFileProgressUpTo(EventsUntil(events, at, "status:"), std::stoll(size), paths[i] + " download");
+        ASSERT_LT(at + 1, events.size());
+        EXPECT_EQ(events[at++], "status:Extracting " + paths[i]);
+        EXPECT_EQ(events[at++], "max0:" + size);
+        ExpectFileProgressUpTo(EventsUntil(events, at, "total:"), std::stoll(size), paths[i] + " unpacking");
+        ASSERT_LT(at, events.size());
+        EXPECT_EQ(events[at++], "total:" + std::to_string(i + 1));
+    }
+    const std::vector<std::string> ending{"total:0", "save:1", "status:All the files have been updated", "unlock"};
+    EXPECT_EQ(std::vector<std::string>(events.begin() + static_cast<std::ptrdiff_t>(std::min(at, events.size())), events.end()),
+              ending);
+}
+
+// Three files to fetch, the second of which goes wrong on the server.
+class ThreeFetchesTest : public RunUpdateTest {
+protected:
+    void MakeThree(const std::string& second) {
+        Put(Under(FClient, "first.txt"), "first");
+        Put(Under(FClient, second), "second");
+        Put(Under(FClient, "third.txt"), "third");
+        FDescription.CriticalFiles = {"first.txt", second, "third.txt"};
+        Publish(1);
+        Put(Under(FInstall, second), "old second");
+    }
+};
+
+TEST_F(ThreeFetchesTest, SecondFailingToDownloadStopsThePass) {
+    MakeThree("second.drop");  // the server sends any .drop.bz2 to a closed port
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_TRUE(Same("first.txt"));
+    EXPECT_EQ(Slurp(Under(FInstall, "second.drop")), "old second");
+    EXPECT_FALSE(fs::exists(Under(FInstall, "third.txt")));
+    EXPECT_TRUE(FView.SawStatus("Downloading second.drop"));
+    EXPECT_FALSE(FView.SawStatus("Extracting second.drop"));
+    EXPECT_FALSE(FView.SawStatus("Downloading third.txt"));
+    // The pass ends at once: the overall bar goes back to 0 without counting the second file.
+    const auto& events = FView.Events;
+    const auto failing = std::find(events.begin(), events.end(), "status:Downloading second.drop");
+    ASSERT_NE(failing, events.end());
+    EXPECT_EQ(*(failing - 1), "total:1");
+    for (auto event = failing; event != events.end(); ++event)
+        if (event->rfind("total:", 0) == 0) {
+            EXPECT_EQ(*event, "total:0");
+        }
+    EXPECT_EQ(FView.TotalGauge.Progress(), 0);
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+    ExpectButtonsBack();
+    ExpectNoLeftovers();
+}
+
+TEST_F(ThreeFetchesTest, SecondFailingToUnpackStillFetchesTheThird) {
+    MakeThree("second.txt");
+    Put(Under(FServer, "second.txt.bz2"), "this is not a bzip2 stream");
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_TRUE(Same("first.txt"));
+    EXPECT_EQ(Slurp(Under(FInstall, "second.txt")), "old second");
+    EXPECT_TRUE(Same("third.txt"));
+    EXPECT_TRUE(FView.SawStatus("Extracting second.txt"));
+    EXPECT_TRUE(FView.Saw("total:3"));
+    EXPECT_EQ(FView.TotalGauge.Progress(), 0);
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+    ExpectButtonsBack();
+    ExpectNoLeftovers();
+}
+
+TEST_F(RunUpdateTest, FileHeldOpenByAnotherProcessFailsAndKeepsThePreviousFile) {
+    MakeClient();
+    Publish(2);
+    InstallOldVersions();
+    const auto holder = HoldOpenElsewhere(Under(FInstall, "data\\a.txt").string());
+    if (!holder) GTEST_SKIP() << "an open file does not stop its replacement here";
+    Run(1);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_TRUE(Same("game.exe"));
+    EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
+    EXPECT_TRUE(FView.SawStatus("Extracting data\\a.txt"));
+    ExpectNoLeftovers();
 }
 
 TEST_F(RunUpdateTest, EqualRevisionComparesOnlyCriticalFilesUntilAFullCheck) {

@@ -1,5 +1,6 @@
 #pragma once
 // Where the test web server is: ORVEX_E2E_DIR names the folder nginx.sh started it in.
+#include <memory>
 #include <string>
 
 namespace orvex::test {
@@ -21,6 +22,14 @@ bool ReadsInBlocksOf1024();
 // Whether the HTTP client tells a chunked body cut short from a complete one. WinINet (Wine 8)
 // ends both with a successful read of 0 bytes.
 bool SeesCutChunkedBodies();
+
+// Keeps a file open in another process, without delete sharing, for as long as it lives.
+class FileHolder {
+public:
+    virtual ~FileHolder() = default;
+};
+// Null where an open file does not stop its replacement, so there is nothing to hold.
+std::unique_ptr<FileHolder> HoldOpenElsewhere(const std::string& path);
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content);

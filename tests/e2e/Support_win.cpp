@@ -1,5 +1,9 @@
 #include "Support.h"
 
+#include <windows.h>
+
+#include <stdexcept>
+
 namespace orvex::test {
 
 // Wine maps the Unix root to drive Z:.
@@ -13,5 +17,46 @@ std::string HostPath(const std::string& unixPath) {
 bool ReadsInBlocksOf1024() { return true; }
 
 bool SeesCutChunkedBodies() { return false; }
+
+namespace {
+
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// hold_open.exe, built beside this program, holds the file until its signal file is deleted.
+class ProcessHolder final : public FileHolder {
+public:
+    explicit ProcessHolder(const std::string& path) : FSignal(path + ".held") {
+        char self[MAX_PATH];
+        const DWORD length = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+        std::string folder(self, length);
+        folder.resize(folder.find_last_of('\\') + 1);
+        std::string command = "\"" + folder + "hold_open.exe\" \"" + path + "\" \"" + FSignal + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &FProcess))
+            throw std::runtime_error("cannot start " + command);
+        ::CloseHandle(FProcess.hThread);
+        for (int i = 0; i < 300 && !Exists(FSignal); ++i) {
+            if (::WaitForSingleObject(FProcess.hProcess, 100) == WAIT_OBJECT_0) break;
+        }
+        if (!Exists(FSignal)) {
+            ::CloseHandle(FProcess.hProcess);
+            throw std::runtime_error("hold_open did not take " + path);
+        }
+    }
+    ~ProcessHolder() override {
+        ::DeleteFileA(FSignal.c_str());
+        ::WaitForSingleObject(FProcess.hProcess, 30000);
+        ::CloseHandle(FProcess.hProcess);
+    }
+
+private:
+    std::string FSignal;
+    PROCESS_INFORMATION FProcess{};
+};
+
+}  // namespace
+
+std::unique_ptr<FileHolder> HoldOpenElsewhere(const std::string& path) { return std::make_unique<ProcessHolder>(path); }
 
 }  // namespace orvex::test

@@ -44,6 +44,8 @@ http {
     root $dir/www;
     # /redirect/X answers 302 to /X.
     location /redirect/ { rewrite ^/redirect/(.*)\$ /\$1 redirect; }
+    # Any address ending in .drop.bz2 is sent on to a port where nothing listens.
+    location ~ \\.drop\\.bz2\$ { return 302 http://127.0.0.1:1/gone; }
     # Echoes the client's user agent as the body.
     location = /agent { default_type text/plain; return 200 "\$http_user_agent"; }
   }

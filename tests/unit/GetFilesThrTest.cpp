@@ -1,0 +1,225 @@
+// The pieces of an update run that need no web server: comparing a file set, the path check,
+// starting a run on its own thread, and a list download that cannot connect.
+#include "ScratchFolder.h"
+#include "common/RecordingView.h"
+
+#include "base/Exceptions.h"
+#include "formats/md5.h"
+#include "update/Dispatcher.h"
+#include "update/GetFilesThr.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace orvex;
+using orvex::test::RecordingView;
+using orvex::test::ScratchFolder;
+
+namespace {
+
+std::string Md5Of(const std::string& content) {
+    MD5_CTX context;
+    MD5Init(context);
+    MD5Update(context, content.data(), static_cast<uint32_t>(content.size()));
+    MD5Digest digest;
+    MD5Final(context, digest);
+    return DigestToHex(digest);
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+class CheckFilesTest : public ::testing::Test {
+protected:
+    CheckFilesTest() : FRun(FDispatcher, FView) {
+        std::filesystem::create_directories(FFolder.Path() / "inst" / "data");
+        FRun.SetBaseDir(FFolder.File("inst") + "\\");
+    }
+    void Local(const std::string& name, const std::string& content) { FFolder.Write("inst/" + name, content); }
+
+    ScratchFolder FFolder;
+    RecordingView FView;
+    HeadlessDispatcher FDispatcher;
+    GFilesThread FRun;
+};
+
+TEST_F(CheckFilesTest, CollectsMissingAndDifferingFilesWithTheOverallGaugeRunningOverTheSet) {
+    Local("same.txt", "same");
+    Local("data/changed.txt", "local version");
+    const TStringList entries{"same.txt|" + Md5Of("same") + "|4",
+                              "data\\changed.txt|" + Md5Of("server version") + "|14",
+                              "data\\missing.txt|" + Md5Of("x") + "|1"};
+    FRun.CheckFiles(entries);
+    EXPECT_EQ(FRun.FetchList(), (TStringList{entries[1], entries[2]}));
+    const std::vector<std::string> expected{"status:Checking files", "max1:2",
+                                            "total:0", "status:Checking same.txt",
+                                            "total:1", "status:Checking data\\changed.txt",
+                                            "total:2", "status:Checking data\\missing.txt",
+                                            "total:0", "status:"};
+    EXPECT_EQ(FView.Events, expected);
+    EXPECT_EQ(FView.TotalGauge.MaxValue(), 2);
+    EXPECT_EQ(FView.TotalGauge.Progress(), 0);
+
+    // A second set appends after the first; one entry gives a maximum of 0.
+    FView = RecordingView();
+    FRun.CheckFiles({"data\\missing.txt|" + Md5Of("x") + "|1"});
+    EXPECT_EQ(FRun.FetchList().size(), 3u);
+    EXPECT_EQ(FRun.FetchList().back(), "data\\missing.txt|" + Md5Of("x") + "|1");
+    EXPECT_TRUE(FView.Saw("max1:0"));
+}
+
+TEST_F(CheckFilesTest, AbsentOrEmptySetShowsNothingAndLeavesTheGaugesAlone) {
+    FRun.CheckFiles({"FAIL"});
+    FRun.CheckFiles({});
+    EXPECT_TRUE(FView.Events.empty());
+    EXPECT_TRUE(FRun.FetchList().empty());
+}
+
+TEST_F(CheckFilesTest, DigestAloneDecidesAndOnlyLowerCaseDigestsMatch) {
+    Local("a.txt", "content of a");
+    // The SIZE field is neither checked against the file nor needed to be a number when it matches.
+    FRun.CheckFiles({"a.txt|" + Md5Of("content of a") + "|999999", "a.txt|" + Md5Of("content of a") + "|abc"});
+    EXPECT_TRUE(FRun.FetchList().empty());
+
+    const std::string upper = "a.txt|" + Upper(Md5Of("content of a")) + "|12";
+    FRun.CheckFiles({upper});
+    FRun.CheckFiles({upper});
+    EXPECT_EQ(FRun.FetchList(), (TStringList{upper, upper}));
+}
+
+TEST_F(CheckFilesTest, MalformedEntriesRaise) {
+    Local("a.txt", "a");
+    EXPECT_THROW(FRun.CheckFiles({Md5Of("a") + "|1"}), EListError);
+    EXPECT_THROW(FRun.CheckFiles({"missing.txt|" + Md5Of("a") + "|many"}), EConvertError);
+    EXPECT_TRUE(FRun.FetchList().empty());
+}
+
+TEST_F(CheckFilesTest, PathsLeavingTheInstallationAreCollectedWithoutComparingThem) {
+    // A file outside the installation that would match: comparing it would leave it uncollected.
+    FFolder.Write("outside.txt", "outside");
+    const std::string entry = "..\\outside.txt|" + Md5Of("outside") + "|7";
+    FRun.CheckFiles({entry});
+    EXPECT_EQ(FRun.FetchList(), TStringList{entry});
+    EXPECT_TRUE(FView.SawStatus("Checking ..\\outside.txt"));
+}
+
+TEST(IsInstallRelativePath, AcceptsOnlyPathsThatStayInsideTheInstallation) {
+    for (const char* path : {"game.exe", "data\\a.txt", "data/sub dir/b.bin", "a..b\\c", "..x", ".\\x", "dir\\...\\x"})
+        EXPECT_TRUE(IsInstallRelativePath(path)) << path;
+    for (const char* path : {"", "..", "..\\x", "../x", "a\\..\\..\\x", "a\\..", "a/../b", "\\x", "/x", "\\\\server\\share\\x",
+                             "C:x", "C:\\x", "x:stream"})
+        EXPECT_FALSE(IsInstallRelativePath(path)) << path;
+}
+
+// A view whose first report waits until the test lets the run go on.
+class GatedView final : public IProgressView {
+public:
+    void Open() {
+        std::lock_guard<std::mutex> guard(FLock);
+        FOpen = true;
+        FChanged.notify_all();
+    }
+    bool WaitForUnlock(std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> lock(FLock);
+        return FChanged.wait_for(lock, limit, [this] { return FUnlocked; });
+    }
+    std::vector<std::string> Seen() {
+        std::lock_guard<std::mutex> guard(FLock);
+        return FRecorded.Events;
+    }
+
+    void LockButtons() override {
+        std::unique_lock<std::mutex> lock(FLock);
+        FChanged.wait(lock, [this] { return FOpen; });
+        FRecorded.LockButtons();
+    }
+    void UnlockButtons() override {
+        std::lock_guard<std::mutex> guard(FLock);
+        FRecorded.UnlockButtons();
+        FUnlocked = true;
+        FChanged.notify_all();
+    }
+    void ShowStatus(const std::string& status) override { Record([&] { FRecorded.ShowStatus(status); }); }
+    void SetGaugeMax(int32_t gauge, int32_t value) override { Record([&] { FRecorded.SetGaugeMax(gauge, value); }); }
+    void SetFileProgress(int32_t position) override { Record([&] { FRecorded.SetFileProgress(position); }); }
+    void SetTotalProgress(int32_t position) override { Record([&] { FRecorded.SetTotalProgress(position); }); }
+    void SaveRevision(const std::string& revision) override { Record([&] { FRecorded.SaveRevision(revision); }); }
+
+private:
+    template <typename F>
+    void Record(F f) {
+        std::lock_guard<std::mutex> guard(FLock);
+        f();
+    }
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FOpen = false;
+    bool FUnlocked = false;
+    RecordingView FRecorded;
+};
+
+bool WaitUntilNoRun() {
+    for (int i = 0; i < 500 && GFilesThread::RunExists(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return !GFilesThread::RunExists();
+}
+
+TEST(GFilesThreadResume, OneRunAtATimeAndTheFinishedRunFreesItself) {
+    ScratchFolder folder;
+    orvex::test::CurrentDirGuard guard;
+    std::filesystem::current_path(folder.Path());
+    ASSERT_TRUE(WaitUntilNoRun());
+
+    HeadlessDispatcher dispatcher;
+    GatedView view;
+    auto first = std::make_unique<GFilesThread>(dispatcher, view);
+    first->FUpdatesUrl = "http://127.0.0.1:1/";
+    first->HostsFolder.clear();
+    ASSERT_TRUE(GFilesThread::Resume(std::move(first)));
+    EXPECT_TRUE(GFilesThread::RunExists());
+
+    // The first run waits in its first report: a second one is refused (and freed).
+    RecordingView secondView;
+    auto second = std::make_unique<GFilesThread>(dispatcher, secondView);
+    second->FUpdatesUrl = "http://127.0.0.1:1/";
+    EXPECT_FALSE(GFilesThread::Resume(std::move(second)));
+    EXPECT_TRUE(secondView.Events.empty());
+
+    view.Open();
+    ASSERT_TRUE(view.WaitForUnlock(std::chrono::seconds(60)));
+    ASSERT_TRUE(WaitUntilNoRun());
+    // The download that never connected still ends by showing an empty file bar.
+    const std::vector<std::string> expected{"lock", "status:Downloading updates list", "file:0", "status:Update Failed",
+                                            "unlock"};
+    EXPECT_EQ(view.Seen(), expected);
+    EXPECT_FALSE(folder.Exists("files.lst.bz2"));
+
+    // Once it has ended, the next run is accepted.
+    GatedView again;
+    again.Open();
+    auto third = std::make_unique<GFilesThread>(dispatcher, again);
+    third->FUpdatesUrl = "http://127.0.0.1:1/";
+    third->HostsFolder.clear();
+    ASSERT_TRUE(GFilesThread::Resume(std::move(third)));
+    ASSERT_TRUE(again.WaitForUnlock(std::chrono::seconds(60)));
+    ASSERT_TRUE(WaitUntilNoRun());
+}
+
+TEST(GFilesThreadDownload, UnreachableAddressLeavesTheFileAloneAndTheFileBarAtZero) {
+    ScratchFolder folder;
+    folder.Write("files.lst.bz2", "earlier");
+    HeadlessDispatcher dispatcher;
+    RecordingView view;
+    GFilesThread run(dispatcher, view);
+    EXPECT_FALSE(run.DownloadFile("http://127.0.0.1:1/files.lst.bz2", folder.File("files.lst.bz2"), true));
+    EXPECT_EQ(view.FileProgress, std::vector<int32_t>{0});
+    EXPECT_EQ(folder.Read("files.lst.bz2"), "earlier");
+}
+
+}  // namespace
