@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Runs orvex-update on scratch installations against the test web server and checks its exit
+# status, its messages and what it leaves on disk.
+#   update_tool.sh SERVER_DIR TOOL            natively
+#   update_tool.sh SERVER_DIR TOOL WINE_RUN WINE_DIR   the Windows build under Wine
+set -uo pipefail
+server_dir=$1 tool=$2
+runner=()
+[ $# -ge 4 ] && runner=("$3" "$4")
+url=$(<"$server_dir/url")update-tool/
+www=$server_dir/www/update-tool
+work=$server_dir/scratch/update-tool${4:+-wine}
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# A path as the tool takes it: under Wine the Unix root is drive Z:.
+arg() { if [ ${#runner[@]} -gt 0 ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi; }
+run() { "${runner[@]}" "$tool" "$@" >"$work/out" 2>"$work/err"; }
+expect_exit() {  # expect_exit CODE WHAT -- args...
+  local want=$1 what=$2; shift 3
+  run "$@"
+  local got=$?
+  [ "$got" = "$want" ] || fail "$what: exit $got, wanted $want; out: $(cat "$work/out") err: $(cat "$work/err")"
+}
+expect_line() {  # expect_line FILE LINE
+  tr -d '\r' <"$1" | grep -qxF -- "$2" || fail "no line '$2' in $(basename "$1"): $(cat "$1")"
+}
+
+rm -rf "$www" "$work"
+mkdir -p "$www/data" "$work/client/data" "$work/install"
+
+# The server folder: game.exe critical, data\a.txt normal, Rev 3.
+printf 'game program v2' >"$work/client/game.exe"
+printf 'text of a, v2' >"$work/client/data/a.txt"
+publish() {  # publish REV
+  local list="[settings]\r\nRev|$1\r\nModHosts|0\r\n[/settings]\r\n"
+  local section path file
+  for section in files_critical:game.exe files_normal:data/a.txt; do
+    path=${section#*:} file=$work/client/${section#*:}
+    bzip2 -9 -c "$file" >"$www/$path.bz2"
+    list+="[${section%%:*}]\r\n${path//\//\\\\}|$(md5sum <"$file" | cut -d' ' -f1)|$(stat -c %s "$www/$path.bz2")\r\n[/${section%%:*}]\r\n"
+  done
+  printf "$list" | bzip2 -9 >"$www/files.lst.bz2"
+}
+publish 3
+install=$work/install
+printf '[main]\r\nUpdatesUrl=%s\r\nAtRevision=1\r\nCreateBackup=0\r\n' "$url" >"$install/_settings.ini"
+printf 'old game' >"$install/game.exe"
+
+# Usage errors.
+expect_exit 2 "unknown option" -- --no-such-option
+expect_exit 2 "missing folder" -- "$(arg "$work/no such folder")"
+expect_exit 2 "no settings file" -- "$(arg "$work")"
+expect_line "$work/err" "ERROR: _settings.ini Not Found !"
+
+# A run with a newer Rev brings every file and records it.
+expect_exit 0 "update" -- "$(arg "$install")"
+cmp -s "$install/game.exe" "$work/client/game.exe" || fail "game.exe not updated"
+cmp -s "$install/data/a.txt" "$work/client/data/a.txt" || fail "data/a.txt not updated"
+tr -d '\r' <"$install/_settings.ini" | grep -qx 'AtRevision=3' || fail "AtRevision not recorded: $(cat "$install/_settings.ini")"
+expect_line "$work/out" "Downloading data\\a.txt"
+expect_line "$work/out" "All the files have been updated"
+expect_line "$work/out" "Revision 3 recorded"
+# Windows ends lines with CR LF; a CR anywhere else is a redraw.
+sed 's/\r$//' "$work/out" | grep -q $'\r\|\e' && fail "redrawn lines on output that is not a terminal: $(cat -A "$work/out")"
+[ -e "$install/files.lst" ] && fail "files.lst left behind"
+
+# Nothing to do: exit 0 and says so. From inside the folder, without an argument.
+(cd "$install" && "${runner[@]}" "$tool" >"$work/out" 2>"$work/err") || fail "nothing to do: exit $?"
+expect_line "$work/out" "Up to date"
+
+# A damaged normal file is left alone at the same Rev and repaired by --full.
+printf 'damaged' >"$install/data/a.txt"
+expect_exit 0 "ordinary run at the same Rev" -- "$(arg "$install")"
+[ "$(cat "$install/data/a.txt")" = damaged ] || fail "an ordinary run at the same Rev compared files_normal"
+expect_exit 0 "full check" -- --full "$(arg "$install")"
+cmp -s "$install/data/a.txt" "$work/client/data/a.txt" || fail "--full did not repair data/a.txt"
+
+# A copy the server answers with an error page: exit 1, "Update Failed", the file kept.
+printf 'game program v3' >"$work/client/game.exe"
+publish 4
+rm "$www/game.exe.bz2"
+expect_exit 1 "failed update" -- "$(arg "$install")"
+expect_line "$work/out" "Update Failed"
+[ "$(cat "$install/game.exe")" = "game program v2" ] || fail "the previous game.exe was not kept"
+
+# An unreachable server: exit 1.
+printf '[main]\r\nUpdatesUrl=http://127.0.0.1:1/\r\n' >"$install/_settings.ini"
+expect_exit 1 "unreachable server" -- "$(arg "$install")"
+
+[ "$failures" = 0 ] && echo "orvex-update: all checks passed${4:+ (under Wine)}"
+exit $((failures > 0))
