@@ -1,0 +1,311 @@
+#include <windows.h>
+#include <windowsx.h>
+
+#include "options/Frm2_win.h"
+
+#include "assets/Resources.h"
+
+#include <exception>
+#include <string>
+
+namespace orvex {
+
+std::unique_ptr<TForm1> Form1;
+
+namespace {
+
+constexpr wchar_t ClassName[] = L"TForm1";
+constexpr int FormWidth = 220;
+constexpr int FormHeight = 300;
+constexpr int ButtonApply = 1;
+constexpr int ButtonCancel = 2;
+
+std::wstring Wide(const char* utf8) {
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring text(length > 0 ? length - 1 : 0, L'\0');
+    if (length > 1) ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), length);
+    return text;
+}
+
+struct TLabel {
+    RECT Bounds;  // left, top, right, bottom
+    const char* Caption;
+    bool Bold;
+    COLORREF Color;
+};
+
+constexpr COLORREF Black = RGB(0, 0, 0);
+const TLabel Labels[] = {
+    {{43, 26, 43 + 139, 26 + 13}, "Настройки обновления", true, Black},
+    {{56, 88, 56 + 107, 88 + 13}, "Настройка игры", true, Black},
+    {{19, 111, 19 + 69, 111 + 13}, "Разрешение :", false, Black},
+    {{20, 135, 20 + 84, 135 + 13}, "Цветопередача :", false, Black},
+    {{19, 159, 19 + 48, 159 + 13}, "Частота :", false, Black},
+    {{32, 224, 32 + 24, 224 + 13}, "Лут :", false, RGB(202, 202, 202)},
+};
+
+// The program's error box: the message with a full stop when its last character sorts after ".".
+void ShowErrorBox(HWND owner, const std::exception& error) {
+    std::string text = error.what();
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    ::MessageBoxA(owner, text.c_str(), "OrvexUpdater", MB_OK | MB_ICONERROR);
+}
+
+HFONT MakeFont(bool bold) {
+    return ::CreateFontW(-11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                         L"MS Sans Serif");
+}
+
+void RegisterFormClass(HINSTANCE instance, WNDPROC proc) {
+    WNDCLASSEXW windowClass{};
+    if (::GetClassInfoExW(instance, ClassName, &windowClass)) return;
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = proc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = ClassName;
+    ::RegisterClassExW(&windowClass);
+}
+
+// The window's position as the drag model moves it.
+class TWindowPosition {
+public:
+    explicit TWindowPosition(HWND window) : FWindow(window) {}
+    int32_t Left() const { return Bounds().left; }
+    int32_t Top() const { return Bounds().top; }
+    void SetLeft(int32_t left) { MoveTo(left, Top()); }
+    void SetTop(int32_t top) { MoveTo(Left(), top); }
+
+private:
+    RECT Bounds() const {
+        RECT bounds{};
+        ::GetWindowRect(FWindow, &bounds);
+        return bounds;
+    }
+    void MoveTo(int32_t left, int32_t top) {
+        ::SetWindowPos(FWindow, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    HWND FWindow;
+};
+
+}  // namespace
+
+TForm1::TForm1(HINSTANCE instance, HWND mainWindow, TStringList& SettingsList)
+    : FInstance(instance), FMainWindow(mainWindow), FSettingsList(SettingsList) {
+    RegisterFormClass(instance, &TForm1::WindowProc);
+    FFont = MakeFont(false);
+    FBoldFont = MakeFont(true);
+    // Owned by the main window, so it stays above it; no caption bar, no border.
+    FHandle = ::CreateWindowExW(0, ClassName, L"Form1", WS_POPUP | WS_CLIPCHILDREN, 0, 0, FormWidth, FormHeight,
+                                mainWindow, nullptr, instance, this);
+    CreateControls();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    if (FHandle) ::DestroyWindow(FHandle);
+    if (FPicture) ::DeleteObject(FPicture);
+    ::DeleteObject(FFont);
+    ::DeleteObject(FBoldFont);
+}
+
+void TForm1::CreateControls() {
+    auto make = [this](const wchar_t* cls, const char* caption, DWORD style, int left, int top, int width, int height) {
+        HWND control = ::CreateWindowExW(0, cls, Wide(caption).c_str(), WS_CHILD | WS_VISIBLE | style, left, top,
+                                         width, height, FHandle, nullptr, FInstance, nullptr);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+        return control;
+    };
+    auto list = [&](int left, int top, int width, const auto& items) {
+        // The height covers the drop-down part too; the field itself is sized from the font.
+        HWND combo = make(L"COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, left, top, width,
+                          21 + 16 * static_cast<int>(std::size(items)));
+        for (const auto& item : items) ::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+        return combo;
+    };
+    auto items = [](const auto& table) {
+        std::vector<const char*> names;
+        for (const auto& row : table) names.push_back(row.Item);
+        return names;
+    };
+    // Created in tab order.
+    ComboBox1 = list(108, 108, 93, items(Resolutions));
+    ComboBox2 = list(108, 132, 93, items(ColorDepths));
+    ComboBox3 = list(108, 156, 93, items(RefreshRates));
+    CheckBox1 = make(L"BUTTON", "Мин. Качество изображения", BS_AUTOCHECKBOX | WS_TABSTOP, 20, 182, 181, 17);
+    ::EnableWindow(CheckBox1, FALSE);
+    CheckBox2 = make(L"BUTTON", "Полноэкранный режим", BS_AUTOCHECKBOX | WS_TABSTOP, 20, 200, 181, 17);
+    ComboBox4 = list(66, 221, 127, LootingModes);
+    CheckBox3 = make(L"BUTTON", "Резервная копия файлов", BS_AUTOCHECKBOX | WS_TABSTOP, 23, 58, 178, 17);
+    SpeedButton1 = make(L"BUTTON", "Применить", BS_PUSHBUTTON | BS_FLAT, 32, 256, 75, 25);
+    ::SetWindowLongPtrW(SpeedButton1, GWLP_ID, ButtonApply);
+    SpeedButton2 = make(L"BUTTON", "Отмена", BS_PUSHBUTTON | BS_FLAT, 114, 256, 71, 25);
+    ::SetWindowLongPtrW(SpeedButton2, GWLP_ID, ButtonCancel);
+}
+
+void TForm1::FormCreate() {
+    FPicture = static_cast<HBITMAP>(
+        ::LoadImageW(FInstance, MAKEINTRESOURCEW(IDB_OPTIONS_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (FPicture) FBackground = ApplySkinRegion(FHandle, FPicture);
+    TGameOptionsState state = ReadControls();
+    try {
+        LoadGameOptions(state, GameOptionFileName(), FSettingsList);
+    } catch (const std::exception& error) {
+        WriteControls(state);
+        ShowErrorBox(FMainWindow, error);
+        return;
+    }
+    WriteControls(state);
+}
+
+TGameOptionsState TForm1::ReadControls() const {
+    auto index = [](HWND combo) { return static_cast<int32_t>(::SendMessageW(combo, CB_GETCURSEL, 0, 0)); };
+    auto checked = [](HWND box) { return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; };
+    return {index(ComboBox1), index(ComboBox2), index(ComboBox3), index(ComboBox4),
+            checked(CheckBox1), checked(CheckBox2), checked(CheckBox3)};
+}
+
+void TForm1::WriteControls(const TGameOptionsState& state) {
+    auto select = [](HWND combo, int32_t index) { ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0); };
+    auto check = [](HWND box, bool on) { ::SendMessageW(box, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0); };
+    select(ComboBox1, state.ComboBox1);
+    select(ComboBox2, state.ComboBox2);
+    select(ComboBox3, state.ComboBox3);
+    select(ComboBox4, state.ComboBox4);
+    check(CheckBox1, state.CheckBox1);
+    check(CheckBox2, state.CheckBox2);
+    check(CheckBox3, state.CheckBox3);
+}
+
+void TForm1::ShowOver() {
+    ::EnableWindow(FMainWindow, FALSE);
+    if (!FShownBefore) {
+        RECT main{};
+        ::GetWindowRect(FMainWindow, &main);
+        const int left = main.left + (main.right - main.left - FormWidth) / 2;
+        const int top = main.top + (main.bottom - main.top - FormHeight) / 2;
+        ::SetWindowPos(FHandle, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        FShownBefore = true;
+    }
+    ::ShowWindow(FHandle, SW_SHOW);
+    ::SetForegroundWindow(FHandle);
+}
+
+void TForm1::CloseToMainWindow() {
+    // The main window first, so activation goes back to it.
+    ::EnableWindow(FMainWindow, TRUE);
+    ::ShowWindow(FHandle, SW_HIDE);
+}
+
+void TForm1::SpeedButton1Click() {
+    try {
+        ApplyGameOptions(ReadControls(), GameOptionFileName(), FSettingsList);
+    } catch (const std::exception& error) {
+        ShowErrorBox(FHandle, error);
+        return;  // the window stays open, the main window disabled
+    }
+    CloseToMainWindow();
+}
+
+void TForm1::SpeedButton2Click() { CloseToMainWindow(); }
+
+bool TForm1::OnLabel(int32_t X, int32_t Y) const {
+    for (const TLabel& label : Labels)
+        if (X >= label.Bounds.left && X < label.Bounds.right && Y >= label.Bounds.top && Y < label.Bounds.bottom)
+            return true;
+    return false;
+}
+
+void TForm1::FormMouseDown(int32_t X, int32_t Y) {
+    if (OnLabel(X, Y)) return;
+    FDrag.MouseDown(X, Y);
+    ::SetCapture(FHandle);
+}
+
+void TForm1::FormMouseMove(int32_t X, int32_t Y) {
+    TWindowPosition position(FHandle);
+    FDrag.MouseMove(position, X, Y);
+}
+
+void TForm1::FormMouseUp() {
+    const bool wasDragging = FDrag.FDragging;
+    FDrag.MouseUp();
+    if (wasDragging) ::ReleaseCapture();
+}
+
+void TForm1::Paint() {
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(FHandle, &paint);
+    ::SetBkMode(dc, TRANSPARENT);
+    const HGDIOBJ oldFont = ::SelectObject(dc, FFont);
+    for (const TLabel& label : Labels) {
+        ::SelectObject(dc, label.Bold ? FBoldFont : FFont);
+        ::SetTextColor(dc, label.Color);
+        RECT bounds = label.Bounds;
+        const std::wstring caption = Wide(label.Caption);
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &bounds, DT_LEFT | DT_TOP | DT_NOPREFIX | DT_NOCLIP);
+    }
+    ::SelectObject(dc, oldFont);
+    ::EndPaint(FHandle, &paint);
+}
+
+LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        form->FHandle = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<TForm1*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!form) return ::DefWindowProcW(window, message, wParam, lParam);
+    return form->Dispatch(message, wParam, lParam);
+}
+
+LRESULT TForm1::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    const HWND window = FHandle;
+    switch (message) {
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        FormMouseDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_MOUSEMOVE:
+        FormMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+        FormMouseUp();
+        return 0;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        const HWND control = reinterpret_cast<HWND>(lParam);
+        HBRUSH brush = control == CheckBox1   ? static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH))
+                       : control == CheckBox2 ? ::GetSysColorBrush(COLOR_BTNHIGHLIGHT)
+                       : control == CheckBox3 ? ::GetSysColorBrush(COLOR_WINDOW)
+                                              : nullptr;
+        if (!brush) break;
+        LOGBRUSH colour{};
+        ::GetObjectW(brush, sizeof colour, &colour);
+        ::SetBkColor(reinterpret_cast<HDC>(wParam), colour.lbColor);
+        return reinterpret_cast<LRESULT>(brush);
+    }
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == ButtonApply) SpeedButton1Click();
+        else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == ButtonCancel) SpeedButton2Click();
+        return 0;
+    case WM_NCDESTROY:
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        FHandle = nullptr;
+        break;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace orvex

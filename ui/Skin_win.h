@@ -1,0 +1,31 @@
+#pragma once
+// The skin of a borderless window on Windows: background brush and window region from its picture.
+#include <windows.h>
+
+#include "ui/Skin.h"
+
+#include <memory>
+#include <type_traits>
+
+namespace orvex {
+
+// The bitmap's pixels, read once through a 32-bit top-down copy.
+TPixels PixelsOfBitmap(HBITMAP bitmap);
+
+// The picture's rectangle less each key-coloured pixel, subtracted one at a time.
+HRGN RegionByPixelCuts(const TPixels& picture);
+
+// The same pixel set built in one call from the horizontal runs of the pixels that stay.
+HRGN RegionFromRuns(const TPixels& picture);
+
+struct TDeleteGdiObject {
+    void operator()(HGDIOBJ object) const { ::DeleteObject(object); }
+};
+using TBrushHandle = std::unique_ptr<std::remove_pointer_t<HBRUSH>, TDeleteGdiObject>;
+
+// Sets the window's background brush to the picture and its region to the picture less the key
+// colour, redrawing it. The region then belongs to the window; the brush is the caller's, to keep
+// until the window is gone.
+TBrushHandle ApplySkinRegion(HWND window, HBITMAP picture);
+
+}  // namespace orvex
