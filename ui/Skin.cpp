@@ -1,6 +1,7 @@
 #include "ui/Skin.h"
 
 #include "base/Exceptions.h"
+#include "ui/Bitmap.h"
 
 namespace orvex {
 
@@ -17,6 +18,14 @@ TPixels PixelsFromRows(const uint8_t* rows, int32_t width, int32_t height, int b
             picture.Values.push_back(value);
         }
     }
+    return picture;
+}
+
+TPixels PixelsOf(const TBitmap24& bitmap) {
+    TPixels picture{bitmap.Width(), bitmap.Height(), {}};
+    picture.Values.reserve(bitmap.Pixels().size());
+    for (const TRgb& p : bitmap.Pixels())
+        picture.Values.push_back(p.B | (p.G << 8) | (static_cast<uint32_t>(p.R) << 16));
     return picture;
 }
 

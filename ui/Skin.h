@@ -8,6 +8,8 @@
 
 namespace orvex {
 
+class TBitmap24;
+
 struct TRect {
     int32_t Left = 0;
     int32_t Top = 0;
@@ -31,6 +33,8 @@ struct TPixels {
 TPixels PixelsFromRows(const uint8_t* rows, int32_t width, int32_t height, int bytesPerPixel, std::size_t stride);
 
 inline constexpr uint32_t ColorMask = 0x00FFFFFF;
+
+TPixels PixelsOf(const TBitmap24& bitmap);
 
 // The key colour: the colour of pixel (0, 0).
 uint32_t SkinKeyColor(const TPixels& picture);

@@ -95,7 +95,7 @@ TEST(SkinRegion, ThePicturesOfTheBuild) {
     const TPixels mainPixels = PixelsOfBitmap(main.get());
     ASSERT_EQ(mainPixels.Width, 800);
     ASSERT_EQ(mainPixels.Height, 599);
-    EXPECT_EQ(SkinKeyColor(mainPixels), 0x0000A650u);
+    EXPECT_EQ(SkinKeyColor(mainPixels), 0x0000A650u);  // red 0, green 166, blue 80
     ExpectSameRegions(mainPixels, 18882);
     const TPixels optionPixels = PixelsOfBitmap(options.get());
     ASSERT_EQ(optionPixels.Width, 220);
