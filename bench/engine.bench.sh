@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The update run's two heavy phases through orvex-update against nginx on 127.0.0.1:
+#  full check: 2,000 files / 1 GiB that all match the list (orvex-update --full) against md5sum -c;
+#  fetch: 200 files / 256 MiB into an empty installation against a shell loop of curl -s and
+#  bzip2 -d over the same copies. Natively and, when built, the Windows build under Wine.
+# Every input is read from the page cache. The tool's fixed cost (start, list download) is
+# measured on a list without files and reported beside the totals.
+set -euo pipefail
+data=$BENCH_DIR/engine
+server=$data/nginx
+www=$server/www
+mkdir -p "$data"
+
+now() { date +%s.%N; }
+elapsed() { echo "$2 - $1" | bc -l; }
+ratio() { echo "scale=3; $1 / $2" | bc -l; }
+best() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
+crlf() { sed 's/$/\r/'; }
+
+# --- data, kept between runs ---------------------------------------------------------------------
+check_files=$data/check/files
+if [ ! -f "$data/check/done" ]; then
+  rm -rf "$data/check"; mkdir -p "$check_files"
+  head -c $((1024 * 1024 * 1024)) /dev/urandom | (cd "$check_files" && split -b 536871 -d -a 4 --additional-suffix=.bin - part)
+  (cd "$check_files" && md5sum -- *.bin) >"$data/check/md5sum.txt"
+  touch "$data/check/done"
+fi
+fetch_files=$data/fetch/client
+if [ ! -f "$data/fetch/done" ]; then
+  rm -rf "$data/fetch"; mkdir -p "$fetch_files" "$data/fetch/copies"
+  {
+    find /usr/include /usr/share/doc -type f ! -name '*.gz' -print0 | sort -z | xargs -0 cat 2>/dev/null | head -c $((128 * 1024 * 1024)) || true
+    find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -print0 | sort -z | xargs -0 cat 2>/dev/null | head -c $((64 * 1024 * 1024)) || true
+    head -c $((256 * 1024 * 1024)) /dev/urandom
+  } | head -c $((256 * 1024 * 1024)) | (cd "$fetch_files" && split -b 1342178 -d -a 3 --additional-suffix=.dat - file) || true
+  [ "$(ls "$fetch_files" | wc -l)" = 200 ] || { echo "could not build the fetch files" >&2; exit 1; }
+  ls "$fetch_files" | xargs -P "$(nproc)" -I{} sh -c "bzip2 -9 -c '$fetch_files/{}' > '$data/fetch/copies/{}.bz2'"
+  touch "$data/fetch/done"
+fi
+
+# --- the server ----------------------------------------------------------------------------------
+"$ROOT/tests/e2e/nginx.sh" start "$server" >/dev/null
+trap '"$ROOT/tests/e2e/nginx.sh" stop "$server"' EXIT
+url=$(<"$server/url")
+rm -rf "$www/check" "$www/fetch" "$www/empty"
+mkdir -p "$www/check" "$www/fetch" "$www/empty"
+{
+  printf '[settings]\nRev|1\nModHosts|0\n[/settings]\n[files_normal]\n'
+  awk '{ printf "files\\%s|%s|1\n", $2, $1 }' "$data/check/md5sum.txt"
+  printf '[/files_normal]\n'
+} | crlf | bzip2 -9 >"$www/check/files.lst.bz2"
+{
+  printf '[settings]\nRev|1\nModHosts|0\n[/settings]\n[files_normal]\n'
+  for f in "$fetch_files"/*; do
+    n=$(basename "$f")
+    printf 'files\\%s|%s|%s\n' "$n" "$(md5sum <"$f" | cut -d' ' -f1)" "$(stat -c %s "$data/fetch/copies/$n.bz2")"
+  done
+  printf '[/files_normal]\n'
+} | crlf | bzip2 -9 >"$www/fetch/files.lst.bz2"
+ln -s "$data/fetch/copies" "$www/fetch/files"
+printf '[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n' | bzip2 -9 >"$www/empty/files.lst.bz2"
+
+settings() { printf '[main]\r\nUpdatesUrl=%s\r\nAtRevision=%s\r\n' "$url$1/" "$2" >"$3/_settings.ini"; }
+
+# The check's installation is the generated files themselves.
+check_install=$data/check
+settings check 1 "$check_install"
+empty_install=$data/empty-install
+mkdir -p "$empty_install"
+settings empty 1 "$empty_install"
+cat "$check_files"/* "$data/fetch/copies"/* >/dev/null
+
+# --- md5sum -c and the curl + bzip2 loop, the same for both builds ----------------------------------
+md5sum_time=""
+for _ in 1 2 3; do
+  start=$(now); (cd "$check_files" && md5sum -c --quiet "$data/check/md5sum.txt"); end=$(now)
+  md5sum_time=$(best "$md5sum_time" "$(elapsed "$start" "$end")")
+done
+loop_dir=$data/loop
+loop_time=""
+for _ in 1 2; do
+  rm -rf "$loop_dir"; mkdir -p "$loop_dir"
+  start=$(now)
+  for f in "$fetch_files"/*; do
+    n=$(basename "$f")
+    curl -s -o "$loop_dir/$n.bz2" "${url}fetch/files/$n.bz2"
+    bzip2 -d "$loop_dir/$n.bz2"
+  done
+  end=$(now)
+  loop_time=$(best "$loop_time" "$(elapsed "$start" "$end")")
+done
+diff -rq "$loop_dir" "$fetch_files" >/dev/null || { echo "the curl + bzip2 loop gave other files" >&2; exit 1; }
+rm -rf "$loop_dir"
+
+# --- orvex-update, natively and under Wine -----------------------------------------------------------
+measure() {  # measure NAME PATHARG RUNNER...
+  local name=$1 patharg=$2; shift 2
+  local fixed="" full="" fetch="" start end install
+  for _ in 1 2 3; do
+    start=$(now); "$@" --full "$($patharg "$empty_install")" >/dev/null; end=$(now)
+    fixed=$(best "$fixed" "$(elapsed "$start" "$end")")
+  done
+  for _ in 1 2 3; do
+    start=$(now); "$@" --full "$($patharg "$check_install")" >"$data/out.txt"; end=$(now)
+    full=$(best "$full" "$(elapsed "$start" "$end")")
+    grep -q "Up to date" "$data/out.txt" || { echo "$name: the full check did not find everything current" >&2; cat "$data/out.txt" >&2; exit 1; }
+  done
+  install=$data/fetch-install
+  for _ in 1 2; do
+    rm -rf "$install"; mkdir -p "$install"
+    settings fetch 0 "$install"
+    start=$(now); "$@" "$($patharg "$install")" >"$data/out.txt"; end=$(now)
+    fetch=$(best "$fetch" "$(elapsed "$start" "$end")")
+    grep -q "All the files have been updated" "$data/out.txt" || { echo "$name: the fetch failed" >&2; cat "$data/out.txt" >&2; exit 1; }
+  done
+  diff -rq "$install/files" "$fetch_files" >/dev/null || { echo "$name: the fetch gave other files" >&2; exit 1; }
+  rm -rf "$install"
+  local net_full net_fetch
+  net_full=$(echo "$full - $fixed" | bc -l)
+  net_fetch=$(echo "$fetch - $fixed" | bc -l)
+  printf '%s: fixed cost (start, list, no files) %.3f s\n' "$name" "$fixed"
+  printf '  full check 2000 files / 1 GiB: %.3f s (%.3f s without the fixed cost), md5sum -c %.3f s\n' "$full" "$net_full" "$md5sum_time"
+  echo "  full check speed / md5sum -c: $(ratio "$md5sum_time" "$full") (without the fixed cost: $(ratio "$md5sum_time" "$net_full"))"
+  printf '  fetch 200 files / 256 MiB: %.3f s, curl + bzip2 -d loop %.3f s\n' "$fetch" "$loop_time"
+  echo "  fetch speed / curl + bzip2 loop: $(ratio "$loop_time" "$fetch")"
+}
+native_path() { printf '%s' "$1"; }
+wine_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+echo "md5sum -c: $(printf %.3f "$md5sum_time") s; curl + bzip2 -d loop: $(printf %.3f "$loop_time") s"
+measure native native_path "$NATIVE_BIN/orvex-update"
+if [ -x "$WIN32_BIN/orvex-update.exe" ]; then
+  "$ROOT/scripts/wine-run" "$ROOT/build/win32/wine" wineboot -i >/dev/null 2>&1 || true
+  measure "win32 under Wine" wine_path "$ROOT/scripts/wine-run" "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe"
+fi
