@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Publishes a client, serves it with nginx and updates an empty installation with orvex-update:
+# the installation must end up byte for byte the client, again after a republish.
+set -uo pipefail
+publish=$1 update=$2 nginx=$3
+work=$(mktemp -d)
+trap '"$nginx" stop "$work/web" > /dev/null 2>&1; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+client=$work/client inst=$work/installation
+mkdir -p "$client/data/sub dir" "$client/system" "$inst" "$work/web/www"
+head -c 300000 /dev/urandom > "$client/data/sub dir/noise 1.bin"
+seq 1 100000 > "$client/system/table.txt"
+printf 'game' > "$client/game.exe"
+printf 'latin' > "$client/data/caf$(printf '\xe9').dat"
+: > "$client/empty.bin"
+printf '[publish]\r\nCritical=*.exe\r\n' > "$client/publish.ini"
+
+"$publish" build -q "$client" "$work/web/www" > /dev/null || fail "publish"
+"$nginx" start "$work/web" > /dev/null || fail "nginx"
+printf '[main]\r\nUpdatesUrl=%s\r\n' "$(cat "$work/web/url")" > "$inst/_settings.ini"
+
+same_tree() {  # the installation holds exactly the client's published files
+  diff -r -x _settings.ini -x publish.ini -x backup "$client" "$inst" > "$work/diff" 2>&1 ||
+    fail "$1: trees differ: $(cat "$work/diff")"
+}
+"$update" "$inst" > "$work/out" 2>&1 || fail "first update: $(cat "$work/out")"
+same_tree "first update"
+
+printf 'game v2' > "$client/game.exe"
+seq 1 100001 > "$client/system/table.txt"
+"$publish" build -q "$client" "$work/web/www" > "$work/out" || fail "republish"
+grep -q "compressed 2, reused 3" "$work/out" || fail "republish: $(cat "$work/out")"
+"$update" "$inst" > "$work/out" 2>&1 || fail "second update: $(cat "$work/out")"
+same_tree "update after republish"
+echo "installation matches the client"
