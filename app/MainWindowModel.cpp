@@ -1,0 +1,160 @@
+#include "app/MainWindowModel.h"
+
+#include "app/Settings.h"
+#include "base/Exceptions.h"
+#include "formats/md5.h"
+#include "update/GetFilesThr.h"
+
+#include <algorithm>
+
+namespace orvex {
+
+int GaugeFillWidth(int width, int32_t percent) {
+    const int32_t clamped = std::clamp<int32_t>(percent, 0, 100);
+    return static_cast<int>(static_cast<int64_t>(width) * clamped / 100);
+}
+
+std::string ErrorBoxText(const std::string& message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))
+        return message + ".";
+    return message;
+}
+
+std::string InstanceKey(const std::string& baseDir) {
+    std::string folded = baseDir;
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c == '/') c = '\\';
+    }
+    while (!folded.empty() && folded.back() == '\\') folded.pop_back();
+    MD5_CTX context;
+    MD5Init(context);
+    MD5Update(context, folded.data(), static_cast<uint32_t>(folded.size()));
+    MD5Digest digest;
+    MD5Final(context, digest);
+    // Kernel object names take no "\": the digest stands for the folder.
+    return "OrvexUpdater." + DigestToHex(digest);
+}
+
+uint32_t InstanceTag(const std::string& key) {
+    uint32_t tag = 2166136261u;
+    for (const char c : key) tag = (tag ^ static_cast<unsigned char>(c)) * 16777619u;
+    // Zero is what a window without the tag reports.
+    return tag == 0 ? 1 : tag;
+}
+
+TFMainModel::TFMainModel(IMainWindowHost& host, IDispatcher& dispatcher)
+    : Label1{{33, 526, 82, 13}, "Загрузка файла", TTextEncoding::Utf8, 0x859DB3, false},
+      Label2{{33, 540, 85, 13}, "Общий прогресс", TTextEncoding::Utf8, 0x859DB3, false},
+      Label3{{128, 512, 429, 13}, "... Загрузка ...", TTextEncoding::Utf8, 0x5E7F8F, true},
+      Gauge1{{127, 531, 430, 5}, 0x000000, 0x3E5B96, {}},
+      Gauge2{{127, 546, 430, 5}, 0x000000, 0x8E4149, {}},
+      ImgBtn1(686, 485, 96, 99),
+      ImgBtn2(575, 506, 101, 27),
+      ImgBtn3(575, 535, 101, 27),
+      ImgBtn4(768, 15, 20, 20),
+      ImgBtn5(715, 18, 52, 15),
+      Panel1Bounds{12, 42, 774, 439},
+      FHost(host),
+      FDispatcher(dispatcher) {
+    ImgBtn1.OnClick = [this] { ImgBtn1Click(); };
+    ImgBtn2.OnClick = [this] { ImgBtn2Click(); };
+    ImgBtn3.OnClick = [this] { ImgBtn3Click(); };
+    ImgBtn4.OnClick = [this] { ImgBtn4Click(); };
+    ImgBtn5.OnClick = [this] { ImgBtn5Click(); };
+    for (TImgBtn* button : {&ImgBtn1, &ImgBtn2, &ImgBtn3, &ImgBtn4, &ImgBtn5}) button->SetEnabled(true);
+}
+
+void TFMainModel::FormCreate() {
+    FSettingsList = std::make_unique<TStringList>();
+    const bool loaded = LoadSettings(*FSettingsList);
+    FSettingsLoaded = loaded;
+    if (loaded && ListAt(*FSettingsList, InstalledPos) == "0") MarkInstalled();
+    if (!loaded) {
+        FHost.StopTimer();
+        FHost.ShowNotice(SSettingsNotFound);
+        FHost.Terminate();
+    }
+    FHost.ApplySkinRegion();
+}
+
+// The write comes first, so a shortcut that fails is not tried again at every start.
+void TFMainModel::MarkInstalled() {
+    WriteSetting(*FSettingsList, "Installed", "1");
+    FHost.CreateDesktopShortcut(ListAt(*FSettingsList, LinkNamePos), ListAt(*FSettingsList, BaseDirPos),
+                                SShortcutDescription);
+}
+
+void TFMainModel::Timer1Timer() {
+    FHost.StopTimer();
+    if (!SettingsLoaded()) return;
+    FHost.Navigate(ListAt(*FSettingsList, NewsUrlPos));
+    StartUpdateRun(false);
+}
+
+bool TFMainModel::StartUpdateRun(bool fullCheck) {
+    if (!SettingsLoaded() || GFilesThread::RunExists()) return false;
+    Label3.Caption.clear();
+    FHost.Repaint(Label3.Bounds);
+    auto run = std::make_unique<GFilesThread>(FDispatcher, *this);
+    run->FUpdatesUrl = ListAt(*FSettingsList, UpdatesUrlPos);
+    run->FFullCheck = fullCheck;
+    run->FCreateBackup = StrToInt(ListAt(*FSettingsList, CreateBackupPos));
+    run->FAtRevision = StrToInt(ListAt(*FSettingsList, AtRevisionPos));
+    return GFilesThread::Resume(std::move(run));
+}
+
+void TFMainModel::ImgBtn1Click() {
+    if (SettingsLoaded())
+        FHost.RunProgram(ListAt(*FSettingsList, BaseDirPos) + ListAt(*FSettingsList, RunCustomPos));
+    FHost.Close();
+}
+
+void TFMainModel::ImgBtn2Click() { StartUpdateRun(true); }
+void TFMainModel::ImgBtn3Click() { FHost.Close(); }
+void TFMainModel::ImgBtn4Click() { FHost.Close(); }
+void TFMainModel::ImgBtn5Click() { FHost.ShowOptions(); }
+
+void TFMainModel::WebBrowser1NavigateComplete2() {
+    if (Panel1Visible) return;
+    Panel1Visible = true;
+    FHost.ShowPanel();
+}
+
+void TFMainModel::FormClose() { FSettingsList.reset(); }
+
+void TFMainModel::UpdateRevision(const std::string& revision) {
+    if (!FSettingsList) return;
+    WriteSetting(*FSettingsList, "AtRevision", revision);
+}
+
+void TFMainModel::ShowStatus(const std::string& status) {
+    Label3.Caption = status;
+    Label3.Encoding = TTextEncoding::Ansi;
+    FHost.Repaint(Label3.Bounds);
+}
+
+void TFMainModel::SetGaugeMax(int32_t gauge, int32_t maxValue) {
+    TGauge* target = gauge == 0 ? &Gauge1 : gauge == 1 ? &Gauge2 : nullptr;
+    if (target && target->Model.SetMaxValue(maxValue)) FHost.Repaint(target->Bounds);
+}
+
+void TFMainModel::SetGaugeProgress(TGauge& gauge, int32_t position) {
+    if (gauge.Model.SetProgress(position)) FHost.Repaint(gauge.Bounds);
+}
+
+void TFMainModel::SetFileProgress(int32_t position) { SetGaugeProgress(Gauge1, position); }
+void TFMainModel::SetTotalProgress(int32_t position) { SetGaugeProgress(Gauge2, position); }
+void TFMainModel::SaveRevision(const std::string& revision) { UpdateRevision(revision); }
+
+void TFMainModel::SetButtonsAvailable(bool available) {
+    ImgBtn1.SetVisible(available);
+    ImgBtn2.SetVisible(available);
+    ImgBtn5.SetEnabled(available);
+    for (TImgBtn* button : {&ImgBtn1, &ImgBtn2, &ImgBtn5}) FHost.ButtonChanged(*button);
+}
+
+void TFMainModel::LockButtons() { SetButtonsAvailable(false); }
+void TFMainModel::UnlockButtons() { SetButtonsAvailable(true); }
+
+}  // namespace orvex

@@ -1,0 +1,143 @@
+#pragma once
+// The launcher main window's decisions: its controls' state, what each event and each report of an
+// update run does to them. The Windows window paints this state and forwards events here.
+#include "base/Text.h"
+#include "ui/ImgBtn.h"
+#include "update/Gauge.h"
+#include "update/ProgressView.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvex {
+
+class IDispatcher;
+
+struct TBounds {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+};
+
+// Captions of the design are UTF-8; texts of the run (file names) are in the ANSI code page.
+enum class TTextEncoding { Utf8, Ansi };
+
+struct TLabel {
+    TBounds Bounds;
+    std::string Caption;
+    TTextEncoding Encoding = TTextEncoding::Utf8;
+    uint32_t Color = 0;  // 0xRRGGBB
+    bool Centered = false;
+};
+
+struct TGauge {
+    TBounds Bounds;
+    uint32_t BackColor = 0;
+    uint32_t ForeColor = 0;
+    TGaugeModel Model;
+};
+
+// Width in pixels of the filled part of a bar showing percent.
+int GaugeFillWidth(int width, int32_t percent);
+
+// The text of the error box: a full stop appended when the last character sorts after ".".
+std::string ErrorBoxText(const std::string& message);
+
+// Names the one launcher allowed per installation folder. The folder is case-folded by the caller
+// for letters beyond ASCII; ASCII letters and trailing delimiters are folded here.
+std::string InstanceKey(const std::string& baseDir);
+// A 32-bit tag of the key that the running launcher's window carries.
+uint32_t InstanceTag(const std::string& key);
+
+inline constexpr const char* SSettingsNotFound = "ERROR: _settings.ini Not Found !";
+inline constexpr const char* SShortcutDescription = "Play Talvora";
+
+// What the model asks of the window.
+class IMainWindowHost {
+public:
+    virtual ~IMainWindowHost() = default;
+    virtual void Repaint(const TBounds& bounds) = 0;
+    // A button was hidden, shown, enabled or disabled: repaint it; a hidden or disabled button
+    // gives up the pointer.
+    virtual void ButtonChanged(TImgBtn& button) = 0;
+    virtual void StopTimer() = 0;
+    // A message box with one OK button and no icon.
+    virtual void ShowNotice(const std::string& text) = 0;
+    // Ends the program once the message loop runs.
+    virtual void Terminate() = 0;
+    virtual void CreateDesktopShortcut(const std::string& name, const std::string& workingFolder,
+                                       const std::string& description) = 0;
+    virtual void ApplySkinRegion() = 0;
+    // Raises the browser's error when it refuses.
+    virtual void Navigate(const std::string& url) = 0;
+    virtual void RunProgram(const std::string& path) = 0;
+    virtual void Close() = 0;
+    // Disables the main window and shows the options window without blocking.
+    virtual void ShowOptions() = 0;
+    virtual void ShowPanel() = 0;
+};
+
+class TFMainModel final : public IProgressView {
+public:
+    TFMainModel(IMainWindowHost& host, IDispatcher& dispatcher);
+    TFMainModel(const TFMainModel&) = delete;
+    TFMainModel& operator=(const TFMainModel&) = delete;
+
+    TLabel Label1;
+    TLabel Label2;
+    TLabel Label3;
+    TGauge Gauge1;
+    TGauge Gauge2;
+    TImgBtn ImgBtn1;
+    TImgBtn ImgBtn2;
+    TImgBtn ImgBtn3;
+    TImgBtn ImgBtn4;
+    TImgBtn ImgBtn5;
+    TBounds Panel1Bounds;
+    bool Panel1Visible = false;
+
+    // Null before FormCreate and after FormClose.
+    const TStringList* SettingsList() const { return FSettingsList.get(); }
+
+    // Event handlers. Errors escape to the window's error box.
+    void FormCreate();
+    void Timer1Timer();
+    void ImgBtn1Click();
+    void ImgBtn2Click();
+    void ImgBtn3Click();
+    void ImgBtn4Click();
+    void ImgBtn5Click();
+    void WebBrowser1NavigateComplete2();
+    void FormClose();
+
+    // Writes AtRevision; dropped once the window has closed.
+    void UpdateRevision(const std::string& revision);
+
+    // Starts a run unless one exists (then false, and nothing changes).
+    bool StartUpdateRun(bool fullCheck);
+
+    // The run's reports.
+    void ShowStatus(const std::string& status) override;
+    void SetGaugeMax(int32_t gauge, int32_t maxValue) override;
+    void SetFileProgress(int32_t position) override;
+    void SetTotalProgress(int32_t position) override;
+    void SaveRevision(const std::string& revision) override;
+    void LockButtons() override;
+    void UnlockButtons() override;
+
+private:
+    // A list without the file holds the base folder only.
+    bool SettingsLoaded() const { return FSettingsList && FSettingsLoaded; }
+    void MarkInstalled();
+    void SetButtonsAvailable(bool available);
+    void SetGaugeProgress(TGauge& gauge, int32_t position);
+
+    IMainWindowHost& FHost;
+    IDispatcher& FDispatcher;
+    std::unique_ptr<TStringList> FSettingsList;
+    bool FSettingsLoaded = false;
+};
+
+}  // namespace orvex

@@ -1,0 +1,424 @@
+#include "app/UnitMain_win.h"
+
+#include "app/SendMessageDispatcher_win.h"
+#include "assets/Resources.h"
+#include "util/Misc.h"
+
+#include <windowsx.h>
+
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+constexpr int ClientWidth = 800;
+constexpr int ClientHeight = 599;
+constexpr UINT_PTR Timer1 = 1;
+constexpr UINT Timer1Interval = 1000;
+constexpr const wchar_t* SPanelClass = L"TPanel";
+
+COLORREF ToColorRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+RECT ToRect(const TBounds& b) { return RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height}; }
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+    if (text.empty()) return {};
+    const int length = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string MessageOf(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+HFONT MakeFont(const wchar_t* face, BYTE charset) {
+    return ::CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+// The font mapper answers a Cyrillic request with the named face only when that face has Cyrillic.
+bool IsFaceWithCyrillic(HFONT font, const wchar_t* face) {
+    HDC dc = ::GetDC(nullptr);
+    const HGDIOBJ old = ::SelectObject(dc, font);
+    wchar_t chosen[LF_FACESIZE] = {};
+    ::GetTextFaceW(dc, LF_FACESIZE, chosen);
+    const bool cyrillic = ::GetTextCharset(dc) == RUSSIAN_CHARSET;
+    ::SelectObject(dc, old);
+    ::ReleaseDC(nullptr, dc);
+    return cyrillic && ::lstrcmpiW(chosen, face) == 0;
+}
+
+// MS Sans Serif 11 px; where the system's lacks Cyrillic, a face that has it.
+HFONT MakeLabelFont() {
+    for (const wchar_t* face : {L"MS Sans Serif", L"Microsoft Sans Serif", L"Tahoma", L"Arial"}) {
+        const HFONT font = MakeFont(face, RUSSIAN_CHARSET);
+        if (font && IsFaceWithCyrillic(font, face)) return font;
+        if (font) ::DeleteObject(font);
+    }
+    return MakeFont(L"MS Sans Serif", DEFAULT_CHARSET);
+}
+
+LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+TFMain::TFMain(HINSTANCE instance, HWND application, TSendMessageDispatcher& dispatcher, uint32_t instanceTag)
+    : FInstance(instance),
+      FApplication(application),
+      FDispatcher(dispatcher),
+      FInstanceTag(instanceTag),
+      FModel(*this, dispatcher) {}
+
+TFMain::~TFMain() {
+    if (FHandle) ::DestroyWindow(FHandle);
+    if (FBackground) ::DeleteObject(FBackground);
+    if (FFont) ::DeleteObject(FFont);
+}
+
+void TFMain::Create() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = &TFMain::WindowProc;
+    windowClass.hInstance = FInstance;
+    windowClass.hIcon = ::LoadIconW(FInstance, MAKEINTRESOURCEW(IDI_ORVEX));
+    windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = SMainWindowClass;
+    ::RegisterClassExW(&windowClass);
+
+    FBackground = static_cast<HBITMAP>(::LoadImageW(FInstance, MAKEINTRESOURCEW(IDB_MAIN_BACKGROUND), IMAGE_BITMAP,
+                                                    0, 0, LR_CREATEDIBSECTION));
+    const int pictureIds[5] = {IDB_BTN_PLAY, IDB_BTN_CHECK, IDB_BTN_CANCEL, IDB_BTN_CLOSE, IDB_BTN_OPTIONS};
+    for (int i = 0; i < 5; ++i) FPictures[i] = std::make_unique<TImgBtnPictures>(FInstance, pictureIds[i]);
+    FFont = MakeLabelFont();
+
+    // Centred on the desktop; without border the window is its client area.
+    const int left = (::GetSystemMetrics(SM_CXSCREEN) - ClientWidth) / 2;
+    const int top = (::GetSystemMetrics(SM_CYSCREEN) - ClientHeight) / 2;
+    FHandle = ::CreateWindowExW(0, SMainWindowClass, L"FormMain", WS_POPUP | WS_SYSMENU | WS_CLIPCHILDREN, left, top,
+                                ClientWidth, ClientHeight, FApplication, nullptr, FInstance, this);
+    if (!FHandle) throw std::runtime_error("The main window cannot be created");
+    ::SetPropW(FHandle, SInstanceProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(FInstanceTag)));
+    FDispatcher.SetWindow(FHandle);
+    CreatePanel();
+    ::SetTimer(FHandle, Timer1, Timer1Interval, nullptr);
+    Guarded([this] { FModel.FormCreate(); });
+}
+
+void TFMain::CreatePanel() {
+    WNDCLASSEXW panelClass{};
+    panelClass.cbSize = sizeof(panelClass);
+    panelClass.lpfnWndProc = &PanelProc;
+    panelClass.hInstance = FInstance;
+    panelClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    panelClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    panelClass.lpszClassName = SPanelClass;
+    ::RegisterClassExW(&panelClass);
+    const TBounds& b = FModel.Panel1Bounds;
+    FPanel = ::CreateWindowExW(0, SPanelClass, L"", WS_CHILD | WS_CLIPCHILDREN, b.Left, b.Top, b.Width, b.Height,
+                               FHandle, nullptr, FInstance, nullptr);
+}
+
+template <typename Handler>
+void TFMain::Guarded(Handler&& handler) {
+    std::exception_ptr error;
+    try {
+        handler();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error) ShowErrorBox(MessageOf(error));
+}
+
+void TFMain::ShowErrorBox(const std::string& message) {
+    ::MessageBoxA(FHandle, ErrorBoxText(message).c_str(), SApplicationTitle, MB_OK | MB_ICONERROR);
+}
+
+// --- what the model asks ---------------------------------------------------------------------
+
+void TFMain::Repaint(const TBounds& bounds) {
+    const RECT area = ToRect(bounds);
+    ::InvalidateRect(FHandle, &area, FALSE);
+}
+
+void TFMain::ButtonChanged(TImgBtn& button) {
+    if (FCapture == &button && (!button.Visible() || !button.Enabled())) ReleaseCaptureOf(&button);
+    Repaint(TBounds{button.Left(), button.Top(), button.Width(), button.Height()});
+}
+
+void TFMain::StopTimer() { ::KillTimer(FHandle, Timer1); }
+
+void TFMain::ShowNotice(const std::string& text) { ::MessageBoxA(FApplication, text.c_str(), SApplicationTitle, MB_OK); }
+
+void TFMain::Terminate() { FTerminated = true; }
+
+void TFMain::CreateDesktopShortcut(const std::string&, const std::string&, const std::string&) {
+    // The shell link is made by the desktop-shortcut unit, which is not part of this program yet.
+}
+
+void TFMain::ApplySkinRegion() {
+    FSkinned = true;
+    ::InvalidateRect(FHandle, nullptr, FALSE);
+}
+
+void TFMain::Navigate(const std::string&) {
+    // The news browser is hosted by its own unit, which is not part of this program yet; until it
+    // is, no navigation completes and Panel1 stays hidden.
+}
+
+void TFMain::RunProgram(const std::string& path) { RunFile(path); }
+
+// Posted, so a handler that closes the window finishes before the window goes.
+void TFMain::Close() { ::PostMessageW(FHandle, WM_CLOSE, 0, 0); }
+
+void TFMain::ShowOptions() {
+    ::EnableWindow(FHandle, FALSE);
+    if (FForm1) ::ShowWindow(FForm1, SW_SHOW);
+}
+
+void TFMain::ShowPanel() { ::ShowWindow(FPanel, SW_SHOW); }
+
+// --- dragging --------------------------------------------------------------------------------
+
+void TFMain::FormMouseDown(TMouseButton, int, int) {}
+void TFMain::FormMouseMove(int, int) {}
+void TFMain::FormMouseUp(TMouseButton, int, int) {}
+
+// --- painting --------------------------------------------------------------------------------
+
+void TFMain::Paint() {
+    PAINTSTRUCT paint;
+    const HDC dc = ::BeginPaint(FHandle, &paint);
+    // Everything is drawn into a buffer first and copied once: no flicker.
+    const HDC buffer = ::CreateCompatibleDC(dc);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(dc, ClientWidth, ClientHeight);
+    const HGDIOBJ oldBitmap = ::SelectObject(buffer, bitmap);
+    PaintControls(buffer);
+    const RECT& r = paint.rcPaint;
+    ::BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, buffer, r.left, r.top, SRCCOPY);
+    ::SelectObject(buffer, oldBitmap);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(buffer);
+    ::EndPaint(FHandle, &paint);
+}
+
+void TFMain::PaintControls(HDC dc) {
+    const RECT client{0, 0, ClientWidth, ClientHeight};
+    if (FSkinned && FBackground) {
+        const HDC source = ::CreateCompatibleDC(dc);
+        const HGDIOBJ old = ::SelectObject(source, FBackground);
+        ::BitBlt(dc, 0, 0, ClientWidth, ClientHeight, source, 0, 0, SRCCOPY);
+        ::SelectObject(source, old);
+        ::DeleteDC(source);
+    } else {
+        ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    PaintGauge(dc, FModel.Gauge1);
+    PaintGauge(dc, FModel.Gauge2);
+    const HGDIOBJ oldFont = ::SelectObject(dc, FFont);
+    ::SetBkMode(dc, TRANSPARENT);
+    for (const TLabel* label : {&FModel.Label1, &FModel.Label2, &FModel.Label3}) PaintLabel(dc, *label);
+    ::SelectObject(dc, oldFont);
+    const TImgBtn* buttons[5] = {&FModel.ImgBtn1, &FModel.ImgBtn2, &FModel.ImgBtn3, &FModel.ImgBtn4, &FModel.ImgBtn5};
+    for (int i = 0; i < 5; ++i) PaintImgBtn(dc, *buttons[i], *FPictures[i]);
+}
+
+void TFMain::PaintLabel(HDC dc, const TLabel& label) {
+    const std::wstring text = Widen(label.Caption, label.Encoding == TTextEncoding::Utf8 ? CP_UTF8 : CP_ACP);
+    RECT area = ToRect(label.Bounds);
+    ::SetTextColor(dc, ToColorRef(label.Color));
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+                DT_EXPANDTABS | DT_NOPREFIX | DT_NOCLIP | (label.Centered ? DT_CENTER : DT_LEFT));
+}
+
+void TFMain::PaintGauge(HDC dc, const TGauge& gauge) {
+    RECT area = ToRect(gauge.Bounds);
+    const HBRUSH back = ::CreateSolidBrush(ToColorRef(gauge.BackColor));
+    ::FillRect(dc, &area, back);
+    ::DeleteObject(back);
+    area.right = area.left + GaugeFillWidth(gauge.Bounds.Width, gauge.Model.PercentDone());
+    if (area.right <= area.left) return;
+    const HBRUSH bar = ::CreateSolidBrush(ToColorRef(gauge.ForeColor));
+    ::FillRect(dc, &area, bar);
+    ::DeleteObject(bar);
+}
+
+// --- the pointer -----------------------------------------------------------------------------
+
+TImgBtn* TFMain::ButtonAt(int x, int y) {
+    for (TImgBtn* button : {&FModel.ImgBtn1, &FModel.ImgBtn2, &FModel.ImgBtn3, &FModel.ImgBtn4, &FModel.ImgBtn5})
+        if (button->Visible() && button->Contains(x, y)) return button;
+    return nullptr;
+}
+
+// Labels and gauges take the pointer too: a press on them is not a press on the background.
+bool TFMain::OnControl(int x, int y) const {
+    for (const TBounds* b : {&FModel.Label1.Bounds, &FModel.Label2.Bounds, &FModel.Label3.Bounds,
+                             &FModel.Gauge1.Bounds, &FModel.Gauge2.Bounds})
+        if (x >= b->Left && x < b->Left + b->Width && y >= b->Top && y < b->Top + b->Height) return true;
+    return false;
+}
+
+void TFMain::CaptureFor(TImgBtn* button) {
+    FCapture = button;
+    if (::GetCapture() != FHandle) ::SetCapture(FHandle);
+}
+
+void TFMain::ReleaseCaptureOf(TImgBtn* button) {
+    if (FCapture != button) return;
+    FCapture = nullptr;
+    if (::GetCapture() == FHandle) ::ReleaseCapture();
+}
+
+void TFMain::MouseMove(int x, int y) {
+    if (FFormCapture) {
+        FormMouseMove(x, y);
+        return;
+    }
+    TImgBtn* button = FCapture ? FCapture : ButtonAt(x, y);
+    if (button) {
+        const TImgBtnPicture before = button->Picture();
+        const TCaptureRequest request = button->MouseMove(x - button->Left(), y - button->Top());
+        if (request == TCaptureRequest::Capture) CaptureFor(button);
+        if (request == TCaptureRequest::Release) ReleaseCaptureOf(button);
+        if (button->Picture() != before) ButtonChanged(*button);
+        return;
+    }
+    if (!OnControl(x, y)) FormMouseMove(x, y);
+}
+
+void TFMain::MouseDown(TMouseButton which, int x, int y, bool doubleClick) {
+    TImgBtn* button = FCapture ? FCapture : ButtonAt(x, y);
+    if (button) {
+        button->MouseDown(which, x - button->Left(), y - button->Top(), doubleClick);
+        // A left press holds the pointer for the control until the release, enabled or not.
+        if (which == TMouseButton::Left) CaptureFor(button);
+        ButtonChanged(*button);
+        return;
+    }
+    if (OnControl(x, y)) return;
+    if (which == TMouseButton::Left) {
+        FFormCapture = true;
+        ::SetCapture(FHandle);
+    }
+    FormMouseDown(which, x, y);
+}
+
+void TFMain::MouseUp(TMouseButton which, int x, int y) {
+    if (FFormCapture) {
+        if (which == TMouseButton::Left) {
+            FFormCapture = false;
+            ::ReleaseCapture();
+        }
+        FormMouseUp(which, x, y);
+        return;
+    }
+    TImgBtn* button = FCapture ? FCapture : ButtonAt(x, y);
+    if (button) {
+        std::exception_ptr error;
+        try {
+            button->MouseUp(which, x - button->Left(), y - button->Top());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // The pointer goes back before any error box, which needs it.
+        if (which == TMouseButton::Left) ReleaseCaptureOf(button);
+        ButtonChanged(*button);
+        if (error) ShowErrorBox(MessageOf(error));
+        return;
+    }
+    if (!OnControl(x, y)) FormMouseUp(which, x, y);
+}
+
+// --- messages --------------------------------------------------------------------------------
+
+LRESULT CALLBACK TFMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<TFMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->FHandle = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<TFMain*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT TFMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    const int x = GET_X_LPARAM(lParam);
+    const int y = GET_Y_LPARAM(lParam);
+    switch (message) {
+        case WM_ORVEX_INVOKE:
+            return TSendMessageDispatcher::Execute(lParam);
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_TIMER:
+            if (wParam == Timer1) Guarded([this] { FModel.Timer1Timer(); });
+            return 0;
+        case WM_MOUSEMOVE:
+            MouseMove(x, y);
+            return 0;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            MouseDown(TMouseButton::Left, x, y, message == WM_LBUTTONDBLCLK);
+            return 0;
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONDBLCLK:
+            MouseDown(TMouseButton::Right, x, y, message == WM_RBUTTONDBLCLK);
+            return 0;
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONDBLCLK:
+            MouseDown(TMouseButton::Middle, x, y, message == WM_MBUTTONDBLCLK);
+            return 0;
+        case WM_LBUTTONUP:
+            MouseUp(TMouseButton::Left, x, y);
+            return 0;
+        case WM_RBUTTONUP:
+            MouseUp(TMouseButton::Right, x, y);
+            return 0;
+        case WM_MBUTTONUP:
+            MouseUp(TMouseButton::Middle, x, y);
+            return 0;
+        case WM_CAPTURECHANGED:
+            // Someone else took the pointer.
+            if (reinterpret_cast<HWND>(lParam) != FHandle) {
+                FCapture = nullptr;
+                FFormCapture = false;
+            }
+            return 0;
+        case WM_CLOSE:
+            Guarded([this] { FModel.FormClose(); });
+            ::DestroyWindow(FHandle);
+            return 0;
+        case WM_DESTROY:
+            // Reports of a run still working fail from now on instead of reaching freed controls.
+            FDispatcher.SetWindow(nullptr);
+            ::KillTimer(FHandle, Timer1);
+            ::RemovePropW(FHandle, SInstanceProperty);
+            ::PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY:
+            ::SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
+            FHandle = nullptr;
+            return 0;
+        default:
+            return ::DefWindowProcW(FHandle, message, wParam, lParam);
+    }
+}
+
+}  // namespace orvex

@@ -1,0 +1,96 @@
+#pragma once
+// The launcher main window FMain: paints the model's controls over its background and forwards
+// the window's events to it.
+#include "app/MainWindowModel.h"
+#include "ui/ImgBtn_win.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvex {
+
+class TSendMessageDispatcher;
+
+inline constexpr const wchar_t* SMainWindowClass = L"TFMain";
+// Window property holding InstanceTag of the installation folder, for a second start to find us.
+inline constexpr const wchar_t* SInstanceProperty = L"OrvexInstance";
+inline constexpr const char* SApplicationTitle = "OrvexUpdater";
+
+class TFMain final : public IMainWindowHost {
+public:
+    TFMain(HINSTANCE instance, HWND application, TSendMessageDispatcher& dispatcher, uint32_t instanceTag);
+    ~TFMain() override;
+    TFMain(const TFMain&) = delete;
+    TFMain& operator=(const TFMain&) = delete;
+
+    // Builds the window (hidden) and runs FormCreate.
+    void Create();
+    HWND Handle() const { return FHandle; }
+    // FormCreate asked the program to end.
+    bool Terminated() const { return FTerminated; }
+    void SetOptionsWindow(HWND form1) { FForm1 = form1; }
+
+    // The error box for an error that escaped a handler; the program then goes on.
+    void ShowErrorBox(const std::string& message);
+
+    // Presses, moves and releases on the window's own background (not on a control).
+    void FormMouseDown(TMouseButton button, int x, int y);
+    void FormMouseMove(int x, int y);
+    void FormMouseUp(TMouseButton button, int x, int y);
+
+    // IMainWindowHost
+    void Repaint(const TBounds& bounds) override;
+    void ButtonChanged(TImgBtn& button) override;
+    void StopTimer() override;
+    void ShowNotice(const std::string& text) override;
+    void Terminate() override;
+    void CreateDesktopShortcut(const std::string& name, const std::string& workingFolder,
+                               const std::string& description) override;
+    void ApplySkinRegion() override;
+    void Navigate(const std::string& url) override;
+    void RunProgram(const std::string& path) override;
+    void Close() override;
+    void ShowOptions() override;
+    void ShowPanel() override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    template <typename Handler>
+    void Guarded(Handler&& handler);
+
+    void Paint();
+    void PaintControls(HDC dc);
+    void PaintLabel(HDC dc, const TLabel& label);
+    void PaintGauge(HDC dc, const TGauge& gauge);
+    void CreatePanel();
+
+    TImgBtn* ButtonAt(int x, int y);
+    bool OnControl(int x, int y) const;
+    void CaptureFor(TImgBtn* button);
+    void ReleaseCaptureOf(TImgBtn* button);
+    void MouseDown(TMouseButton button, int x, int y, bool doubleClick);
+    void MouseMove(int x, int y);
+    void MouseUp(TMouseButton button, int x, int y);
+
+    HINSTANCE FInstance;
+    HWND FApplication;
+    TSendMessageDispatcher& FDispatcher;
+    uint32_t FInstanceTag;
+    TFMainModel FModel;
+    HWND FHandle = nullptr;
+    HWND FPanel = nullptr;
+    HWND FForm1 = nullptr;
+    HBITMAP FBackground = nullptr;
+    HFONT FFont = nullptr;
+    std::unique_ptr<TImgBtnPictures> FPictures[5];
+    TImgBtn* FCapture = nullptr;   // the button the pointer is captured for
+    bool FFormCapture = false;     // a left press on the background holds the pointer
+    bool FSkinned = false;
+    bool FTerminated = false;
+};
+
+}  // namespace orvex

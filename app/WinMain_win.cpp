@@ -1,0 +1,215 @@
+// The program's entry: COM, the application window that carries the title, one launcher per
+// installation folder, the main window, the options window, the message loop.
+#include "app/MainWindowModel.h"
+#include "app/SendMessageDispatcher_win.h"
+#include "app/UnitMain_win.h"
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+
+namespace orvex {
+
+namespace {
+
+constexpr const wchar_t* SApplicationClass = L"TApplication";
+constexpr const wchar_t* SForm1Class = L"TForm1";
+
+class OleSession {
+public:
+    OleSession() : FInitialized(SUCCEEDED(::OleInitialize(nullptr))) {}
+    ~OleSession() {
+        if (FInitialized) ::OleUninitialize();
+    }
+    OleSession(const OleSession&) = delete;
+    OleSession& operator=(const OleSession&) = delete;
+
+private:
+    bool FInitialized;
+};
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : FHandle(handle) {}
+    ~Handle() {
+        if (FHandle) ::CloseHandle(FHandle);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+private:
+    HANDLE FHandle;
+};
+
+class Window {
+public:
+    explicit Window(HWND handle) : FHandle(handle) {}
+    ~Window() {
+        if (FHandle && ::IsWindow(FHandle)) ::DestroyWindow(FHandle);
+    }
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    HWND Get() const { return FHandle; }
+
+private:
+    HWND FHandle;
+};
+
+// The reports of a run may still be on their way when the window is gone; the dispatcher stays
+// until the process ends.
+TSendMessageDispatcher& Dispatcher() {
+    static auto* dispatcher = new TSendMessageDispatcher;
+    return *dispatcher;
+}
+
+HWND gMainWindow = nullptr;
+
+// The taskbar entry: an empty window titled with the application title that hands everything to
+// the main window.
+LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CLOSE:
+            if (gMainWindow) ::PostMessageW(gMainWindow, WM_CLOSE, 0, 0);
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) != WA_INACTIVE && gMainWindow && ::IsWindowEnabled(gMainWindow))
+                ::SetActiveWindow(gMainWindow);
+            return 0;
+        default:
+            return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+HWND CreateApplicationWindow(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = &ApplicationProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = SApplicationClass;
+    ::RegisterClassExW(&windowClass);
+    const std::wstring title(SApplicationTitle, SApplicationTitle + std::char_traits<char>::length(SApplicationTitle));
+    return ::CreateWindowExW(0, SApplicationClass, title.c_str(),
+                             WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                             ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
+                             nullptr, instance, nullptr);
+}
+
+// Stands in for the options window: hidden, and leaving it gives the main window back.
+LRESULT CALLBACK Form1Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE) {
+        if (gMainWindow) ::EnableWindow(gMainWindow, TRUE);
+        ::ShowWindow(window, SW_HIDE);
+        if (gMainWindow) ::SetForegroundWindow(gMainWindow);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateForm1(HINSTANCE instance, HWND owner) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = &Form1Proc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = SForm1Class;
+    ::RegisterClassExW(&windowClass);
+    RECT owned{};
+    ::GetWindowRect(owner, &owned);
+    RECT frame{0, 0, 220, 300};
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    ::AdjustWindowRectEx(&frame, style, FALSE, 0);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    return ::CreateWindowExW(0, SForm1Class, L"Form1", style, (owned.left + owned.right - width) / 2,
+                             (owned.top + owned.bottom - height) / 2, width, height, owner, nullptr, instance, nullptr);
+}
+
+std::string BaseFolder() {
+    char buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetCurrentDirectoryA(MAX_PATH, buffer);
+    std::string folder(buffer, length <= MAX_PATH ? length : 0);
+    folder += '\\';
+    ::CharLowerBuffA(folder.data(), static_cast<DWORD>(folder.size()));
+    return folder;
+}
+
+struct FindRequest {
+    uint32_t Tag;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchLauncher(HWND window, LPARAM lParam) {
+    auto& request = *reinterpret_cast<FindRequest*>(lParam);
+    wchar_t className[32] = {};
+    ::GetClassNameW(window, className, 32);
+    if (::lstrcmpW(className, SMainWindowClass) != 0) return TRUE;
+    if (reinterpret_cast<uintptr_t>(::GetPropW(window, SInstanceProperty)) != request.Tag) return TRUE;
+    request.Found = window;
+    return FALSE;
+}
+
+// The first launcher may still be building its window: look for it a little while.
+void BringToFront(uint32_t tag) {
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        FindRequest request{tag, nullptr};
+        ::EnumWindows(&MatchLauncher, reinterpret_cast<LPARAM>(&request));
+        if (request.Found) {
+            const HWND target = ::GetLastActivePopup(request.Found);
+            if (::IsIconic(request.Found)) ::ShowWindow(request.Found, SW_RESTORE);
+            ::SetForegroundWindow(target ? target : request.Found);
+            return;
+        }
+        ::Sleep(100);
+    }
+}
+
+int RunLauncher(HINSTANCE instance) {
+    ::SetProcessDPIAware();
+    const OleSession ole;
+
+    const std::string key = InstanceKey(BaseFolder());
+    const uint32_t tag = InstanceTag(key);
+    const Handle mutex(::CreateMutexA(nullptr, FALSE, ("Local\\" + key).c_str()));
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        BringToFront(tag);
+        return 0;
+    }
+
+    const Window application(CreateApplicationWindow(instance));
+    TFMain FMain(instance, application.Get(), Dispatcher(), tag);
+    try {
+        FMain.Create();
+    } catch (const std::exception& error) {
+        ::MessageBoxA(nullptr, ErrorBoxText(error.what()).c_str(), SApplicationTitle, MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    if (FMain.Terminated()) return 0;
+    gMainWindow = FMain.Handle();
+    const Window Form1(CreateForm1(instance, FMain.Handle()));
+    FMain.SetOptionsWindow(Form1.Get());
+
+    ::ShowWindow(application.Get(), SW_SHOWNORMAL);
+    ::ShowWindow(FMain.Handle(), SW_SHOWNORMAL);
+    ::UpdateWindow(FMain.Handle());
+    ::SetForegroundWindow(FMain.Handle());
+
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    gMainWindow = nullptr;
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+}  // namespace orvex
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    const int exitCode = orvex::RunLauncher(instance);
+    // A run still working ends here with the process, wherever it stands.
+    ::ExitProcess(static_cast<UINT>(exitCode));
+}

@@ -1,0 +1,348 @@
+#include "app/MainWindowModel.h"
+
+#include "IniTestFolder.h"
+#include "app/Settings.h"
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "update/Dispatcher.h"
+#include "update/GetFilesThr.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+
+using namespace orvex;
+using orvex::test::IniTestFolder;
+using orvex::test::ReadBytes;
+
+namespace {
+
+class CurrentDirGuard {
+public:
+    explicit CurrentDirGuard(const std::string& dir) : FSaved(os::GetCurrentDir()) { os::SetCurrentDir(dir); }
+    ~CurrentDirGuard() { os::SetCurrentDir(FSaved); }
+    CurrentDirGuard(const CurrentDirGuard&) = delete;
+    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
+
+private:
+    std::string FSaved;
+};
+
+bool SameBounds(const TBounds& a, const TBounds& b) {
+    return a.Left == b.Left && a.Top == b.Top && a.Width == b.Width && a.Height == b.Height;
+}
+
+// Records what the model asks of its window, in order.
+class FakeHost final : public IMainWindowHost {
+public:
+    void Repaint(const TBounds& bounds) override { Repaints.push_back(bounds); }
+    void ButtonChanged(TImgBtn& button) override { Calls.push_back("button:" + std::to_string(button.Left())); }
+    void StopTimer() override { Calls.push_back("stop timer"); }
+    void ShowNotice(const std::string& text) override { Calls.push_back("notice:" + text); }
+    void Terminate() override { Calls.push_back("terminate"); }
+    void CreateDesktopShortcut(const std::string& name, const std::string& folder, const std::string& description) override {
+        Calls.push_back("shortcut:" + name + "|" + folder + "|" + description);
+        if (OnShortcut) OnShortcut();
+    }
+    void ApplySkinRegion() override { Calls.push_back("skin"); }
+    void Navigate(const std::string& url) override {
+        Calls.push_back("navigate:" + url);
+        if (NavigateFails) throw Exception("The browser refused");
+    }
+    void RunProgram(const std::string& path) override { Calls.push_back("run:" + path); }
+    void Close() override { Calls.push_back("close"); }
+    void ShowOptions() override { Calls.push_back("options"); }
+    void ShowPanel() override { Calls.push_back("panel"); }
+
+    int CountRepaints(const TBounds& bounds) const {
+        return static_cast<int>(std::count_if(Repaints.begin(), Repaints.end(),
+                                              [&](const TBounds& b) { return SameBounds(b, bounds); }));
+    }
+    int Count(const std::string& call) const { return static_cast<int>(std::count(Calls.begin(), Calls.end(), call)); }
+    bool Saw(const std::string& call) const { return Count(call) > 0; }
+
+    std::vector<std::string> Calls;
+    std::vector<TBounds> Repaints;
+    std::function<void()> OnShortcut;
+    bool NavigateFails = false;
+};
+
+// Stands in for the window's message loop: reports wait until the test thread pumps them.
+class QueueDispatcher final : public IDispatcher {
+public:
+    void Invoke(const std::function<void()>& callback) override {
+        Call call{&callback, nullptr, false};
+        std::unique_lock<std::mutex> lock(FLock);
+        FQueue.push_back(&call);
+        FChanged.notify_all();
+        FChanged.wait(lock, [&] { return call.Done; });
+        if (call.Error) std::rethrow_exception(call.Error);
+    }
+
+    // Runs the reports on this thread until no run exists; false after ten seconds.
+    bool PumpUntilRunEnds() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::unique_lock<std::mutex> lock(FLock);
+        while (GFilesThread::RunExists()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (!FChanged.wait_for(lock, std::chrono::milliseconds(10), [this] { return !FQueue.empty(); })) continue;
+            Call* call = FQueue.front();
+            FQueue.pop_front();
+            lock.unlock();
+            try {
+                (*call->Callback)();
+            } catch (...) {
+                call->Error = std::current_exception();
+            }
+            lock.lock();
+            call->Done = true;
+            FChanged.notify_all();
+        }
+        return true;
+    }
+
+private:
+    struct Call {
+        const std::function<void()>* Callback;
+        std::exception_ptr Error;
+        bool Done;
+    };
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::deque<Call*> FQueue;
+};
+
+class MainWindowModelTest : public ::testing::Test {
+protected:
+    void Settings(const std::string& content) { FSettingsFile = FFolder.Put("_settings.ini", content); }
+    std::string SettingsText() const { return ReadBytes(FSettingsFile); }
+    std::string BaseDir() const { return os::GetCurrentDir() + "\\"; }
+
+    IniTestFolder FFolder;
+    CurrentDirGuard FInFolder{FFolder.Path()};
+    std::string FSettingsFile;
+    FakeHost FHost;
+    QueueDispatcher FDispatcher;
+    TFMainModel FModel{FHost, FDispatcher};
+};
+
+const char* InstalledSettings =
+    "[main]\r\nNewsUrl=http://news.test/\r\nLinkName=Talvora\r\nInstalled=1\r\nRunCustom=system\\game.exe\r\n";
+
+}  // namespace
+
+TEST_F(MainWindowModelTest, StartsWithTheDesignCaptionsAndEverythingAvailable) {
+    EXPECT_EQ(FModel.Label1.Caption, "\xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB0 "
+                                     "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB\xD0\xB0");  // Загрузка файла
+    EXPECT_EQ(FModel.Label3.Caption, "... \xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB0 ...");
+    EXPECT_TRUE(FModel.Label3.Centered);
+    for (const TImgBtn* button : {&FModel.ImgBtn1, &FModel.ImgBtn2, &FModel.ImgBtn3, &FModel.ImgBtn4, &FModel.ImgBtn5}) {
+        EXPECT_TRUE(button->Enabled());
+        EXPECT_TRUE(button->Visible());
+        EXPECT_EQ(button->Picture(), TImgBtnPicture::Up);
+    }
+    EXPECT_FALSE(FModel.Panel1Visible);
+    EXPECT_EQ(FModel.Gauge1.Model.MaxValue(), 100);
+    EXPECT_EQ(FModel.SettingsList(), nullptr);
+}
+
+TEST_F(MainWindowModelTest, MissingSettingsStopTheTimerShowOneNoticeAndEnd) {
+    FModel.FormCreate();
+    EXPECT_EQ(FHost.Calls, (std::vector<std::string>{"stop timer", "notice:ERROR: _settings.ini Not Found !",
+                                                      "terminate", "skin"}));
+    EXPECT_FALSE(std::filesystem::exists(FFolder.File("_settings.ini")));
+    // A tick that arrives all the same neither navigates nor starts a run.
+    FModel.Timer1Timer();
+    EXPECT_FALSE(FHost.Saw("navigate:"));
+    EXPECT_FALSE(GFilesThread::RunExists());
+}
+
+TEST_F(MainWindowModelTest, FirstStartWritesInstalledBeforeMakingTheShortcut) {
+    Settings("[main]\r\nLinkName=My Game\r\nInstalled=0\r\n");
+    std::string settingsWhenShortcutMade;
+    FHost.OnShortcut = [&] { settingsWhenShortcutMade = SettingsText(); };
+    FModel.FormCreate();
+    EXPECT_NE(settingsWhenShortcutMade.find("Installed=1"), std::string::npos);
+    EXPECT_EQ(FHost.Calls, (std::vector<std::string>{"shortcut:My Game|" + BaseDir() + "|Play Talvora", "skin"}));
+    EXPECT_EQ(ListAt(*FModel.SettingsList(), InstalledPos), "0");  // the list keeps what was read
+}
+
+TEST_F(MainWindowModelTest, AnyInstalledOtherThanZeroSkipsTheFirstStart) {
+    for (const char* installed : {"1", "00", "no"}) {
+        Settings(std::string("[main]\r\nInstalled=") + installed + "\r\n");
+        FHost.Calls.clear();
+        FModel.FormCreate();
+        EXPECT_EQ(FHost.Calls, std::vector<std::string>{"skin"}) << installed;
+        EXPECT_EQ(SettingsText(), std::string("[main]\r\nInstalled=") + installed + "\r\n");
+    }
+}
+
+TEST_F(MainWindowModelTest, RefusedInstalledWriteSkipsShortcutAndSkin) {
+    Settings("[main]\r\nInstalled=0\r\n");
+    std::filesystem::permissions(FSettingsFile, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    if (std::FILE* probe = std::fopen(FSettingsFile.c_str(), "r+")) {
+        std::fclose(probe);
+        std::filesystem::permissions(FSettingsFile, std::filesystem::perms::owner_all);
+        GTEST_SKIP() << "read-only files are writable for this user";
+    }
+    try {
+        FModel.FormCreate();
+        ADD_FAILURE() << "no error";
+    } catch (const EIniFileException& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + BaseDir() + "_settings.ini");
+    }
+    std::filesystem::permissions(FSettingsFile, std::filesystem::perms::owner_all);
+    EXPECT_TRUE(FHost.Calls.empty());
+}
+
+TEST_F(MainWindowModelTest, ReportsChangeTheControlsAndRepaintOnlyWhatChanged) {
+    FModel.ShowStatus("Checking data\\a.txt");
+    EXPECT_EQ(FModel.Label3.Caption, "Checking data\\a.txt");
+    EXPECT_EQ(FModel.Label3.Encoding, TTextEncoding::Ansi);
+    EXPECT_EQ(FHost.CountRepaints(FModel.Label3.Bounds), 1);
+
+    FModel.SetGaugeMax(0, 1000);
+    FModel.SetGaugeMax(1, 7);
+    FModel.SetGaugeMax(2, 5);
+    EXPECT_EQ(FModel.Gauge1.Model.MaxValue(), 1000);
+    EXPECT_EQ(FModel.Gauge2.Model.MaxValue(), 7);
+    EXPECT_THROW(FModel.SetGaugeMax(0, -1), EInvalidOperation);
+
+    // 1000 reports of one byte each: a repaint per whole percent, not per report.
+    for (int32_t position = 1; position <= 1000; ++position) FModel.SetFileProgress(position);
+    EXPECT_EQ(FHost.CountRepaints(FModel.Gauge1.Bounds), 100);
+    FModel.SetFileProgress(5000);
+    EXPECT_EQ(FModel.Gauge1.Model.Progress(), 1000);
+    FModel.SetTotalProgress(3);
+    EXPECT_EQ(FModel.Gauge2.Model.PercentDone(), 42);
+
+    FModel.LockButtons();
+    EXPECT_FALSE(FModel.ImgBtn1.Visible());
+    EXPECT_FALSE(FModel.ImgBtn2.Visible());
+    EXPECT_FALSE(FModel.ImgBtn5.Enabled());
+    EXPECT_EQ(FModel.ImgBtn5.Picture(), TImgBtnPicture::Disabled);
+    EXPECT_TRUE(FModel.ImgBtn3.Visible() && FModel.ImgBtn3.Enabled() && FModel.ImgBtn4.Enabled());
+    FModel.UnlockButtons();
+    EXPECT_TRUE(FModel.ImgBtn1.Visible() && FModel.ImgBtn2.Visible() && FModel.ImgBtn5.Enabled());
+    EXPECT_EQ(FHost.Count("button:686"), 2);
+    EXPECT_EQ(FHost.Count("button:715"), 2);
+}
+
+TEST_F(MainWindowModelTest, SaveRevisionWritesTheFileButNotTheListAndIsDroppedAfterClose) {
+    Settings(InstalledSettings);
+    FModel.FormCreate();
+    FModel.SaveRevision("15");
+    EXPECT_NE(SettingsText().find("AtRevision=15"), std::string::npos);
+    EXPECT_EQ(ListAt(*FModel.SettingsList(), AtRevisionPos), "0");
+    FModel.FormClose();
+    EXPECT_EQ(FModel.SettingsList(), nullptr);
+    FModel.SaveRevision("16");
+    EXPECT_EQ(SettingsText().find("AtRevision=16"), std::string::npos);
+}
+
+TEST_F(MainWindowModelTest, ButtonsPlayCloseAndOpenOptions) {
+    Settings(InstalledSettings);
+    FModel.FormCreate();
+    FHost.Calls.clear();
+    FModel.ImgBtn1Click();
+    FModel.ImgBtn3Click();
+    FModel.ImgBtn4Click();
+    FModel.ImgBtn5Click();
+    FModel.WebBrowser1NavigateComplete2();
+    FModel.WebBrowser1NavigateComplete2();
+    EXPECT_EQ(FHost.Calls, (std::vector<std::string>{"run:" + BaseDir() + "system\\game.exe", "close", "close", "close",
+                                                      "options", "panel"}));
+    EXPECT_TRUE(FModel.Panel1Visible);
+}
+
+TEST_F(MainWindowModelTest, TimerNavigatesThenRunsOnceAndASecondStartIsRefused) {
+    Settings(InstalledSettings);
+    FModel.FormCreate();
+    FModel.Timer1Timer();
+    EXPECT_EQ(FHost.Calls[1], "stop timer");
+    EXPECT_EQ(FHost.Calls[2], "navigate:http://news.test/");
+    EXPECT_EQ(FModel.Label3.Caption, "");
+    ASSERT_TRUE(GFilesThread::RunExists());
+    // The run waits for its first report; the check button in this moment does nothing.
+    EXPECT_FALSE(FModel.StartUpdateRun(true));
+    FModel.ImgBtn2Click();
+    ASSERT_TRUE(FDispatcher.PumpUntilRunEnds());
+    // One run: locked and unlocked once; no update address, so it failed.
+    EXPECT_EQ(FHost.Count("button:686"), 2);
+    EXPECT_EQ(FModel.Label3.Caption, SUpdateFailed);
+    EXPECT_TRUE(FModel.ImgBtn1.Visible());
+
+    // After the run the check button starts a new one; the status line is cleared first.
+    EXPECT_TRUE(FModel.StartUpdateRun(true));
+    EXPECT_EQ(FModel.Label3.Caption, "");
+    ASSERT_TRUE(FDispatcher.PumpUntilRunEnds());
+    EXPECT_EQ(FHost.Count("button:686"), 4);
+}
+
+TEST_F(MainWindowModelTest, NonNumericBackupOrRevisionStartsNoRun) {
+    for (const char* line : {"CreateBackup=yes", "AtRevision=1.5"}) {
+        Settings(std::string(InstalledSettings) + line + "\r\n");
+        FModel.FormCreate();
+        const std::string value = std::string(line).substr(std::string(line).find('=') + 1);
+        try {
+            FModel.Timer1Timer();
+            ADD_FAILURE() << "no error for " << line;
+        } catch (const EConvertError& error) {
+            EXPECT_EQ(std::string(error.what()), "'" + value + "' is not a valid integer value");
+        }
+        EXPECT_FALSE(GFilesThread::RunExists());
+        EXPECT_TRUE(FHost.Saw("navigate:http://news.test/"));
+        EXPECT_THROW(FModel.ImgBtn2Click(), EConvertError);
+        EXPECT_FALSE(GFilesThread::RunExists());
+    }
+}
+
+TEST_F(MainWindowModelTest, RefusedNavigationStartsNoRunFromTheTimer) {
+    Settings(InstalledSettings);
+    FModel.FormCreate();
+    FHost.NavigateFails = true;
+    EXPECT_THROW(FModel.Timer1Timer(), Exception);
+    EXPECT_FALSE(GFilesThread::RunExists());
+    EXPECT_NE(FModel.Label3.Caption, "");
+}
+
+TEST(ErrorBoxText, AppendsAFullStopAfterCharactersSortingAfterIt) {
+    EXPECT_EQ(ErrorBoxText("'yes' is not a valid integer value"), "'yes' is not a valid integer value.");
+    EXPECT_EQ(ErrorBoxText("I/O error 3"), "I/O error 3.");
+    EXPECT_EQ(ErrorBoxText("C:\\x/"), "C:\\x/.");         // "/" sorts right after "."
+    EXPECT_EQ(ErrorBoxText("Done."), "Done.");
+    EXPECT_EQ(ErrorBoxText("Unable to write to (x)"), "Unable to write to (x)");
+    EXPECT_EQ(ErrorBoxText("Stop!"), "Stop!");
+    EXPECT_EQ(ErrorBoxText("dash-"), "dash-");
+    EXPECT_EQ(ErrorBoxText("\xCE\xF8\xE8\xE1\xEA\xE0"), "\xCE\xF8\xE8\xE1\xEA\xE0.");  // ANSI Cyrillic
+    EXPECT_EQ(ErrorBoxText(""), "");
+}
+
+TEST(InstanceKey, OneKeyPerFolderWhateverTheCaseOrTrailingDelimiter) {
+    const std::string key = InstanceKey("C:\\Games\\Talvora\\");
+    EXPECT_EQ(InstanceKey("c:\\games\\TALVORA"), key);
+    EXPECT_EQ(InstanceKey("C:/Games/Talvora/"), key);
+    EXPECT_NE(InstanceKey("C:\\Games\\Talvora2\\"), key);
+    EXPECT_NE(InstanceKey("D:\\Games\\Talvora\\"), key);
+    EXPECT_EQ(key.find('\\'), std::string::npos);
+    EXPECT_LT(key.size(), 64u);
+    EXPECT_EQ(InstanceTag(key), InstanceTag(InstanceKey("c:\\GAMES\\talvora")));
+    EXPECT_NE(InstanceTag(key), InstanceTag(InstanceKey("D:\\Games\\Talvora\\")));
+    EXPECT_NE(InstanceTag(key), 0u);
+}
+
+TEST(GaugeFillWidth, ProportionalRoundedDownAndClamped) {
+    EXPECT_EQ(GaugeFillWidth(430, 0), 0);
+    EXPECT_EQ(GaugeFillWidth(430, 1), 4);
+    EXPECT_EQ(GaugeFillWidth(430, 50), 215);
+    EXPECT_EQ(GaugeFillWidth(430, 99), 425);
+    EXPECT_EQ(GaugeFillWidth(430, 100), 430);
+    EXPECT_EQ(GaugeFillWidth(430, 250), 430);
+    EXPECT_EQ(GaugeFillWidth(430, -3), 0);
+}

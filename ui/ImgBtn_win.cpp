@@ -1,0 +1,87 @@
+#include "ui/ImgBtn_win.h"
+
+#include "assets/Resources.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace orvex {
+
+namespace {
+
+// Selects a bitmap into a fresh memory DC for the life of the object.
+class BitmapDC {
+public:
+    BitmapDC(HDC like, HBITMAP bitmap) : FDC(::CreateCompatibleDC(like)), FOld(::SelectObject(FDC, bitmap)) {}
+    ~BitmapDC() {
+        ::SelectObject(FDC, FOld);
+        ::DeleteDC(FDC);
+    }
+    BitmapDC(const BitmapDC&) = delete;
+    BitmapDC& operator=(const BitmapDC&) = delete;
+    HDC Get() const { return FDC; }
+
+private:
+    HDC FDC;
+    HGDIOBJ FOld;
+};
+
+COLORREF PlainColor(TImgBtnPicture picture) {
+    switch (picture) {
+        case TImgBtnPicture::Over: return RGB(96, 124, 164);
+        case TImgBtnPicture::Down: return RGB(40, 54, 78);
+        case TImgBtnPicture::Disabled: return RGB(40, 54, 78);
+        case TImgBtnPicture::Up: break;
+    }
+    return RGB(66, 88, 122);
+}
+
+}  // namespace
+
+TImgBtnPictures::TImgBtnPictures(HINSTANCE instance, int baseId) {
+    const int states[] = {IDB_STATE_NORMAL, IDB_STATE_HOVER, IDB_STATE_PRESSED, IDB_STATE_DISABLED};
+    for (int i = 0; i < 4; ++i) {
+        FBitmaps[i] = static_cast<HBITMAP>(
+            ::LoadImageW(instance, MAKEINTRESOURCEW(baseId + states[i]), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        if (!FBitmaps[i]) continue;
+        BITMAP info{};
+        ::GetObjectW(FBitmaps[i], sizeof(info), &info);
+        const BitmapDC source(nullptr, FBitmaps[i]);
+        FKeys[i] = ::GetPixel(source.Get(), 0, info.bmHeight - 1);
+    }
+}
+
+TImgBtnPictures::~TImgBtnPictures() {
+    for (HBITMAP bitmap : FBitmaps)
+        if (bitmap) ::DeleteObject(bitmap);
+}
+
+void PaintImgBtn(HDC dc, const TImgBtn& button, const TImgBtnPictures& pictures) {
+    if (!button.Visible()) return;
+    const TImgBtnPicture picture = button.Picture();
+    const HBITMAP bitmap = pictures.Bitmap(picture);
+    if (!bitmap) {
+        const RECT area{button.Left(), button.Top(), button.Left() + button.Width(), button.Top() + button.Height()};
+        const HBRUSH brush = ::CreateSolidBrush(PlainColor(picture));
+        ::FillRect(dc, &area, brush);
+        ::DeleteObject(brush);
+        return;
+    }
+    BITMAP info{};
+    ::GetObjectW(bitmap, sizeof(info), &info);
+    if (info.bmWidth <= 0 || info.bmHeight <= 0) return;
+    int width = button.Width();
+    int height = button.Height();
+    if (info.bmWidth != width || info.bmHeight != height) {
+        // Fit inside the button with the picture's proportions.
+        if (static_cast<int64_t>(info.bmWidth) * height > static_cast<int64_t>(info.bmHeight) * width)
+            height = std::max(1, static_cast<int>(static_cast<int64_t>(info.bmHeight) * width / info.bmWidth));
+        else
+            width = std::max(1, static_cast<int>(static_cast<int64_t>(info.bmWidth) * height / info.bmHeight));
+    }
+    const BitmapDC source(dc, bitmap);
+    ::TransparentBlt(dc, button.Left(), button.Top(), width, height, source.Get(), 0, 0, info.bmWidth, info.bmHeight,
+                     pictures.TransparentColor(picture));
+}
+
+}  // namespace orvex
