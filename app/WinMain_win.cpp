@@ -171,6 +171,7 @@ int RunLauncher(HINSTANCE instance) {
 
     const std::string key = InstanceKey(BaseFolder());
     const uint32_t tag = InstanceTag(key);
+    ::SetLastError(ERROR_SUCCESS);
     const Handle mutex(::CreateMutexA(nullptr, FALSE, ("Local\\" + key).c_str()));
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         BringToFront(tag);

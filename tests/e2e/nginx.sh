@@ -46,6 +46,8 @@ http {
     location /redirect/ { rewrite ^/redirect/(.*)\$ /\$1 redirect; }
     # Any address ending in .drop.bz2 is sent on to a port where nothing listens.
     location ~ \\.drop\\.bz2\$ { return 302 http://127.0.0.1:1/gone; }
+    # /slow/X serves X at 150 KiB/s, for runs that last long enough to watch.
+    location /slow/ { alias $dir/www/; limit_rate 150k; }
     # Echoes the client's user agent as the body.
     location = /agent { default_type text/plain; return 200 "\$http_user_agent"; }
   }
