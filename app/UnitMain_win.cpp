@@ -130,6 +130,19 @@ void TFMain::CreatePanel() {
     const TBounds& b = FModel.Panel1Bounds;
     FPanel = ::CreateWindowExW(0, SPanelClass, L"", WS_CHILD | WS_CLIPCHILDREN, b.Left, b.Top, b.Width, b.Height,
                                FHandle, nullptr, FInstance, nullptr);
+    FWebBrowser1.OnNavigateComplete2 = [this] {
+        try {
+            FModel.WebBrowser1NavigateComplete2();
+        } catch (...) {
+            // Showing the panel cannot fail in a way worth a message.
+        }
+    };
+    // 2 pixels beyond the panel on every side: the panel cuts the browser's edge off.
+    try {
+        FWebBrowser1.Create(FPanel, RECT{-2, -2, b.Width + 2, b.Height + 2});
+    } catch (const std::exception&) {
+        // Navigate reports why, in the error box, when the news page is asked for.
+    }
 }
 
 template <typename Handler>
@@ -174,10 +187,7 @@ void TFMain::ApplySkinRegion() {
     ::InvalidateRect(FHandle, nullptr, FALSE);
 }
 
-void TFMain::Navigate(const std::string&) {
-    // The news browser is hosted by its own unit, which is not part of this program yet; until it
-    // is, no navigation completes and Panel1 stays hidden.
-}
+void TFMain::Navigate(const std::string& url) { FWebBrowser1.Navigate(url); }
 
 void TFMain::RunProgram(const std::string& path) { RunFile(path); }
 
@@ -409,6 +419,7 @@ LRESULT TFMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // Reports of a run still working fail from now on instead of reaching freed controls.
             FDispatcher.SetWindow(nullptr);
             ::KillTimer(FHandle, Timer1);
+            FWebBrowser1.Destroy();
             ::RemovePropW(FHandle, SInstanceProperty);
             ::PostQuitMessage(0);
             return 0;

@@ -3,6 +3,7 @@
 // the window's events to it.
 #include "app/MainWindowModel.h"
 #include "ui/ImgBtn_win.h"
+#include "ui/WebBrowser_win.h"
 
 #include <windows.h>
 
@@ -84,6 +85,7 @@ private:
     HWND FHandle = nullptr;
     HWND FPanel = nullptr;
     HWND FForm1 = nullptr;
+    TWebBrowserHost FWebBrowser1;
     HBITMAP FBackground = nullptr;
     HFONT FFont = nullptr;
     std::unique_ptr<TImgBtnPictures> FPictures[5];
