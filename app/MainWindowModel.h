@@ -100,6 +100,8 @@ public:
 
     // Null before FormCreate and after FormClose.
     const TStringList* SettingsList() const { return FSettingsList.get(); }
+    // For the options window, which writes CreateBackup back into it.
+    TStringList* SettingsList() { return FSettingsList.get(); }
 
     // Event handlers. Errors escape to the window's error box.
     void FormCreate();

@@ -1,7 +1,9 @@
 #include "app/UnitMain_win.h"
 
 #include "app/SendMessageDispatcher_win.h"
+#include "app/Shortcut.h"
 #include "assets/Resources.h"
+#include "options/Frm2_win.h"
 #include "util/Misc.h"
 
 #include <windowsx.h>
@@ -178,11 +180,13 @@ void TFMain::ShowNotice(const std::string& text) { ::MessageBoxA(FApplication, t
 
 void TFMain::Terminate() { FTerminated = true; }
 
-void TFMain::CreateDesktopShortcut(const std::string&, const std::string&, const std::string&) {
-    // The shell link is made by the desktop-shortcut unit, which is not part of this program yet.
+void TFMain::CreateDesktopShortcut(const std::string& name, const std::string& workingFolder,
+                                   const std::string& description) {
+    ::orvex::CreateDesktopShortcut(name, workingFolder, description);
 }
 
 void TFMain::ApplySkinRegion() {
+    if (FBackground) FSkinBrush = ::orvex::ApplySkinRegion(FHandle, FBackground);
     FSkinned = true;
     ::InvalidateRect(FHandle, nullptr, FALSE);
 }
@@ -194,18 +198,48 @@ void TFMain::RunProgram(const std::string& path) { RunFile(path); }
 // Posted, so a handler that closes the window finishes before the window goes.
 void TFMain::Close() { ::PostMessageW(FHandle, WM_CLOSE, 0, 0); }
 
+// Form1 disables this window and gives it back when it is left.
 void TFMain::ShowOptions() {
-    ::EnableWindow(FHandle, FALSE);
-    if (FForm1) ::ShowWindow(FForm1, SW_SHOW);
+    if (Form1) Form1->ShowOver();
 }
 
 void TFMain::ShowPanel() { ::ShowWindow(FPanel, SW_SHOW); }
 
 // --- dragging --------------------------------------------------------------------------------
 
-void TFMain::FormMouseDown(TMouseButton, int, int) {}
-void TFMain::FormMouseMove(int, int) {}
-void TFMain::FormMouseUp(TMouseButton, int, int) {}
+namespace {
+
+// The window's position as the drag moves it.
+class WindowPosition {
+public:
+    explicit WindowPosition(HWND window) : FWindow(window) {}
+    int32_t Left() const { return Rect().left; }
+    int32_t Top() const { return Rect().top; }
+    void SetLeft(int32_t left) { Move(left, Top()); }
+    void SetTop(int32_t top) { Move(Left(), top); }
+
+private:
+    RECT Rect() const {
+        RECT rect{};
+        ::GetWindowRect(FWindow, &rect);
+        return rect;
+    }
+    void Move(int32_t left, int32_t top) {
+        ::SetWindowPos(FWindow, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    HWND FWindow;
+};
+
+}  // namespace
+
+void TFMain::FormMouseDown(TMouseButton, int x, int y) { FDrag.MouseDown(x, y); }
+
+void TFMain::FormMouseMove(int x, int y) {
+    WindowPosition position(FHandle);
+    FDrag.MouseMove(position, x, y);
+}
+
+void TFMain::FormMouseUp(TMouseButton, int, int) { FDrag.MouseUp(); }
 
 // --- painting --------------------------------------------------------------------------------
 

@@ -2,7 +2,9 @@
 // The launcher main window FMain: paints the model's controls over its background and forwards
 // the window's events to it.
 #include "app/MainWindowModel.h"
+#include "ui/Drag.h"
 #include "ui/ImgBtn_win.h"
+#include "ui/Skin_win.h"
 #include "ui/WebBrowser_win.h"
 
 #include <windows.h>
@@ -32,7 +34,8 @@ public:
     HWND Handle() const { return FHandle; }
     // FormCreate asked the program to end.
     bool Terminated() const { return FTerminated; }
-    void SetOptionsWindow(HWND form1) { FForm1 = form1; }
+    // Null before FormCreate and after FormClose.
+    TStringList* SettingsList() { return FModel.SettingsList(); }
 
     // The error box for an error that escaped a handler; the program then goes on.
     void ShowErrorBox(const std::string& message);
@@ -84,9 +87,10 @@ private:
     TFMainModel FModel;
     HWND FHandle = nullptr;
     HWND FPanel = nullptr;
-    HWND FForm1 = nullptr;
     TWebBrowserHost FWebBrowser1;
     HBITMAP FBackground = nullptr;
+    TBrushHandle FSkinBrush;
+    TDragModel FDrag;
     HFONT FFont = nullptr;
     std::unique_ptr<TImgBtnPictures> FPictures[5];
     TImgBtn* FCapture = nullptr;   // the button the pointer is captured for

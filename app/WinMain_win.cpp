@@ -3,6 +3,7 @@
 #include "app/MainWindowModel.h"
 #include "app/SendMessageDispatcher_win.h"
 #include "app/UnitMain_win.h"
+#include "options/Frm2_win.h"
 
 #include <windows.h>
 #include <ole2.h>
@@ -14,7 +15,6 @@ namespace orvex {
 namespace {
 
 constexpr const wchar_t* SApplicationClass = L"TApplication";
-constexpr const wchar_t* SForm1Class = L"TForm1";
 
 class OleSession {
 public:
@@ -95,37 +95,6 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
                              nullptr, instance, nullptr);
 }
 
-// Stands in for the options window: hidden, and leaving it gives the main window back.
-LRESULT CALLBACK Form1Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CLOSE) {
-        if (gMainWindow) ::EnableWindow(gMainWindow, TRUE);
-        ::ShowWindow(window, SW_HIDE);
-        if (gMainWindow) ::SetForegroundWindow(gMainWindow);
-        return 0;
-    }
-    return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-HWND CreateForm1(HINSTANCE instance, HWND owner) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = &Form1Proc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-    windowClass.lpszClassName = SForm1Class;
-    ::RegisterClassExW(&windowClass);
-    RECT owned{};
-    ::GetWindowRect(owner, &owned);
-    RECT frame{0, 0, 220, 300};
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    ::AdjustWindowRectEx(&frame, style, FALSE, 0);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    return ::CreateWindowExW(0, SForm1Class, L"Form1", style, (owned.left + owned.right - width) / 2,
-                             (owned.top + owned.bottom - height) / 2, width, height, owner, nullptr, instance, nullptr);
-}
-
 std::string BaseFolder() {
     char buffer[MAX_PATH + 1] = {};
     const DWORD length = ::GetCurrentDirectoryA(MAX_PATH, buffer);
@@ -188,8 +157,7 @@ int RunLauncher(HINSTANCE instance) {
     }
     if (FMain.Terminated()) return 0;
     gMainWindow = FMain.Handle();
-    const Window Form1(CreateForm1(instance, FMain.Handle()));
-    FMain.SetOptionsWindow(Form1.Get());
+    Form1 = std::make_unique<TForm1>(instance, FMain.Handle(), *FMain.SettingsList());
 
     ::ShowWindow(application.Get(), SW_SHOWNORMAL);
     ::ShowWindow(FMain.Handle(), SW_SHOWNORMAL);
@@ -202,6 +170,7 @@ int RunLauncher(HINSTANCE instance) {
         ::DispatchMessageW(&message);
     }
     gMainWindow = nullptr;
+    Form1.reset();
     return static_cast<int>(message.wParam);
 }
 

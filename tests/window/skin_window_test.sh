@@ -71,7 +71,7 @@ geometry() {  # sets X, Y of a window
     eval "$(xdotool getwindowgeometry --shell "$1")"
 }
 pixel() {  # colour of a screen pixel as r,g,b
-    import -window root -crop "1x1+$1+$2" -depth 8 txt:- | sed -n '2s/.*srgb(\([0-9,]*\)).*/\1/p'
+    import -window root -crop "1x1+$1+$2" -depth 8 txt:- | sed -n '2s/^[^(]*(\([0-9,]*\)).*/\1/p'
 }
 click() {  # x y [button]
     xdotool mousemove "$1" "$2" click "${3:-1}"
