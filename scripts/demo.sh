@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The demo: publishes a small game client to a local nginx, prepares an installation with
+# _settings.ini and a news page, starts OrvexUpdater.exe under Wine (on the user's display, or on
+# Xvfb with a screenshot) and reports what the run did.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+demo=$root/build/demo
+server=$demo/nginx
+client=$demo/client
+install=$demo/install
+wine_dir=$root/build/win32/window-wine
+exe=$root/build/win32/bin/OrvexUpdater.exe
+publish=$root/build/native/bin/orvex-publish
+xvfb_pid=
+
+cleanup() {
+  [[ -n ${launcher:-} ]] && kill "$launcher" 2>/dev/null || true
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+  bash "$root/tests/e2e/nginx.sh" stop "$server" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+rm -rf "$client" "$install"
+mkdir -p "$client/system" "$client/data/maps" "$install"
+
+# The game client as the publisher has it.
+cp "$root/build/win32/bin/window_test_game.exe" "$client/system/orvex.exe" 2>/dev/null ||
+  echo "demo game program" >"$client/system/orvex.exe"
+for i in 1 2 3; do head -c $((200000 * i)) /dev/urandom >"$client/data/maps/map$i.dat"; done
+printf 'Resolution=1024x768\r\n' >"$client/system/option.ini"
+printf '[publish]\r\nCritical=*.exe\r\n' >"$client/publish.ini"
+
+bash "$root/tests/e2e/nginx.sh" start "$server" >/dev/null
+url=$(<"$server/url")
+"$publish" build -q "$client" "$server/www/client" --rev 3
+cat >"$server/www/news.html" <<'HTML'
+<html><body style="background:#0b1220;color:#c8d2e0;font-family:sans-serif">
+<h2>Talvora news</h2><p>The demo server is up. Revision 3 brings three new maps.</p></body></html>
+HTML
+
+printf '[main]\r\nNewsUrl=%snews.html\r\nUpdatesUrl=%sclient/\r\nLinkName=\r\nInstalled=1\r\nCreateBackup=0\r\nAtRevision=0\r\n' \
+  "$url" "$url" >"$install/_settings.ini"
+# One damaged file of the set the run has to replace.
+mkdir -p "$install/data/maps"
+echo "damaged" >"$install/data/maps/map2.dat"
+
+if [[ -z ${DISPLAY:-} ]]; then
+  export DISPLAY=:92
+  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$demo/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  sleep 1
+fi
+[[ -d $wine_dir/prefix ]] || "$root/scripts/wine-run" "$wine_dir" wineboot -i >/dev/null 2>&1
+(cd "$install" && exec "$root/scripts/wine-run" "$wine_dir" "$exe") >"$demo/wine.log" 2>&1 &
+launcher=$!
+
+echo "OrvexUpdater.exe runs in $install against ${url}client/ (display $DISPLAY)"
+for _ in $(seq 120); do
+  grep -q '^AtRevision=3' "$install/_settings.ini" && break
+  sleep 0.5
+done
+sleep 1
+updated=0
+for f in system/orvex.exe data/maps/map1.dat data/maps/map2.dat data/maps/map3.dat system/option.ini; do
+  cmp -s "$client/$f" "$install/$f" && updated=$((updated + 1))
+done
+echo "files up to date: $updated of 5"
+echo "revision recorded: $(tr -d '\r' <"$install/_settings.ini" | sed -n 's/^AtRevision=//p')"
+echo "requests the server saw: $(wc -l <"$server/logs/access.log")"
+if [[ -n $xvfb_pid ]]; then
+  import -window root "$demo/screenshot.png"
+  echo "screenshot: $demo/screenshot.png"
+else
+  echo "The launcher stays open on your display; close it with its cross."
+  wait "$launcher" || true
+fi
