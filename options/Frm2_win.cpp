@@ -4,6 +4,7 @@
 #include "options/Frm2_win.h"
 
 #include "assets/Resources.h"
+#include "ui/Drag_win.h"
 
 #include <exception>
 #include <string>
@@ -68,27 +69,6 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC proc) {
     windowClass.lpszClassName = ClassName;
     ::RegisterClassExW(&windowClass);
 }
-
-// The window's position as the drag model moves it.
-class TWindowPosition {
-public:
-    explicit TWindowPosition(HWND window) : FWindow(window) {}
-    int32_t Left() const { return Bounds().left; }
-    int32_t Top() const { return Bounds().top; }
-    void SetLeft(int32_t left) { MoveTo(left, Top()); }
-    void SetTop(int32_t top) { MoveTo(Left(), top); }
-
-private:
-    RECT Bounds() const {
-        RECT bounds{};
-        ::GetWindowRect(FWindow, &bounds);
-        return bounds;
-    }
-    void MoveTo(int32_t left, int32_t top) {
-        ::SetWindowPos(FWindow, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    HWND FWindow;
-};
 
 }  // namespace
 
