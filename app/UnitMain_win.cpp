@@ -4,6 +4,7 @@
 #include "app/Shortcut.h"
 #include "assets/Resources.h"
 #include "options/Frm2_win.h"
+#include "ui/Drag_win.h"
 #include "util/Misc.h"
 
 #include <windowsx.h>
@@ -207,35 +208,10 @@ void TFMain::ShowPanel() { ::ShowWindow(FPanel, SW_SHOW); }
 
 // --- dragging --------------------------------------------------------------------------------
 
-namespace {
-
-// The window's position as the drag moves it.
-class WindowPosition {
-public:
-    explicit WindowPosition(HWND window) : FWindow(window) {}
-    int32_t Left() const { return Rect().left; }
-    int32_t Top() const { return Rect().top; }
-    void SetLeft(int32_t left) { Move(left, Top()); }
-    void SetTop(int32_t top) { Move(Left(), top); }
-
-private:
-    RECT Rect() const {
-        RECT rect{};
-        ::GetWindowRect(FWindow, &rect);
-        return rect;
-    }
-    void Move(int32_t left, int32_t top) {
-        ::SetWindowPos(FWindow, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    HWND FWindow;
-};
-
-}  // namespace
-
 void TFMain::FormMouseDown(TMouseButton, int x, int y) { FDrag.MouseDown(x, y); }
 
 void TFMain::FormMouseMove(int x, int y) {
-    WindowPosition position(FHandle);
+    TWindowPosition position(FHandle);
     FDrag.MouseMove(position, x, y);
 }
 
@@ -354,19 +330,16 @@ void TFMain::MouseDown(TMouseButton which, int x, int y, bool doubleClick) {
         return;
     }
     if (OnControl(x, y)) return;
-    if (which == TMouseButton::Left) {
-        FFormCapture = true;
-        ::SetCapture(FHandle);
-    }
+    // Any button drags, so any button holds the pointer while it is down.
+    FFormCapture = true;
+    ::SetCapture(FHandle);
     FormMouseDown(which, x, y);
 }
 
 void TFMain::MouseUp(TMouseButton which, int x, int y) {
     if (FFormCapture) {
-        if (which == TMouseButton::Left) {
-            FFormCapture = false;
-            ::ReleaseCapture();
-        }
+        FFormCapture = false;
+        ::ReleaseCapture();
         FormMouseUp(which, x, y);
         return;
     }

@@ -94,7 +94,7 @@ private:
     HFONT FFont = nullptr;
     std::unique_ptr<TImgBtnPictures> FPictures[5];
     TImgBtn* FCapture = nullptr;   // the button the pointer is captured for
-    bool FFormCapture = false;     // a left press on the background holds the pointer
+    bool FFormCapture = false;     // a press on the background holds the pointer
     bool FSkinned = false;
     bool FTerminated = false;
 };

@@ -121,6 +121,15 @@ check "a left drag moves the window by the pointer's distance" test "$X,$Y" = "$
 drag $((X + 300)) $((Y + 30)) -20 -30 3
 geometry "$main"
 check "a right drag moves it too" test "$X,$Y" = "$((x0 + 37)),$((y0 + 11))"
+# One jump far beyond the outline and one back: only a window holding the pointer sees them.
+xdotool mousemove $((X + 300)) $((Y + 30)) mousedown 2 mousemove $((X - 100)) $((Y - 170)) mouseup 2
+sleep 0.5
+geometry "$main"
+check "a middle-button drag holds the pointer beyond the window" test "$X,$Y" = "$((x0 - 363)),$((y0 - 189))"
+xdotool mousemove $((X + 300)) $((Y + 30)) mousedown 2 mousemove $((X + 700)) $((Y + 230)) mouseup 2
+sleep 0.5
+geometry "$main"
+check "and back" test "$X,$Y" = "$((x0 + 37)),$((y0 + 11))"
 drag $((X + 60)) $((Y + 526 + 6)) 30 30 1
 geometry "$main"
 check "a press on a label starts no drag" test "$X,$Y" = "$((x0 + 37)),$((y0 + 11))"
