@@ -166,6 +166,8 @@ int RunLauncher(HINSTANCE instance) {
 
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // Tab and the arrow keys move between the options window's controls.
+        if (Form1 && Form1->Handle() && ::IsDialogMessageW(Form1->Handle(), &message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }

@@ -18,8 +18,9 @@ namespace {
 constexpr wchar_t ClassName[] = L"TForm1";
 constexpr int FormWidth = 220;
 constexpr int FormHeight = 300;
-constexpr int ButtonApply = 1;
-constexpr int ButtonCancel = 2;
+// Not IDOK and IDCANCEL: Enter and Escape do not apply or cancel this window.
+constexpr int ButtonApply = 101;
+constexpr int ButtonCancel = 102;
 
 std::wstring Wide(const char* utf8) {
     const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
@@ -78,7 +79,7 @@ TForm1::TForm1(HINSTANCE instance, HWND mainWindow, TStringList& SettingsList)
     FFont = MakeFont(false);
     FBoldFont = MakeFont(true);
     // Owned by the main window, so it stays above it; no caption bar, no border.
-    FHandle = ::CreateWindowExW(0, ClassName, L"Form1", WS_POPUP | WS_CLIPCHILDREN, 0, 0, FormWidth, FormHeight,
+    FHandle = ::CreateWindowExW(WS_EX_CONTROLPARENT, ClassName, L"Form1", WS_POPUP | WS_CLIPCHILDREN, 0, 0, FormWidth, FormHeight,
                                 mainWindow, nullptr, instance, this);
     CreateControls();
     FormCreate();

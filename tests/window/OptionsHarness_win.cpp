@@ -33,6 +33,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ::ShowWindow(main, SW_SHOW);
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (::IsDialogMessageW(orvex::Form1->Handle(), &message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }

@@ -185,6 +185,13 @@ check "the options window comes back where it was left" test "$KX,$KY" = "$HX,$H
 click $((KX + 69)) $((KY + 268))  # apply what cancel kept
 check "the next apply writes what was set before cancel" test "$(ini_value "$opt" StartupFullScreen)" = false
 
+# Tab order: the three lists, the full-screen box (the greyed-out one is skipped), then looting.
+click $((X + 741)) $((Y + 25))
+xdotool key --delay 150 Tab Tab Tab Tab Tab Down
+sleep 0.5
+click $((KX + 69)) $((KY + 268))
+check "the fifth Tab reaches the looting list" test "$(ini_value "$opt" PartyLooting)" = 3
+
 stop_app
 
 # --- a later start makes no shortcut --------------------------------------------------------------
