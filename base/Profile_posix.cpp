@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include "base/FileDescriptor_posix.h"
+
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -15,27 +17,6 @@
 namespace orvex {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : FFd(fd) {}
-    ~FileDescriptor() {
-        if (FFd >= 0) ::close(FFd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    // Closes now, reporting whether the data made it out.
-    bool Close() {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int FFd;
-};
 
 // Removes the temporary file unless it has been renamed into place.
 class TempFileGuard {

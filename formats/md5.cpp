@@ -217,5 +217,28 @@ void MD5UpdateLarge(MD5_CTX& context, const void* input, uint64_t count) {
     MD5Update(context, bytes, static_cast<uint32_t>(count));
 }
 
+
+MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, const MapPiece& mapPiece) {
+    MD5_CTX context;
+    MD5Init(context);
+    bool done = size == 0;
+    if (!done && pieceSize == 0 && size <= SIZE_MAX)
+        done = mapPiece(0, size, [&](const void* data) { MD5UpdateLarge(context, data, size); });
+    if (!done) {
+        uint64_t piece = pieceSize == 0 ? FileMD5PieceSize : pieceSize;
+        piece = (piece + granularity - 1) / granularity * granularity;
+        for (uint64_t offset = 0; offset < size; offset += piece) {
+            const uint64_t length = size - offset < piece ? size - offset : piece;
+            if (!mapPiece(offset, length, [&](const void* data) { MD5UpdateLarge(context, data, length); })) {
+                MD5Init(context);
+                break;
+            }
+        }
+    }
+    MD5Digest digest;
+    MD5Final(context, digest);
+    return digest;
+}
+
 }  // namespace detail
 }  // namespace orvex

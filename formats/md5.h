@@ -2,6 +2,7 @@
 // The MD5 message digest (RFC 1321) and the digest of a whole file.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace orvex {
@@ -33,6 +34,16 @@ inline constexpr uint64_t FileMD5PieceSize = uint64_t{64} << 20;
 
 // Feeds any length to MD5Update, whose count is 32 bits wide.
 void MD5UpdateLarge(MD5_CTX& context, const void* input, uint64_t count);
+
+using ConsumeView = std::function<void(const void* data)>;
+// Maps length bytes at offset of the file and hands them to consume; false when it cannot.
+using MapPiece = std::function<bool(uint64_t offset, uint64_t length, const ConsumeView& consume)>;
+
+// The digest of size bytes reached through mapPiece: one view of everything when pieceSize is 0
+// and that view can be made, otherwise views of pieceSize (0: the default) rounded up to
+// granularity. A piece that cannot be mapped makes it the digest of empty input, never the
+// digest of part of the file.
+MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, const MapPiece& mapPiece);
 
 // Digests the file through successive views of pieceSize bytes (rounded up to the system's
 // mapping granularity) instead of one view of the whole file.

@@ -1,5 +1,6 @@
 #include "formats/md5.h"
 
+#include "base/FileDescriptor_posix.h"
 #include "base/Os.h"
 
 #include <cstdint>
@@ -10,20 +11,6 @@
 
 namespace orvex {
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : FFd(fd) {}
-    ~FileDescriptor() {
-        if (FFd >= 0) ::close(FFd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
 
 class MappedView {
 public:
@@ -47,42 +34,18 @@ private:
 
 // pieceSize 0: one view of the whole file when it fits, pieces of the default size otherwise.
 MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
-    MD5_CTX context;
-    MD5Init(context);
-    MD5Digest digest;
-
     const FileDescriptor file(::open(os::NativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    if (file.Get() < 0 || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
-        MD5Final(context, digest);
-        return digest;
-    }
-    const auto size = static_cast<uint64_t>(st.st_size);
-
-    if (pieceSize == 0 && size <= SIZE_MAX) {
-        const MappedView whole(file.Get(), 0, static_cast<std::size_t>(size));
-        if (whole.Data()) {
-            detail::MD5UpdateLarge(context, whole.Data(), size);
-            MD5Final(context, digest);
-            return digest;
-        }
-    }
-
+    if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        return detail::DigestMapped(0, pieceSize, 1, {});
     const auto granularity = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-    uint64_t piece = pieceSize == 0 ? detail::FileMD5PieceSize : pieceSize;
-    piece = (piece + granularity - 1) / granularity * granularity;
-    for (uint64_t offset = 0; offset < size; offset += piece) {
-        const auto length = static_cast<std::size_t>(size - offset < piece ? size - offset : piece);
-        const MappedView view(file.Get(), offset, length);
-        if (!view.Data()) {
-            // A digest of part of the file would be wrong; report it as unreadable.
-            MD5Init(context);
-            break;
-        }
-        detail::MD5UpdateLarge(context, view.Data(), length);
-    }
-    MD5Final(context, digest);
-    return digest;
+    return detail::DigestMapped(static_cast<uint64_t>(st.st_size), pieceSize, granularity,
+                                [&](uint64_t offset, uint64_t length, const detail::ConsumeView& consume) {
+                                    const MappedView view(file.Get(), offset, static_cast<std::size_t>(length));
+                                    if (!view.Data()) return false;
+                                    consume(view.Data());
+                                    return true;
+                                });
 }
 
 }  // namespace

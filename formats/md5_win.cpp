@@ -40,50 +40,26 @@ private:
 
 // pieceSize 0: one view of the whole file when it fits, pieces of the default size otherwise.
 MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
-    MD5_CTX context;
-    MD5Init(context);
-    MD5Digest digest;
-
     const Handle file(::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER fileSize{};
-    if (!file.Valid() || !::GetFileSizeEx(file.Get(), &fileSize) || fileSize.QuadPart <= 0) {
-        MD5Final(context, digest);
-        return digest;
-    }
-    const auto size = static_cast<uint64_t>(fileSize.QuadPart);
+    if (!file.Valid() || !::GetFileSizeEx(file.Get(), &fileSize) || fileSize.QuadPart <= 0)
+        return detail::DigestMapped(0, pieceSize, 1, {});
     const Handle mapping(::CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mapping.Valid()) {
-        MD5Final(context, digest);
-        return digest;
-    }
+    if (!mapping.Valid()) return detail::DigestMapped(0, pieceSize, 1, {});
 
-    if (pieceSize == 0 && size <= SIZE_MAX) {
-        const MappedView whole(mapping.Get(), 0, 0);
-        if (whole.Data()) {
-            detail::MD5UpdateLarge(context, whole.Data(), size);
-            MD5Final(context, digest);
-            return digest;
-        }
-    }
-
+    const auto size = static_cast<uint64_t>(fileSize.QuadPart);
     SYSTEM_INFO system{};
     ::GetSystemInfo(&system);
-    const uint64_t granularity = system.dwAllocationGranularity;
-    uint64_t piece = pieceSize == 0 ? detail::FileMD5PieceSize : pieceSize;
-    piece = (piece + granularity - 1) / granularity * granularity;
-    for (uint64_t offset = 0; offset < size; offset += piece) {
-        const auto length = static_cast<SIZE_T>(size - offset < piece ? size - offset : piece);
-        const MappedView view(mapping.Get(), offset, length);
-        if (!view.Data()) {
-            // A digest of part of the file would be wrong; report it as unreadable.
-            MD5Init(context);
-            break;
-        }
-        detail::MD5UpdateLarge(context, view.Data(), length);
-    }
-    MD5Final(context, digest);
-    return digest;
+    return detail::DigestMapped(size, pieceSize, system.dwAllocationGranularity,
+                                [&](uint64_t offset, uint64_t length, const detail::ConsumeView& consume) {
+                                    // A view of length 0 is the whole mapping.
+                                    const SIZE_T viewLength = offset == 0 && length == size ? 0 : static_cast<SIZE_T>(length);
+                                    const MappedView view(mapping.Get(), offset, viewLength);
+                                    if (!view.Data()) return false;
+                                    consume(view.Data());
+                                    return true;
+                                });
 }
 
 }  // namespace
