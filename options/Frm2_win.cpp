@@ -3,6 +3,8 @@
 
 #include "options/Frm2_win.h"
 
+#include "app/MainWindowModel.h"
+#include "app/UnitMain_win.h"
 #include "assets/Resources.h"
 #include "ui/Drag_win.h"
 
@@ -29,7 +31,7 @@ std::wstring Wide(const char* utf8) {
     return text;
 }
 
-struct TLabel {
+struct TFormLabel {
     RECT Bounds;  // left, top, right, bottom
     const char* Caption;
     bool Bold;
@@ -37,7 +39,7 @@ struct TLabel {
 };
 
 constexpr COLORREF Black = RGB(0, 0, 0);
-const TLabel Labels[] = {
+const TFormLabel Labels[] = {
     {{43, 26, 43 + 139, 26 + 13}, "Настройки обновления", true, Black},
     {{56, 88, 56 + 107, 88 + 13}, "Настройка игры", true, Black},
     {{19, 111, 19 + 69, 111 + 13}, "Разрешение :", false, Black},
@@ -46,11 +48,8 @@ const TLabel Labels[] = {
     {{32, 224, 32 + 24, 224 + 13}, "Лут :", false, RGB(202, 202, 202)},
 };
 
-// The program's error box: the message with a full stop when its last character sorts after ".".
 void ShowErrorBox(HWND owner, const std::exception& error) {
-    std::string text = error.what();
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
-    ::MessageBoxA(owner, text.c_str(), "OrvexUpdater", MB_OK | MB_ICONERROR);
+    ::MessageBoxA(owner, ErrorBoxText(error.what()).c_str(), SApplicationTitle, MB_OK | MB_ICONERROR);
 }
 
 HFONT MakeFont(bool bold) {
@@ -193,7 +192,7 @@ void TForm1::SpeedButton1Click() {
 void TForm1::SpeedButton2Click() { CloseToMainWindow(); }
 
 bool TForm1::OnLabel(int32_t X, int32_t Y) const {
-    for (const TLabel& label : Labels)
+    for (const TFormLabel& label : Labels)
         if (X >= label.Bounds.left && X < label.Bounds.right && Y >= label.Bounds.top && Y < label.Bounds.bottom)
             return true;
     return false;
@@ -221,7 +220,7 @@ void TForm1::Paint() {
     HDC dc = ::BeginPaint(FHandle, &paint);
     ::SetBkMode(dc, TRANSPARENT);
     const HGDIOBJ oldFont = ::SelectObject(dc, FFont);
-    for (const TLabel& label : Labels) {
+    for (const TFormLabel& label : Labels) {
         ::SelectObject(dc, label.Bold ? FBoldFont : FFont);
         ::SetTextColor(dc, label.Color);
         RECT bounds = label.Bounds;
