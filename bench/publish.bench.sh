@@ -46,35 +46,34 @@ printf '[publish]\r\nCritical=*.exe\r\nExclude=.complete\r\n' > "$client/publish
 find "$client" -type f -name '*.bin' -print0 | sort -z > "$BENCH_DIR/publish-files"
 cat "$client"/*/*/*.bin > /dev/null  # every run reads from the page cache
 
-now() { date +%s.%N; }
-seconds() { echo "$2 - $1" | bc -l; }
+# Wall and CPU seconds (user + system, children included) of one timed block.
+TIMEFORMAT='%R %U %S'
+cpu() { echo "$2 + $3" | bc -l; }
 
 rm -rf "$loop_out" && mkdir -p "$loop_out"
 (cd "$client" && find . -type d -exec mkdir -p "$loop_out/{}" \;)
-start=$(now)
-while IFS= read -r -d '' f; do
+{ time while IFS= read -r -d '' f; do
   rel=${f#"$client"/}
   bzip2 -9 -c "$f" > "$loop_out/$rel.bz2"
-done < "$BENCH_DIR/publish-files"
-loop_s=$(seconds "$start" "$(now)")
+done < "$BENCH_DIR/publish-files"; } 2> "$BENCH_DIR/publish-time"
+read -r loop_s u s < "$BENCH_DIR/publish-time"; loop_cpu=$(cpu "$loop_s" "$u" "$s")
 
 rm -rf "$server"
-start=$(now)
-"$NATIVE_BIN/orvex-publish" build -q "$client" "$server" > "$BENCH_DIR/publish-first.txt"
-first_s=$(seconds "$start" "$(now)")
+{ time "$NATIVE_BIN/orvex-publish" build -q "$client" "$server" > "$BENCH_DIR/publish-first.txt"; } 2> "$BENCH_DIR/publish-time"
+read -r first_s u s < "$BENCH_DIR/publish-time"; first_cpu=$(cpu "$first_s" "$u" "$s")
 "$NATIVE_BIN/orvex-publish" verify "$server" > /dev/null
 
 changed=$(head -z -n 1000 "$BENCH_DIR/publish-files" | tail -z -n 1 | tr -d '\0')
-printf 'changed' | dd of="$changed" bs=1 seek=100 conv=notrunc status=none
-start=$(now)
-"$NATIVE_BIN/orvex-publish" build -q "$client" "$server" > "$BENCH_DIR/publish-again.txt"
-again_s=$(seconds "$start" "$(now)")
+date +%s%N | dd of="$changed" bs=1 seek=100 conv=notrunc status=none
+{ time "$NATIVE_BIN/orvex-publish" build -q "$client" "$server" > "$BENCH_DIR/publish-again.txt"; } 2> "$BENCH_DIR/publish-time"
+read -r again_s u s < "$BENCH_DIR/publish-time"; again_cpu=$(cpu "$again_s" "$u" "$s")
 grep -q "compressed 1, reused $((files - 1))" "$BENCH_DIR/publish-again.txt" || { cat "$BENCH_DIR/publish-again.txt"; exit 1; }
 
 loop_bytes=$(find "$loop_out" -name '*.bz2' -printf '%s\n' | paste -sd+ | bc)
 ours_bytes=$(find "$server" -name '*.bz2' ! -name files.lst.bz2 -printf '%s\n' | paste -sd+ | bc)
-printf '%-32s %8.2f s  %s bytes out\n' "bzip2 -9 loop (1 core)" "$loop_s" "$loop_bytes"
-printf '%-32s %8.2f s  %s bytes out (%d cores)\n' "orvex-publish first publish" "$first_s" "$ours_bytes" "$(nproc)"
-printf '%-32s %8.3f s\n' "orvex-publish one-file republish" "$again_s"
+printf '%-34s %8.2f s wall %8.2f s CPU  %s bytes out\n' "bzip2 -9 loop (1 core)" "$loop_s" "$loop_cpu" "$loop_bytes"
+printf '%-34s %8.2f s wall %8.2f s CPU  %s bytes out\n' "orvex-publish first ($(nproc) cores)" "$first_s" "$first_cpu" "$ours_bytes"
+printf '%-34s %8.3f s wall %8.3f s CPU\n' "orvex-publish one-file republish" "$again_s" "$again_cpu"
+echo "load average after the runs: $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine skews the wall times)"
 echo "first publish speed / bzip2 loop:    $(echo "scale=2; $loop_s / $first_s" | bc -l)"
 echo "one-file republish speed / first:    $(echo "scale=1; $first_s / $again_s" | bc -l)"
