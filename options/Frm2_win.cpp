@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <windowsx.h>
+#include <commctrl.h>
 
 #include "options/Frm2_win.h"
 
@@ -91,6 +92,30 @@ TForm1::~TForm1() {
     ::DeleteObject(FBoldFont);
 }
 
+namespace {
+
+// The flat look: one thin line round the field instead of the sunken 3-D edge.
+LRESULT CALLBACK FlatComboProc(HWND combo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(combo, FlatComboProc, 0);
+    const LRESULT result = ::DefSubclassProc(combo, message, wParam, lParam);
+    if (message == WM_PAINT || message == WM_NCPAINT || message == WM_SETFOCUS || message == WM_KILLFOCUS ||
+        message == WM_ENABLE) {
+        RECT field{};
+        ::GetClientRect(combo, &field);
+        if (HDC dc = ::GetDC(combo)) {
+            ::FrameRect(dc, &field, ::GetSysColorBrush(COLOR_BTNSHADOW));
+            ::InflateRect(&field, -1, -1);
+            ::FrameRect(dc, &field, ::GetSysColorBrush(COLOR_WINDOW));
+            ::ReleaseDC(combo, dc);
+        }
+    }
+    return result;
+}
+
+void MakeFlat(HWND combo) { ::SetWindowSubclass(combo, FlatComboProc, 0, 0); }
+
+}  // namespace
+
 void TForm1::CreateControls() {
     auto make = [this](const wchar_t* cls, const char* caption, DWORD style, int left, int top, int width, int height) {
         HWND control = ::CreateWindowExW(0, cls, Wide(caption).c_str(), WS_CHILD | WS_VISIBLE | style, left, top,
@@ -114,6 +139,8 @@ void TForm1::CreateControls() {
     ComboBox1 = list(108, 108, 93, items(Resolutions));
     ComboBox2 = list(108, 132, 93, items(ColorDepths));
     ComboBox3 = list(108, 156, 93, items(RefreshRates));
+    MakeFlat(ComboBox1);
+    MakeFlat(ComboBox2);
     CheckBox1 = make(L"BUTTON", "Мин. Качество изображения", BS_AUTOCHECKBOX | WS_TABSTOP, 20, 182, 181, 17);
     ::EnableWindow(CheckBox1, FALSE);
     CheckBox2 = make(L"BUTTON", "Полноэкранный режим", BS_AUTOCHECKBOX | WS_TABSTOP, 20, 200, 181, 17);

@@ -143,6 +143,9 @@ form=$(xdotool search --onlyvisible --name '^Form1$' | head -1)
 import -window root "$shots/options.png"
 eval "$(xdotool getwindowgeometry --shell "$form" | sed 's/^/F/')"
 check "the options window is centred over the main window" test "$FX,$FY" = "$((X + 290)),$((Y + 149))"
+flat1=$(pixel $((FX + 109)) $((FY + 109))) flat2=$(pixel $((FX + 109)) $((FY + 133))) sunken=$(pixel $((FX + 109)) $((FY + 157)))
+check "the resolution and colour lists have the flat edge, the refresh list the sunken one" \
+    test "$flat1" = "$flat2" -a "$flat1" != "$sunken"
 [[ $mode == full ]] && check "the options window's top-left pixel is cut" test "$(pixel "$FX" "$FY")" != "$(pixel $((FX + 1)) "$FY")"
 
 if [[ $mode == full ]]; then
