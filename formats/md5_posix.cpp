@@ -15,7 +15,8 @@ namespace {
 class MappedView {
 public:
     MappedView(int fd, uint64_t offset, std::size_t length) : FLength(length) {
-        void* address = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset));
+        // Populating the view up front costs far less than one page fault per 4 KiB read.
+        void* address = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, static_cast<off_t>(offset));
         if (address == MAP_FAILED) return;
         FAddress = address;
         ::madvise(FAddress, FLength, MADV_SEQUENTIAL);
@@ -39,7 +40,11 @@ MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
     if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
         return detail::DigestMapped(0, pieceSize, 1, {});
     const auto granularity = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-    return detail::DigestMapped(static_cast<uint64_t>(st.st_size), pieceSize, granularity,
+    const auto size = static_cast<uint64_t>(st.st_size);
+    // Views are populated whole, so a file larger than a piece goes in pieces: a populated view
+    // of a file larger than memory would be read twice.
+    if (pieceSize == 0 && size > detail::FileMD5PieceSize) pieceSize = detail::FileMD5PieceSize;
+    return detail::DigestMapped(size, pieceSize, granularity,
                                 [&](uint64_t offset, uint64_t length, const detail::ConsumeView& consume) {
                                     const MappedView view(file.Get(), offset, static_cast<std::size_t>(length));
                                     if (!view.Data()) return false;
