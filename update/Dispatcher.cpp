@@ -1,5 +1,6 @@
 #include "update/Dispatcher.h"
 
+#include <atomic>
 #include <exception>
 
 namespace orvex {
@@ -7,9 +8,16 @@ namespace orvex {
 struct HeadlessDispatcher::Call {
     const std::function<void()>* Callback;
     std::exception_ptr Error;
-    bool Done = false;
-    std::condition_variable Finished;
+    std::atomic<bool> Done{false};
 };
+
+namespace {
+
+// Reports are short: a caller that spins this long usually sees its call done without a sleep and
+// a wake-up, which would cost more than most reports.
+constexpr int SpinRounds = 200;
+
+}  // namespace
 
 HeadlessDispatcher::HeadlessDispatcher() : FThread([this] { Loop(); }) {}
 
@@ -30,10 +38,17 @@ void HeadlessDispatcher::Invoke(const std::function<void()>& callback) {
     }
     Call call;
     call.Callback = &callback;
-    std::unique_lock<std::mutex> lock(FLock);
-    FQueue.push_back(&call);
-    FWake.notify_all();
-    call.Finished.wait(lock, [&] { return call.Done; });
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        FQueue.push_back(&call);
+    }
+    FWake.notify_one();
+    const auto done = [&] { return call.Done.load(std::memory_order_acquire); };
+    for (int round = 0; round < SpinRounds && !done(); ++round) std::this_thread::yield();
+    if (!done()) {
+        std::unique_lock<std::mutex> lock(FLock);
+        FFinished.wait(lock, done);
+    }
     if (call.Error) std::rethrow_exception(call.Error);
 }
 
@@ -51,8 +66,16 @@ void HeadlessDispatcher::Loop() {
             call->Error = std::current_exception();
         }
         lock.lock();
-        call->Done = true;
-        call->Finished.notify_all();
+        // Set under the lock, so a caller about to wait cannot miss it; the call is not touched
+        // after this, as its caller may return at once.
+        call->Done.store(true, std::memory_order_release);
+        FFinished.notify_all();
+        // The run's next report usually follows at once; catch it before going to sleep.
+        for (int round = 0; round < SpinRounds && FQueue.empty() && !FStopping; ++round) {
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+        }
     }
 }
 

@@ -34,6 +34,7 @@ private:
 
     std::mutex FLock;
     std::condition_variable FWake;
+    std::condition_variable FFinished;
     std::deque<Call*> FQueue;
     bool FStopping = false;
     std::thread FThread;  // last: started once the members above exist
