@@ -240,5 +240,12 @@ MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, 
     return digest;
 }
 
+MD5Digest FileMD5InPieces(const std::string& fileName, uint64_t pieceSize) {
+    return DigestFile(fileName, pieceSize == 0 ? 1 : pieceSize);
+}
+
 }  // namespace detail
+
+MD5Digest FileMD5(const std::string& fileName) { return detail::DigestFile(fileName, 0); }
+
 }  // namespace orvex

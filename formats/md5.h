@@ -45,6 +45,9 @@ using MapPiece = std::function<bool(uint64_t offset, uint64_t length, const Cons
 // digest of part of the file.
 MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, const MapPiece& mapPiece);
 
+// The OS part of FileMD5: the file through read-only views, as DigestMapped takes pieceSize.
+MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize);
+
 // Digests the file through successive views of pieceSize bytes (rounded up to the system's
 // mapping granularity) instead of one view of the whole file.
 MD5Digest FileMD5InPieces(const std::string& fileName, uint64_t pieceSize);

@@ -33,8 +33,10 @@ private:
     std::size_t FLength;
 };
 
+}  // namespace
+
 // pieceSize 0: one view of the whole file when it fits, pieces of the default size otherwise.
-MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
+MD5Digest detail::DigestFile(const std::string& fileName, uint64_t pieceSize) {
     const FileDescriptor file(::open(os::NativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
@@ -53,13 +55,4 @@ MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
                                 });
 }
 
-}  // namespace
-
-MD5Digest FileMD5(const std::string& fileName) { return DigestFile(fileName, 0); }
-
-namespace detail {
-MD5Digest FileMD5InPieces(const std::string& fileName, uint64_t pieceSize) {
-    return DigestFile(fileName, pieceSize == 0 ? 1 : pieceSize);
-}
-}  // namespace detail
 }  // namespace orvex

@@ -38,8 +38,10 @@ private:
     void* FAddress;
 };
 
+}  // namespace
+
 // pieceSize 0: one view of the whole file when it fits, pieces of the default size otherwise.
-MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
+MD5Digest detail::DigestFile(const std::string& fileName, uint64_t pieceSize) {
     const Handle file(::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER fileSize{};
@@ -62,13 +64,4 @@ MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
                                 });
 }
 
-}  // namespace
-
-MD5Digest FileMD5(const std::string& fileName) { return DigestFile(fileName, 0); }
-
-namespace detail {
-MD5Digest FileMD5InPieces(const std::string& fileName, uint64_t pieceSize) {
-    return DigestFile(fileName, pieceSize == 0 ? 1 : pieceSize);
-}
-}  // namespace detail
 }  // namespace orvex

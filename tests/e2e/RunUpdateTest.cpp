@@ -1,4 +1,5 @@
 // Whole update runs against the test web server, natively (libcurl) and under Wine (WinINet).
+#include "common/CurrentDirGuard.h"
 #include "BrokenServer.h"
 #include "Support.h"
 #include "common/RecordingView.h"
@@ -49,18 +50,6 @@ fs::path Under(const fs::path& root, const std::string& listPath) {
         if (c == '\\') c = '/';
     return root / generic;
 }
-
-class CurrentDirGuard {
-public:
-    explicit CurrentDirGuard(const fs::path& dir) : FSaved(fs::current_path()) { fs::current_path(dir); }
-    ~CurrentDirGuard() {
-        std::error_code error;
-        fs::current_path(FSaved, error);
-    }
-
-private:
-    fs::path FSaved;
-};
 
 class RunUpdateTest : public ::testing::Test {
 protected:

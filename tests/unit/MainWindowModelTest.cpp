@@ -1,3 +1,4 @@
+#include "common/CurrentDirGuard.h"
 #include "app/MainWindowModel.h"
 
 #include "IniTestFolder.h"
@@ -20,19 +21,9 @@
 using namespace orvex;
 using orvex::test::IniTestFolder;
 using orvex::test::ReadBytes;
+using orvex::test::CurrentDirGuard;
 
 namespace {
-
-class CurrentDirGuard {
-public:
-    explicit CurrentDirGuard(const std::string& dir) : FSaved(os::GetCurrentDir()) { os::SetCurrentDir(dir); }
-    ~CurrentDirGuard() { os::SetCurrentDir(FSaved); }
-    CurrentDirGuard(const CurrentDirGuard&) = delete;
-    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
-
-private:
-    std::string FSaved;
-};
 
 bool SameBounds(const TBounds& a, const TBounds& b) {
     return a.Left == b.Left && a.Top == b.Top && a.Width == b.Width && a.Height == b.Height;

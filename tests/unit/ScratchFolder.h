@@ -1,5 +1,6 @@
 #pragma once
 // Test helpers: a private temporary folder, and the current folder put back at scope exit.
+#include "common/CurrentDirGuard.h"
 #include "base/Os.h"
 
 #include <atomic>
@@ -53,20 +54,6 @@ public:
 
 private:
     std::filesystem::path FPath;
-};
-
-class CurrentDirGuard {
-public:
-    CurrentDirGuard() : FSaved(std::filesystem::current_path()) {}
-    ~CurrentDirGuard() {
-        std::error_code error;
-        std::filesystem::current_path(FSaved, error);
-    }
-    CurrentDirGuard(const CurrentDirGuard&) = delete;
-    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
-
-private:
-    std::filesystem::path FSaved;
 };
 
 // True on the Windows build, where paths keep their "\".

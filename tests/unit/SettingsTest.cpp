@@ -1,3 +1,4 @@
+#include "common/CurrentDirGuard.h"
 #include "app/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
@@ -8,20 +9,9 @@
 using namespace orvex;
 using orvex::test::IniTestFolder;
 using orvex::test::ReadBytes;
+using orvex::test::CurrentDirGuard;
 
 namespace {
-
-// Enters a folder for the life of the object, so no other test sees the change.
-class CurrentDirGuard {
-public:
-    explicit CurrentDirGuard(const std::string& dir) : FSaved(os::GetCurrentDir()) { os::SetCurrentDir(dir); }
-    ~CurrentDirGuard() { os::SetCurrentDir(FSaved); }
-    CurrentDirGuard(const CurrentDirGuard&) = delete;
-    CurrentDirGuard& operator=(const CurrentDirGuard&) = delete;
-
-private:
-    std::string FSaved;
-};
 
 const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe"};
 
