@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all setup build native win32 asan fuzz test test-native test-asan test-win32 test-fuzz demo bench clean
+.PHONY: all setup build native win32 asan fuzz test test-layers test-native test-asan test-win32 test-fuzz demo bench clean
 
 all: build
 
@@ -35,6 +35,9 @@ fuzz: setup
 
 build: native win32
 
+test-layers:
+	@bash scripts/check-layers.sh
+
 test-native: native
 	ctest --test-dir build/native --output-on-failure -j $(JOBS)
 
@@ -47,7 +50,7 @@ test-win32: win32
 test-fuzz: fuzz
 	@bash tests/fuzz/run.sh build/fuzz $(FUZZ_SECONDS)
 
-test: test-native test-asan test-win32 test-fuzz
+test: test-layers test-native test-asan test-win32 test-fuzz
 
 demo: build
 	@bash scripts/demo.sh

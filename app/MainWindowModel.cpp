@@ -1,6 +1,6 @@
 #include "app/MainWindowModel.h"
 
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "formats/md5.h"
 #include "update/GetFilesThr.h"

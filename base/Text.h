@@ -1,5 +1,6 @@
 #pragma once
-// Text helpers with the framework's rules: whole-number conversion, booleans, trimming.
+// Text helpers with the rules of the UI framework the launcher was first written with, which
+// settings files and lists rely on: whole-number conversion, booleans, trimming.
 #include <cstdint>
 #include <string>
 #include <string_view>

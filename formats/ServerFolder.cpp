@@ -3,7 +3,7 @@
 #include "base/Os.h"
 #include "base/Stream.h"
 #include "formats/BZ2Compressor.h"
-#include "formats/BZ2Stream.h"
+#include "formats/BZ2FileCheck.h"
 #include "formats/LstFile.h"
 #include "util/Misc.h"
 #include "util/Parallel.h"

@@ -1,7 +1,7 @@
 #include "formats/ServerVerify.h"
 
 #include "base/Os.h"
-#include "formats/BZ2Stream.h"
+#include "formats/BZ2FileCheck.h"
 #include "formats/ServerFolder.h"
 #include "formats/md5.h"
 #include "util/Misc.h"

@@ -1,6 +1,6 @@
 #include "options/GameOptions.h"
 
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "base/Os.h"
 #include "base/Profile.h"
 

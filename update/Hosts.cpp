@@ -13,6 +13,7 @@ namespace {
 const char* const SBlockOpening = "#-------- Added by OrvexUpdater --------";
 const char* const SBlockClosing = "#-----------------";
 const char* const SApplyingHosts = "Applying changes to Hosts";
+// "chamged" is deliberate: players and support scripts know the status by this exact text.
 const char* const SHostsChanged = "Hosts file chamged";
 
 TStringList ReadTrimmedLines(const std::string& fileName) {

@@ -3,7 +3,7 @@
 // the batch-file self-update and writes every report to events.log. When the run has started
 // Update.bat it waits to be ended by it, as the real launcher keeps running; otherwise it notes
 // "vN done" and ends.
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "update/Dispatcher.h"
 #include "update/GetFilesThr.h"
 #include "update/ProgressView.h"

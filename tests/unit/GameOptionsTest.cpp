@@ -1,6 +1,6 @@
 #include "options/GameOptions.h"
 
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Profile.h"
 #include "IniTestFolder.h"

@@ -2,7 +2,7 @@
 #include "app/MainWindowModel.h"
 
 #include "IniTestFolder.h"
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "update/Dispatcher.h"

@@ -1,7 +1,7 @@
 #include "ScratchFolder.h"
 
 #include "base/Os.h"
-#include "formats/BZ2Stream.h"
+#include "formats/BZ2FileCheck.h"
 #include "formats/PublishConfig.h"
 #include "formats/ServerFolder.h"
 #include "formats/ServerVerify.h"

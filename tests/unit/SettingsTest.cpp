@@ -1,5 +1,5 @@
 #include "common/CurrentDirGuard.h"
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "IniTestFolder.h"

@@ -2,7 +2,7 @@
 // at the main window's options place. Run in a folder that holds _settings.ini.
 #include <windows.h>
 
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "options/Frm2_win.h"
 
 namespace {

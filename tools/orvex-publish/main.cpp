@@ -1,6 +1,6 @@
 // orvex-publish: builds and checks the folder an update server publishes.
 #include "Progress.h"
-#include "Terminal.h"
+#include "tools/common/Terminal.h"
 
 #include "base/Exceptions.h"
 #include "base/Os.h"

@@ -1,6 +1,6 @@
 #include "TerminalView.h"
 
-#include "app/Settings.h"
+#include "update/Settings.h"
 
 namespace orvex {
 

@@ -1,9 +1,9 @@
 // orvex-update: the launcher's update run without windows, for scripted installs and for checking
 // an installation from a shell.
-#include "Console.h"
+#include "tools/common/Terminal.h"
 #include "TerminalView.h"
 
-#include "app/Settings.h"
+#include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "update/Dispatcher.h"
@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
 
-    const bool interactive = StdoutIsTerminal();
-    TerminalView view(settings, stdout, interactive, TerminalWidth());
+    const bool interactive = IsTerminal(stdout);
+    TerminalView view(settings, stdout, interactive, TerminalWidth(stdout));
     std::string finalStatus;
     {
         HeadlessDispatcher dispatcher;

@@ -1,4 +1,4 @@
-#include "formats/BZ2Stream.h"
+#include "formats/BZ2FileCheck.h"
 
 #include "base/Exceptions.h"
 #include "base/Stream.h"

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "update/Settings.h"
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
