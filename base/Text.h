@@ -1,5 +1,6 @@
 #pragma once
-// Text helpers with the framework's rules: whole-number conversion, booleans, trimming.
+// Text helpers that keep the rules inherited from the UI framework the launcher's behaviour comes
+// from: whole-number conversion, booleans, trimming.
 #include <cstdint>
 #include <string>
 #include <string_view>
