@@ -310,14 +310,8 @@ int ShowPage(const std::string& url, int seconds) {
 }  // namespace orvex
 
 int main(int argc, char** argv) {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int result;
-    if (argc == 4 && std::string(argv[1]) == "--show") {
-        result = orvex::ShowPage(argv[2], std::atoi(argv[3]));
-    } else {
-        ::testing::InitGoogleTest(&argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    ::CoUninitialize();
-    return result;
+    const orvex::win32::TComInit com;
+    if (argc == 4 && std::string(argv[1]) == "--show") return orvex::ShowPage(argv[2], std::atoi(argv[3]));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
