@@ -14,12 +14,6 @@ int GaugeFillWidth(int width, int32_t percent) {
     return static_cast<int>(static_cast<int64_t>(width) * clamped / 100);
 }
 
-std::string ErrorBoxText(const std::string& message) {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))
-        return message + ".";
-    return message;
-}
-
 std::string InstanceKey(const std::string& baseDir) {
     std::string folded = baseDir;
     for (char& c : folded) {

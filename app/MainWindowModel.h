@@ -42,9 +42,6 @@ struct TGauge {
 // Width in pixels of the filled part of a bar showing percent.
 int GaugeFillWidth(int width, int32_t percent);
 
-// The text of the error box: a full stop appended when the last character sorts after ".".
-std::string ErrorBoxText(const std::string& message);
-
 // Names the one launcher allowed per installation folder. The folder is case-folded by the caller
 // for letters beyond ASCII; ASCII letters and trailing delimiters are folded here.
 std::string InstanceKey(const std::string& baseDir);
@@ -85,17 +82,17 @@ public:
     TFMainModel(const TFMainModel&) = delete;
     TFMainModel& operator=(const TFMainModel&) = delete;
 
-    TLabel Label1;
-    TLabel Label2;
-    TLabel Label3;
-    TGauge Gauge1;
-    TGauge Gauge2;
-    TImgBtn ImgBtn1;
-    TImgBtn ImgBtn2;
-    TImgBtn ImgBtn3;
-    TImgBtn ImgBtn4;
-    TImgBtn ImgBtn5;
-    TBounds Panel1Bounds;
+    TLabel Label1;        // caption of Gauge1 ("file download")
+    TLabel Label2;        // caption of Gauge2 ("overall progress")
+    TLabel Label3;        // the status line: what the update run is doing
+    TGauge Gauge1;        // progress of the current file
+    TGauge Gauge2;        // progress of the whole run
+    TImgBtn ImgBtn1;      // Play: starts the game and closes the launcher
+    TImgBtn ImgBtn2;      // Check: a run that compares every listed file
+    TImgBtn ImgBtn3;      // Cancel: closes the launcher
+    TImgBtn ImgBtn4;      // the close cross at the top right corner
+    TImgBtn ImgBtn5;      // Options: opens the options window
+    TBounds Panel1Bounds;  // the news page's place
     bool Panel1Visible = false;
 
     // Null before FormCreate and after FormClose.

@@ -3,8 +3,8 @@
 #include "app/SendMessageDispatcher_win.h"
 #include "app/Shortcut.h"
 #include "assets/Resources.h"
-#include "options/Frm2_win.h"
 #include "ui/Drag_win.h"
+#include "ui/MessageBoxes_win.h"
 #include "util/Misc.h"
 
 #include <windowsx.h>
@@ -27,14 +27,6 @@ COLORREF ToColorRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 
 
 RECT ToRect(const TBounds& b) { return RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height}; }
 
-std::wstring Widen(const std::string& text, UINT codePage) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
 std::string MessageOf(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
@@ -45,29 +37,27 @@ std::string MessageOf(const std::exception_ptr& error) {
     }
 }
 
-HFONT MakeFont(const wchar_t* face, BYTE charset) {
-    return ::CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+win32::TGdiObject<HFONT> MakeFont(const wchar_t* face, BYTE charset) {
+    return win32::TGdiObject<HFONT>(::CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
+                                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                                  DEFAULT_PITCH | FF_DONTCARE, face));
 }
 
 // The font mapper answers a Cyrillic request with the named face only when that face has Cyrillic.
 bool IsFaceWithCyrillic(HFONT font, const wchar_t* face) {
-    HDC dc = ::GetDC(nullptr);
-    const HGDIOBJ old = ::SelectObject(dc, font);
+    const win32::TWindowDC screen;
+    const win32::TSelectObject selected(screen.Get(), font);
     wchar_t chosen[LF_FACESIZE] = {};
-    ::GetTextFaceW(dc, LF_FACESIZE, chosen);
-    const bool cyrillic = ::GetTextCharset(dc) == RUSSIAN_CHARSET;
-    ::SelectObject(dc, old);
-    ::ReleaseDC(nullptr, dc);
+    ::GetTextFaceW(screen.Get(), LF_FACESIZE, chosen);
+    const bool cyrillic = ::GetTextCharset(screen.Get()) == RUSSIAN_CHARSET;
     return cyrillic && ::lstrcmpiW(chosen, face) == 0;
 }
 
 // MS Sans Serif 11 px; where the system's lacks Cyrillic, a face that has it.
-HFONT MakeLabelFont() {
+win32::TGdiObject<HFONT> MakeLabelFont() {
     for (const wchar_t* face : {L"MS Sans Serif", L"Microsoft Sans Serif", L"Tahoma", L"Arial"}) {
-        const HFONT font = MakeFont(face, RUSSIAN_CHARSET);
-        if (font && IsFaceWithCyrillic(font, face)) return font;
-        if (font) ::DeleteObject(font);
+        win32::TGdiObject<HFONT> font = MakeFont(face, RUSSIAN_CHARSET);
+        if (font && IsFaceWithCyrillic(font.Get(), face)) return font;
     }
     return MakeFont(L"MS Sans Serif", DEFAULT_CHARSET);
 }
@@ -87,23 +77,20 @@ TFMain::TFMain(HINSTANCE instance, HWND application, TSendMessageDispatcher& dis
 
 TFMain::~TFMain() {
     if (FHandle) ::DestroyWindow(FHandle);
-    if (FBackground) ::DeleteObject(FBackground);
-    if (FFont) ::DeleteObject(FFont);
 }
 
 void TFMain::Create() {
     WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
     windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = &TFMain::WindowProc;
+    windowClass.lpfnWndProc = &win32::WindowProcOf<TFMain, &TFMain::FHandle, &TFMain::HandleMessage>;
     windowClass.hInstance = FInstance;
     windowClass.hIcon = ::LoadIconW(FInstance, MAKEINTRESOURCEW(IDI_ORVEX));
     windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     windowClass.lpszClassName = SMainWindowClass;
-    ::RegisterClassExW(&windowClass);
+    win32::RegisterWindowClass(windowClass);
 
-    FBackground = static_cast<HBITMAP>(::LoadImageW(FInstance, MAKEINTRESOURCEW(IDB_MAIN_BACKGROUND), IMAGE_BITMAP,
-                                                    0, 0, LR_CREATEDIBSECTION));
+    FBackground = win32::TGdiObject<HBITMAP>(static_cast<HBITMAP>(::LoadImageW(
+        FInstance, MAKEINTRESOURCEW(IDB_MAIN_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     const int pictureIds[5] = {IDB_BTN_PLAY, IDB_BTN_CHECK, IDB_BTN_CANCEL, IDB_BTN_CLOSE, IDB_BTN_OPTIONS};
     for (int i = 0; i < 5; ++i) FPictures[i] = std::make_unique<TImgBtnPictures>(FInstance, pictureIds[i]);
     FFont = MakeLabelFont();
@@ -123,13 +110,12 @@ void TFMain::Create() {
 
 void TFMain::CreatePanel() {
     WNDCLASSEXW panelClass{};
-    panelClass.cbSize = sizeof(panelClass);
     panelClass.lpfnWndProc = &PanelProc;
     panelClass.hInstance = FInstance;
     panelClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     panelClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
     panelClass.lpszClassName = SPanelClass;
-    ::RegisterClassExW(&panelClass);
+    win32::RegisterWindowClass(panelClass);
     const TBounds& b = FModel.Panel1Bounds;
     FPanel = ::CreateWindowExW(0, SPanelClass, L"", WS_CHILD | WS_CLIPCHILDREN, b.Left, b.Top, b.Width, b.Height,
                                FHandle, nullptr, FInstance, nullptr);
@@ -159,9 +145,7 @@ void TFMain::Guarded(Handler&& handler) {
     if (error) ShowErrorBox(MessageOf(error));
 }
 
-void TFMain::ShowErrorBox(const std::string& message) {
-    ::MessageBoxA(FHandle, ErrorBoxText(message).c_str(), SApplicationTitle, MB_OK | MB_ICONERROR);
-}
+void TFMain::ShowErrorBox(const std::string& message) { ::orvex::ShowErrorBox(FHandle, message); }
 
 // --- what the model asks ---------------------------------------------------------------------
 
@@ -177,7 +161,7 @@ void TFMain::ButtonChanged(TImgBtn& button) {
 
 void TFMain::StopTimer() { ::KillTimer(FHandle, Timer1); }
 
-void TFMain::ShowNotice(const std::string& text) { ::MessageBoxA(FApplication, text.c_str(), SApplicationTitle, MB_OK); }
+void TFMain::ShowNotice(const std::string& text) { ::orvex::ShowNotice(FApplication, text); }
 
 void TFMain::Terminate() { FTerminated = true; }
 
@@ -187,7 +171,7 @@ void TFMain::CreateDesktopShortcut(const std::string& name, const std::string& w
 }
 
 void TFMain::ApplySkinRegion() {
-    if (FBackground) FSkinBrush = ::orvex::ApplySkinRegion(FHandle, FBackground);
+    if (FBackground) FSkinBrush = ::orvex::ApplySkinRegion(FHandle, FBackground.Get());
     FSkinned = true;
     ::InvalidateRect(FHandle, nullptr, FALSE);
 }
@@ -199,9 +183,9 @@ void TFMain::RunProgram(const std::string& path) { RunFile(path); }
 // Posted, so a handler that closes the window finishes before the window goes.
 void TFMain::Close() { ::PostMessageW(FHandle, WM_CLOSE, 0, 0); }
 
-// Form1 disables this window and gives it back when it is left.
+// The options window disables this window and gives it back when it is left.
 void TFMain::ShowOptions() {
-    if (Form1) Form1->ShowOver();
+    if (OnShowOptions) OnShowOptions();
 }
 
 void TFMain::ShowPanel() { ::ShowWindow(FPanel, SW_SHOW); }
@@ -222,42 +206,36 @@ void TFMain::FormMouseUp(TMouseButton, int, int) { FDrag.MouseUp(); }
 void TFMain::Paint() {
     PAINTSTRUCT paint;
     const HDC dc = ::BeginPaint(FHandle, &paint);
-    // Everything is drawn into a buffer first and copied once: no flicker.
-    const HDC buffer = ::CreateCompatibleDC(dc);
-    const HBITMAP bitmap = ::CreateCompatibleBitmap(dc, ClientWidth, ClientHeight);
-    const HGDIOBJ oldBitmap = ::SelectObject(buffer, bitmap);
-    PaintControls(buffer);
-    const RECT& r = paint.rcPaint;
-    ::BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, buffer, r.left, r.top, SRCCOPY);
-    ::SelectObject(buffer, oldBitmap);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(buffer);
+    {
+        // Everything is drawn into a buffer first and copied once: no flicker.
+        win32::TDoubleBuffer buffer(dc, ClientWidth, ClientHeight, paint.rcPaint);
+        PaintControls(buffer.DC());
+    }
     ::EndPaint(FHandle, &paint);
 }
 
 void TFMain::PaintControls(HDC dc) {
     const RECT client{0, 0, ClientWidth, ClientHeight};
     if (FSkinned && FBackground) {
-        const HDC source = ::CreateCompatibleDC(dc);
-        const HGDIOBJ old = ::SelectObject(source, FBackground);
-        ::BitBlt(dc, 0, 0, ClientWidth, ClientHeight, source, 0, 0, SRCCOPY);
-        ::SelectObject(source, old);
-        ::DeleteDC(source);
+        const win32::TMemoryDC source(dc);
+        const win32::TSelectObject selected(source.Get(), FBackground.Get());
+        ::BitBlt(dc, 0, 0, ClientWidth, ClientHeight, source.Get(), 0, 0, SRCCOPY);
     } else {
         ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
     }
     PaintGauge(dc, FModel.Gauge1);
     PaintGauge(dc, FModel.Gauge2);
-    const HGDIOBJ oldFont = ::SelectObject(dc, FFont);
-    ::SetBkMode(dc, TRANSPARENT);
-    for (const TLabel* label : {&FModel.Label1, &FModel.Label2, &FModel.Label3}) PaintLabel(dc, *label);
-    ::SelectObject(dc, oldFont);
+    {
+        const win32::TSelectObject font(dc, FFont.Get());
+        ::SetBkMode(dc, TRANSPARENT);
+        for (const TLabel* label : {&FModel.Label1, &FModel.Label2, &FModel.Label3}) PaintLabel(dc, *label);
+    }
     const TImgBtn* buttons[5] = {&FModel.ImgBtn1, &FModel.ImgBtn2, &FModel.ImgBtn3, &FModel.ImgBtn4, &FModel.ImgBtn5};
     for (int i = 0; i < 5; ++i) PaintImgBtn(dc, *buttons[i], *FPictures[i]);
 }
 
 void TFMain::PaintLabel(HDC dc, const TLabel& label) {
-    const std::wstring text = Widen(label.Caption, label.Encoding == TTextEncoding::Utf8 ? CP_UTF8 : CP_ACP);
+    const std::wstring text = win32::Widen(label.Caption, label.Encoding == TTextEncoding::Utf8 ? CP_UTF8 : CP_ACP);
     RECT area = ToRect(label.Bounds);
     ::SetTextColor(dc, ToColorRef(label.Color));
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
@@ -266,14 +244,12 @@ void TFMain::PaintLabel(HDC dc, const TLabel& label) {
 
 void TFMain::PaintGauge(HDC dc, const TGauge& gauge) {
     RECT area = ToRect(gauge.Bounds);
-    const HBRUSH back = ::CreateSolidBrush(ToColorRef(gauge.BackColor));
-    ::FillRect(dc, &area, back);
-    ::DeleteObject(back);
+    const win32::TGdiObject<HBRUSH> back(::CreateSolidBrush(ToColorRef(gauge.BackColor)));
+    ::FillRect(dc, &area, back.Get());
     area.right = area.left + GaugeFillWidth(gauge.Bounds.Width, gauge.Model.PercentDone());
     if (area.right <= area.left) return;
-    const HBRUSH bar = ::CreateSolidBrush(ToColorRef(gauge.ForeColor));
-    ::FillRect(dc, &area, bar);
-    ::DeleteObject(bar);
+    const win32::TGdiObject<HBRUSH> bar(::CreateSolidBrush(ToColorRef(gauge.ForeColor)));
+    ::FillRect(dc, &area, bar.Get());
 }
 
 // --- the pointer -----------------------------------------------------------------------------
@@ -284,7 +260,8 @@ TImgBtn* TFMain::ButtonAt(int x, int y) {
     return nullptr;
 }
 
-// Labels and gauges take the pointer too: a press on them is not a press on the background.
+// Labels and gauges take the pointer too, as the UI framework's controls did: a press on them is not
+// a press on the background.
 bool TFMain::OnControl(int x, int y) const {
     for (const TBounds* b : {&FModel.Label1.Bounds, &FModel.Label2.Bounds, &FModel.Label3.Bounds,
                              &FModel.Gauge1.Bounds, &FModel.Gauge2.Bounds})
@@ -362,17 +339,6 @@ void TFMain::MouseUp(TMouseButton which, int x, int y) {
 
 // --- messages --------------------------------------------------------------------------------
 
-LRESULT CALLBACK TFMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TFMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->FHandle = window;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<TFMain*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
-    return self->HandleMessage(message, wParam, lParam);
-}
-
 LRESULT TFMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     const int x = GET_X_LPARAM(lParam);
     const int y = GET_Y_LPARAM(lParam);
@@ -431,8 +397,7 @@ LRESULT TFMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ::PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
-            ::SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
-            FHandle = nullptr;
+            // The window procedure lets go of this object and of FHandle after this.
             return 0;
         default:
             return ::DefWindowProcW(FHandle, message, wParam, lParam);

@@ -2,6 +2,7 @@
 // The launcher main window FMain: paints the model's controls over its background and forwards
 // the window's events to it.
 #include "app/MainWindowModel.h"
+#include "base/Win32_win.h"
 #include "ui/Drag.h"
 #include "ui/ImgBtn_win.h"
 #include "ui/Skin_win.h"
@@ -10,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,7 +22,6 @@ class TSendMessageDispatcher;
 inline constexpr const wchar_t* SMainWindowClass = L"TFMain";
 // Window property holding InstanceTag of the installation folder, for a second start to find us.
 inline constexpr const wchar_t* SInstanceProperty = L"OrvexInstance";
-inline constexpr const char* SApplicationTitle = "OrvexUpdater";
 
 class TFMain final : public IMainWindowHost {
 public:
@@ -36,6 +37,10 @@ public:
     bool Terminated() const { return FTerminated; }
     // Null before FormCreate and after FormClose.
     TStringList* SettingsList() { return FModel.SettingsList(); }
+
+    // Shows the options window over this one; whoever made the options window sets it. Until then
+    // the options button does nothing.
+    std::function<void()> OnShowOptions;
 
     // The error box for an error that escaped a handler; the program then goes on.
     void ShowErrorBox(const std::string& message);
@@ -61,7 +66,6 @@ public:
     void ShowPanel() override;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     template <typename Handler>
     void Guarded(Handler&& handler);
@@ -84,14 +88,15 @@ private:
     HWND FApplication;
     TSendMessageDispatcher& FDispatcher;
     uint32_t FInstanceTag;
-    TFMainModel FModel;
+    TFMainModel FModel;  // the controls (Label1-3, Gauge1-2, ImgBtn1-5) and what they do
     HWND FHandle = nullptr;
-    HWND FPanel = nullptr;
-    TWebBrowserHost FWebBrowser1;
-    HBITMAP FBackground = nullptr;
+    HWND FPanel = nullptr;               // Panel1: holds the news page, shown once it has loaded
+    TWebBrowserHost FWebBrowser1;        // the news page (NewsUrl) inside Panel1
+    win32::TGdiObject<HBITMAP> FBackground;  // the skin: background picture and window shape
     TBrushHandle FSkinBrush;
     TDragModel FDrag;
-    HFONT FFont = nullptr;
+    win32::TGdiObject<HFONT> FFont;      // the labels' font
+    // The pictures of ImgBtn1 to ImgBtn5, in that order (play, check, cancel, close, options).
     std::unique_ptr<TImgBtnPictures> FPictures[5];
     TImgBtn* FCapture = nullptr;   // the button the pointer is captured for
     bool FFormCapture = false;     // a press on the background holds the pointer

@@ -3,11 +3,13 @@
 #include "app/MainWindowModel.h"
 #include "app/SendMessageDispatcher_win.h"
 #include "app/UnitMain_win.h"
+#include "base/Win32_win.h"
 #include "options/Frm2_win.h"
+#include "ui/MessageBoxes_win.h"
 
 #include <windows.h>
-#include <ole2.h>
 
+#include <memory>
 #include <string>
 
 namespace orvex {
@@ -15,32 +17,6 @@ namespace orvex {
 namespace {
 
 constexpr const wchar_t* SApplicationClass = L"TApplication";
-
-class OleSession {
-public:
-    OleSession() : FInitialized(SUCCEEDED(::OleInitialize(nullptr))) {}
-    ~OleSession() {
-        if (FInitialized) ::OleUninitialize();
-    }
-    OleSession(const OleSession&) = delete;
-    OleSession& operator=(const OleSession&) = delete;
-
-private:
-    bool FInitialized;
-};
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : FHandle(handle) {}
-    ~Handle() {
-        if (FHandle) ::CloseHandle(FHandle);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-
-private:
-    HANDLE FHandle;
-};
 
 class Window {
 public:
@@ -66,7 +42,7 @@ TSendMessageDispatcher& Dispatcher() {
 HWND gMainWindow = nullptr;
 
 // The taskbar entry: an empty window titled with the application title that hands everything to
-// the main window.
+// the main window (behaviour inherited from the UI framework's hidden application window).
 LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
@@ -83,12 +59,11 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 HWND CreateApplicationWindow(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = &ApplicationProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = SApplicationClass;
-    ::RegisterClassExW(&windowClass);
-    const std::wstring title(SApplicationTitle, SApplicationTitle + std::char_traits<char>::length(SApplicationTitle));
+    win32::RegisterWindowClass(windowClass);
+    const std::wstring title = win32::Widen(SApplicationTitle, CP_ACP);
     return ::CreateWindowExW(0, SApplicationClass, title.c_str(),
                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
                              ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
@@ -136,12 +111,12 @@ void BringToFront(uint32_t tag) {
 
 int RunLauncher(HINSTANCE instance) {
     ::SetProcessDPIAware();
-    const OleSession ole;
+    const win32::TOleInit ole;
 
     const std::string key = InstanceKey(BaseFolder());
     const uint32_t tag = InstanceTag(key);
     ::SetLastError(ERROR_SUCCESS);
-    const Handle mutex(::CreateMutexA(nullptr, FALSE, ("Local\\" + key).c_str()));
+    const win32::THandle mutex(::CreateMutexA(nullptr, FALSE, ("Local\\" + key).c_str()));
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         BringToFront(tag);
         return 0;
@@ -152,12 +127,13 @@ int RunLauncher(HINSTANCE instance) {
     try {
         FMain.Create();
     } catch (const std::exception& error) {
-        ::MessageBoxA(nullptr, ErrorBoxText(error.what()).c_str(), SApplicationTitle, MB_OK | MB_ICONERROR);
+        ShowErrorBox(nullptr, error.what());
         return 1;
     }
     if (FMain.Terminated()) return 0;
     gMainWindow = FMain.Handle();
-    Form1 = std::make_unique<TForm1>(instance, FMain.Handle(), *FMain.SettingsList());
+    auto options = std::make_unique<TForm1>(instance, FMain.Handle(), *FMain.SettingsList());
+    FMain.OnShowOptions = [&options] { options->ShowOver(); };
 
     ::ShowWindow(application.Get(), SW_SHOWNORMAL);
     ::ShowWindow(FMain.Handle(), SW_SHOWNORMAL);
@@ -167,12 +143,13 @@ int RunLauncher(HINSTANCE instance) {
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         // Tab and the arrow keys move between the options window's controls.
-        if (Form1 && Form1->Handle() && ::IsDialogMessageW(Form1->Handle(), &message)) continue;
+        if (options->Handle() && ::IsDialogMessageW(options->Handle(), &message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
     gMainWindow = nullptr;
-    Form1.reset();
+    FMain.OnShowOptions = nullptr;
+    options.reset();
     return static_cast<int>(message.wParam);
 }
 

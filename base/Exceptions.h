@@ -87,8 +87,8 @@ inline constexpr const char* SOutOfRange = "Value must be between %d and %d";
 // Raises EInOutError for the given OS error code, e.g. "I/O error 5".
 [[noreturn]] void RaiseInOutError(int errorCode);
 
-// Bounds-checked access to a list of fields, raising EListError as the string lists of the UI
-// framework the launcher was first written with did.
+// Bounds-checked access to a list of fields, raising EListError: behaviour inherited from the string
+// lists of the UI framework the launcher's rules come from.
 template <typename List>
 const auto& ListAt(const List& list, std::size_t index) {
     if (index >= list.size())

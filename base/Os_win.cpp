@@ -1,6 +1,7 @@
 #include "base/Os.h"
 
 #include "base/Exceptions.h"
+#include "base/Win32_win.h"
 
 #include <windows.h>
 // Our names, not the ANSI/wide macros of <windows.h>: callers that do not include it link to these.
@@ -71,17 +72,7 @@ int64_t FileSize(const std::string& path) {
 
 int LastError() { return static_cast<int>(::GetLastError()); }
 
-std::string ErrorText(int code) {
-    char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length ? std::string(text, length) : "System error " + std::to_string(code);
-    if (text) ::LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
-        result.pop_back();
-    return result;
-}
+std::string ErrorText(int code) { return win32::ErrorCodeText(static_cast<DWORD>(code)); }
 
 std::string TempNameBeside(const std::string& target) {
     static std::atomic<unsigned> counter{0};
@@ -97,13 +88,6 @@ std::string TempFolder() {
 }
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
-    return result;
-}
 
 // The name in the ANSI code page; representable only when every character has its own byte
 // there, without the look-alike substitutes a plain conversion would pick.
@@ -129,7 +113,7 @@ bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
     std::string pattern = path;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     WIN32_FIND_DATAW data{};
-    const HANDLE find = ::FindFirstFileW(Wide(pattern + "*").c_str(), &data);
+    const HANDLE find = ::FindFirstFileW(win32::Widen(pattern + "*", CP_ACP).c_str(), &data);
     entries.clear();
     if (find == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     do {

@@ -7,6 +7,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
+#include "base/Win32_win.h"
 
 #include <vector>
 
@@ -14,32 +15,10 @@ namespace orvex::os {
 
 namespace {
 
-// A COM interface pointer released on every path.
-template <class T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    ~TComPtr() {
-        if (FPtr) FPtr->Release();
-    }
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
-    T* operator->() const { return FPtr; }
-    void** Out() { return reinterpret_cast<void**>(&FPtr); }
-
-private:
-    T* FPtr = nullptr;
-};
+using win32::TComPtr;
 
 void CheckCom(HRESULT result) {
     if (FAILED(result)) throw Exception(ErrorText(static_cast<int>(result)));
-}
-
-std::wstring Wide(const std::string& text) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::vector<wchar_t> buffer(length > 0 ? length : 1);
-    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, buffer.data(), static_cast<int>(buffer.size()));
-    return buffer.data();
 }
 
 void MakeShellLink(TComPtr<IShellLinkA>& link, TComPtr<IPersistFile>& file) {
@@ -75,14 +54,14 @@ void WriteShortcut(const std::string& path, const TShortcut& shortcut) {
     link->SetDescription(shortcut.Description.c_str());
     link->SetPath(shortcut.Target.c_str());
     link->SetWorkingDirectory(shortcut.WorkingFolder.c_str());
-    file->Save(Wide(path).c_str(), FALSE);
+    file->Save(win32::Widen(path, CP_ACP).c_str(), FALSE);
 }
 
 TShortcut ReadShortcut(const std::string& path) {
     TComPtr<IShellLinkA> link;
     TComPtr<IPersistFile> file;
     MakeShellLink(link, file);
-    CheckCom(file->Load(Wide(path).c_str(), STGM_READ));
+    CheckCom(file->Load(win32::Widen(path, CP_ACP).c_str(), STGM_READ));
     char text[INFOTIPSIZE + 1] = {};
     TShortcut shortcut;
     CheckCom(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH));

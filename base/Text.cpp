@@ -45,7 +45,8 @@ bool TryStrToInt(std::string_view text, int32_t& value) {
         if (magnitude > 0xFFFFFFFFull) return false;
     }
     if (hex) {
-        // Hexadecimal covers the whole 32-bit pattern, as that framework's conversion did.
+        // Hexadecimal covers the whole 32-bit pattern: behaviour inherited from the UI framework's
+        // number conversion.
         const auto bits = static_cast<uint32_t>(magnitude);
         const auto signedBits = static_cast<int32_t>(bits);
         value = negative ? static_cast<int32_t>(0u - bits) : signedBits;

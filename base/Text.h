@@ -1,6 +1,6 @@
 #pragma once
-// Text helpers with the rules of the UI framework the launcher was first written with, which
-// settings files and lists rely on: whole-number conversion, booleans, trimming.
+// Text helpers that keep the rules inherited from the UI framework the launcher's behaviour comes
+// from: whole-number conversion, booleans, trimming.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,26 +1,13 @@
 #include "formats/md5.h"
 
+#include "base/Win32_win.h"
+
 #include <windows.h>
 
 #include <cstdint>
 
 namespace orvex {
 namespace {
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : FHandle(handle) {}
-    ~Handle() {
-        if (Valid()) ::CloseHandle(FHandle);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool Valid() const { return FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return FHandle; }
-
-private:
-    HANDLE FHandle;
-};
 
 class MappedView {
 public:
@@ -42,12 +29,12 @@ private:
 
 // pieceSize 0: one view of the whole file when it fits, pieces of the default size otherwise.
 MD5Digest detail::DigestFile(const std::string& fileName, uint64_t pieceSize) {
-    const Handle file(::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const win32::THandle file(::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER fileSize{};
     if (!file.Valid() || !::GetFileSizeEx(file.Get(), &fileSize) || fileSize.QuadPart <= 0)
         return detail::DigestMapped(0, pieceSize, 1, {});
-    const Handle mapping(::CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const win32::THandle mapping(::CreateFileMappingA(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!mapping.Valid()) return detail::DigestMapped(0, pieceSize, 1, {});
 
     const auto size = static_cast<uint64_t>(fileSize.QuadPart);

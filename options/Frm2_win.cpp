@@ -4,17 +4,16 @@
 
 #include "options/Frm2_win.h"
 
-#include "app/MainWindowModel.h"
-#include "app/UnitMain_win.h"
 #include "assets/Resources.h"
 #include "ui/Drag_win.h"
+#include "ui/MessageBoxes_win.h"
 
 #include <exception>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace orvex {
-
-std::unique_ptr<TForm1> Form1;
 
 namespace {
 
@@ -25,12 +24,7 @@ constexpr int FormHeight = 300;
 constexpr int ButtonApply = 101;
 constexpr int ButtonCancel = 102;
 
-std::wstring Wide(const char* utf8) {
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    std::wstring text(length > 0 ? length - 1 : 0, L'\0');
-    if (length > 1) ::MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), length);
-    return text;
-}
+std::wstring Wide(const char* utf8) { return win32::Widen(utf8, CP_UTF8); }
 
 struct TFormLabel {
     RECT Bounds;  // left, top, right, bottom
@@ -49,33 +43,23 @@ const TFormLabel Labels[] = {
     {{32, 224, 32 + 24, 224 + 13}, "Лут :", false, RGB(202, 202, 202)},
 };
 
-void ShowErrorBox(HWND owner, const std::exception& error) {
-    ::MessageBoxA(owner, ErrorBoxText(error.what()).c_str(), SApplicationTitle, MB_OK | MB_ICONERROR);
-}
-
-HFONT MakeFont(bool bold) {
-    return ::CreateFontW(-11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                         L"MS Sans Serif");
-}
-
-void RegisterFormClass(HINSTANCE instance, WNDPROC proc) {
-    WNDCLASSEXW windowClass{};
-    if (::GetClassInfoExW(instance, ClassName, &windowClass)) return;
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = proc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-    windowClass.lpszClassName = ClassName;
-    ::RegisterClassExW(&windowClass);
+win32::TGdiObject<HFONT> MakeFont(bool bold) {
+    return win32::TGdiObject<HFONT>(::CreateFontW(-11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                                  DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
 }
 
 }  // namespace
 
 TForm1::TForm1(HINSTANCE instance, HWND mainWindow, TStringList& SettingsList)
     : FInstance(instance), FMainWindow(mainWindow), FSettingsList(SettingsList) {
-    RegisterFormClass(instance, &TForm1::WindowProc);
+    WNDCLASSEXW windowClass{};
+    windowClass.lpfnWndProc = &win32::WindowProcOf<TForm1, &TForm1::FHandle, &TForm1::Dispatch>;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = ClassName;
+    win32::RegisterWindowClass(windowClass);
     FFont = MakeFont(false);
     FBoldFont = MakeFont(true);
     // Owned by the main window, so it stays above it; no caption bar, no border.
@@ -87,9 +71,6 @@ TForm1::TForm1(HINSTANCE instance, HWND mainWindow, TStringList& SettingsList)
 
 TForm1::~TForm1() {
     if (FHandle) ::DestroyWindow(FHandle);
-    if (FPicture) ::DeleteObject(FPicture);
-    ::DeleteObject(FFont);
-    ::DeleteObject(FBoldFont);
 }
 
 namespace {
@@ -102,11 +83,11 @@ LRESULT CALLBACK FlatComboProc(HWND combo, UINT message, WPARAM wParam, LPARAM l
         message == WM_ENABLE) {
         RECT field{};
         ::GetClientRect(combo, &field);
-        if (HDC dc = ::GetDC(combo)) {
-            ::FrameRect(dc, &field, ::GetSysColorBrush(COLOR_BTNSHADOW));
+        const win32::TWindowDC dc(combo);
+        if (dc.Get()) {
+            ::FrameRect(dc.Get(), &field, ::GetSysColorBrush(COLOR_BTNSHADOW));
             ::InflateRect(&field, -1, -1);
-            ::FrameRect(dc, &field, ::GetSysColorBrush(COLOR_WINDOW));
-            ::ReleaseDC(combo, dc);
+            ::FrameRect(dc.Get(), &field, ::GetSysColorBrush(COLOR_WINDOW));
         }
     }
     return result;
@@ -120,7 +101,7 @@ void TForm1::CreateControls() {
     auto make = [this](const wchar_t* cls, const char* caption, DWORD style, int left, int top, int width, int height) {
         HWND control = ::CreateWindowExW(0, cls, Wide(caption).c_str(), WS_CHILD | WS_VISIBLE | style, left, top,
                                          width, height, FHandle, nullptr, FInstance, nullptr);
-        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
         return control;
     };
     auto list = [&](int left, int top, int width, const auto& items) {
@@ -153,15 +134,15 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::FormCreate() {
-    FPicture = static_cast<HBITMAP>(
-        ::LoadImageW(FInstance, MAKEINTRESOURCEW(IDB_OPTIONS_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    if (FPicture) FBackground = ApplySkinRegion(FHandle, FPicture);
+    FPicture = win32::TGdiObject<HBITMAP>(static_cast<HBITMAP>(
+        ::LoadImageW(FInstance, MAKEINTRESOURCEW(IDB_OPTIONS_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    if (FPicture) FBackground = ApplySkinRegion(FHandle, FPicture.Get());
     TGameOptionsState state = ReadControls();
     try {
         LoadGameOptions(state, GameOptionFileName(), FSettingsList);
     } catch (const std::exception& error) {
         WriteControls(state);
-        ShowErrorBox(FMainWindow, error);
+        ShowErrorBox(FMainWindow, error.what());
         return;
     }
     WriteControls(state);
@@ -210,7 +191,7 @@ void TForm1::SpeedButton1Click() {
     try {
         ApplyGameOptions(ReadControls(), GameOptionFileName(), FSettingsList);
     } catch (const std::exception& error) {
-        ShowErrorBox(FHandle, error);
+        ShowErrorBox(FHandle, error.what());
         return;  // the window stays open, the main window disabled
     }
     CloseToMainWindow();
@@ -244,29 +225,21 @@ void TForm1::FormMouseUp() {
 
 void TForm1::Paint() {
     PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(FHandle, &paint);
+    const HDC dc = ::BeginPaint(FHandle, &paint);
+    PaintLabels(dc);
+    ::EndPaint(FHandle, &paint);
+}
+
+void TForm1::PaintLabels(HDC dc) {
     ::SetBkMode(dc, TRANSPARENT);
-    const HGDIOBJ oldFont = ::SelectObject(dc, FFont);
+    const win32::TSelectObject font(dc, FFont.Get());
     for (const TFormLabel& label : Labels) {
-        ::SelectObject(dc, label.Bold ? FBoldFont : FFont);
+        ::SelectObject(dc, label.Bold ? FBoldFont.Get() : FFont.Get());
         ::SetTextColor(dc, label.Color);
         RECT bounds = label.Bounds;
         const std::wstring caption = Wide(label.Caption);
         ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &bounds, DT_LEFT | DT_TOP | DT_NOPREFIX | DT_NOCLIP);
     }
-    ::SelectObject(dc, oldFont);
-    ::EndPaint(FHandle, &paint);
-}
-
-LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        form->FHandle = window;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    }
-    auto* form = reinterpret_cast<TForm1*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!form) return ::DefWindowProcW(window, message, wParam, lParam);
-    return form->Dispatch(message, wParam, lParam);
 }
 
 LRESULT TForm1::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -305,10 +278,6 @@ LRESULT TForm1::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == ButtonApply) SpeedButton1Click();
         else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == ButtonCancel) SpeedButton2Click();
         return 0;
-    case WM_NCDESTROY:
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        FHandle = nullptr;
-        break;
     default:
         break;
     }

@@ -4,11 +4,10 @@
 #include <windows.h>
 
 #include "base/Text.h"
+#include "base/Win32_win.h"
 #include "options/GameOptions.h"
 #include "ui/Drag.h"
 #include "ui/Skin_win.h"
-
-#include <memory>
 
 namespace orvex {
 
@@ -31,11 +30,11 @@ public:
     void WriteControls(const TGameOptionsState& state);
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     void FormCreate();
     void CreateControls();
     void Paint();
+    void PaintLabels(HDC dc);
     void SpeedButton1Click();
     void SpeedButton2Click();
     void FormMouseDown(int32_t X, int32_t Y);
@@ -50,16 +49,19 @@ private:
     HWND FHandle = nullptr;
     TDragModel FDrag;
     bool FShownBefore = false;
-    HBITMAP FPicture = nullptr;
+    win32::TGdiObject<HBITMAP> FPicture;  // the skin: background picture and window shape
     TBrushHandle FBackground;
-    HFONT FFont = nullptr;
-    HFONT FBoldFont = nullptr;
-    HWND ComboBox1 = nullptr, ComboBox2 = nullptr, ComboBox3 = nullptr, ComboBox4 = nullptr;
-    HWND CheckBox1 = nullptr, CheckBox2 = nullptr, CheckBox3 = nullptr;
-    HWND SpeedButton1 = nullptr, SpeedButton2 = nullptr;
+    win32::TGdiObject<HFONT> FFont;
+    win32::TGdiObject<HFONT> FBoldFont;  // the two section headings
+    HWND ComboBox1 = nullptr;     // screen resolution of the game
+    HWND ComboBox2 = nullptr;     // colour depth of the game
+    HWND ComboBox3 = nullptr;     // screen refresh rate of the game
+    HWND ComboBox4 = nullptr;     // how the game shares a party's loot
+    HWND CheckBox1 = nullptr;     // minimum picture quality (keep the frame rate); always disabled
+    HWND CheckBox2 = nullptr;     // the game starts full-screen
+    HWND CheckBox3 = nullptr;     // the launcher keeps a backup of replaced files (CreateBackup)
+    HWND SpeedButton1 = nullptr;  // Apply: writes the options and closes the window
+    HWND SpeedButton2 = nullptr;  // Cancel: closes the window without writing
 };
-
-// The one options window, made after the main window.
-extern std::unique_ptr<TForm1> Form1;
 
 }  // namespace orvex

@@ -9,21 +9,12 @@ namespace orvex {
 
 namespace {
 
-// Selects a bitmap into a fresh memory DC for the life of the object.
-class BitmapDC {
-public:
-    BitmapDC(HDC like, HBITMAP bitmap) : FDC(::CreateCompatibleDC(like)), FOld(::SelectObject(FDC, bitmap)) {}
-    ~BitmapDC() {
-        ::SelectObject(FDC, FOld);
-        ::DeleteDC(FDC);
-    }
-    BitmapDC(const BitmapDC&) = delete;
-    BitmapDC& operator=(const BitmapDC&) = delete;
-    HDC Get() const { return FDC; }
-
-private:
-    HDC FDC;
-    HGDIOBJ FOld;
+// A bitmap selected into a fresh memory DC for the life of the object.
+struct TBitmapDC {
+    TBitmapDC(HDC like, HBITMAP bitmap) : DC(like), Selected(DC.Get(), bitmap) {}
+    HDC Get() const { return DC.Get(); }
+    win32::TMemoryDC DC;
+    win32::TSelectObject Selected;
 };
 
 COLORREF PlainColor(TImgBtnPicture picture) {
@@ -41,19 +32,14 @@ COLORREF PlainColor(TImgBtnPicture picture) {
 TImgBtnPictures::TImgBtnPictures(HINSTANCE instance, int baseId) {
     const int states[] = {IDB_STATE_NORMAL, IDB_STATE_HOVER, IDB_STATE_PRESSED, IDB_STATE_DISABLED};
     for (int i = 0; i < 4; ++i) {
-        FBitmaps[i] = static_cast<HBITMAP>(
-            ::LoadImageW(instance, MAKEINTRESOURCEW(baseId + states[i]), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        FBitmaps[i] = win32::TGdiObject<HBITMAP>(static_cast<HBITMAP>(
+            ::LoadImageW(instance, MAKEINTRESOURCEW(baseId + states[i]), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
         if (!FBitmaps[i]) continue;
         BITMAP info{};
-        ::GetObjectW(FBitmaps[i], sizeof(info), &info);
-        const BitmapDC source(nullptr, FBitmaps[i]);
+        ::GetObjectW(FBitmaps[i].Get(), sizeof(info), &info);
+        const TBitmapDC source(nullptr, FBitmaps[i].Get());
         FKeys[i] = ::GetPixel(source.Get(), 0, info.bmHeight - 1);
     }
-}
-
-TImgBtnPictures::~TImgBtnPictures() {
-    for (HBITMAP bitmap : FBitmaps)
-        if (bitmap) ::DeleteObject(bitmap);
 }
 
 void PaintImgBtn(HDC dc, const TImgBtn& button, const TImgBtnPictures& pictures) {
@@ -62,9 +48,8 @@ void PaintImgBtn(HDC dc, const TImgBtn& button, const TImgBtnPictures& pictures)
     const HBITMAP bitmap = pictures.Bitmap(picture);
     if (!bitmap) {
         const RECT area{button.Left(), button.Top(), button.Left() + button.Width(), button.Top() + button.Height()};
-        const HBRUSH brush = ::CreateSolidBrush(PlainColor(picture));
-        ::FillRect(dc, &area, brush);
-        ::DeleteObject(brush);
+        const win32::TGdiObject<HBRUSH> brush(::CreateSolidBrush(PlainColor(picture)));
+        ::FillRect(dc, &area, brush.Get());
         return;
     }
     BITMAP info{};
@@ -79,7 +64,7 @@ void PaintImgBtn(HDC dc, const TImgBtn& button, const TImgBtnPictures& pictures)
         else
             width = std::max(1, static_cast<int>(static_cast<int64_t>(info.bmWidth) * height / info.bmHeight));
     }
-    const BitmapDC source(dc, bitmap);
+    const TBitmapDC source(dc, bitmap);
     ::TransparentBlt(dc, button.Left(), button.Top(), width, height, source.Get(), 0, 0, info.bmWidth, info.bmHeight,
                      pictures.TransparentColor(picture));
 }

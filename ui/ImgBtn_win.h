@@ -1,5 +1,6 @@
 #pragma once
 // Paints a picture button: its four pictures from the program's resources.
+#include "base/Win32_win.h"
 #include "ui/ImgBtn.h"
 
 #include <windows.h>
@@ -10,17 +11,16 @@ class TImgBtnPictures {
 public:
     // Loads baseId + IDB_STATE_NORMAL ... IDB_STATE_DISABLED; a missing picture stays empty.
     TImgBtnPictures(HINSTANCE instance, int baseId);
-    ~TImgBtnPictures();
     TImgBtnPictures(const TImgBtnPictures&) = delete;
     TImgBtnPictures& operator=(const TImgBtnPictures&) = delete;
 
-    HBITMAP Bitmap(TImgBtnPicture picture) const { return FBitmaps[Index(picture)]; }
+    HBITMAP Bitmap(TImgBtnPicture picture) const { return FBitmaps[Index(picture)].Get(); }
     // The colour left out: the picture's bottom-left pixel.
     COLORREF TransparentColor(TImgBtnPicture picture) const { return FKeys[Index(picture)]; }
 
 private:
     static int Index(TImgBtnPicture picture) { return static_cast<int>(picture); }
-    HBITMAP FBitmaps[4] = {};
+    win32::TGdiObject<HBITMAP> FBitmaps[4];
     COLORREF FKeys[4] = {};
 };
 

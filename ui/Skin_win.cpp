@@ -15,9 +15,8 @@ TPixels PixelsOfBitmap(HBITMAP bitmap) {
     header.bmiHeader.biBitCount = 32;
     header.bmiHeader.biCompression = BI_RGB;
     std::vector<uint8_t> rows(static_cast<size_t>(info.bmWidth) * info.bmHeight * 4);
-    HDC screen = ::GetDC(nullptr);
-    const int copied = ::GetDIBits(screen, bitmap, 0, info.bmHeight, rows.data(), &header, DIB_RGB_COLORS);
-    ::ReleaseDC(nullptr, screen);
+    const win32::TWindowDC screen;
+    const int copied = ::GetDIBits(screen.Get(), bitmap, 0, info.bmHeight, rows.data(), &header, DIB_RGB_COLORS);
     if (copied != info.bmHeight) return {};
     return PixelsFromRows(rows.data(), info.bmWidth, info.bmHeight, 4, static_cast<size_t>(info.bmWidth) * 4);
 }
@@ -25,9 +24,8 @@ TPixels PixelsOfBitmap(HBITMAP bitmap) {
 HRGN RegionByPixelCuts(const TPixels& picture) {
     HRGN region = ::CreateRectRgn(0, 0, picture.Width, picture.Height);
     for (const TRect& r : SkinCutPixels(picture)) {
-        HRGN pixel = ::CreateRectRgn(r.Left, r.Top, r.Right, r.Bottom);
-        ::CombineRgn(region, region, pixel, RGN_DIFF);
-        ::DeleteObject(pixel);
+        const win32::TGdiObject<HRGN> pixel(::CreateRectRgn(r.Left, r.Top, r.Right, r.Bottom));
+        ::CombineRgn(region, region, pixel.Get(), RGN_DIFF);
     }
     return region;
 }
@@ -48,7 +46,7 @@ HRGN RegionFromRuns(const TPixels& picture) {
 
 TBrushHandle ApplySkinRegion(HWND window, HBITMAP picture) {
     TBrushHandle brush(::CreatePatternBrush(picture));
-    ::SetClassLongPtrW(window, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(brush.get()));
+    ::SetClassLongPtrW(window, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(brush.Get()));
     const TPixels pixels = PixelsOfBitmap(picture);
     // An unreadable picture would make an empty region: the window keeps its rectangle instead.
     if (pixels.Width > 0 && pixels.Height > 0) ::SetWindowRgn(window, RegionFromRuns(pixels), TRUE);

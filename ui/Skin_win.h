@@ -2,10 +2,8 @@
 // The skin of a borderless window on Windows: background brush and window region from its picture.
 #include <windows.h>
 
+#include "base/Win32_win.h"
 #include "ui/Skin.h"
-
-#include <memory>
-#include <type_traits>
 
 namespace orvex {
 
@@ -18,10 +16,7 @@ HRGN RegionByPixelCuts(const TPixels& picture);
 // The same pixel set built in one call from the horizontal runs of the pixels that stay.
 HRGN RegionFromRuns(const TPixels& picture);
 
-struct TDeleteGdiObject {
-    void operator()(HGDIOBJ object) const { ::DeleteObject(object); }
-};
-using TBrushHandle = std::unique_ptr<std::remove_pointer_t<HBRUSH>, TDeleteGdiObject>;
+using TBrushHandle = win32::TGdiObject<HBRUSH>;
 
 // Sets the window's background brush to the picture and its region to the picture less the key
 // colour, redrawing it. The region then belongs to the window; the brush is the caller's, to keep

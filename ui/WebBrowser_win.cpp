@@ -17,22 +17,10 @@ namespace {
 
 std::atomic<long> GLiveObjects{0};
 
-// The system's text for an HRESULT, as the framework reports OLE errors.
-std::string OleErrorText(HRESULT hr) {
-    char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length ? std::string(text, length) : std::string();
-    if (text) ::LocalFree(text);
-    while (!result.empty() && (static_cast<unsigned char>(result.back()) <= ' ' || result.back() == '.'))
-        result.pop_back();
-    if (result.empty()) result = Format("OLE error %.8X", static_cast<unsigned>(hr));
-    return result;
-}
-
+// An OLE error raised with the system's text for it: behaviour inherited from the UI framework,
+// which reports OLE errors that way.
 void Check(HRESULT hr) {
-    if (FAILED(hr)) throw Exception(OleErrorText(hr));
+    if (FAILED(hr)) throw Exception(win32::HResultText(hr));
 }
 
 struct BstrDeleter {
@@ -42,36 +30,22 @@ using TBstr = std::unique_ptr<OLECHAR, BstrDeleter>;
 
 // The address in UTF-16, read in the ANSI code page like every other text of the program.
 TBstr AnsiToBstr(const std::string& text) {
-    const int size = static_cast<int>(text.size());
-    const int wide = size ? ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0) : 0;
-    if (size && !wide) throw Exception(os::ErrorText(os::LastError()));
-    TBstr result(::SysAllocStringLen(nullptr, static_cast<UINT>(wide)));
+    const std::wstring wide = win32::Widen(text, CP_ACP);
+    if (!text.empty() && wide.empty()) throw Exception(os::ErrorText(os::LastError()));
+    TBstr result(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
     if (!result) Check(E_OUTOFMEMORY);
-    if (wide) ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, result.get(), wide);
     return result;
-}
-
-template <typename T>
-void ReleaseAndClear(T*& pointer) {
-    if (pointer) {
-        T* held = pointer;
-        pointer = nullptr;
-        held->Release();
-    }
 }
 
 const wchar_t* const HostClassName = L"OrvexBrowserHost";
 
 void RegisterHostClass() {
-    static const bool registered = [] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = ::DefWindowProcW;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.lpszClassName = HostClassName;
-        return ::RegisterClassW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
-    if (!registered) throw Exception(os::ErrorText(os::LastError()));
+    WNDCLASSEXW wc{};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.lpszClassName = HostClassName;
+    if (!win32::RegisterWindowClass(wc)) throw Exception(os::ErrorText(os::LastError()));
 }
 
 // Reference counting shared by our COM objects; counts the live ones for the leak checks.
@@ -223,15 +197,13 @@ public:
         ++FHost->FEventsReceived;
         if (id != DISPID_NAVIGATECOMPLETE2) return S_OK;
         // The handler may destroy the host; keep this object alive until we return.
-        AddRef();
-        HRESULT result = S_OK;
+        const auto keepAlive = win32::TComPtr<TEventSink>::AddRefTo(this);
         try {
             FHost->NavigateCompleted();
         } catch (...) {
-            result = DISP_E_EXCEPTION;
+            return DISP_E_EXCEPTION;
         }
-        Release();
-        return result;
+        return S_OK;
     }
 
 private:
@@ -239,6 +211,8 @@ private:
 };
 
 long TWebBrowserHost::LiveObjects() { return GLiveObjects.load(); }
+
+TWebBrowserHost::TWebBrowserHost() = default;
 
 TWebBrowserHost::~TWebBrowserHost() { Destroy(); }
 
@@ -254,27 +228,27 @@ void TWebBrowserHost::Create(HWND parent, const RECT& rect) {
                                     nullptr, ::GetModuleHandleW(nullptr), nullptr);
         if (!FWindow) throw Exception(os::ErrorText(os::LastError()));
 
-        Check(::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                 reinterpret_cast<void**>(&FOleObject)));
-        FSite = new TSite(FWindow);
-        Check(FOleObject->SetClientSite(FSite));
-        Check(FOleObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&FBrowser)));
+        Check(::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, FOleObject.Out()));
+        FSite = win32::TComPtr<TSite>(new TSite(FWindow));
+        Check(FOleObject->SetClientSite(FSite.Get()));
+        Check(FOleObject->QueryInterface(IID_IWebBrowser2, FBrowser.Out()));
 
-        IConnectionPointContainer* container = nullptr;
-        Check(FOleObject->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)));
-        const HRESULT found = container->FindConnectionPoint(DIID_DWebBrowserEvents2, &FConnectionPoint);
-        container->Release();
-        Check(found);
-        FSink = new TEventSink(this);
-        const HRESULT advised = FConnectionPoint->Advise(FSink, &FCookie);
+        {
+            win32::TComPtr<IConnectionPointContainer> container;
+            Check(FOleObject->QueryInterface(IID_IConnectionPointContainer, container.Out()));
+            Check(container->FindConnectionPoint(DIID_DWebBrowserEvents2,
+                                                 reinterpret_cast<IConnectionPoint**>(FConnectionPoint.Out())));
+        }
+        FSink = win32::TComPtr<TEventSink>(new TEventSink(this));
+        const HRESULT advised = FConnectionPoint->Advise(FSink.Get(), &FCookie);
         if (FAILED(advised)) {
-            ReleaseAndClear(FConnectionPoint);
+            FConnectionPoint.Reset();
             Check(advised);
         }
 
         RECT client{};
         ::GetClientRect(FWindow, &client);
-        Check(FOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, FSite, 0, FWindow, &client));
+        Check(FOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, FSite.Get(), 0, FWindow, &client));
     } catch (const Exception& e) {
         Destroy();
         FCreateError = e.what();
@@ -286,7 +260,7 @@ void TWebBrowserHost::Create(HWND parent, const RECT& rect) {
 }
 
 void TWebBrowserHost::Navigate(const std::string& url) {
-    if (!FBrowser) throw Exception(FCreateError.empty() ? OleErrorText(E_UNEXPECTED) : FCreateError);
+    if (!FBrowser) throw Exception(FCreateError.empty() ? win32::HResultText(E_UNEXPECTED) : FCreateError);
     TBstr address = AnsiToBstr(url);
     VARIANT flags, frame, postData, headers;
     ::VariantInit(&flags);
@@ -300,12 +274,11 @@ void TWebBrowserHost::SetBounds(const RECT& rect) {
     if (!FWindow) return;
     ::MoveWindow(FWindow, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
     if (!FOleObject) return;
-    IOleInPlaceObject* inPlace = nullptr;
-    if (SUCCEEDED(FOleObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
+    win32::TComPtr<IOleInPlaceObject> inPlace;
+    if (SUCCEEDED(FOleObject->QueryInterface(IID_IOleInPlaceObject, inPlace.Out()))) {
         RECT client{};
         ::GetClientRect(FWindow, &client);
         inPlace->SetObjectRects(&client, &client);
-        inPlace->Release();
     }
 }
 
@@ -321,19 +294,19 @@ void TWebBrowserHost::Destroy() {
     if (FConnectionPoint) {
         FConnectionPoint->Unadvise(FCookie);
         FCookie = 0;
-        ReleaseAndClear(FConnectionPoint);
+        FConnectionPoint.Reset();
     }
     if (FSink) {
         FSink->Detach();
-        ReleaseAndClear(FSink);
+        FSink.Reset();
     }
-    ReleaseAndClear(FBrowser);
+    FBrowser.Reset();
     if (FOleObject) {
         FOleObject->Close(OLECLOSE_NOSAVE);
         FOleObject->SetClientSite(nullptr);
-        ReleaseAndClear(FOleObject);
+        FOleObject.Reset();
     }
-    ReleaseAndClear(FSite);
+    FSite.Reset();
     if (FWindow) {
         ::DestroyWindow(FWindow);
         FWindow = nullptr;

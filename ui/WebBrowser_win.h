@@ -1,7 +1,7 @@
 #pragma once
 // The Windows WebBrowser control, hosted in a child window of our own without any framework.
 // COM must be initialised (single-threaded apartment) on the calling thread before Create.
-#include <windows.h>
+#include "base/Win32_win.h"
 
 #include <functional>
 #include <string>
@@ -14,7 +14,7 @@ namespace orvex {
 
 class TWebBrowserHost {
 public:
-    TWebBrowserHost() = default;
+    TWebBrowserHost();
     ~TWebBrowserHost();
     TWebBrowserHost(const TWebBrowserHost&) = delete;
     TWebBrowserHost& operator=(const TWebBrowserHost&) = delete;
@@ -30,7 +30,7 @@ public:
     // Disconnects and releases the control; the host may be created again afterwards.
     void Destroy();
 
-    bool Created() const { return FBrowser != nullptr; }
+    bool Created() const { return static_cast<bool>(FBrowser); }
     HWND Handle() const { return FWindow; }
     // Events of any kind the control has sent this host since Create.
     long EventsReceived() const { return FEventsReceived; }
@@ -51,11 +51,11 @@ private:
     void NavigateCompleted();
 
     HWND FWindow = nullptr;
-    TSite* FSite = nullptr;
-    TEventSink* FSink = nullptr;
-    IOleObject* FOleObject = nullptr;
-    IWebBrowser2* FBrowser = nullptr;
-    IConnectionPoint* FConnectionPoint = nullptr;
+    win32::TComPtr<TSite> FSite;
+    win32::TComPtr<TEventSink> FSink;
+    win32::TComPtr<IOleObject> FOleObject;
+    win32::TComPtr<IWebBrowser2> FBrowser;
+    win32::TComPtr<IConnectionPoint> FConnectionPoint;
     unsigned long FCookie = 0;
     long FEventsReceived = 0;
     std::string FCreateError;

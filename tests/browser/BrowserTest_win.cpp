@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "base/Exceptions.h"
+#include "base/Win32_win.h"
 #include "ui/WebBrowser_win.h"
 
 namespace orvex {
@@ -25,15 +26,12 @@ using ::testing::StrEq;
 class TTestWindow {
 public:
     TTestWindow() {
-        static const bool registered = [] {
-            WNDCLASSW wc{};
-            wc.lpfnWndProc = ::DefWindowProcW;
-            wc.hInstance = ::GetModuleHandleW(nullptr);
-            wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-            wc.lpszClassName = L"OrvexBrowserTest";
-            return ::RegisterClassW(&wc) != 0;
-        }();
-        EXPECT_TRUE(registered);
+        WNDCLASSEXW wc{};
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = L"OrvexBrowserTest";
+        EXPECT_TRUE(win32::RegisterWindowClass(wc));
         Window = ::CreateWindowExW(0, L"OrvexBrowserTest", L"FormMain", WS_POPUP | WS_VISIBLE, 100, 50, 800, 599,
                                    nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
         Panel = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 12, 42, 774, 439, Window,
@@ -312,14 +310,8 @@ int ShowPage(const std::string& url, int seconds) {
 }  // namespace orvex
 
 int main(int argc, char** argv) {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int result;
-    if (argc == 4 && std::string(argv[1]) == "--show") {
-        result = orvex::ShowPage(argv[2], std::atoi(argv[3]));
-    } else {
-        ::testing::InitGoogleTest(&argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    ::CoUninitialize();
-    return result;
+    const orvex::win32::TComInit com;
+    if (argc == 4 && std::string(argv[1]) == "--show") return orvex::ShowPage(argv[2], std::atoi(argv[3]));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -1,5 +1,7 @@
 #include "Support.h"
 
+#include "base/Win32_win.h"
+
 #include <windows.h>
 
 #include <stdexcept>
@@ -33,26 +35,24 @@ public:
         std::string command = "\"" + folder + "hold_open.exe\" \"" + path + "\" \"" + FSignal + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &FProcess))
+        PROCESS_INFORMATION started{};
+        if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
             throw std::runtime_error("cannot start " + command);
-        ::CloseHandle(FProcess.hThread);
+        const win32::THandle thread(started.hThread);
+        FProcess = win32::THandle(started.hProcess);
         for (int i = 0; i < 300 && !Exists(FSignal); ++i) {
-            if (::WaitForSingleObject(FProcess.hProcess, 100) == WAIT_OBJECT_0) break;
+            if (::WaitForSingleObject(FProcess.Get(), 100) == WAIT_OBJECT_0) break;
         }
-        if (!Exists(FSignal)) {
-            ::CloseHandle(FProcess.hProcess);
-            throw std::runtime_error("hold_open did not take " + path);
-        }
+        if (!Exists(FSignal)) throw std::runtime_error("hold_open did not take " + path);
     }
     ~ProcessHolder() override {
         ::DeleteFileA(FSignal.c_str());
-        ::WaitForSingleObject(FProcess.hProcess, 30000);
-        ::CloseHandle(FProcess.hProcess);
+        ::WaitForSingleObject(FProcess.Get(), 30000);
     }
 
 private:
     std::string FSignal;
-    PROCESS_INFORMATION FProcess{};
+    win32::THandle FProcess;
 };
 
 }  // namespace

@@ -17,20 +17,13 @@ using namespace orvex;
 
 namespace {
 
-struct TRegion {
-    HRGN Handle;
-    explicit TRegion(HRGN handle) : Handle(handle) {}
-    ~TRegion() { ::DeleteObject(Handle); }
-    TRegion(const TRegion&) = delete;
-    TRegion& operator=(const TRegion&) = delete;
-};
-
-using TBitmapHandle = std::unique_ptr<std::remove_pointer_t<HBITMAP>, TDeleteGdiObject>;
+using TRegion = win32::TGdiObject<HRGN>;
+using TBitmapHandle = win32::TGdiObject<HBITMAP>;
 
 // The picture of the build when there is one, else nothing.
 TBitmapHandle LoadPicture(const char* name) {
     const char* folder = std::getenv("ORVEX_PICTURES_DIR");
-    if (!folder) return nullptr;
+    if (!folder) return {};
     const std::string path = std::string(folder) + "\\" + name;
     return TBitmapHandle(static_cast<HBITMAP>(
         ::LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
@@ -71,13 +64,13 @@ void ExpectSameRegions(const TPixels& picture, size_t cutPixels) {
     std::printf("%d x %d, %zu pixels cut: one pixel at a time %.1f ms, from runs %.1f ms\n", picture.Width,
                 picture.Height, SkinCutPixels(picture).size(), Milliseconds(cutsDone - start),
                 Milliseconds(runsDone - cutsDone));
-    EXPECT_TRUE(::EqualRgn(byCuts.Handle, byRuns.Handle));
-    EXPECT_EQ(PixelsIn(byRuns.Handle, picture.Width, picture.Height),
+    EXPECT_TRUE(::EqualRgn(byCuts.Get(), byRuns.Get()));
+    EXPECT_EQ(PixelsIn(byRuns.Get(), picture.Width, picture.Height),
               static_cast<size_t>(picture.Width) * picture.Height - cutPixels);
     const auto mask = RectsToMask(SkinKeptRuns(picture), picture.Width, picture.Height);
     for (int32_t y = 0; y < picture.Height; ++y)
         for (int32_t x = 0; x < picture.Width; ++x)
-            ASSERT_EQ(::PtInRegion(byCuts.Handle, x, y) != 0, mask[static_cast<size_t>(y) * picture.Width + x])
+            ASSERT_EQ(::PtInRegion(byCuts.Get(), x, y) != 0, mask[static_cast<size_t>(y) * picture.Width + x])
                 << x << ", " << y;
 }
 
@@ -92,12 +85,12 @@ TEST(SkinRegion, ThePicturesOfTheBuild) {
     TBitmapHandle main = LoadPicture("main_background.bmp");
     TBitmapHandle options = LoadPicture("options_background.bmp");
     if (!main || !options) GTEST_SKIP() << "no pictures";
-    const TPixels mainPixels = PixelsOfBitmap(main.get());
+    const TPixels mainPixels = PixelsOfBitmap(main.Get());
     ASSERT_EQ(mainPixels.Width, 800);
     ASSERT_EQ(mainPixels.Height, 599);
     EXPECT_EQ(SkinKeyColor(mainPixels), 0x0000A650u);  // red 0, green 166, blue 80
     ExpectSameRegions(mainPixels, 18882);
-    const TPixels optionPixels = PixelsOfBitmap(options.get());
+    const TPixels optionPixels = PixelsOfBitmap(options.Get());
     ASSERT_EQ(optionPixels.Width, 220);
     ASSERT_EQ(optionPixels.Height, 300);
     EXPECT_EQ(SkinCutPixels(optionPixels), (TRectList{{0, 0, 1, 1}}));
@@ -113,17 +106,17 @@ TEST(SkinRegion, ReadingEveryPixelWithGetPixel) {
     TBitmapHandle bitmap(::CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &bits, nullptr, 0));
     ASSERT_TRUE(bitmap);
     std::memcpy(bits, frame.Values.data(), frame.Values.size() * 4);
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HGDIOBJ old = ::SelectObject(dc, bitmap.get());
     const auto start = std::chrono::steady_clock::now();
     size_t keyed = 0;
-    const COLORREF key = ::GetPixel(dc, 0, 0);
-    for (int32_t x = 0; x < 800; ++x)
-        for (int32_t y = 0; y < 599; ++y) keyed += ::GetPixel(dc, x, y) == key ? 1 : 0;
+    {
+        const win32::TMemoryDC dc(nullptr);
+        const win32::TSelectObject selected(dc.Get(), bitmap.Get());
+        const COLORREF key = ::GetPixel(dc.Get(), 0, 0);
+        for (int32_t x = 0; x < 800; ++x)
+            for (int32_t y = 0; y < 599; ++y) keyed += ::GetPixel(dc.Get(), x, y) == key ? 1 : 0;
+    }
     const auto readDone = std::chrono::steady_clock::now();
-    ::SelectObject(dc, old);
-    ::DeleteDC(dc);
-    const TPixels copied = PixelsOfBitmap(bitmap.get());
+    const TPixels copied = PixelsOfBitmap(bitmap.Get());
     const auto copyDone = std::chrono::steady_clock::now();
     std::printf("reading 479,200 pixels: GetPixel %.1f ms, one copy %.1f ms\n", Milliseconds(readDone - start),
                 Milliseconds(copyDone - readDone));
