@@ -5,6 +5,7 @@
 #include "assets/Resources.h"
 #include "ui/Drag_win.h"
 #include "ui/MessageBoxes_win.h"
+#include "ui/Picture_win.h"
 #include "util/Misc.h"
 
 #include <windowsx.h>
@@ -89,8 +90,7 @@ void TFMain::Create() {
     windowClass.lpszClassName = SMainWindowClass;
     win32::RegisterWindowClass(windowClass);
 
-    FBackground = win32::TGdiObject<HBITMAP>(static_cast<HBITMAP>(::LoadImageW(
-        FInstance, MAKEINTRESOURCEW(IDB_MAIN_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    FBackground = LoadPicture(FInstance, IDB_MAIN_BACKGROUND);
     const int pictureIds[5] = {IDB_BTN_PLAY, IDB_BTN_CHECK, IDB_BTN_CANCEL, IDB_BTN_CLOSE, IDB_BTN_OPTIONS};
     for (int i = 0; i < 5; ++i) FPictures[i] = std::make_unique<TImgBtnPictures>(FInstance, pictureIds[i]);
     FFont = MakeLabelFont();

@@ -7,6 +7,7 @@
 #include "assets/Resources.h"
 #include "ui/Drag_win.h"
 #include "ui/MessageBoxes_win.h"
+#include "ui/Picture_win.h"
 
 #include <exception>
 #include <iterator>
@@ -134,8 +135,7 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::FormCreate() {
-    FPicture = win32::TGdiObject<HBITMAP>(static_cast<HBITMAP>(
-        ::LoadImageW(FInstance, MAKEINTRESOURCEW(IDB_OPTIONS_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    FPicture = LoadPicture(FInstance, IDB_OPTIONS_BACKGROUND);
     if (FPicture) FBackground = ApplySkinRegion(FHandle, FPicture.Get());
     TGameOptionsState state = ReadControls();
     try {

@@ -1,4 +1,5 @@
 #include "ui/ImgBtn_win.h"
+#include "ui/Picture_win.h"
 
 #include "assets/Resources.h"
 
@@ -32,8 +33,7 @@ COLORREF PlainColor(TImgBtnPicture picture) {
 TImgBtnPictures::TImgBtnPictures(HINSTANCE instance, int baseId) {
     const int states[] = {IDB_STATE_NORMAL, IDB_STATE_HOVER, IDB_STATE_PRESSED, IDB_STATE_DISABLED};
     for (int i = 0; i < 4; ++i) {
-        FBitmaps[i] = win32::TGdiObject<HBITMAP>(static_cast<HBITMAP>(
-            ::LoadImageW(instance, MAKEINTRESOURCEW(baseId + states[i]), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+        FBitmaps[i] = LoadPicture(instance, baseId + states[i]);
         if (!FBitmaps[i]) continue;
         BITMAP info{};
         ::GetObjectW(FBitmaps[i].Get(), sizeof(info), &info);
