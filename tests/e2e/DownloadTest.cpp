@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <stdexcept>
 #include <vector>
@@ -25,27 +26,34 @@ std::string Pattern(std::size_t size) {
 // Downloads url into the scratch file name, recording every read.
 struct Fetch {
     explicit Fetch(const std::string& test, const std::string& name = "out")
-        : Dir(ScratchDir(test)), Name(name), File(Dir + name) {}
+        : Dir(ScratchDir(test)), Name(name), File(Dir + name), Before(Beside()) {}
     bool From(const std::string& url) {
         return DownloadToFile(url, File, [this](uint32_t count) { Reads.push_back(count); });
     }
     // A file left by an earlier run would pass for one the download made.
     void RemoveFile() const { ASSERT_TRUE(!os::FileExists(File) || os::DeleteFile(File)) << File; }
-    // Names of the folder that start with the file's own, the file itself left out: what a download
-    // writing beside the file left behind.
+    // What a download writing beside the file left behind: names starting with the file's own that
+    // were not there when the test began.
     std::vector<std::string> LeftBeside() const {
-        std::vector<os::TFolderEntry> entries;
-        EXPECT_TRUE(os::ListFolder(Dir, entries));
         std::vector<std::string> left;
-        for (const auto& entry : entries)
-            if (entry.Name != Name && entry.Name.compare(0, Name.size(), Name) == 0) left.push_back(entry.Name);
+        for (const auto& name : Beside())
+            if (std::find(Before.begin(), Before.end(), name) == Before.end()) left.push_back(name);
         return left;
     }
     uint64_t Total() const { return std::accumulate(Reads.begin(), Reads.end(), uint64_t{0}); }
+    std::vector<std::string> Beside() const {
+        std::vector<os::TFolderEntry> entries;
+        EXPECT_TRUE(os::ListFolder(Dir, entries));
+        std::vector<std::string> names;
+        for (const auto& entry : entries)
+            if (entry.Name != Name && entry.Name.compare(0, Name.size(), Name) == 0) names.push_back(entry.Name);
+        return names;
+    }
 
     std::string Dir;
     std::string Name;
     std::string File;
+    std::vector<std::string> Before;
     std::vector<uint32_t> Reads;
 };
 
