@@ -348,7 +348,9 @@ void GFilesThread::RunSteps() {
         if (FFullCheck || FAtRevision < rev) {
             if (FCreateBackup == 1) {
                 const std::string backupFolder = FBaseDir + "backup";
-                DeleteFolder(backupFolder);
+                // The previous backup goes; false also when there is none yet. One that cannot go
+                // stays and takes this run's backups too.
+                static_cast<void>(DeleteFolder(backupFolder));
                 if (!os::DirectoryExists(backupFolder) && !os::CreateDir(backupFolder))
                     RaiseInOutError(os::LastError());
             }
