@@ -13,9 +13,9 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
+    [[nodiscard]] bool Valid() const { return FFd >= 0; }
     // Closes now, reporting whether the data made it out.
-    bool Close() {
+    [[nodiscard]] bool Close() {
         const int fd = FFd;
         FFd = -1;
         return ::close(fd) == 0;

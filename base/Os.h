@@ -1,6 +1,7 @@
 #pragma once
 // The thin OS layer under the portable code. Paths are written the Windows way ("\" between
-// folders); on other systems "\" is mapped to "/" at this boundary.
+// folders); on other systems "\" is mapped to "/" at this boundary. Failures come back as results,
+// so every result here must be looked at.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,34 +11,34 @@ namespace orvex::os {
 inline constexpr char PathDelim = '\\';
 
 // The path as the OS takes it.
-std::string NativePath(const std::string& path);
+[[nodiscard]] std::string NativePath(const std::string& path);
 
 // The process's current folder, without a trailing delimiter (except at a drive's root).
-std::string GetCurrentDir();
+[[nodiscard]] std::string GetCurrentDir();
 // Raises EInOutError with the OS code when the folder cannot be entered.
 void SetCurrentDir(const std::string& path);
 
-bool FileExists(const std::string& path);        // an existing file, not a folder
-bool DirectoryExists(const std::string& path);
-bool CreateDir(const std::string& path);         // one level
-bool ForceDirectories(const std::string& path);  // with every missing parent; true when it exists after
-bool DeleteFile(const std::string& path);
-bool RemoveDir(const std::string& path);         // an empty folder
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
+[[nodiscard]] bool FileExists(const std::string& path);        // an existing file, not a folder
+[[nodiscard]] bool DirectoryExists(const std::string& path);
+[[nodiscard]] bool CreateDir(const std::string& path);         // one level
+[[nodiscard]] bool ForceDirectories(const std::string& path);  // with every missing parent; true when it exists after
+[[nodiscard]] bool DeleteFile(const std::string& path);
+[[nodiscard]] bool RemoveDir(const std::string& path);         // an empty folder
+[[nodiscard]] bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
 // Renames source over target, replacing target when it exists.
-bool ReplaceFile(const std::string& source, const std::string& target);
-int64_t FileSize(const std::string& path);       // -1 when missing
+[[nodiscard]] bool ReplaceFile(const std::string& source, const std::string& target);
+[[nodiscard]] int64_t FileSize(const std::string& path);       // -1 when missing
 
 // The last OS error code of this thread (GetLastError / errno).
-int LastError();
+[[nodiscard]] int LastError();
 // A readable text for an OS error code.
-std::string ErrorText(int code);
+[[nodiscard]] std::string ErrorText(int code);
 
 // Unique name for a temporary file beside target.
-std::string TempNameBeside(const std::string& target);
+[[nodiscard]] std::string TempNameBeside(const std::string& target);
 
 // The system's folder for temporary files, without a trailing delimiter.
-std::string TempFolder();
+[[nodiscard]] std::string TempFolder();
 
 struct TFolderEntry {
     std::string Name;
@@ -48,6 +49,6 @@ struct TFolderEntry {
 
 // The entries of a folder, "." and ".." left out; links are followed. False when the folder
 // cannot be read.
-bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries);
+[[nodiscard]] bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries);
 
 }  // namespace orvex::os

@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/IniText.h"
 #include "base/Os.h"
+#include "base/TempFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,21 +18,6 @@
 namespace orvex {
 
 namespace {
-
-// Removes the temporary file unless it has been renamed into place.
-class TempFileGuard {
-public:
-    explicit TempFileGuard(std::string path) : FPath(std::move(path)) {}
-    ~TempFileGuard() {
-        if (!FPath.empty()) ::unlink(FPath.c_str());
-    }
-    TempFileGuard(const TempFileGuard&) = delete;
-    TempFileGuard& operator=(const TempFileGuard&) = delete;
-    void Release() { FPath.clear(); }
-
-private:
-    std::string FPath;
-};
 
 bool ReadAll(int fd, std::string& content) {
     char buffer[65536];
@@ -74,20 +60,17 @@ std::string ResolvedTarget(const std::string& nativePath) {
 // Writes the whole new text beside the file and renames it over, so the file is either the old or
 // the new text, never a part of it. False leaves the file as it was.
 bool ReplaceContent(const std::string& target, const std::string& content, const struct stat* old) {
-    const std::string temp = os::TempNameBeside(target);
+    TTempFile temp(target);
     const mode_t mode = old ? (old->st_mode & 07777) : 0666;
-    FileDescriptor file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    FileDescriptor file(::open(temp.Name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!file.Valid()) return false;
-    TempFileGuard guard(temp);
     if (old) {
         // Keep the owner and the permissions of the file being replaced; best effort for the owner.
         if (::fchown(file.Get(), old->st_uid, old->st_gid) != 0) { /* not ours to give away */ }
         if (::fchmod(file.Get(), mode) != 0) return false;
     }
     if (!WriteAll(file.Get(), content) || ::fsync(file.Get()) != 0 || !file.Close()) return false;
-    if (::rename(temp.c_str(), target.c_str()) != 0) return false;
-    guard.Release();
-    return true;
+    return temp.Commit();
 }
 
 }  // namespace

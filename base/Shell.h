@@ -6,10 +6,10 @@ namespace orvex::os {
 
 // The current user's desktop folder, not created when missing; empty when the system does not know
 // it or it does not exist.
-std::string DesktopFolder();
+[[nodiscard]] std::string DesktopFolder();
 
 // The full path of the running program file.
-std::string ProgramFileName();
+[[nodiscard]] std::string ProgramFileName();
 
 // ".lnk" or ".desktop".
 extern const char* const ShortcutExtension;
@@ -26,7 +26,7 @@ struct TShortcut {
 void WriteShortcut(const std::string& path, const TShortcut& shortcut);
 
 // Reads a shortcut file back; raises Exception when it cannot be read.
-TShortcut ReadShortcut(const std::string& path);
+[[nodiscard]] TShortcut ReadShortcut(const std::string& path);
 
 // COM for the calling thread while the object lives (nothing to do where there is no COM).
 class TComScope {

@@ -18,7 +18,7 @@ int32_t StrToInt(std::string_view text);
 // Lenient conversion: the default for anything StrToInt refuses.
 int32_t StrToIntDef(std::string_view text, int32_t defaultValue);
 // Same rules as StrToInt; false when refused.
-bool TryStrToInt(std::string_view text, int32_t& value);
+[[nodiscard]] bool TryStrToInt(std::string_view text, int32_t& value);
 
 // "true"/"false" in any case, or a whole number (0 is false); raises EConvertError with
 // "'%s' is not a valid boolean value" otherwise.

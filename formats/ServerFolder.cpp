@@ -29,7 +29,7 @@ std::string Join(const std::string& dir, const std::string& relative) {
 
 void ForceParentDirectory(const std::string& path) {
     const auto delim = path.find_last_of("\\/");
-    if (delim != std::string::npos && delim > 0) os::ForceDirectories(path.substr(0, delim));
+    if (delim != std::string::npos && delim > 0) static_cast<void>(os::ForceDirectories(path.substr(0, delim)));  // shows at the write
 }
 
 // A file written under a temporary name; deleted unless it was moved into place.
@@ -37,7 +37,7 @@ class TemporaryFile {
 public:
     explicit TemporaryFile(const std::string& target) : FName(os::TempNameBeside(target)) {}
     ~TemporaryFile() {
-        if (!FMoved) os::DeleteFile(FName);
+        if (!FMoved) static_cast<void>(os::DeleteFile(FName));  // never made, or nothing more to do
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -163,7 +163,7 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
         if (entry.IsFolder) {
             RemoveUnlistedCopies(path, listed + "\\", keep, pruned);
             std::vector<os::TFolderEntry> rest;
-            if (os::ListFolder(path, rest) && rest.empty()) os::RemoveDir(path);
+            if (os::ListFolder(path, rest) && rest.empty()) static_cast<void>(os::RemoveDir(path));  // kept if busy
         } else if (listed.size() > 4 && listed.compare(listed.size() - 4, 4, ".bz2") == 0 && !keep.contains(listed)) {
             if (os::DeleteFile(path)) ++pruned;
         }

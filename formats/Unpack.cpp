@@ -1,7 +1,7 @@
 #include "formats/Unpack.h"
 
-#include "base/Exceptions.h"
 #include "base/Os.h"
+#include "base/TempFile.h"
 #include "formats/BZip2.h"
 
 #include <memory>
@@ -29,7 +29,8 @@ public:
     explicit PackedFile(const std::string& name) : FName(name), FStream(std::in_place, name, FileMode::OpenRead) {}
     ~PackedFile() {
         FStream.reset();
-        os::DeleteFile(FName);
+        // A download that cannot be removed is left for the next run's download to replace.
+        static_cast<void>(os::DeleteFile(FName));
     }
     PackedFile(const PackedFile&) = delete;
     PackedFile& operator=(const PackedFile&) = delete;
@@ -53,22 +54,13 @@ void UnpackBZip2Stream(TStream& source, TStream& target, IUnpackObserver* observ
 }
 
 void UnpackBZip2File(const std::string& source, const std::string& target, IUnpackObserver* observer) {
-    const std::string temporary = os::TempNameBeside(target);
+    TTempFile unpacked(target);
     {
         PackedFile packed(source);
-        try {
-            TFileStream unpacked(temporary, FileMode::Create);
-            UnpackBZip2Stream(packed.Stream(), unpacked, observer);
-        } catch (...) {
-            os::DeleteFile(temporary);
-            throw;
-        }
+        TFileStream stream(unpacked.Name(), FileMode::Create);
+        UnpackBZip2Stream(packed.Stream(), stream, observer);
     }
-    if (!os::ReplaceFile(temporary, target)) {
-        const int code = os::LastError();
-        os::DeleteFile(temporary);
-        throw EFCreateError(Format(SFCreateError, target.c_str(), os::ErrorText(code).c_str()));
-    }
+    unpacked.CommitOrRaise();
 }
 
 }  // namespace orvex

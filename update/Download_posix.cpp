@@ -1,16 +1,13 @@
 #include "update/Download.h"
-
-#include "base/Os.h"
-#include "base/Stream.h"
+#include "update/HttpBody.h"
 
 #include <curl/curl.h>
 
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <optional>
 
-namespace orvex {
+namespace orvex::http {
 namespace {
 
 // libcurl's global state, set up before the first transfer of any thread and released at exit.
@@ -23,18 +20,15 @@ struct CurlEasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 
-// The output file, created at the first byte of the body so that a URL which never answers leaves
-// an existing file alone.
-class Transfer {
+// Hands libcurl's writes to the receiver. libcurl tells of the final answer only through its first
+// body bytes (a redirect's headers come before), so the body opens at the first read, or at the end
+// of an empty body: a URL that never answers leaves the receiver unheard.
+class Relay {
 public:
-    Transfer(const std::string& fileName, const std::function<void(uint32_t)>& onRead)
-        : FFileName(fileName), FOnRead(onRead) {}
-    ~Transfer() {
-        if (!FCommitted) Discard();
-    }
+    explicit Relay(IBodyReceiver& receiver) : FReceiver(receiver) {}
 
     static size_t Write(char* data, size_t size, size_t count, void* self) {
-        return static_cast<Transfer*>(self)->Store(data, size * count);
+        return static_cast<Relay*>(self)->Pass(data, size * count);
     }
 
     // Rethrows what the write callback caught; libcurl itself is C and must not see exceptions.
@@ -42,19 +36,16 @@ public:
         if (FError) std::rethrow_exception(FError);
     }
 
-    void Finish() {
+    void End() {
         Open();
-        FFile.reset();
-        FOnRead(0);
-        FCommitted = true;
+        FReceiver.BodyRead(nullptr, 0);
     }
 
 private:
-    size_t Store(const char* data, size_t size) {
+    size_t Pass(const char* data, size_t size) {
         try {
             Open();
-            FFile->WriteBuffer(data, size);
-            FOnRead(static_cast<uint32_t>(size));
+            FReceiver.BodyRead(data, size);
             return size;
         } catch (...) {
             FError = std::current_exception();
@@ -63,23 +54,14 @@ private:
     }
 
     void Open() {
-        if (FCreated) return;
-        FFile.emplace(FFileName, FileMode::Create);
-        FCreated = true;
+        if (FOpened) return;
+        FOpened = true;
+        FReceiver.BodyOpened();
     }
 
-    void Discard() {
-        if (!FCreated) return;
-        FFile.reset();
-        os::DeleteFile(FFileName);
-    }
-
-    const std::string& FFileName;
-    const std::function<void(uint32_t)>& FOnRead;
-    std::optional<TFileStream> FFile;
+    IBodyReceiver& FReceiver;
     std::exception_ptr FError;
-    bool FCreated = false;
-    bool FCommitted = false;
+    bool FOpened = false;
 };
 
 // libcurl refuses addresses with spaces; WinINet escapes such bytes itself when it opens an
@@ -103,12 +85,11 @@ std::string EscapeUnsafeUrlBytes(const std::string& url) {
 
 }  // namespace
 
-bool DownloadToFile(const std::string& url, const std::string& fileName,
-                    const std::function<void(uint32_t bytesThisRead)>& onRead) {
+bool FetchBody(const std::string& url, IBodyReceiver& receiver) {
     static CurlGlobal global;
     std::unique_ptr<CURL, CurlEasyDeleter> curl(curl_easy_init());
     if (!curl) return false;
-    Transfer transfer(fileName, onRead);
+    Relay relay(receiver);
     CURL* handle = curl.get();
     const std::string address = EscapeUnsafeUrlBytes(url);
     curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
@@ -118,13 +99,13 @@ bool DownloadToFile(const std::string& url, const std::string& fileName,
     // A server that stops sending without closing would otherwise hold the run forever.
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 60L);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Transfer::Write);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Relay::Write);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &relay);
     const CURLcode result = curl_easy_perform(handle);
-    transfer.RaisePending();
-    if (result != CURLE_OK) return false;  // the partial file, if any, goes with transfer
-    transfer.Finish();
+    relay.RaisePending();
+    if (result != CURLE_OK) return false;
+    relay.End();
     return true;
 }
 
-}  // namespace orvex
+}  // namespace orvex::http

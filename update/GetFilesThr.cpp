@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Stream.h"
+#include "base/TempFile.h"
 #include "formats/LstFile.h"
 #include "formats/md5.h"
 #include "update/Dispatcher.h"
@@ -35,16 +36,19 @@ std::string FolderOf(const std::string& path) {
     return delim == std::string::npos ? std::string() : path.substr(0, delim);
 }
 
-// Removes a file on the way out unless it has been moved away.
-class TempFile {
+// Removes a download or a partial file of the run. One that cannot be removed stays harmless: the
+// next run downloads or unpacks it afresh over it.
+void RemoveIfPresent(const std::string& name) {
+    if (os::FileExists(name)) static_cast<void>(os::DeleteFile(name));
+}
+
+// Removes a file of the run on the way out, e.g. the downloaded list once it has been read.
+class RemovedOnExit {
 public:
-    explicit TempFile(std::string name) : FName(std::move(name)) {}
-    ~TempFile() {
-        if (os::FileExists(FName)) os::DeleteFile(FName);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& Name() const { return FName; }
+    explicit RemovedOnExit(std::string name) : FName(std::move(name)) {}
+    ~RemovedOnExit() { RemoveIfPresent(FName); }
+    RemovedOnExit(const RemovedOnExit&) = delete;
+    RemovedOnExit& operator=(const RemovedOnExit&) = delete;
 
 private:
     std::string FName;
@@ -154,10 +158,10 @@ void GFilesThread::UnpackFinished() {
 // Unpacks beside target and puts the result in place only when it has the listed digest, so a
 // wrong or damaged copy never replaces a file.
 bool GFilesThread::InstallVerified(const std::string& packed, const std::string& target, const std::string& md5) {
-    const TempFile unpacked(os::TempNameBeside(target));
+    TTempFile unpacked(target);
     UnpackFile(packed, unpacked.Name());
     if (FileMD5Hex(unpacked.Name()) != md5) return false;
-    return os::ReplaceFile(unpacked.Name(), target);
+    return unpacked.Commit();
 }
 
 // --- file sets ---------------------------------------------------------------------------------
@@ -230,7 +234,8 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const std::string& entry) {
     const std::string& path = ListAt(fields, PathField);
     const std::string localFile = FBaseDir + path;
     const std::string folder = FolderOf(localFile);
-    if (!folder.empty() && !os::DirectoryExists(folder)) os::ForceDirectories(folder);
+    // A folder that cannot be made shows as the download's file that cannot be created.
+    if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
     const std::string packed = localFile + ".bz2";
     if (!DownloadFile(FUpdatesUrl + ReplaceAll(path, "\\", "/") + ".bz2", packed, true)) return FetchResult::NotOpened;
     FetchResult result = FetchResult::Failed;
@@ -238,15 +243,17 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const std::string& entry) {
         if (FCreateBackup == 1) {
             const std::string backupFile = FBaseDir + "backup" + os::PathDelim + path;
             const std::string backupFolder = FolderOf(backupFile);
-            if (!os::DirectoryExists(backupFolder)) os::ForceDirectories(backupFolder);
-            os::CopyFile(localFile, backupFile, false);
+            // The backup is a courtesy: one that cannot be made (or a file not there yet to back up)
+            // does not hold the update back.
+            if (!os::DirectoryExists(backupFolder)) static_cast<void>(os::ForceDirectories(backupFolder));
+            static_cast<void>(os::CopyFile(localFile, backupFile, false));
         }
         Show("Extracting " + path);
         if (InstallVerified(packed, localFile, ListAt(fields, Md5Field))) result = FetchResult::Installed;
     } catch (const std::exception&) {
         // Counted as failed; the pass goes on with the next entry.
     }
-    if (os::FileExists(packed)) os::DeleteFile(packed);
+    RemoveIfPresent(packed);
     return result;
 }
 
@@ -276,8 +283,8 @@ void GFilesThread::UpdateSelf(const std::string& entry) {
         }
     } catch (const std::exception&) {
         // Only the partial new file goes; the running executable is never touched.
-        if (os::FileExists(fresh)) os::DeleteFile(fresh);
-        if (os::FileExists(packed)) os::DeleteFile(packed);
+        RemoveIfPresent(fresh);
+        RemoveIfPresent(packed);
     }
 }
 
@@ -312,7 +319,7 @@ void GFilesThread::RunSteps() {
     const std::string listFile = FBaseDir + "files.lst";
     if (!DownloadFile(FUpdatesUrl + "files.lst.bz2", packedList, true)) {
         FStatus = SUpdateFailed;
-        if (os::FileExists(listFile)) os::DeleteFile(listFile);
+        RemoveIfPresent(listFile);
         return;
     }
     Show("");
@@ -320,11 +327,11 @@ void GFilesThread::RunSteps() {
         UnpackFile(packedList, listFile);
     } catch (const std::exception&) {
         Show(SUpdateFailed);
-        if (os::FileExists(listFile)) os::DeleteFile(listFile);
+        RemoveIfPresent(listFile);
     }
     if (!os::FileExists(listFile)) return;
 
-    const TempFile listOnDisk(listFile);
+    const RemovedOnExit listOnDisk(listFile);
     FFetchList.clear();
     FFetchFailed = false;
     int32_t rev = 0;
@@ -341,7 +348,9 @@ void GFilesThread::RunSteps() {
         if (FFullCheck || FAtRevision < rev) {
             if (FCreateBackup == 1) {
                 const std::string backupFolder = FBaseDir + "backup";
-                DeleteFolder(backupFolder);
+                // The previous backup goes; false also when there is none yet. One that cannot go
+                // stays and takes this run's backups too.
+                static_cast<void>(DeleteFolder(backupFolder));
                 if (!os::DirectoryExists(backupFolder) && !os::CreateDir(backupFolder))
                     RaiseInOutError(os::LastError());
             }

@@ -17,7 +17,7 @@ std::string ReplaceAll(const std::string& text, const std::string& oldText, cons
 
 // Deletes a folder with all its content, permanently and without questions. True on success;
 // false when path is not an existing folder.
-bool DeleteFolder(const std::string& path);
+[[nodiscard]] bool DeleteFolder(const std::string& path);
 
 // Enters the program's folder (raising EInOutError when it cannot) and starts the program there
 // without waiting for it. A program that does not start goes unnoticed.
@@ -35,7 +35,7 @@ namespace detail {
 // Starts the program at path (the current folder is already its own) and returns at once.
 void StartProgram(const std::string& path);
 // Deletes an existing folder tree; true on success.
-bool DeleteFolderTree(const std::string& path);
+[[nodiscard]] bool DeleteFolderTree(const std::string& path);
 }  // namespace detail
 
 }  // namespace orvex

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <stdexcept>
 #include <vector>
@@ -24,13 +25,35 @@ std::string Pattern(std::size_t size) {
 
 // Downloads url into the scratch file name, recording every read.
 struct Fetch {
-    explicit Fetch(const std::string& test, const std::string& name = "out") : File(ScratchDir(test) + name) {}
+    explicit Fetch(const std::string& test, const std::string& name = "out")
+        : Dir(ScratchDir(test)), Name(name), File(Dir + name), Before(Beside()) {}
     bool From(const std::string& url) {
         return DownloadToFile(url, File, [this](uint32_t count) { Reads.push_back(count); });
     }
+    // A file left by an earlier run would pass for one the download made.
+    void RemoveFile() const { ASSERT_TRUE(!os::FileExists(File) || os::DeleteFile(File)) << File; }
+    // What a download writing beside the file left behind: names starting with the file's own that
+    // were not there when the test began.
+    std::vector<std::string> LeftBeside() const {
+        std::vector<std::string> left;
+        for (const auto& name : Beside())
+            if (std::find(Before.begin(), Before.end(), name) == Before.end()) left.push_back(name);
+        return left;
+    }
     uint64_t Total() const { return std::accumulate(Reads.begin(), Reads.end(), uint64_t{0}); }
+    std::vector<std::string> Beside() const {
+        std::vector<os::TFolderEntry> entries;
+        EXPECT_TRUE(os::ListFolder(Dir, entries));
+        std::vector<std::string> names;
+        for (const auto& entry : entries)
+            if (entry.Name != Name && entry.Name.compare(0, Name.size(), Name) == 0) names.push_back(entry.Name);
+        return names;
+    }
 
+    std::string Dir;
+    std::string Name;
     std::string File;
+    std::vector<std::string> Before;
     std::vector<uint32_t> Reads;
 };
 
@@ -40,9 +63,10 @@ TEST(Download, StoresTheBodyAndReportsEveryReadEndingWithZero) {
     const std::string body = Pattern(3000);
     WriteWholeFile(WwwDir() + "body3000.bin", body);
     Fetch fetch("body");
-    os::DeleteFile(fetch.File);
+    fetch.RemoveFile();
     ASSERT_TRUE(fetch.From(ServerUrl() + "body3000.bin"));
     EXPECT_EQ(ReadWholeFile(fetch.File), body);
+    EXPECT_TRUE(fetch.LeftBeside().empty());
     EXPECT_EQ(fetch.Total(), 3000u);
     ASSERT_FALSE(fetch.Reads.empty());
     EXPECT_EQ(fetch.Reads.back(), 0u);
@@ -64,7 +88,7 @@ TEST(Download, EmptyBodyTruncatesToAnEmptyFile) {
 
 TEST(Download, StoresAnErrorPageAsTheBody) {
     Fetch fetch("notfound");
-    os::DeleteFile(fetch.File);
+    fetch.RemoveFile();
     ASSERT_TRUE(fetch.From(ServerUrl() + "no/such/file.bz2"));
     EXPECT_NE(ReadWholeFile(fetch.File).find("404 Not Found"), std::string::npos);
     EXPECT_EQ(fetch.Total(), static_cast<uint64_t>(os::FileSize(fetch.File)));
@@ -105,7 +129,7 @@ TEST(Download, AnAddressThatDoesNotOpenLeavesTheFileAlone) {
     EXPECT_TRUE(fetch.Reads.empty());
 
     Fetch absent("refused", "never");
-    os::DeleteFile(absent.File);
+    absent.RemoveFile();
     EXPECT_FALSE(absent.From("http://127.0.0.1:1/files.lst.bz2"));
     EXPECT_FALSE(os::FileExists(absent.File));
 }
@@ -117,13 +141,14 @@ TEST(Download, ABodyCutShortIsAFailureAndLeavesNoFile) {
     EXPECT_FALSE(fetch.From(server.Url("files.lst.bz2")));
     EXPECT_TRUE(server.Served());
     EXPECT_FALSE(os::FileExists(fetch.File));
+    EXPECT_TRUE(fetch.LeftBeside().empty());
 }
 
 TEST(Download, AChunkedBodyCutShortIsAFailureWhereTheClientCanTell) {
     BrokenServer server("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n3e8\r\n" +
                         Pattern(1000) + "\r\n");
     Fetch fetch("broken_chunked");
-    os::DeleteFile(fetch.File);
+    fetch.RemoveFile();
     const bool result = fetch.From(server.Url("files.lst.bz2"));
     EXPECT_TRUE(server.Served());
     if (SeesCutChunkedBodies()) {
@@ -146,7 +171,14 @@ TEST(Download, ABodyEndedByClosingTheConnectionIsComplete) {
 TEST(Download, AFileThatCannotBeCreatedRaisesAfterTheUrlOpened) {
     WriteWholeFile(WwwDir() + "small.bin", "abc");
     const std::string file = ScratchDir("nofolder") + "missing" + os::PathDelim + "out";
-    EXPECT_THROW(DownloadToFile(ServerUrl() + "small.bin", file, [](uint32_t) {}), EStreamError);
+    try {
+        DownloadToFile(ServerUrl() + "small.bin", file, [](uint32_t) {});
+        ADD_FAILURE() << "a file that cannot be created was reported as downloaded";
+    } catch (const EFCreateError& e) {
+        // The file asked for, not a name the download may have used on the way.
+        const std::string prefix = "Cannot create file \"" + file + "\". ";
+        EXPECT_EQ(std::string(e.what()).substr(0, prefix.size()), prefix);
+    }
     EXPECT_FALSE(os::FileExists(file));
 }
 
@@ -161,4 +193,5 @@ TEST(Download, AnErrorOfTheProgressReportPassesThroughAndRemovesThePartialFile) 
                  EInvalidOperation);
     EXPECT_EQ(reads, 3);
     EXPECT_FALSE(os::FileExists(fetch.File));
+    EXPECT_TRUE(fetch.LeftBeside().empty());
 }

@@ -19,7 +19,8 @@ protected:
         if (FDesktop.empty()) GTEST_SKIP() << "no desktop folder";
     }
     void TearDown() override {
-        for (const auto& name : FMade) os::DeleteFile(name);
+        // A shortcut the test did not get to make is not there to delete.
+        for (const auto& name : FMade) static_cast<void>(os::DeleteFile(name));
     }
     std::string Path(const std::string& name) {
         FMade.push_back(FDesktop + "\\" + name + os::ShortcutExtension);

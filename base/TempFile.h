@@ -1,0 +1,32 @@
+#pragma once
+// A file written beside its target and put in place by one rename, so that the target is always
+// either the old file or the complete new one, never a part of it.
+#include <string>
+
+namespace orvex {
+
+class TTempFile {
+public:
+    // Picks a fresh name beside target; creating the file is the caller's, in the way it needs.
+    explicit TTempFile(std::string target);
+    // Removes the file unless it was committed.
+    ~TTempFile();
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+
+    const std::string& Name() const { return FName; }
+    const std::string& Target() const { return FTarget; }
+
+    // Renames the file onto the target, replacing it. The file must be closed by then. False, with
+    // os::LastError() telling why, leaves the target as it was.
+    [[nodiscard]] bool Commit();
+    // Commit, raising EFCreateError for the target with the system's reason when it fails.
+    void CommitOrRaise();
+
+private:
+    std::string FTarget;
+    std::string FName;
+    bool FCommitted = false;
+};
+
+}  // namespace orvex

@@ -1,0 +1,87 @@
+#include "ScratchFolder.h"
+
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "base/Stream.h"
+#include "base/TempFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace orvex;
+using namespace orvex::test;
+
+namespace {
+
+std::vector<std::string> Names(const ScratchFolder& folder) {
+    std::vector<os::TFolderEntry> entries;
+    EXPECT_TRUE(os::ListFolder(folder.Dir(), entries));
+    std::vector<std::string> names;
+    for (const auto& entry : entries) names.push_back(entry.Name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void WriteText(const std::string& fileName, const std::string& text) {
+    TFileStream stream(fileName, FileMode::Create);
+    stream.WriteBuffer(text.data(), text.size());
+}
+
+}  // namespace
+
+TEST(TempFile, TakesTheTargetsPlaceOnlyWhenCommittedAndGoesOtherwise) {
+    struct Case {
+        const char* what;
+        bool targetBefore;
+        bool commit;
+        std::vector<std::string> namesAfter;
+        const char* contentAfter;
+    };
+    const Case cases[] = {
+        {"new target", false, true, {"a.dat"}, "new"},
+        {"replaced target", true, true, {"a.dat"}, "new"},
+        {"abandoned over a target", true, false, {"a.dat"}, "old"},
+        {"abandoned without a target", false, false, {}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder folder;
+        if (c.targetBefore) folder.Write("a.dat", "old");
+        {
+            TTempFile temp(folder.File("a.dat"));
+            WriteText(temp.Name(), "new");
+            EXPECT_EQ(Names(folder).size(), c.targetBefore ? 2u : 1u) << "beside the target";
+            EXPECT_EQ(folder.Read("a.dat"), c.targetBefore ? "old" : "") << "target untouched until the commit";
+            if (c.commit) {
+                EXPECT_TRUE(temp.Commit());
+            }
+        }
+        EXPECT_EQ(Names(folder), c.namesAfter);
+        EXPECT_EQ(folder.Read("a.dat"), c.contentAfter);
+    }
+}
+
+TEST(TempFile, ACommitTheTargetRefusesLeavesItAndRaisesForTheTarget) {
+    ScratchFolder folder;
+    // A folder with content cannot be replaced by a file on any system.
+    ASSERT_TRUE(os::ForceDirectories(folder.File("busy\\inside")));
+    const std::string target = folder.File("busy");
+    {
+        TTempFile temp(target);
+        WriteText(temp.Name(), "new");
+        EXPECT_FALSE(temp.Commit());
+        try {
+            temp.CommitOrRaise();
+            ADD_FAILURE() << "a refused commit passed";
+        } catch (const EFCreateError& e) {
+            const std::string prefix = "Cannot create file \"" + target + "\". ";
+            EXPECT_EQ(std::string(e.what()).substr(0, prefix.size()), prefix);
+            EXPECT_GT(std::string(e.what()).size(), prefix.size()) << "with the system's reason";
+        }
+    }
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"busy"});
+    EXPECT_TRUE(os::DirectoryExists(folder.File("busy\\inside")));
+}
