@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the update-list reader through a file, as the update run does.
+// Feeds arbitrary bytes to the update-list reader through a file.
 #include "formats/LstFile.h"
 #include "util/Misc.h"
 
