@@ -1,13 +1,16 @@
 #include "formats/LstFile.h"
 
+#include "base/MemoryStream.h"
+#include "formats/UpdateList.h"
 #include "util/Misc.h"
 #include "util/TextReader.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace orvex {
 
 namespace {
-
-const char* const SFail = "FAIL";
 
 // The next non-empty trimmed line before the closing tag; false at the tag or the end of the file.
 bool NextEntry(TTextReader& reader, const std::string& closingTag, std::string& entry) {
@@ -22,7 +25,7 @@ bool NextEntry(TTextReader& reader, const std::string& closingTag, std::string& 
 
 // Skips to the line after the opening tag of name; false when the file has none.
 bool FindSection(TTextReader& reader, const std::string& name) {
-    const std::string openingTag = "[" + name + "]";
+    const std::string openingTag = OpeningTag(name);
     std::string line;
     while (reader.ReadLine(line))
         if (Trim(line) == openingTag) return true;
@@ -31,21 +34,37 @@ bool FindSection(TTextReader& reader, const std::string& name) {
 
 }  // namespace
 
-TListFile::TListFile(const std::string& fileName) : FFileName(fileName) {}
+TListFile::TListFile(const std::string& fileName) : FFileName(fileName), FFromFile(true) {}
+
+TListFile::TListFile(TStream& stream) : FSource(&stream) {}
+
+TListFile TListFile::FromText(const std::string& text) {
+    TListFile list;
+    list.FOwned = std::make_unique<TMemoryStream>(std::vector<uint8_t>(text.begin(), text.end()));
+    list.FSource = list.FOwned.get();
+    return list;
+}
 
 TListFile::~TListFile() = default;
+TListFile::TListFile(TListFile&&) noexcept = default;
+TListFile& TListFile::operator=(TListFile&&) noexcept = default;
 
-TFileStream& TListFile::Reopen() {
-    FFile.reset();
-    FFile = std::make_unique<TFileStream>(FFileName, FileMode::OpenRead);
-    return *FFile;
+TStream& TListFile::Rewind() {
+    if (FFromFile) {
+        FOwned.reset();
+        FOwned = std::make_unique<TFileStream>(FFileName, FileMode::OpenRead);
+        FSource = FOwned.get();
+        return *FSource;
+    }
+    FSource->SetPosition(0);
+    return *FSource;
 }
 
 TStringList TListFile::GetSection(const std::string& name) {
-    TTextReader reader(Reopen());
+    TTextReader reader(Rewind());
     TStringList lines;
     if (FindSection(reader, name)) {
-        const std::string closingTag = "[/" + name + "]";
+        const std::string closingTag = ClosingTag(name);
         std::string entry;
         while (NextEntry(reader, closingTag, entry)) lines.push_back(entry);
     }
@@ -54,9 +73,9 @@ TStringList TListFile::GetSection(const std::string& name) {
 }
 
 std::string TListFile::GetValue(const std::string& section, const std::string& key) {
-    TTextReader reader(Reopen());
+    TTextReader reader(Rewind());
     if (!FindSection(reader, section)) return std::string();
-    const std::string closingTag = "[/" + section + "]";
+    const std::string closingTag = ClosingTag(section);
     std::string entry;
     while (NextEntry(reader, closingTag, entry)) {
         // Fields come last first: the line's first field is at the back.

@@ -10,9 +10,15 @@ namespace orvex {
 
 class TListFile {
 public:
-    // Binds the reader to the file; nothing is opened yet.
+    // Binds the reader to the file; nothing is opened yet, and each read opens it again.
     explicit TListFile(const std::string& fileName);
+    // Reads stream, which stays the caller's, from its start at each read.
+    explicit TListFile(TStream& stream);
+    // Reads a list held in memory.
+    static TListFile FromText(const std::string& text);
     ~TListFile();
+    TListFile(TListFile&&) noexcept;
+    TListFile& operator=(TListFile&&) noexcept;
     TListFile(const TListFile&) = delete;
     TListFile& operator=(const TListFile&) = delete;
 
@@ -23,11 +29,14 @@ public:
     std::string GetValue(const std::string& section, const std::string& key);
 
 private:
-    // Each read starts again at the top of the file.
-    TFileStream& Reopen();
+    TListFile() = default;
+    // Each read starts again at the top of the list.
+    TStream& Rewind();
 
     std::string FFileName;
-    std::unique_ptr<TFileStream> FFile;
+    bool FFromFile = false;
+    std::unique_ptr<TStream> FOwned;
+    TStream* FSource = nullptr;
 };
 
 }  // namespace orvex

@@ -1,10 +1,13 @@
 #include "update/GetFilesThr.h"
 
 #include "base/Exceptions.h"
+#include "base/MemoryStream.h"
 #include "base/Os.h"
+#include "base/Path.h"
 #include "base/Stream.h"
 #include "base/TempFile.h"
 #include "formats/LstFile.h"
+#include "formats/UpdateList.h"
 #include "formats/md5.h"
 #include "update/Dispatcher.h"
 #include "update/Download.h"
@@ -21,11 +24,6 @@ namespace {
 
 // Runs started and not yet ended; at most one at a time.
 std::atomic<int> gRunsAlive{0};
-
-// Fields of a list entry, counted from the end of the line (SplitStr returns them last first).
-constexpr std::size_t SizeField = 0;
-constexpr std::size_t Md5Field = 1;
-constexpr std::size_t PathField = 2;
 
 int32_t Low32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
@@ -55,19 +53,6 @@ private:
 };
 
 }  // namespace
-
-bool IsInstallRelativePath(const std::string& path) {
-    if (path.empty() || path.front() == '\\' || path.front() == '/') return false;
-    if (path.find(':') != std::string::npos) return false;
-    std::size_t start = 0;
-    for (;;) {
-        const auto delim = path.find_first_of("\\/", start);
-        const std::string component = path.substr(start, delim == std::string::npos ? std::string::npos : delim - start);
-        if (component == "..") return false;
-        if (delim == std::string::npos) return true;
-        start = delim + 1;
-    }
-}
 
 GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view)
     : HostsFolder(DefaultHostsFolder()), FDispatcher(dispatcher), FView(view) {}
@@ -155,6 +140,13 @@ void GFilesThread::UnpackFinished() {
     SetFileProgress();
 }
 
+// The downloaded list goes on every way out, whether it decodes or not.
+void GFilesThread::UnpackList(const std::string& packed, TStream& text) {
+    const RemovedOnExit download(packed);
+    TFileStream source(packed, FileMode::OpenRead);
+    UnpackBZip2Stream(source, text, this);
+}
+
 // Unpacks beside target and puts the result in place only when it has the listed digest, so a
 // wrong or damaged copy never replaces a file.
 bool GFilesThread::InstallVerified(const std::string& packed, const std::string& target, const std::string& md5) {
@@ -167,7 +159,7 @@ bool GFilesThread::InstallVerified(const std::string& packed, const std::string&
 // --- file sets ---------------------------------------------------------------------------------
 
 void GFilesThread::CheckFiles(const TStringList& entries) {
-    if (entries.empty() || entries.front() == "FAIL") return;
+    if (entries.empty() || entries.front() == SFail) return;
     Show("Checking files");
     FGauge = 1;
     FGaugeValue = static_cast<int32_t>(entries.size()) - 1;
@@ -175,15 +167,14 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         FGaugeValue = static_cast<int32_t>(i);
         SetTotalProgress();
-        const TStringList fields = SplitStr(entries[i], "|");
-        const std::string& path = ListAt(fields, PathField);
-        const std::string localFile = FBaseDir + path;
-        Show("Checking " + path);
+        const TListEntry entry = ReadListEntry(entries[i]);
+        const std::string localFile = JoinPath(FBaseDir, entry.Path);
+        Show("Checking " + entry.Path);
         // A path leaving the installation is collected unread; the fetch pass refuses it.
-        const bool differs = !IsInstallRelativePath(path) || !os::FileExists(localFile) ||
-                             FileMD5Hex(localFile) != ListAt(fields, Md5Field);
+        const bool differs =
+            !StaysInside(entry.Path) || !os::FileExists(localFile) || FileMD5Hex(localFile) != entry.MD5;
         if (differs) {
-            StrToInt(ListAt(fields, SizeField));
+            StrToInt(entry.Size);
             FFetchList.push_back(entries[i]);
         }
     }
@@ -202,16 +193,15 @@ void GFilesThread::FetchFiles() {
     SetGaugeMax();
     bool failed = false;
     for (std::size_t i = 0; i < FFetchList.size(); ++i) {
-        const TStringList fields = SplitStr(FFetchList[i], "|");
-        const std::string& path = ListAt(fields, PathField);
-        if (!IsInstallRelativePath(path)) {
+        const TListEntry entry = ReadListEntry(FFetchList[i]);
+        if (!StaysInside(entry.Path)) {
             failed = true;
         } else {
-            Show("Downloading " + path);
+            Show("Downloading " + entry.Path);
             FGauge = 0;
-            FGaugeValue = StrToInt(ListAt(fields, SizeField));
+            FGaugeValue = StrToInt(entry.Size);
             SetGaugeMax();
-            const FetchResult result = FetchEntry(FFetchList[i]);
+            const FetchResult result = FetchEntry(entry);
             if (result == FetchResult::NotOpened) {
                 FStatus = SUpdateFailed;
                 failed = true;
@@ -229,15 +219,14 @@ void GFilesThread::FetchFiles() {
 }
 
 // Downloads, backs up and installs one entry.
-GFilesThread::FetchResult GFilesThread::FetchEntry(const std::string& entry) {
-    const TStringList fields = SplitStr(entry, "|");
-    const std::string& path = ListAt(fields, PathField);
-    const std::string localFile = FBaseDir + path;
+GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
+    const std::string& path = entry.Path;
+    const std::string localFile = JoinPath(FBaseDir, path);
     const std::string folder = FolderOf(localFile);
     // A folder that cannot be made shows as the download's file that cannot be created.
     if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
-    const std::string packed = localFile + ".bz2";
-    if (!DownloadFile(FUpdatesUrl + ReplaceAll(path, "\\", "/") + ".bz2", packed, true)) return FetchResult::NotOpened;
+    const std::string packed = localFile + PackedSuffix;
+    if (!DownloadFile(FUpdatesUrl + entry.CopyAddress(), packed, true)) return FetchResult::NotOpened;
     FetchResult result = FetchResult::Failed;
     try {
         if (FCreateBackup == 1) {
@@ -249,7 +238,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const std::string& entry) {
             static_cast<void>(os::CopyFile(localFile, backupFile, false));
         }
         Show("Extracting " + path);
-        if (InstallVerified(packed, localFile, ListAt(fields, Md5Field))) result = FetchResult::Installed;
+        if (InstallVerified(packed, localFile, entry.MD5)) result = FetchResult::Installed;
     } catch (const std::exception&) {
         // Counted as failed; the pass goes on with the next entry.
     }
@@ -259,19 +248,19 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const std::string& entry) {
 
 // --- the launcher itself -------------------------------------------------------------------------
 
-void GFilesThread::UpdateSelf(const std::string& entry) {
-    if (entry.empty()) return;
-    const TStringList fields = SplitStr(entry, "|");
-    const std::string& name = ListAt(fields, PathField);
-    const std::string& md5 = ListAt(fields, Md5Field);
+void GFilesThread::UpdateSelf(const std::string& line) {
+    if (line.empty()) return;
+    const TListEntry entry = ReadListEntry(line);
+    const std::string& name = entry.Path;
+    const std::string& md5 = entry.MD5;
     // NAME goes unquoted into the batch file's commands.
     if (!IsBareFileName(name)) return;
-    const std::string localFile = FBaseDir + name;
+    const std::string localFile = JoinPath(FBaseDir, name);
     if (FileMD5Hex(localFile) == md5) return;
-    StrToInt(ListAt(fields, SizeField));
-    const std::string packed = localFile + ".bz2";
+    StrToInt(entry.Size);
+    const std::string packed = localFile + PackedSuffix;
     const std::string fresh = localFile + ".New";
-    if (!DownloadFile(FUpdatesUrl + name + ".bz2", packed, true)) return;
+    if (!DownloadFile(FUpdatesUrl + entry.CopyName(), packed, true)) return;
     try {
         UnpackFile(packed, fresh);
         if (FileMD5Hex(fresh) != md5) throw Exception("The new " + name + " does not match the update list");
@@ -315,36 +304,37 @@ void GFilesThread::RunSteps() {
     }
     if (FUpdatesUrl.back() != '/') FUpdatesUrl += '/';
 
-    const std::string packedList = FBaseDir + "files.lst.bz2";
-    const std::string listFile = FBaseDir + "files.lst";
-    if (!DownloadFile(FUpdatesUrl + "files.lst.bz2", packedList, true)) {
+    const std::string packedList = JoinPath(FBaseDir, PackedListName);
+    const bool downloaded = DownloadFile(FUpdatesUrl + PackedListName, packedList, true);
+    // The list is read in memory; a files.lst that earlier launchers unpacked beside the game goes.
+    const std::string staleList = JoinPath(FBaseDir, ListFileName);
+    RemoveIfPresent(staleList);
+    if (!downloaded) {
         FStatus = SUpdateFailed;
-        RemoveIfPresent(listFile);
         return;
     }
     Show("");
+    TMemoryStream listText;
     try {
-        UnpackFile(packedList, listFile);
+        UnpackList(packedList, listText);
     } catch (const std::exception&) {
         Show(SUpdateFailed);
-        RemoveIfPresent(listFile);
+        return;
     }
-    if (!os::FileExists(listFile)) return;
 
-    const RemovedOnExit listOnDisk(listFile);
     FFetchList.clear();
     FFetchFailed = false;
     int32_t rev = 0;
     {
-        TListFile list(listFile);
-        rev = StrToInt(list.GetValue("settings", "Rev"));
-        if (StrToInt(list.GetValue("settings", "ModHosts")) == 1)
-            EditHosts(list.GetSection("hosts"), HostsFolder, [this](const std::string& status) { Show(status); });
+        TListFile list(listText);
+        rev = StrToInt(list.GetValue(SettingsSection, RevKey));
+        if (StrToInt(list.GetValue(SettingsSection, ModHostsKey)) == 1)
+            EditHosts(list.GetSection(HostsSection), HostsFolder, [this](const std::string& status) { Show(status); });
 
-        FSelfEntry = list.GetSection("self").front();
-        if (FSelfEntry != "FAIL") UpdateSelf(FSelfEntry);
+        FSelfEntry = list.GetSection(SelfSection).front();
+        if (FSelfEntry != SFail) UpdateSelf(FSelfEntry);
 
-        CheckFiles(list.GetSection("files_critical"));
+        CheckFiles(list.GetSection(CriticalSection));
         if (FFullCheck || FAtRevision < rev) {
             if (FCreateBackup == 1) {
                 const std::string backupFolder = FBaseDir + "backup";
@@ -354,7 +344,7 @@ void GFilesThread::RunSteps() {
                 if (!os::DirectoryExists(backupFolder) && !os::CreateDir(backupFolder))
                     RaiseInOutError(os::LastError());
             }
-            CheckFiles(list.GetSection("files_normal"));
+            CheckFiles(list.GetSection(NormalSection));
         }
         FetchFiles();
     }

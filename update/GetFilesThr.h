@@ -13,6 +13,7 @@ namespace orvex {
 class IDispatcher;
 class IProgressView;
 class TStream;
+struct TListEntry;
 
 inline constexpr const char* SUpdateFailed = "Update Failed";
 inline constexpr const char* SAllFilesUpdated = "All the files have been updated";
@@ -78,7 +79,8 @@ private:
 
     void RunSteps();
     enum class FetchResult { NotOpened, Installed, Failed };
-    FetchResult FetchEntry(const std::string& entry);
+    FetchResult FetchEntry(const TListEntry& entry);
+    void UnpackList(const std::string& packed, TStream& text);
     bool InstallVerified(const std::string& packed, const std::string& target, const std::string& md5);
 
     IDispatcher& FDispatcher;
@@ -93,9 +95,5 @@ private:
     TStream* FPackedStream = nullptr;
     bool FFetchFailed = false;
 };
-
-// A PATH of the list that stays inside the installation: relative, no drive or ":", no leading
-// separator, no ".." component.
-bool IsInstallRelativePath(const std::string& path);
 
 }  // namespace orvex

@@ -5,7 +5,7 @@
 #include "common/RecordingView.h"
 
 #include "base/Os.h"
-#include "formats/ServerFolder.h"
+#include "tools/publish/ServerFolder.h"
 #include "formats/md5.h"
 #include "update/Dispatcher.h"
 #include "update/GetFilesThr.h"
@@ -450,6 +450,14 @@ TEST_F(RunUpdateTest, MalformedListsEndWithUpdateFailedAndTheButtonsBack) {
         ExpectButtonsBack();
         EXPECT_TRUE(FView.SavedRevisions.empty());
     }
+
+    // A list that does not decode: the downloaded copy goes too.
+    Put(FServer / "files.lst.bz2", "this is not a bzip2 stream");
+    FView = RecordingView();
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    ExpectButtonsBack();
+    ExpectNoLeftovers();
 }
 
 TEST_F(RunUpdateTest, RefusedRevisionWriteEndsWithUpdateFailed) {

@@ -1,9 +1,13 @@
 #include "ScratchFolder.h"
 
 #include "base/Exceptions.h"
+#include "base/MemoryStream.h"
 #include "formats/LstFile.h"
+#include "formats/UpdateList.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using namespace orvex;
 using orvex::test::ScratchFolder;
@@ -12,22 +16,38 @@ namespace {
 
 const TStringList Fail{"FAIL"};
 
-class ListFile : public ::testing::Test {
+enum class Source { File, Stream, Text };
+
+// Every reading rule holds alike for a list on disk, in a caller's stream and in memory.
+class ListFile : public ::testing::TestWithParam<Source> {
 protected:
     TListFile& Open(const std::string& content) {
         list.reset();  // it keeps the file open, which stops rewriting it on Windows
-        scratch.Write("files.lst", content);
-        list = std::make_unique<TListFile>(scratch.File("files.lst"));
+        switch (GetParam()) {
+        case Source::File:
+            scratch.Write("files.lst", content);
+            list.emplace(scratch.File("files.lst"));
+            break;
+        case Source::Stream:
+            stream.emplace(std::vector<uint8_t>(content.begin(), content.end()));
+            stream->Seek(0, SeekOrigin::End);  // a read starts at the top wherever the stream stands
+            list.emplace(*stream);
+            break;
+        case Source::Text:
+            list.emplace(TListFile::FromText(content));
+            break;
+        }
         return *list;
     }
 
     ScratchFolder scratch;
-    std::unique_ptr<TListFile> list;
+    std::optional<TMemoryStream> stream;
+    std::optional<TListFile> list;
 };
 
 }  // namespace
 
-TEST_F(ListFile, SectionsGiveTheirTrimmedNonEmptyLinesInOrder) {
+TEST_P(ListFile, SectionsGiveTheirTrimmedNonEmptyLinesInOrder) {
     auto& lst = Open(
         "stray line\n"
         "  [files_critical]  \r\n"
@@ -43,7 +63,7 @@ TEST_F(ListFile, SectionsGiveTheirTrimmedNonEmptyLinesInOrder) {
     EXPECT_EQ(lst.GetSection("self"), (TStringList{"b.dll|4567|20", "[/files_critical]", "after|1|1"}));
 }
 
-TEST_F(ListFile, AbsentEmptyOrDifferentlySpelledSectionsAnswerFail) {
+TEST_P(ListFile, AbsentEmptyOrDifferentlySpelledSectionsAnswerFail) {
     auto& lst = Open(
         "[self]\r\n[/self]\r\n"
         "[hosts]\r\n\r\n  \r\n[/hosts]\r\n"
@@ -55,19 +75,19 @@ TEST_F(ListFile, AbsentEmptyOrDifferentlySpelledSectionsAnswerFail) {
     EXPECT_EQ(lst.GetValue("settings", "Rev"), "");
 }
 
-TEST_F(ListFile, OnlyTheFirstSectionOfANameIsRead) {
+TEST_P(ListFile, OnlyTheFirstSectionOfANameIsRead) {
     auto& lst = Open("[files_normal]\na|1|1\n[/files_normal]\n[files_normal]\nb|2|2\n[/files_normal]\n");
     EXPECT_EQ(lst.GetSection("files_normal"), (TStringList{"a|1|1"}));
 }
 
-TEST_F(ListFile, AMissingClosingLineStopsAtTheEndOfTheFile) {
+TEST_P(ListFile, AMissingClosingLineStopsAtTheEndOfTheFile) {
     EXPECT_EQ(Open("[self]\nOrvexUpdater.exe|abc|5").GetSection("self"), (TStringList{"OrvexUpdater.exe|abc|5"}));
     EXPECT_EQ(Open("[self]\n\n").GetSection("self"), Fail);
     EXPECT_EQ(Open("[settings]\nRev|3\n").GetValue("settings", "Rev"), "3");
     EXPECT_EQ(Open("[settings]\nRev|3\n").GetValue("settings", "ModHosts"), "");
 }
 
-TEST_F(ListFile, ValuesComeFromTheLastFieldOfTheLineWhoseFirstFieldIsTheKey) {
+TEST_P(ListFile, ValuesComeFromTheLastFieldOfTheLineWhoseFirstFieldIsTheKey) {
     auto& lst = Open(
         "[settings]\r\n"
         "|\r\n"
@@ -89,7 +109,7 @@ TEST_F(ListFile, ValuesComeFromTheLastFieldOfTheLineWhoseFirstFieldIsTheKey) {
     EXPECT_EQ(lst.GetValue("late", "X"), "");  // nothing after the closing line is looked at
 }
 
-TEST_F(ListFile, ReadsAreIndependentAndTakeLinesOfAnyLength) {
+TEST_P(ListFile, ReadsAreIndependentAndTakeLinesOfAnyLength) {
     const std::string longPath(300000, 'p');
     auto& lst = Open("[settings]\nRev|4\n[/settings]\n[files_normal]\n" + longPath + "|d41d|0\n[/files_normal]");
     EXPECT_EQ(lst.GetSection("files_normal"), (TStringList{longPath + "|d41d|0"}));
@@ -98,8 +118,43 @@ TEST_F(ListFile, ReadsAreIndependentAndTakeLinesOfAnyLength) {
     EXPECT_EQ(lst.GetValue("settings", "Rev"), "4");
 }
 
-TEST_F(ListFile, AFileThatCannotBeOpenedRaisesAtTheFirstRead) {
+INSTANTIATE_TEST_SUITE_P(Sources, ListFile, ::testing::Values(Source::File, Source::Stream, Source::Text));
+
+TEST(ListFileOnDisk, AFileThatCannotBeOpenedRaisesAtTheFirstRead) {
+    ScratchFolder scratch;
     TListFile lst(scratch.File("missing.lst"));  // binding opens nothing
     EXPECT_THROW(lst.GetSection("self"), EFOpenError);
     EXPECT_THROW(lst.GetValue("settings", "Rev"), EFOpenError);
+}
+
+// Entries as the launcher reads them: fields counted from the end, empty ones not counted.
+TEST(ListEntry, FieldsCountFromTheEndOfTheLine) {
+    struct {
+        const char* Line;
+        std::size_t Count;
+        const char* Path;
+        const char* MD5;
+        const char* Size;
+    } const cases[] = {
+        {"data\\a.txt|0123|10", 3, "data\\a.txt", "0123", "10"},
+        {"extra|data\\a.txt|0123|10", 4, "data\\a.txt", "0123", "10"},
+        {"a||0123||10|", 3, "a", "0123", "10"},
+        {"0123|10", 2, "", "0123", "10"},
+        {"", 0, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        const TListEntry entry = SplitListEntry(c.Line);
+        EXPECT_EQ(entry.FieldCount, c.Count) << c.Line;
+        EXPECT_EQ(entry.Path, c.Path) << c.Line;
+        EXPECT_EQ(entry.MD5, c.MD5) << c.Line;
+        EXPECT_EQ(entry.Size, c.Size) << c.Line;
+        if (c.Count < 3)
+            EXPECT_THROW(ReadListEntry(c.Line), EListError) << c.Line;
+        else
+            EXPECT_EQ(ReadListEntry(c.Line).Path, c.Path) << c.Line;
+    }
+    const TListEntry entry = ReadListEntry(FormatListEntry("data\\sub dir\\b.bin", "d41d", 2147483648));
+    EXPECT_EQ(entry.Size, "2147483648");
+    EXPECT_EQ(entry.CopyName(), "data\\sub dir\\b.bin.bz2");
+    EXPECT_EQ(entry.CopyAddress(), "data/sub dir/b.bin.bz2");
 }

@@ -2,9 +2,9 @@
 
 #include "base/Os.h"
 #include "formats/BZ2FileCheck.h"
-#include "formats/PublishConfig.h"
-#include "formats/ServerFolder.h"
-#include "formats/ServerVerify.h"
+#include "tools/publish/PublishConfig.h"
+#include "tools/publish/ServerFolder.h"
+#include "tools/publish/ServerVerify.h"
 #include "util/Parallel.h"
 
 #include <gtest/gtest.h>

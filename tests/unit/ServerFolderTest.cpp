@@ -1,4 +1,4 @@
-#include "formats/ServerFolder.h"
+#include "tools/publish/ServerFolder.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -192,7 +192,8 @@ TEST(ServerFolder, RefusesEntriesTheListCannotCarryBeforeWritingAnything) {
         change(description);
         BuildServerFolder(client.Path(), server.Path(), description);
     };
-    for (const char* path : {"", "a|b", "\\ok.dat", "/ok.dat", "../ok.dat", "a/./ok.dat", "a//ok.dat", "a/", "C:ok.dat", "ok\r\n.dat"})
+    // Paths leaving the folder (the rule itself is tested with the path routines) or breaking the line.
+    for (const char* path : {"", "../ok.dat", "a/./ok.dat", "a|b", "ok\r\n.dat"})
         EXPECT_THROW(build([&](TPublishDescription& d) { d.NormalFiles = {path}; }), EPublishError) << path;
     for (const char* name : {"bin/OrvexUpdater.exe", "a|b.exe", ".."})
         EXPECT_THROW(build([&](TPublishDescription& d) { d.SelfName = name; }), EPublishError) << name;

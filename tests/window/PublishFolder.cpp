@@ -1,7 +1,7 @@
 // Publishes a client folder for the window tests and the demo:
 //   window_publish CLIENT_DIR SERVER_DIR REV CRITICAL... -- NORMAL...
 #include "base/Text.h"
-#include "formats/ServerFolder.h"
+#include "tools/publish/ServerFolder.h"
 
 #include <cstdio>
 #include <exception>

@@ -1,7 +1,7 @@
 #pragma once
 // What the operator sees while a folder is published: a redrawn status line on a terminal, plain
 // lines otherwise.
-#include "formats/ServerFolder.h"
+#include "tools/publish/ServerFolder.h"
 
 #include <chrono>
 #include <cstdio>

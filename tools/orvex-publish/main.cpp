@@ -4,9 +4,9 @@
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
-#include "formats/PublishConfig.h"
-#include "formats/ServerFolder.h"
-#include "formats/ServerVerify.h"
+#include "tools/publish/PublishConfig.h"
+#include "tools/publish/ServerFolder.h"
+#include "tools/publish/ServerVerify.h"
 
 #include <CLI/CLI.hpp>
 

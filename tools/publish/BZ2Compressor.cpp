@@ -1,4 +1,4 @@
-#include "formats/BZ2Compressor.h"
+#include "tools/publish/BZ2Compressor.h"
 
 #include "base/Exceptions.h"
 

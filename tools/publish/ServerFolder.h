@@ -3,6 +3,7 @@
 // listed client file under its relative path.
 #include "base/Exceptions.h"
 #include "base/Text.h"
+#include "formats/UpdateList.h"
 #include "formats/md5.h"
 
 #include <cstddef>
@@ -73,17 +74,6 @@ std::string FormatUpdateList(const TPublishDescription& description, const TPubl
 // EPublishError for a name that the list cannot carry or that a Windows client would confuse with
 // another (same name but for letter case), and EInOutError for a folder that cannot be read.
 TStringList ListClientFiles(const std::string& clientDir);
-
-// The sections of an update list as the launcher reads them ("FAIL" for an empty one).
-struct TUpdateList {
-    std::string Rev;
-    std::string ModHosts;
-    TStringList Hosts;
-    TStringList Self;
-    TStringList Critical;
-    TStringList Normal;
-};
-TUpdateList ReadUpdateList(const std::string& text);
 
 // The list a server folder publishes now: files.lst.bz2 decoded.
 struct TPreviousList {

@@ -1,8 +1,9 @@
-#include "formats/ServerVerify.h"
+#include "tools/publish/ServerVerify.h"
 
 #include "base/Os.h"
+#include "base/Path.h"
 #include "formats/BZ2FileCheck.h"
-#include "formats/ServerFolder.h"
+#include "formats/UpdateList.h"
 #include "formats/md5.h"
 #include "util/Misc.h"
 #include "util/Parallel.h"
@@ -22,74 +23,50 @@ struct TCopyCheck {
     TStringList Problems;
 };
 
-std::string Join(const std::string& dir, const std::string& relative) {
-    if (dir.empty()) return relative;
-    const char last = dir.back();
-    return last == '\\' || last == '/' ? dir + relative : dir + os::PathDelim + relative;
-}
-
 bool IsDigestText(const std::string& text) {
     return text.size() == 32 &&
            std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// True when the path stays inside the folder: relative, no drive, no "." or ".." and no empty name.
-bool StaysInside(const std::string& path, bool bareName) {
-    if (path.empty() || path.find(':') != std::string::npos) return false;
-    if (bareName && path.find_first_of("\\/") != std::string::npos) return false;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = path.find_first_of("\\/", start);
-        const std::string name = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (name.empty() || name == "." || name == "..") return false;
-        if (end == std::string::npos) return true;
-        start = end + 1;
-    }
-}
-
-bool IsEmptySection(const TStringList& section) { return section.size() == 1 && section[0] == "FAIL"; }
-
 void CheckNumber(const std::string& key, const std::string& value, TStringList& problems) {
     int32_t number = 0;
     if (value.empty())
-        problems.push_back("files.lst: [settings] has no " + key);
+        problems.push_back(std::string(ListFileName) + ": [settings] has no " + key);
     else if (!TryStrToInt(value, number))
-        problems.push_back("files.lst: " + key + " \"" + value + "\" is not a whole number");
+        problems.push_back(std::string(ListFileName) + ": " + key + " \"" + value + "\" is not a whole number");
 }
 
 // Checks the entry's fields; adds its copy to copies when they are sound.
 void CheckEntry(const std::string& serverDir, const std::string& section, const std::string& line, bool self,
                 TStringList& problems, std::vector<TCopyCheck>& copies) {
     const std::string where = section + " entry \"" + line + "\"";
-    TStringList fields = SplitStr(line, "|");
-    std::reverse(fields.begin(), fields.end());
-    if (fields.size() != 3) {
-        problems.push_back(where + ": has " + std::to_string(fields.size()) + " fields, not 3");
+    const TListEntry entry = SplitListEntry(line);
+    if (entry.FieldCount != 3) {
+        problems.push_back(where + ": has " + std::to_string(entry.FieldCount) + " fields, not 3");
         return;
     }
     TCopyCheck check;
     check.Where = where;
-    check.MD5 = fields[1];
+    check.MD5 = entry.MD5;
     bool sound = true;
-    if (!StaysInside(fields[0], self)) {
+    if (self ? !IsNameInFolder(entry.Path) : !StaysInside(entry.Path)) {
         problems.push_back(where + (self ? ": the name is not a bare file name in the folder"
                                          : ": the path leaves the server folder"));
         sound = false;
     }
-    if (!IsDigestText(fields[1])) {
-        problems.push_back(where + ": MD5 \"" + fields[1] + "\" is not 32 lowercase hexadecimal digits");
+    if (!IsDigestText(entry.MD5)) {
+        problems.push_back(where + ": MD5 \"" + entry.MD5 + "\" is not 32 lowercase hexadecimal digits");
         sound = false;
     }
-    if (!TryStrToInt(fields[2], check.Size) || check.Size < 0) {
-        problems.push_back(where + ": SIZE \"" + fields[2] + "\" is not a whole number of 0 or more");
+    if (!TryStrToInt(entry.Size, check.Size) || check.Size < 0) {
+        problems.push_back(where + ": SIZE \"" + entry.Size + "\" is not a whole number of 0 or more");
         sound = false;
     }
     if (!sound) return;
-    std::string relative = fields[0];
+    std::string relative = entry.CopyName();
     std::replace(relative.begin(), relative.end(), '/', '\\');
-    check.Copy = Join(serverDir, relative + ".bz2");
-    check.Name = fields[0] + ".bz2";
-    std::replace(check.Name.begin(), check.Name.end(), '\\', '/');
+    check.Copy = JoinPath(serverDir, relative);
+    check.Name = entry.CopyAddress();
     copies.push_back(std::move(check));
 }
 
@@ -119,7 +96,7 @@ void CheckCopy(TCopyCheck& check) {
 
 TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads) {
     TStringList problems;
-    const std::string packed = Join(serverDir, "files.lst.bz2");
+    const std::string packed = JoinPath(serverDir, PackedListName);
     if (!os::FileExists(packed)) {
         problems.push_back(packed + " is missing");
         return problems;
@@ -136,7 +113,8 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads) {
     CheckNumber("Rev", list.Rev, problems);
     CheckNumber("ModHosts", list.ModHosts, problems);
     if (StrToIntDef(list.ModHosts, 0) == 1) {
-        if (IsEmptySection(list.Hosts)) problems.push_back("files.lst: ModHosts is 1 but [hosts] has no entries");
+        if (IsEmptySection(list.Hosts))
+            problems.push_back(std::string(ListFileName) + ": ModHosts is 1 but [hosts] has no entries");
         else
             for (const std::string& host : list.Hosts)
                 if (SplitStr(host, "|").size() < 2)
@@ -144,8 +122,8 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads) {
     }
 
     std::vector<TCopyCheck> copies;
-    if (!IsEmptySection(list.Self)) CheckEntry(serverDir, "self", list.Self[0], true, problems, copies);
-    for (const auto& [name, section] : {std::pair{"files_critical", &list.Critical}, std::pair{"files_normal", &list.Normal}})
+    if (!IsEmptySection(list.Self)) CheckEntry(serverDir, SelfSection, list.Self[0], true, problems, copies);
+    for (const auto& [name, section] : {std::pair{CriticalSection, &list.Critical}, std::pair{NormalSection, &list.Normal}})
         if (!IsEmptySection(*section))
             for (const std::string& line : *section) CheckEntry(serverDir, name, line, false, problems, copies);
 

@@ -1,11 +1,11 @@
-#include "formats/ServerFolder.h"
+#include "tools/publish/ServerFolder.h"
 
 #include "base/Os.h"
+#include "base/Path.h"
 #include "base/Stream.h"
-#include "formats/BZ2Compressor.h"
+#include "base/TempFile.h"
 #include "formats/BZ2FileCheck.h"
-#include "formats/LstFile.h"
-#include "util/Misc.h"
+#include "tools/publish/BZ2Compressor.h"
 #include "util/Parallel.h"
 
 #include <algorithm>
@@ -21,46 +21,24 @@ namespace {
 
 constexpr std::size_t ChunkSize = std::size_t{1} << 20;
 
-std::string Join(const std::string& dir, const std::string& relative) {
-    if (dir.empty()) return relative;
-    const char last = dir.back();
-    return last == '\\' || last == '/' ? dir + relative : dir + os::PathDelim + relative;
-}
-
 void ForceParentDirectory(const std::string& path) {
     const auto delim = path.find_last_of("\\/");
     if (delim != std::string::npos && delim > 0) static_cast<void>(os::ForceDirectories(path.substr(0, delim)));  // shows at the write
 }
 
-// A file written under a temporary name; deleted unless it was moved into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string& target) : FName(os::TempNameBeside(target)) {}
-    ~TemporaryFile() {
-        if (!FMoved) static_cast<void>(os::DeleteFile(FName));  // never made, or nothing more to do
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::string& Name() const { return FName; }
-    void MoveTo(const std::string& target) {
-        if (!os::ReplaceFile(FName, target)) RaiseInOutError(os::LastError());
-        FMoved = true;
-    }
-
-private:
-    std::string FName;
-    bool FMoved = false;
-};
+// Puts a written temporary file in place, with the system's reason when it cannot.
+void CommitInPlace(TTempFile& temporary) {
+    if (!temporary.Commit()) RaiseInOutError(os::LastError());
+}
 
 void WriteFileInPlace(const std::string& target, const std::string& content) {
     ForceParentDirectory(target);
-    TemporaryFile temporary(target);
+    TTempFile temporary(target);
     {
         TFileStream stream(temporary.Name(), FileMode::Create);
         stream.WriteBuffer(content.data(), content.size());
     }
-    temporary.MoveTo(target);
+    CommitInPlace(temporary);
 }
 
 bool HasControlOrBar(const std::string& text) {
@@ -77,23 +55,13 @@ bool HasControlOrBar(const std::string& text) {
 // break the line.
 std::string ListedPath(const std::string& path) {
     std::string listed = path;
-    for (char& c : listed)
-        if (c == '/') c = '\\';
-    if (listed.empty() || HasControlOrBar(listed) || listed.find(':') != std::string::npos) Refuse("Path", path);
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = listed.find('\\', start);
-        const std::string name = listed.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (name.empty() || name == "." || name == "..") Refuse("Path", path);
-        if (end == std::string::npos) return listed;
-        start = end + 1;
-    }
+    std::replace(listed.begin(), listed.end(), '/', '\\');
+    if (HasControlOrBar(listed) || !StaysInside(listed)) Refuse("Path", path);
+    return listed;
 }
 
 void CheckSelfName(const std::string& name) {
-    if (name.empty() || HasControlOrBar(name) || name.find_first_of("\\/:") != std::string::npos || name == "." ||
-        name == "..")
-        Refuse("Self entry", name);
+    if (HasControlOrBar(name) || !IsNameInFolder(name)) Refuse("Self entry", name);
 }
 
 void CheckHost(const THostEntry& host) {
@@ -124,7 +92,7 @@ void ListFolderInto(const std::string& dir, const std::string& prefix, TStringLi
             throw EPublishError(Format("The name \"%s\" cannot be written in the list's single-byte code page",
                                        listed.c_str()));
         if (entry.IsFolder)
-            ListFolderInto(Join(dir, entry.Name), listed + "\\", files);
+            ListFolderInto(JoinPath(dir, entry.Name), listed + "\\", files);
         else
             files.push_back(listed);
     }
@@ -136,20 +104,13 @@ std::string LowerAscii(std::string text) {
     return text;
 }
 
-// The fields of an entry, first field first.
-TStringList Fields(const std::string& entry) {
-    TStringList fields = SplitStr(entry, "|");
-    std::reverse(fields.begin(), fields.end());
-    return fields;
-}
-
 void RememberEntries(const TStringList& section, std::map<std::string, TPublishedFile>& entries) {
-    if (section.size() == 1 && section[0] == "FAIL") return;
+    if (IsEmptySection(section)) return;
     for (const std::string& line : section) {
-        const TStringList fields = Fields(line);
+        const TListEntry entry = SplitListEntry(line);
         int32_t size = 0;
-        if (fields.size() != 3 || !TryStrToInt(fields[2], size)) continue;  // never reused
-        entries[fields[0]] = TPublishedFile{fields[0], fields[1], size};
+        if (entry.FieldCount != 3 || !TryStrToInt(entry.Size, size)) continue;  // never reused
+        entries[entry.Path] = TPublishedFile{entry.Path, entry.MD5, size};
     }
 }
 
@@ -158,13 +119,13 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
     std::vector<os::TFolderEntry> entries;
     if (!os::ListFolder(dir, entries)) return;
     for (const os::TFolderEntry& entry : entries) {
-        const std::string path = Join(dir, entry.Name);
+        const std::string path = JoinPath(dir, entry.Name);
         const std::string listed = prefix + entry.Name;
         if (entry.IsFolder) {
             RemoveUnlistedCopies(path, listed + "\\", keep, pruned);
             std::vector<os::TFolderEntry> rest;
             if (os::ListFolder(path, rest) && rest.empty()) static_cast<void>(os::RemoveDir(path));  // kept if busy
-        } else if (listed.size() > 4 && listed.compare(listed.size() - 4, 4, ".bz2") == 0 && !keep.contains(listed)) {
+        } else if (listed.size() > 4 && listed.ends_with(PackedSuffix) && !keep.contains(listed)) {
             if (os::DeleteFile(path)) ++pruned;
         }
     }
@@ -175,7 +136,7 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
 TCompressedFile CompressFile(const std::string& source, const std::string& target) {
     TFileStream input(source, FileMode::OpenRead);
     ForceParentDirectory(target);
-    TemporaryFile temporary(target);
+    TTempFile temporary(target);
     TCompressedFile result;
     {
         TFileStream output(temporary.Name(), FileMode::Create);
@@ -191,7 +152,7 @@ TCompressedFile CompressFile(const std::string& source, const std::string& targe
         MD5Final(context, result.SourceDigest);
         result.Size = compressor.CompressedSize();
     }
-    temporary.MoveTo(target);
+    CommitInPlace(temporary);
     return result;
 }
 
@@ -199,21 +160,21 @@ std::string FormatUpdateList(const TPublishDescription& description, const TPubl
     std::string text;
     const auto line = [&text](const std::string& content) { text += content + "\r\n"; };
     const auto files = [&line](const char* section, const std::vector<TPublishedFile>& entries) {
-        line(std::string("[") + section + "]");
-        for (const TPublishedFile& entry : entries) line(entry.Path + "|" + entry.MD5 + "|" + IntToStr(entry.Size));
-        line(std::string("[/") + section + "]");
+        line(OpeningTag(section));
+        for (const TPublishedFile& entry : entries) line(FormatListEntry(entry.Path, entry.MD5, entry.Size));
+        line(ClosingTag(section));
     };
 
-    line("[settings]");
-    line("Rev|" + IntToStr(description.Rev));
-    line("ModHosts|" + IntToStr(description.ModHosts));
-    line("[/settings]");
-    line("[hosts]");
+    line(OpeningTag(SettingsSection));
+    line(std::string(RevKey) + "|" + IntToStr(description.Rev));
+    line(std::string(ModHostsKey) + "|" + IntToStr(description.ModHosts));
+    line(ClosingTag(SettingsSection));
+    line(OpeningTag(HostsSection));
     for (const THostEntry& host : description.Hosts) line(host.Address + "|" + host.Host);
-    line("[/hosts]");
-    if (folder.Self) files("self", {*folder.Self});
-    files("files_critical", folder.Critical);
-    files("files_normal", folder.Normal);
+    line(ClosingTag(HostsSection));
+    if (folder.Self) files(SelfSection, {*folder.Self});
+    files(CriticalSection, folder.Critical);
+    files(NormalSection, folder.Normal);
     return text;
 }
 
@@ -239,26 +200,9 @@ TStringList ListClientFiles(const std::string& clientDir) {
     return files;
 }
 
-TUpdateList ReadUpdateList(const std::string& text) {
-    TemporaryFile copy(Join(os::TempFolder(), "orvex-list"));
-    {
-        TFileStream stream(copy.Name(), FileMode::Create);
-        stream.WriteBuffer(text.data(), text.size());
-    }
-    TListFile reader(copy.Name());
-    TUpdateList list;
-    list.Rev = reader.GetValue("settings", "Rev");
-    list.ModHosts = reader.GetValue("settings", "ModHosts");
-    list.Hosts = reader.GetSection("hosts");
-    list.Self = reader.GetSection("self");
-    list.Critical = reader.GetSection("files_critical");
-    list.Normal = reader.GetSection("files_normal");
-    return list;
-}
-
 TPreviousList ReadPreviousList(const std::string& serverDir) {
     TPreviousList previous;
-    const std::string packed = Join(serverDir, "files.lst.bz2");
+    const std::string packed = JoinPath(serverDir, PackedListName);
     if (!os::FileExists(packed)) return previous;
     const TStreamCheck check =
         DecodeOneStream(packed, [&previous](const char* data, std::size_t count) { previous.Text.append(data, count); });
@@ -274,51 +218,59 @@ TPreviousList ReadPreviousList(const std::string& serverDir) {
     return previous;
 }
 
-TPublishSummary PublishServerFolder(const std::string& clientDir, const std::string& serverDir,
-                                    TPublishDescription description, const TPublishOptions& options) {
+namespace {
+
+// Each listed file once, however often it is listed: the self file, then the critical, then the
+// normal files, with the size of each.
+struct TPublishPlan {
+    TStringList Critical;  // as listed
+    TStringList Normal;
+    TStringList Sources;
+    std::map<std::string, std::size_t> IndexOf;
+    std::vector<int64_t> Sizes;
+    // Largest first, so no large file starts last on one core while the others idle.
+    std::vector<std::size_t> Order;
+};
+
+// Raises EPublishError for an entry the list cannot carry, before anything is written.
+TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription& description) {
     if (!description.SelfName.empty()) CheckSelfName(description.SelfName);
     for (const THostEntry& host : description.Hosts) CheckHost(host);
-    TStringList critical, normal;
-    for (const std::string& path : description.CriticalFiles) critical.push_back(ListedPath(path));
-    for (const std::string& path : description.NormalFiles) normal.push_back(ListedPath(path));
+    TPublishPlan plan;
+    for (const std::string& path : description.CriticalFiles) plan.Critical.push_back(ListedPath(path));
+    for (const std::string& path : description.NormalFiles) plan.Normal.push_back(ListedPath(path));
 
-    TPreviousList previous;
-    try {
-        previous = ReadPreviousList(serverDir);
-    } catch (const EPublishError&) {
-        if (!options.Rev) throw;  // a given Rev makes the damaged list irrelevant
-    }
-
-    // Each file is compressed once, however often it is listed.
-    TStringList sources;
-    std::map<std::string, std::size_t> indexOf;
-    const auto add = [&](const std::string& listed) {
-        if (indexOf.emplace(listed, sources.size()).second) sources.push_back(listed);
+    const auto add = [&plan](const std::string& listed) {
+        if (plan.IndexOf.emplace(listed, plan.Sources.size()).second) plan.Sources.push_back(listed);
     };
     if (!description.SelfName.empty()) add(description.SelfName);
-    for (const std::string& path : critical) add(path);
-    for (const std::string& path : normal) add(path);
+    for (const std::string& path : plan.Critical) add(path);
+    for (const std::string& path : plan.Normal) add(path);
 
-    std::vector<int64_t> sizes(sources.size());
+    for (const std::string& listed : plan.Sources)
+        plan.Sizes.push_back(std::max<int64_t>(0, os::FileSize(JoinPath(clientDir, listed))));
+    plan.Order.resize(plan.Sources.size());
+    std::iota(plan.Order.begin(), plan.Order.end(), std::size_t{0});
+    std::stable_sort(plan.Order.begin(), plan.Order.end(),
+                     [&plan](std::size_t a, std::size_t b) { return plan.Sizes[a] > plan.Sizes[b]; });
+    return plan;
+}
+
+// Compresses every planned file on several threads, or reuses its copy when the published list
+// names it unchanged and the copy still has the listed size. Returns the entries by plan index.
+std::vector<TPublishedFile> CompressOrReuse(const TPublishPlan& plan, const std::string& clientDir,
+                                            const std::string& serverDir, const TPreviousList& previous,
+                                            const TPublishOptions& options, TPublishSummary& summary) {
+    std::vector<TPublishedFile> published(plan.Sources.size());
     TPublishProgress progress;
-    progress.FilesTotal = sources.size();
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        sizes[i] = std::max<int64_t>(0, os::FileSize(Join(clientDir, sources[i])));
-        progress.BytesTotal += sizes[i];
-    }
-    // Largest first, so no large file starts last on one core while the others idle.
-    std::vector<std::size_t> order(sources.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&sizes](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
-
-    TPublishSummary summary;
-    std::vector<TPublishedFile> published(sources.size());
+    progress.FilesTotal = plan.Sources.size();
+    for (const int64_t size : plan.Sizes) progress.BytesTotal += size;
     std::mutex reportLock;
-    ParallelFor(order.size(), options.Threads, [&](std::size_t k) {
-        const std::size_t i = order[k];
-        const std::string& listed = sources[i];
-        const std::string source = Join(clientDir, listed);
-        const std::string copy = Join(serverDir, listed + ".bz2");
+    ParallelFor(plan.Order.size(), options.Threads, [&](std::size_t k) {
+        const std::size_t i = plan.Order[k];
+        const std::string& listed = plan.Sources[i];
+        const std::string source = JoinPath(clientDir, listed);
+        const std::string copy = JoinPath(serverDir, listed + PackedSuffix);
         TFileOutcome outcome = TFileOutcome::Reused;
         const auto known = options.Incremental ? previous.Entries.find(listed) : previous.Entries.end();
         if (known != previous.Entries.end() && os::FileSize(copy) == known->second.Size &&
@@ -332,44 +284,77 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
         }
         const std::lock_guard<std::mutex> lock(reportLock);
         ++progress.FilesDone;
-        progress.BytesDone += sizes[i];
+        progress.BytesDone += plan.Sizes[i];
         if (outcome == TFileOutcome::Compressed) {
             ++summary.Compressed;
-            summary.BytesIn += sizes[i];
+            summary.BytesIn += plan.Sizes[i];
             summary.BytesOut += published[i].Size;
         } else {
             ++summary.Reused;
         }
         if (options.OnFile) options.OnFile(published[i], outcome, progress);
     });
+    return published;
+}
 
-    TPublishedFolder& folder = summary.Folder;
-    if (!description.SelfName.empty()) folder.Self = published[indexOf.at(description.SelfName)];
-    for (const std::string& path : critical) folder.Critical.push_back(published[indexOf.at(path)]);
-    for (const std::string& path : normal) folder.Normal.push_back(published[indexOf.at(path)]);
+TPublishedFolder ListedFolder(const TPublishPlan& plan, const std::string& selfName,
+                              const std::vector<TPublishedFile>& published) {
+    TPublishedFolder folder;
+    if (!selfName.empty()) folder.Self = published[plan.IndexOf.at(selfName)];
+    for (const std::string& path : plan.Critical) folder.Critical.push_back(published[plan.IndexOf.at(path)]);
+    for (const std::string& path : plan.Normal) folder.Normal.push_back(published[plan.IndexOf.at(path)]);
+    return folder;
+}
 
-    if (options.Rev) {
-        description.Rev = *options.Rev;
-    } else {
-        description.Rev = previous.Rev;
-        if (!previous.Present || FormatUpdateList(description, folder) != previous.Text) {
-            if (previous.Rev == INT32_MAX) throw EPublishError("Rev cannot be raised past 2147483647");
-            description.Rev = previous.Rev + 1;
-        }
-    }
-    summary.Rev = description.Rev;
-    const std::string text = FormatUpdateList(description, folder);
-    summary.ListChanged = !previous.Present || text != previous.Text;
+// The Rev asked for, else the published one, raised by one when the list would change.
+int32_t DecideRev(TPublishDescription description, const TPublishedFolder& folder, const TPreviousList& previous,
+                  const TPublishOptions& options) {
+    if (options.Rev) return *options.Rev;
+    description.Rev = previous.Rev;
+    if (previous.Present && FormatUpdateList(description, folder) == previous.Text) return previous.Rev;
+    if (previous.Rev == INT32_MAX) throw EPublishError("Rev cannot be raised past 2147483647");
+    return previous.Rev + 1;
+}
 
-    const std::string list = Join(serverDir, "files.lst");
+// files.lst when its text differs, then files.lst.bz2, the one clients fetch, last.
+void WriteList(const std::string& serverDir, const std::string& text, bool changed) {
+    const std::string list = JoinPath(serverDir, ListFileName);
     if (!os::FileExists(list) || ReadWholeFile(list) != text) WriteFileInPlace(list, text);
-    if (summary.ListChanged || !os::FileExists(list + ".bz2")) CompressFile(list, list + ".bz2");
+    const std::string packed = JoinPath(serverDir, PackedListName);
+    if (changed || !os::FileExists(packed)) CompressFile(list, packed);
+}
 
-    if (options.Prune) {
-        std::set<std::string> keep = {"files.lst.bz2"};
-        for (const std::string& listed : sources) keep.insert(listed + ".bz2");
-        RemoveUnlistedCopies(serverDir, "", keep, summary.Pruned);
+// Deletes the copies the new list no longer names, and folders left empty.
+std::size_t PruneCopies(const std::string& serverDir, const TPublishPlan& plan) {
+    std::set<std::string> keep = {PackedListName};
+    for (const std::string& listed : plan.Sources) keep.insert(listed + PackedSuffix);
+    std::size_t pruned = 0;
+    RemoveUnlistedCopies(serverDir, "", keep, pruned);
+    return pruned;
+}
+
+}  // namespace
+
+TPublishSummary PublishServerFolder(const std::string& clientDir, const std::string& serverDir,
+                                    TPublishDescription description, const TPublishOptions& options) {
+    const TPublishPlan plan = PlanPublish(clientDir, description);
+    TPreviousList previous;
+    try {
+        previous = ReadPreviousList(serverDir);
+    } catch (const EPublishError&) {
+        if (!options.Rev) throw;  // a given Rev makes the damaged list irrelevant
     }
+
+    TPublishSummary summary;
+    const std::vector<TPublishedFile> published =
+        CompressOrReuse(plan, clientDir, serverDir, previous, options, summary);
+    summary.Folder = ListedFolder(plan, description.SelfName, published);
+    description.Rev = DecideRev(description, summary.Folder, previous, options);
+    summary.Rev = description.Rev;
+    const std::string text = FormatUpdateList(description, summary.Folder);
+    summary.ListChanged = !previous.Present || text != previous.Text;
+    WriteList(serverDir, text, summary.ListChanged);
+    if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
     return summary;
 }
 

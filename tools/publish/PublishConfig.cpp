@@ -1,4 +1,4 @@
-#include "formats/PublishConfig.h"
+#include "tools/publish/PublishConfig.h"
 
 #include "base/Profile.h"
 

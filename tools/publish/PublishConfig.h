@@ -2,7 +2,7 @@
 // The operator's publish configuration (an INI file) and how it turns a client folder into a
 // description of what to publish.
 #include "base/Text.h"
-#include "formats/ServerFolder.h"
+#include "tools/publish/ServerFolder.h"
 
 #include <string>
 

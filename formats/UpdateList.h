@@ -1,0 +1,68 @@
+#pragma once
+// The update list's format, as the launcher's run, the publisher and its check all read and write
+// it: the files of a server folder, the sections and keys of files.lst and one file entry.
+#include "base/Text.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvex {
+
+// The server folder: the list, its bzip2 copy (the one clients fetch) and each file's copy.
+inline constexpr const char* ListFileName = "files.lst";
+inline constexpr const char* PackedListName = "files.lst.bz2";
+inline constexpr const char* PackedSuffix = ".bz2";
+
+inline constexpr const char* SettingsSection = "settings";
+inline constexpr const char* HostsSection = "hosts";
+inline constexpr const char* SelfSection = "self";
+inline constexpr const char* CriticalSection = "files_critical";
+inline constexpr const char* NormalSection = "files_normal";
+inline constexpr const char* RevKey = "Rev";
+inline constexpr const char* ModHostsKey = "ModHosts";
+
+// What a section reads as when it is absent or has no entries: this single line.
+inline constexpr const char* SFail = "FAIL";
+bool IsEmptySection(const TStringList& section);
+
+std::string OpeningTag(const std::string& section);  // "[name]"
+std::string ClosingTag(const std::string& section);  // "[/name]"
+
+// One file entry, PATH|MD5|SIZE. The fields are counted from the end of the line, as the launcher
+// always read them: a line with more fields gives its last three, empty fields do not count.
+struct TListEntry {
+    std::string Path;
+    std::string MD5;
+    std::string Size;           // as written: each reader decides what an unreadable number means
+    std::size_t FieldCount = 0; // non-empty fields on the line; those missing leave "" above
+
+    // The relative name of the entry's copy in the server folder: the path with ".bz2".
+    std::string CopyName() const { return Path + PackedSuffix; }
+    // The copy as its address names it, with "/" between folders.
+    std::string CopyAddress() const;
+};
+
+TListEntry SplitListEntry(const std::string& line);
+// As SplitListEntry, but a line of fewer than three fields raises EListError (an out-of-bounds
+// field index), which ends the launcher's run.
+TListEntry ReadListEntry(const std::string& line);
+
+// The entry's line, without its line end.
+std::string FormatListEntry(const std::string& path, const std::string& md5, int64_t size);
+
+class TListFile;
+
+// Every section of a list as the launcher reads it (SFail for an empty one).
+struct TUpdateList {
+    std::string Rev;
+    std::string ModHosts;
+    TStringList Hosts;
+    TStringList Self;
+    TStringList Critical;
+    TStringList Normal;
+};
+TUpdateList ReadUpdateList(TListFile& list);
+TUpdateList ReadUpdateList(const std::string& text);
+
+}  // namespace orvex
