@@ -1,5 +1,6 @@
 #include "BrokenServer.h"
 #include "Support.h"
+#include "common/ScratchFolder.h"
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
@@ -22,14 +23,15 @@ std::string Pattern(std::size_t size) {
     return body;
 }
 
-// Downloads url into the scratch file name, recording every read.
+// Downloads url into a file of the given name in a scratch folder of its own, recording every read.
 struct Fetch {
-    explicit Fetch(const std::string& test, const std::string& name = "out") : File(ScratchDir(test) + name) {}
+    explicit Fetch(const std::string& name) : File(Folder.File(name)) {}
     bool From(const std::string& url) {
         return DownloadToFile(url, File, [this](uint32_t count) { Reads.push_back(count); });
     }
     uint64_t Total() const { return std::accumulate(Reads.begin(), Reads.end(), uint64_t{0}); }
 
+    ScratchFolder Folder;
     std::string File;
     std::vector<uint32_t> Reads;
 };
@@ -104,7 +106,7 @@ TEST(Download, AnAddressThatDoesNotOpenLeavesTheFileAlone) {
     EXPECT_EQ(ReadWholeFile(fetch.File), "keep me");
     EXPECT_TRUE(fetch.Reads.empty());
 
-    Fetch absent("refused", "never");
+    Fetch absent("never");
     os::DeleteFile(absent.File);
     EXPECT_FALSE(absent.From("http://127.0.0.1:1/files.lst.bz2"));
     EXPECT_FALSE(os::FileExists(absent.File));
@@ -145,7 +147,8 @@ TEST(Download, ABodyEndedByClosingTheConnectionIsComplete) {
 
 TEST(Download, AFileThatCannotBeCreatedRaisesAfterTheUrlOpened) {
     WriteWholeFile(WwwDir() + "small.bin", "abc");
-    const std::string file = ScratchDir("nofolder") + "missing" + os::PathDelim + "out";
+    const ScratchFolder folder;
+    const std::string file = folder.File("missing\\out");
     EXPECT_THROW(DownloadToFile(ServerUrl() + "small.bin", file, [](uint32_t) {}), EStreamError);
     EXPECT_FALSE(os::FileExists(file));
 }
