@@ -120,8 +120,8 @@ TEST(LoadGameOptions, BackupBoxOnlyForExactlyOne) {
 TEST(SaveGameOptions, WritesTheSevenKeysAndTheBackupSwitchKeepingTheRest) {
     OptionsFolder f;
     f.folder.Write("option.ini",
-                 "; the game's file\r\n[Video]\r\nGamePlayViewportX=1\r\nGamma=7\r\n[Sound]\r\nVolume=3\r\n"
-                 "[Game]\r\nPartyLooting=0\r\nName=Hero\r\n");
+                   "; the game's file\r\n[Video]\r\nGamePlayViewportX=1\r\nGamma=7\r\n[Sound]\r\nVolume=3\r\n"
+                   "[Game]\r\nPartyLooting=0\r\nName=Hero\r\n");
     f.folder.Write("_settings.ini", "[main]\r\nCreateBackup=0\r\nLinkName=Talvora\r\n");
     TGameOptionsState state;
     state.ComboBox1 = 3;

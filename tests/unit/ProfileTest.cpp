@@ -30,17 +30,17 @@ std::vector<std::string> NonBlankLines(const std::string& content) {
 TEST(ReadProfileString, MatchesNamesWithoutCaseAndCleansValues) {
     ScratchFolder folder;
     const auto file = folder.Write("a.ini",
-                                 "[Main]\r\n"
-                                 "  NewsUrl = http://news/  \r\n"
-                                 "Quoted=\"a b\"\r\n"
-                                 "Single='x'\r\n"
-                                 "Padded=\"  p  \"  \r\n"
-                                 "OpenQuote=\"abc\r\n"
-                                 "Mixed=\"abc'\r\n"
-                                 "Inner=\"a\"b\"\r\n"
-                                 "Empty=\r\n"
-                                 "Equals=a=b ;c\r\n"
-                                 "Tabs\t=\tv\t\r\n");
+                                   "[Main]\r\n"
+                                   "  NewsUrl = http://news/  \r\n"
+                                   "Quoted=\"a b\"\r\n"
+                                   "Single='x'\r\n"
+                                   "Padded=\"  p  \"  \r\n"
+                                   "OpenQuote=\"abc\r\n"
+                                   "Mixed=\"abc'\r\n"
+                                   "Inner=\"a\"b\"\r\n"
+                                   "Empty=\r\n"
+                                   "Equals=a=b ;c\r\n"
+                                   "Tabs\t=\tv\t\r\n");
     EXPECT_EQ(ReadProfileString(file, "MAIN", "newsurl", "d"), "http://news/");
     EXPECT_EQ(ReadProfileString(file, "main", "Quoted", "d"), "a b");
     EXPECT_EQ(ReadProfileString(file, "main", "Single", "d"), "x");
@@ -56,12 +56,12 @@ TEST(ReadProfileString, MatchesNamesWithoutCaseAndCleansValues) {
 TEST(ReadProfileString, TakesTheDefaultForWhatIsNotAKeyOfTheSection) {
     ScratchFolder folder;
     const auto file = folder.Write("a.ini",
-                                 "Top=1\r\n"
-                                 "[main]\r\n"
-                                 "NoEquals\r\n"
-                                 ";Commented=1\r\n"
-                                 "[main\r\n"
-                                 "Unclosed=1\r\n");
+                                   "Top=1\r\n"
+                                   "[main]\r\n"
+                                   "NoEquals\r\n"
+                                   ";Commented=1\r\n"
+                                   "[main\r\n"
+                                   "Unclosed=1\r\n");
     EXPECT_EQ(ReadProfileString(file, "main", "Top", "d"), "d");
     EXPECT_EQ(ReadProfileString(file, "main", "NoEquals", "d"), "d");
     EXPECT_EQ(ReadProfileString(file, "main", "Commented", "d"), "d");
@@ -75,9 +75,9 @@ TEST(ReadProfileString, TakesTheDefaultForWhatIsNotAKeyOfTheSection) {
 TEST(ReadProfileString, FirstOfDuplicateSectionsAndKeysWins) {
     ScratchFolder folder;
     const auto file = folder.Write("a.ini",
-                                 "[main]\r\nA=first\r\nA=second\r\n"
-                                 "[other]\r\nB=1\r\n"
-                                 "[MAIN]\r\nA=third\r\nC=later\r\n");
+                                   "[main]\r\nA=first\r\nA=second\r\n"
+                                   "[other]\r\nB=1\r\n"
+                                   "[MAIN]\r\nA=third\r\nC=later\r\n");
     EXPECT_EQ(ReadProfileString(file, "main", "A", "d"), "first");
     EXPECT_EQ(ReadProfileString(file, "main", "C", "d"), "d");
 }

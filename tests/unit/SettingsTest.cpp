@@ -47,14 +47,14 @@ TEST(LoadSettings, KeepsTheValuesAsTheTextsRead) {
     ScratchFolder folder;
     const std::string longUrl = "http://news.example/" + std::string(2980, 'n');
     folder.Write("_settings.ini",
-               "[MAIN]\r\n"
-               "newsurl=" + longUrl + "\r\n"
-               "UpdatesUrl = http://updates.example/client \r\n"
-               "LinkName=\r\n"
-               "Installed=00\r\n"
-               "CreateBackup=yes\r\n"
-               "AtRevision=\"42\"\r\n"
-               "RunCustom=bin\\game.exe\r\n");
+                 "[MAIN]\r\n"
+                 "newsurl=" + longUrl + "\r\n"
+                 "UpdatesUrl = http://updates.example/client \r\n"
+                 "LinkName=\r\n"
+                 "Installed=00\r\n"
+                 "CreateBackup=yes\r\n"
+                 "AtRevision=\"42\"\r\n"
+                 "RunCustom=bin\\game.exe\r\n");
     CurrentDirGuard inFolder(folder.Dir());
     TStringList settings;
     ASSERT_TRUE(LoadSettings(settings));
