@@ -6,6 +6,7 @@
 # Every input is read from the page cache. The tool's fixed cost (start, list download) is
 # measured on a list without files and reported beside the totals.
 set -euo pipefail
+source "$ROOT/tests/common/lib.sh"
 data=$BENCH_DIR/engine
 server=$data/nginx
 www=$server/www
@@ -39,8 +40,8 @@ if [ ! -f "$data/fetch/done" ]; then
 fi
 
 # --- the server ----------------------------------------------------------------------------------
-"$ROOT/tests/e2e/nginx.sh" start "$server" >/dev/null
-trap '"$ROOT/tests/e2e/nginx.sh" stop "$server"' EXIT
+nginx_start "$server" >/dev/null
+trap 'nginx_stop "$server"' EXIT
 url=$(<"$server/url")
 rm -rf "$www/check" "$www/fetch" "$www/empty"
 mkdir -p "$www/check" "$www/fetch" "$www/empty"
@@ -125,11 +126,10 @@ measure() {  # measure NAME PATHARG RUNNER...
   echo "  fetch speed / curl + bzip2 loop: $(ratio "$loop_time" "$fetch")"
 }
 native_path() { printf '%s' "$1"; }
-wine_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 echo "md5sum -c: $(printf %.3f "$md5sum_time") s; curl + bzip2 -d loop: $(printf %.3f "$loop_time") s"
 measure native native_path "$NATIVE_BIN/orvex-update"
 if [ -x "$WIN32_BIN/orvex-update.exe" ]; then
-  "$ROOT/scripts/wine-run" "$ROOT/build/win32/wine" wineboot -i >/dev/null 2>&1 || true
-  measure "win32 under Wine" wine_path "$ROOT/scripts/wine-run" "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe"
+  wine_run "$ROOT/build/win32/wine" wineboot -i >/dev/null 2>&1 || true
+  measure "win32 under Wine" win_path wine_run "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe"
 fi

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # The demo: publishes a small game client to a local nginx, prepares an installation with
 # _settings.ini and a news page, starts OrvexUpdater.exe under Wine (on the user's display, or on
-# Xvfb with a screenshot) and reports what the run did.
+# Xvfb with a screenshot) and reports what the run did. Its display, Wine prefix and server are
+# its own, so it can run beside the tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/tests/common/lib.sh"
 demo=$root/build/demo
 server=$demo/nginx
 client=$demo/client
 install=$demo/install
-wine_dir=$root/build/win32/window-wine
+wine_dir=$demo/wine
+demo_display=:95
 exe=$root/build/win32/bin/OrvexUpdater.exe
 publish=$root/build/native/bin/orvex-publish
-xvfb_pid=
+own_xvfb=0
 
 cleanup() {
   [[ -n ${launcher:-} ]] && kill "$launcher" 2>/dev/null || true
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-  bash "$root/tests/e2e/nginx.sh" stop "$server" >/dev/null 2>&1 || true
+  ((own_xvfb)) && xvfb_stop "$demo/xvfb"
+  nginx_stop "$server" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
@@ -30,7 +33,7 @@ for i in 1 2 3; do head -c $((200000 * i)) /dev/urandom >"$client/data/maps/map$
 printf 'Resolution=1024x768\r\n' >"$client/system/option.ini"
 printf '[publish]\r\nCritical=*.exe\r\n' >"$client/publish.ini"
 
-bash "$root/tests/e2e/nginx.sh" start "$server" >/dev/null
+nginx_start "$server" >/dev/null
 url=$(<"$server/url")
 "$publish" build -q "$client" "$server/www/client" --rev 3
 cat >"$server/www/news.html" <<'HTML'
@@ -45,13 +48,12 @@ mkdir -p "$install/data/maps"
 echo "damaged" >"$install/data/maps/map2.dat"
 
 if [[ -z ${DISPLAY:-} ]]; then
-  export DISPLAY=:92
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$demo/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  sleep 1
+  export DISPLAY=$demo_display
+  own_xvfb=1
+  xvfb_start "$demo/xvfb" "$DISPLAY" 1024x768x24 >/dev/null
 fi
-[[ -d $wine_dir/prefix ]] || "$root/scripts/wine-run" "$wine_dir" wineboot -i >/dev/null 2>&1
-(cd "$install" && exec "$root/scripts/wine-run" "$wine_dir" "$exe") >"$demo/wine.log" 2>&1 &
+[[ -d $wine_dir/prefix ]] || wine_run "$wine_dir" wineboot -i >/dev/null 2>&1
+(cd "$install" && wine_env "$wine_dir" && exec wine "$exe") >"$demo/wine.log" 2>&1 &
 launcher=$!
 
 echo "OrvexUpdater.exe runs in $install against ${url}client/ (display $DISPLAY)"
@@ -67,7 +69,7 @@ done
 echo "files up to date: $updated of 5"
 echo "revision recorded: $(tr -d '\r' <"$install/_settings.ini" | sed -n 's/^AtRevision=//p')"
 echo "requests the server saw: $(wc -l <"$server/logs/access.log")"
-if [[ -n $xvfb_pid ]]; then
+if ((own_xvfb)); then
   import -window root "$demo/screenshot.png"
   echo "screenshot: $demo/screenshot.png"
 else

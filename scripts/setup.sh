@@ -38,10 +38,15 @@ fi
 if [ ! -f "$third_party/bzip2/bzlib.h" ]; then
   src_list=/etc/apt/sources.list.d/debian-src.sources
   if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-    as_root tee "$src_list" >/dev/null <<'SRC'
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ -z "$release" ]; then
+      echo "setup: /etc/os-release names no VERSION_CODENAME for the deb-src entry" >&2
+      exit 1
+    fi
+    as_root tee "$src_list" >/dev/null <<SRC
 Types: deb-src
 URIs: http://deb.debian.org/debian
-Suites: bookworm
+Suites: $release
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
@@ -49,7 +54,12 @@ SRC
   fi
   apt_update
   rm -rf "$third_party/src" && mkdir -p "$third_party/src"
-  (cd "$third_party/src" && apt-get source -qq --download-only bzip2 >/dev/null 2>&1 && dpkg-source -x --no-check ./bzip2_*.dsc bzip2 >/dev/null)
+  fetch_log=$third_party/src/fetch.log
+  if ! (cd "$third_party/src" && apt-get source -qq --download-only bzip2 && dpkg-source -x --no-check ./bzip2_*.dsc bzip2) >"$fetch_log" 2>&1; then
+    echo "setup: fetching Debian's bzip2 sources failed:" >&2
+    cat "$fetch_log" >&2
+    exit 1
+  fi
   rm -rf "$third_party/bzip2" && mv "$third_party/src/bzip2" "$third_party/bzip2"
   rm -rf "$third_party/src"
   echo "setup: bzip2 sources in $third_party/bzip2"

@@ -1,5 +1,6 @@
 #include "BrokenServer.h"
 #include "Support.h"
+#include "common/ScratchFolder.h"
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
@@ -23,10 +24,9 @@ std::string Pattern(std::size_t size) {
     return body;
 }
 
-// Downloads url into the scratch file name, recording every read.
+// Downloads url into a file of the given name in a scratch folder of its own, recording every read.
 struct Fetch {
-    explicit Fetch(const std::string& test, const std::string& name = "out")
-        : Dir(ScratchDir(test)), Name(name), File(Dir + name), Before(Beside()) {}
+    explicit Fetch(const std::string& name = "out") : Name(name), File(Folder.File(name)), Before(Beside()) {}
     bool From(const std::string& url) {
         return DownloadToFile(url, File, [this](uint32_t count) { Reads.push_back(count); });
     }
@@ -43,14 +43,14 @@ struct Fetch {
     uint64_t Total() const { return std::accumulate(Reads.begin(), Reads.end(), uint64_t{0}); }
     std::vector<std::string> Beside() const {
         std::vector<os::TFolderEntry> entries;
-        EXPECT_TRUE(os::ListFolder(Dir, entries));
+        EXPECT_TRUE(os::ListFolder(Folder.Dir(), entries));
         std::vector<std::string> names;
         for (const auto& entry : entries)
             if (entry.Name != Name && entry.Name.compare(0, Name.size(), Name) == 0) names.push_back(entry.Name);
         return names;
     }
 
-    std::string Dir;
+    ScratchFolder Folder;
     std::string Name;
     std::string File;
     std::vector<std::string> Before;
@@ -128,7 +128,7 @@ TEST(Download, AnAddressThatDoesNotOpenLeavesTheFileAlone) {
     EXPECT_EQ(ReadWholeFile(fetch.File), "keep me");
     EXPECT_TRUE(fetch.Reads.empty());
 
-    Fetch absent("refused", "never");
+    Fetch absent("never");
     absent.RemoveFile();
     EXPECT_FALSE(absent.From("http://127.0.0.1:1/files.lst.bz2"));
     EXPECT_FALSE(os::FileExists(absent.File));
@@ -170,7 +170,8 @@ TEST(Download, ABodyEndedByClosingTheConnectionIsComplete) {
 
 TEST(Download, AFileThatCannotBeCreatedRaisesAfterTheUrlOpened) {
     WriteWholeFile(WwwDir() + "small.bin", "abc");
-    const std::string file = ScratchDir("nofolder") + "missing" + os::PathDelim + "out";
+    const ScratchFolder folder;
+    const std::string file = folder.File("missing\\out");
     try {
         DownloadToFile(ServerUrl() + "small.bin", file, [](uint32_t) {});
         ADD_FAILURE() << "a file that cannot be created was reported as downloaded";

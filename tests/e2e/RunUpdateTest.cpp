@@ -2,6 +2,7 @@
 #include "common/CurrentDirGuard.h"
 #include "BrokenServer.h"
 #include "Support.h"
+#include "common/ScratchFolder.h"
 #include "common/RecordingView.h"
 
 #include "base/Os.h"
@@ -14,8 +15,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
 using namespace orvex;
@@ -32,15 +31,9 @@ fs::path FreshFolder(const std::string& path) {
     return fs::path(native);
 }
 
-std::string Slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void Put(const fs::path& file, const std::string& content) {
     fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << content;
+    WriteWholeFile(file, content);
 }
 
 // List paths use "\"; the file system here takes "/" on every platform.
@@ -55,9 +48,6 @@ class RunUpdateTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        FInstall = FreshFolder(ScratchDir("run-" + name + "-install"));
-        FClient = FreshFolder(ScratchDir("run-" + name + "-client"));
-        FHosts = FreshFolder(ScratchDir("run-" + name + "-hosts"));
         FServer = FreshFolder(WwwDir() + "run-" + name);
         FUrl = ServerUrl() + "run-" + name + "/";
         FGuard = std::make_unique<CurrentDirGuard>(FInstall);
@@ -99,7 +89,7 @@ protected:
     }
 
     bool Same(const std::string& listPath) const {
-        return fs::exists(Under(FInstall, listPath)) && Slurp(Under(FInstall, listPath)) == Slurp(Under(FClient, listPath));
+        return fs::exists(Under(FInstall, listPath)) && ReadWholeFile(Under(FInstall, listPath)) == ReadWholeFile(Under(FClient, listPath));
     }
 
     // Nothing of the run's own is left behind in the installation.
@@ -118,7 +108,8 @@ protected:
         EXPECT_EQ(FView.Events.back(), "unlock");
     }
 
-    fs::path FInstall, FClient, FHosts, FServer;
+    ScratchFolder FInstallFolder, FClientFolder, FHostsFolder;
+    fs::path FInstall = FInstallFolder.Path(), FClient = FClientFolder.Path(), FHosts = FHostsFolder.Path(), FServer;
     std::string FUrl, FUrlOverride, FStatus;
     TPublishDescription FDescription;
     SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
@@ -250,7 +241,7 @@ TEST_F(ThreeFetchesTest, SecondFailingToDownloadStopsThePass) {
     Run(0);
     EXPECT_EQ(FStatus, "Update Failed");
     EXPECT_TRUE(Same("first.txt"));
-    EXPECT_EQ(Slurp(Under(FInstall, "second.drop")), "old second");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "second.drop")), "old second");
     EXPECT_FALSE(fs::exists(Under(FInstall, "third.txt")));
     EXPECT_TRUE(FView.SawStatus("Downloading second.drop"));
     EXPECT_FALSE(FView.SawStatus("Extracting second.drop"));
@@ -276,7 +267,7 @@ TEST_F(ThreeFetchesTest, SecondFailingToUnpackStillFetchesTheThird) {
     Run(0);
     EXPECT_EQ(FStatus, "Update Failed");
     EXPECT_TRUE(Same("first.txt"));
-    EXPECT_EQ(Slurp(Under(FInstall, "second.txt")), "old second");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "second.txt")), "old second");
     EXPECT_TRUE(Same("third.txt"));
     EXPECT_TRUE(FView.SawStatus("Extracting second.txt"));
     EXPECT_TRUE(FView.Saw("total:3"));
@@ -294,7 +285,7 @@ TEST_F(RunUpdateTest, FileHeldOpenByAnotherProcessFailsAndKeepsThePreviousFile) 
     if (!holder) GTEST_SKIP() << "an open file does not stop its replacement here";
     Run(1);
     EXPECT_EQ(FStatus, "Update Failed");
-    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
     EXPECT_TRUE(Same("game.exe"));
     EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
     EXPECT_TRUE(FView.SawStatus("Extracting data\\a.txt"));
@@ -308,7 +299,7 @@ TEST_F(RunUpdateTest, EqualRevisionComparesOnlyCriticalFilesUntilAFullCheck) {
     Run(5);
     EXPECT_EQ(FStatus, "All the files have been updated");
     EXPECT_TRUE(Same("game.exe"));
-    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
     EXPECT_TRUE(FView.SavedRevisions.empty());
 
     FView = RecordingView();
@@ -337,8 +328,8 @@ TEST_F(RunUpdateTest, BackupsEmptyTheFolderFirstAndKeepPreviousVersions) {
     Run(1, false, 1);
     EXPECT_EQ(FStatus, "All the files have been updated");
     EXPECT_FALSE(fs::exists(Under(FInstall, "backup\\stale.txt")));
-    EXPECT_EQ(Slurp(Under(FInstall, "backup\\game.exe")), "old game");
-    EXPECT_EQ(Slurp(Under(FInstall, "backup\\data\\sub dir\\b.bin")), "old b");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "backup\\game.exe")), "old game");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "backup\\data\\sub dir\\b.bin")), "old b");
     EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
 }
 
@@ -349,7 +340,7 @@ TEST_F(RunUpdateTest, MissingCopyAnsweredByAnErrorPageFailsAndKeepsThePreviousFi
     fs::remove(Under(FServer, "data\\a.txt.bz2"));
     Run(1);
     EXPECT_EQ(FStatus, "Update Failed");
-    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
     EXPECT_TRUE(Same("game.exe"));
     EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
     // A failed update is repeated by the next ordinary run instead of being recorded as reached.
@@ -362,15 +353,15 @@ TEST_F(RunUpdateTest, TruncatedAndWrongContentCopiesFailAndKeepThePreviousFiles)
     MakeClient();
     Publish(4);
     InstallOldVersions();
-    const std::string packed = Slurp(Under(FServer, "data\\sub dir\\b.bin.bz2"));
+    const std::string packed = ReadWholeFile(Under(FServer, "data\\sub dir\\b.bin.bz2"));
     Put(Under(FServer, "data\\sub dir\\b.bin.bz2"), packed.substr(0, packed.size() / 2));
     // A valid copy of other content: decodes fine but disagrees with the list.
     Put(Under(FClient, "other.txt"), "not the text of a");
     CompressFile(Under(FClient, "other.txt").string(), Under(FServer, "data\\a.txt.bz2").string());
     Run(1);
     EXPECT_EQ(FStatus, "Update Failed");
-    EXPECT_EQ(Slurp(Under(FInstall, "data\\a.txt")), "old a");
-    EXPECT_EQ(Slurp(Under(FInstall, "data\\sub dir\\b.bin")), "old b");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\sub dir\\b.bin")), "old b");
     EXPECT_TRUE(Same("game.exe"));
     EXPECT_TRUE(FView.SavedRevisions.empty());
     ExpectNoLeftovers();
@@ -433,7 +424,7 @@ TEST_F(RunUpdateTest, EntriesLeavingTheInstallationAreRefusedAndCountAsFailed) {
     Run(0);
     EXPECT_EQ(FStatus, "Update Failed");
     EXPECT_FALSE(fs::exists(FInstall.parent_path() / "evil.txt"));
-    EXPECT_EQ(Slurp(FInstall / "evil.txt"), "outside");  // the one harmless entry still arrives
+    EXPECT_EQ(ReadWholeFile(FInstall / "evil.txt"), "outside");  // the one harmless entry still arrives
     EXPECT_TRUE(FView.SavedRevisions.empty());
 }
 
@@ -481,19 +472,19 @@ TEST_F(RunUpdateTest, HostEntriesAreMergedIntoTheHostsFileOnce) {
     const std::string expected =
         "127.0.0.1 localhost\r\n#10.9.9.9 login.talvora.test\r\n#-------- Added by OrvexUpdater --------\r\n"
         "10.1.1.1\tlogin.talvora.test\r\n10.2.2.2\tpatch.talvora.test\r\n#-----------------\r\n";
-    EXPECT_EQ(Slurp(FHosts / "hosts"), expected);
+    EXPECT_EQ(ReadWholeFile(FHosts / "hosts"), expected);
     EXPECT_TRUE(FView.SawStatus("Hosts file chamged"));
 
     FView = RecordingView();
     Run(1);
-    EXPECT_EQ(Slurp(FHosts / "hosts"), expected);
+    EXPECT_EQ(ReadWholeFile(FHosts / "hosts"), expected);
     EXPECT_FALSE(FView.SawStatus("Hosts file chamged"));
 
     // hosts.msn, when present, takes the changes instead.
     Put(FHosts / "hosts.msn", "");
     Run(1);
-    EXPECT_EQ(Slurp(FHosts / "hosts"), expected);
-    EXPECT_NE(Slurp(FHosts / "hosts.msn").find("10.2.2.2\tpatch.talvora.test"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(FHosts / "hosts"), expected);
+    EXPECT_NE(ReadWholeFile(FHosts / "hosts.msn").find("10.2.2.2\tpatch.talvora.test"), std::string::npos);
 }
 
 TEST_F(RunUpdateTest, UnreadableHostsFileEndsWithUpdateFailed) {
@@ -515,7 +506,7 @@ TEST_F(RunUpdateTest, DifferingLauncherIsReplacedThroughTheVerifiedNewFile) {
     Publish(1);
     Put(FInstall / "Launcher.exe", "old launcher build");
     Run(1);
-    EXPECT_EQ(Slurp(FInstall / "Launcher.exe"), "new launcher build");
+    EXPECT_EQ(ReadWholeFile(FInstall / "Launcher.exe"), "new launcher build");
     EXPECT_FALSE(fs::exists(FInstall / "Launcher.exe.New"));
     EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
 }

@@ -1,5 +1,7 @@
 #pragma once
-// Where the test web server is: ORVEX_E2E_DIR names the folder nginx.sh started it in.
+// Where the test web server is: ORVEX_E2E_DIR names the folder nginx_start started it in.
+#include "common/WholeFile.h"
+
 #include <memory>
 #include <string>
 
@@ -9,8 +11,6 @@ namespace orvex::test {
 const std::string& ServerUrl();
 // The folder the server publishes, as a path this program can open, ending in a delimiter.
 const std::string& WwwDir();
-// A scratch folder for one test (kept from earlier runs), ending in a delimiter.
-std::string ScratchDir(const std::string& name);
 
 // A Unix path of the server's side as a path of this program (under Wine: Z:\x\y for /x/y).
 std::string HostPath(const std::string& unixPath);
@@ -30,8 +30,5 @@ public:
 };
 // Null where an open file does not stop its replacement, so there is nothing to hold.
 std::unique_ptr<FileHolder> HoldOpenElsewhere(const std::string& path);
-
-std::string ReadWholeFile(const std::string& path);
-void WriteWholeFile(const std::string& path, const std::string& content);
 
 }  // namespace orvex::test

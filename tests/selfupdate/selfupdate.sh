@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The self-update swap under Wine: the stand-in launcher v1 runs an update whose list names v2 as
 # the launcher; Update.bat must end v1, put v2 in its place, start it and delete itself.
-#   selfupdate.sh WINE_RUN WINE_DIR V1_EXE V2_EXE SERVER_DIR
+#   selfupdate.sh WINE_DIR V1_EXE V2_EXE SERVER_DIR
 set -uo pipefail
-wine_run=$1 wine_dir=$2 v1=$3 v2=$4 server_dir=$5
+source "$(dirname "$0")/../common/lib.sh"
+wine_dir=$1 v1=$2 v2=$3 server_dir=$4
 name=TestLauncher.exe
 www=$server_dir/www/selfupdate
 install=$server_dir/scratch/selfupdate-install
@@ -25,7 +26,7 @@ printf '[main]\r\nUpdatesUrl=%s\r\nAtRevision=1\r\n' "$url" >"$install/_settings
 
 cd "$install" || exit 1
 started=$(date +%s)
-"$wine_run" "$wine_dir" "$name"
+wine_run "$wine_dir" "$name"
 echo "v1 ended with status $? after $(( $(date +%s) - started )) s"
 
 # The batch file goes on after v1 has ended: wait for the new launcher's run to finish.

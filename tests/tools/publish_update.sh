@@ -2,9 +2,10 @@
 # Publishes a client, serves it with nginx and updates an empty installation with orvex-update:
 # the installation must end up byte for byte the client, again after a republish.
 set -uo pipefail
-publish=$1 update=$2 nginx=$3
+source "$(dirname "$0")/../common/lib.sh"
+publish=$1 update=$2
 work=$(mktemp -d)
-trap '"$nginx" stop "$work/web" > /dev/null 2>&1; rm -rf "$work"' EXIT
+trap 'nginx_stop "$work/web" > /dev/null 2>&1; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 client=$work/client inst=$work/installation
@@ -17,7 +18,7 @@ printf 'latin' > "$client/data/caf$(printf '\xe9').dat"
 printf '[publish]\r\nCritical=*.exe\r\n' > "$client/publish.ini"
 
 "$publish" build -q "$client" "$work/web/www" > /dev/null || fail "publish"
-"$nginx" start "$work/web" > /dev/null || fail "nginx"
+nginx_start "$work/web" > /dev/null || fail "nginx"
 printf '[main]\r\nUpdatesUrl=%s\r\n' "$(cat "$work/web/url")" > "$inst/_settings.ini"
 
 same_tree() {  # the installation holds exactly the client's published files

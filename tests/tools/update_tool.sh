@@ -2,19 +2,20 @@
 # Runs orvex-update on scratch installations against the test web server and checks its exit
 # status, its messages and what it leaves on disk.
 #   update_tool.sh SERVER_DIR TOOL            natively
-#   update_tool.sh SERVER_DIR TOOL WINE_RUN WINE_DIR   the Windows build under Wine
+#   update_tool.sh SERVER_DIR TOOL WINE_DIR   the Windows build under Wine
 set -uo pipefail
+source "$(dirname "$0")/../common/lib.sh"
 server_dir=$1 tool=$2
 runner=()
-[ $# -ge 4 ] && runner=("$3" "$4")
+[ $# -ge 3 ] && runner=(wine_run "$3")
 url=$(<"$server_dir/url")update-tool/
 www=$server_dir/www/update-tool
-work=$server_dir/scratch/update-tool${4:+-wine}
+work=$server_dir/scratch/update-tool${3:+-wine}
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # A path as the tool takes it: under Wine the Unix root is drive Z:.
-arg() { if [ ${#runner[@]} -gt 0 ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi; }
+arg() { if [ ${#runner[@]} -gt 0 ]; then win_path "$1"; else printf '%s' "$1"; fi; }
 run() { "${runner[@]}" "$tool" "$@" >"$work/out" 2>"$work/err"; }
 expect_exit() {  # expect_exit CODE WHAT -- args...
   local want=$1 what=$2; shift 3
@@ -88,5 +89,5 @@ expect_line "$work/out" "Update Failed"
 printf '[main]\r\nUpdatesUrl=http://127.0.0.1:1/\r\n' >"$install/_settings.ini"
 expect_exit 1 "unreachable server" -- "$(arg "$install")"
 
-[ "$failures" = 0 ] && echo "orvex-update: all checks passed${4:+ (under Wine)}"
+[ "$failures" = 0 ] && echo "orvex-update: all checks passed${3:+ (under Wine)}"
 exit $((failures > 0))

@@ -3,23 +3,23 @@
 #include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Profile.h"
-#include "IniTestFolder.h"
+#include "common/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
 using namespace orvex;
-using orvex::test::IniTestFolder;
-using orvex::test::ReadBytes;
+using orvex::test::ScratchFolder;
+using orvex::test::ReadWholeFile;
 
 namespace {
 
 struct OptionsFolder {
-    IniTestFolder folder;
-    std::string optionFile = folder.File("option.ini");
-    TStringList settings = {folder.Path() + "\\", "", "", "Talvora", "1", "0", "0", "system\\orvex.exe"};
+    ScratchFolder folder;
+    std::string optionFile = folder.OsFile("option.ini");
+    TStringList settings = {folder.Dir() + "\\", "", "", "Talvora", "1", "0", "0", "system\\orvex.exe"};
 
     TGameOptionsState Load(const std::string& content, TGameOptionsState state = {}) {
-        folder.Put("option.ini", content);
+        folder.Write("option.ini", content);
         LoadGameOptions(state, optionFile, settings);
         return state;
     }
@@ -83,7 +83,7 @@ TEST(LoadGameOptions, OtherBooleanTextStopsTheLoadThere) {
     OptionsFolder f;
     f.settings[CreateBackupPos] = "1";
     TGameOptionsState state;
-    f.folder.Put("option.ini", "[Video]\nColorBits=16\nIsKeepMinFrameRate=\n[Game]\nPartyLooting=2\n");
+    f.folder.Write("option.ini", "[Video]\nColorBits=16\nIsKeepMinFrameRate=\n[Game]\nPartyLooting=2\n");
     try {
         LoadGameOptions(state, f.optionFile, f.settings);
         FAIL() << "no error";
@@ -96,7 +96,7 @@ TEST(LoadGameOptions, OtherBooleanTextStopsTheLoadThere) {
     EXPECT_FALSE(state.CheckBox3);
 
     state = {};
-    f.folder.Put("option.ini", "[Video]\nStartupFullScreen=yes\n");
+    f.folder.Write("option.ini", "[Video]\nStartupFullScreen=yes\n");
     EXPECT_THROW(LoadGameOptions(state, f.optionFile, f.settings), EConvertError);
     EXPECT_TRUE(state.CheckBox1);
     EXPECT_FALSE(state.CheckBox2);
@@ -119,10 +119,10 @@ TEST(LoadGameOptions, BackupBoxOnlyForExactlyOne) {
 
 TEST(SaveGameOptions, WritesTheSevenKeysAndTheBackupSwitchKeepingTheRest) {
     OptionsFolder f;
-    f.folder.Put("option.ini",
-                 "; the game's file\r\n[Video]\r\nGamePlayViewportX=1\r\nGamma=7\r\n[Sound]\r\nVolume=3\r\n"
-                 "[Game]\r\nPartyLooting=0\r\nName=Hero\r\n");
-    f.folder.Put("_settings.ini", "[main]\r\nCreateBackup=0\r\nLinkName=Talvora\r\n");
+    f.folder.Write("option.ini",
+                   "; the game's file\r\n[Video]\r\nGamePlayViewportX=1\r\nGamma=7\r\n[Sound]\r\nVolume=3\r\n"
+                   "[Game]\r\nPartyLooting=0\r\nName=Hero\r\n");
+    f.folder.Write("_settings.ini", "[main]\r\nCreateBackup=0\r\nLinkName=Talvora\r\n");
     TGameOptionsState state;
     state.ComboBox1 = 3;
     state.ComboBox2 = 1;
@@ -141,15 +141,15 @@ TEST(SaveGameOptions, WritesTheSevenKeysAndTheBackupSwitchKeepingTheRest) {
     EXPECT_EQ(f.Read("Video", "Gamma"), "7");
     EXPECT_EQ(f.Read("Sound", "Volume"), "3");
     EXPECT_EQ(f.Read("Game", "Name"), "Hero");
-    EXPECT_NE(ReadBytes(f.optionFile).find("; the game's file"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(f.optionFile).find("; the game's file"), std::string::npos);
     EXPECT_EQ(f.settings[CreateBackupPos], "1");
-    EXPECT_EQ(ReadProfileString(f.folder.File("_settings.ini"), "main", "CreateBackup", ""), "1");
-    EXPECT_EQ(ReadProfileString(f.folder.File("_settings.ini"), "main", "LinkName", ""), "Talvora");
+    EXPECT_EQ(ReadProfileString(f.folder.OsFile("_settings.ini"), "main", "CreateBackup", ""), "1");
+    EXPECT_EQ(ReadProfileString(f.folder.OsFile("_settings.ini"), "main", "LinkName", ""), "Talvora");
 }
 
 TEST(SaveGameOptions, ListsWithNothingSelectedKeepTheirKeys) {
     OptionsFolder f;
-    f.folder.Put("option.ini", "[Video]\nGamePlayViewportX=1280\nGamePlayViewportY=720\nColorBits=24\n");
+    f.folder.Write("option.ini", "[Video]\nGamePlayViewportX=1280\nGamePlayViewportY=720\nColorBits=24\n");
     TGameOptionsState state;  // no list selected, nothing ticked
     SaveGameOptions(state, f.optionFile, f.settings);
     EXPECT_EQ(f.Read("Video", "GamePlayViewportX"), "1280");
@@ -159,37 +159,37 @@ TEST(SaveGameOptions, ListsWithNothingSelectedKeepTheirKeys) {
     EXPECT_EQ(f.Read("Game", "PartyLooting"), "<absent>");
     EXPECT_EQ(f.Read("Video", "IsKeepMinFrameRate"), "false");
     EXPECT_EQ(f.settings[CreateBackupPos], "0");
-    EXPECT_EQ(ReadProfileString(f.folder.File("_settings.ini"), "main", "CreateBackup", ""), "0");
+    EXPECT_EQ(ReadProfileString(f.folder.OsFile("_settings.ini"), "main", "CreateBackup", ""), "0");
 }
 
 TEST(ApplyGameOptions, WithoutTheGameFileWritesNothing) {
     OptionsFolder f;
-    f.folder.Put("_settings.ini", "[main]\r\nCreateBackup=0\r\n");
+    f.folder.Write("_settings.ini", "[main]\r\nCreateBackup=0\r\n");
     TGameOptionsState state;
     state.CheckBox3 = true;
     EXPECT_FALSE(ApplyGameOptions(state, f.optionFile, f.settings));
     EXPECT_EQ(f.settings[CreateBackupPos], "0");
-    EXPECT_EQ(ReadBytes(f.folder.File("_settings.ini")), "[main]\r\nCreateBackup=0\r\n");
+    EXPECT_EQ(ReadWholeFile(f.folder.OsFile("_settings.ini")), "[main]\r\nCreateBackup=0\r\n");
 }
 
 TEST(SaveGameOptions, RefusedWriteNamesTheFileAndStops) {
     OptionsFolder f;
     // A folder where the launcher's settings file should be refuses the write.
-    f.folder.Put("option.ini", "[Video]\n");
-    std::filesystem::create_directory(f.folder.File("_settings.ini"));
+    f.folder.Write("option.ini", "[Video]\n");
+    std::filesystem::create_directory(f.folder.OsFile("_settings.ini"));
     TGameOptionsState state;
     state.CheckBox3 = true;
     try {
         ApplyGameOptions(state, f.optionFile, f.settings);
         FAIL() << "no error";
     } catch (const EIniFileException& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + f.folder.Path() + "\\_settings.ini");
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + f.folder.Dir() + "\\_settings.ini");
     }
     EXPECT_EQ(f.Read("Video", "StartupFullScreen"), "false");
 
     // The game file refusing its first write: nothing after it is done.
-    const std::string folderAsFile = f.folder.Path() + "\\system";
-    std::filesystem::create_directory(f.folder.File("system"));
+    const std::string folderAsFile = f.folder.Dir() + "\\system";
+    std::filesystem::create_directory(f.folder.OsFile("system"));
     f.settings[CreateBackupPos] = "0";
     EXPECT_THROW(SaveGameOptions(state, folderAsFile, f.settings), EIniFileException);
     EXPECT_EQ(f.settings[CreateBackupPos], "0");

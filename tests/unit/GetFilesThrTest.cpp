@@ -1,7 +1,9 @@
 // The pieces of an update run that need no web server: comparing a file set, starting a run on its
 // own thread, and a list download that cannot connect.
-#include "ScratchFolder.h"
+#include "common/CurrentDirGuard.h"
+#include "common/Md5Text.h"
 #include "common/RecordingView.h"
+#include "common/ScratchFolder.h"
 
 #include "base/Exceptions.h"
 #include "formats/md5.h"
@@ -16,19 +18,11 @@
 #include <thread>
 
 using namespace orvex;
+using orvex::test::Md5Hex;
 using orvex::test::RecordingView;
 using orvex::test::ScratchFolder;
 
 namespace {
-
-std::string Md5Of(const std::string& content) {
-    MD5_CTX context;
-    MD5Init(context);
-    MD5Update(context, content.data(), static_cast<uint32_t>(content.size()));
-    MD5Digest digest;
-    MD5Final(context, digest);
-    return DigestToHex(digest);
-}
 
 std::string Upper(std::string text) {
     for (char& c : text)
@@ -53,9 +47,9 @@ protected:
 TEST_F(CheckFilesTest, CollectsMissingAndDifferingFilesWithTheOverallGaugeRunningOverTheSet) {
     Local("same.txt", "same");
     Local("data/changed.txt", "local version");
-    const TStringList entries{"same.txt|" + Md5Of("same") + "|4",
-                              "data\\changed.txt|" + Md5Of("server version") + "|14",
-                              "data\\missing.txt|" + Md5Of("x") + "|1"};
+    const TStringList entries{"same.txt|" + Md5Hex("same") + "|4",
+                              "data\\changed.txt|" + Md5Hex("server version") + "|14",
+                              "data\\missing.txt|" + Md5Hex("x") + "|1"};
     FRun.CheckFiles(entries);
     EXPECT_EQ(FRun.FetchList(), (TStringList{entries[1], entries[2]}));
     const std::vector<std::string> expected{"status:Checking files", "max1:2",
@@ -69,9 +63,9 @@ TEST_F(CheckFilesTest, CollectsMissingAndDifferingFilesWithTheOverallGaugeRunnin
 
     // A second set appends after the first; one entry gives a maximum of 0.
     FView = RecordingView();
-    FRun.CheckFiles({"data\\missing.txt|" + Md5Of("x") + "|1"});
+    FRun.CheckFiles({"data\\missing.txt|" + Md5Hex("x") + "|1"});
     EXPECT_EQ(FRun.FetchList().size(), 3u);
-    EXPECT_EQ(FRun.FetchList().back(), "data\\missing.txt|" + Md5Of("x") + "|1");
+    EXPECT_EQ(FRun.FetchList().back(), "data\\missing.txt|" + Md5Hex("x") + "|1");
     EXPECT_TRUE(FView.Saw("max1:0"));
 }
 
@@ -85,10 +79,10 @@ TEST_F(CheckFilesTest, AbsentOrEmptySetShowsNothingAndLeavesTheGaugesAlone) {
 TEST_F(CheckFilesTest, DigestAloneDecidesAndOnlyLowerCaseDigestsMatch) {
     Local("a.txt", "content of a");
     // The SIZE field is neither checked against the file nor needed to be a number when it matches.
-    FRun.CheckFiles({"a.txt|" + Md5Of("content of a") + "|999999", "a.txt|" + Md5Of("content of a") + "|abc"});
+    FRun.CheckFiles({"a.txt|" + Md5Hex("content of a") + "|999999", "a.txt|" + Md5Hex("content of a") + "|abc"});
     EXPECT_TRUE(FRun.FetchList().empty());
 
-    const std::string upper = "a.txt|" + Upper(Md5Of("content of a")) + "|12";
+    const std::string upper = "a.txt|" + Upper(Md5Hex("content of a")) + "|12";
     FRun.CheckFiles({upper});
     FRun.CheckFiles({upper});
     EXPECT_EQ(FRun.FetchList(), (TStringList{upper, upper}));
@@ -96,15 +90,15 @@ TEST_F(CheckFilesTest, DigestAloneDecidesAndOnlyLowerCaseDigestsMatch) {
 
 TEST_F(CheckFilesTest, MalformedEntriesRaise) {
     Local("a.txt", "a");
-    EXPECT_THROW(FRun.CheckFiles({Md5Of("a") + "|1"}), EListError);
-    EXPECT_THROW(FRun.CheckFiles({"missing.txt|" + Md5Of("a") + "|many"}), EConvertError);
+    EXPECT_THROW(FRun.CheckFiles({Md5Hex("a") + "|1"}), EListError);
+    EXPECT_THROW(FRun.CheckFiles({"missing.txt|" + Md5Hex("a") + "|many"}), EConvertError);
     EXPECT_TRUE(FRun.FetchList().empty());
 }
 
 TEST_F(CheckFilesTest, PathsLeavingTheInstallationAreCollectedWithoutComparingThem) {
     // A file outside the installation that would match: comparing it would leave it uncollected.
     FFolder.Write("outside.txt", "outside");
-    const std::string entry = "..\\outside.txt|" + Md5Of("outside") + "|7";
+    const std::string entry = "..\\outside.txt|" + Md5Hex("outside") + "|7";
     FRun.CheckFiles({entry});
     EXPECT_EQ(FRun.FetchList(), TStringList{entry});
     EXPECT_TRUE(FView.SawStatus("Checking ..\\outside.txt"));

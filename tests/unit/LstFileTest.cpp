@@ -1,4 +1,4 @@
-#include "ScratchFolder.h"
+#include "common/ScratchFolder.h"
 
 #include "base/Exceptions.h"
 #include "base/MemoryStream.h"

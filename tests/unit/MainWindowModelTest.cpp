@@ -1,7 +1,7 @@
 #include "common/CurrentDirGuard.h"
 #include "app/MainWindowModel.h"
 
-#include "IniTestFolder.h"
+#include "common/ScratchFolder.h"
 #include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
@@ -19,8 +19,8 @@
 #include <mutex>
 
 using namespace orvex;
-using orvex::test::IniTestFolder;
-using orvex::test::ReadBytes;
+using orvex::test::ScratchFolder;
+using orvex::test::ReadWholeFile;
 using orvex::test::CurrentDirGuard;
 
 namespace {
@@ -111,12 +111,12 @@ private:
 
 class MainWindowModelTest : public ::testing::Test {
 protected:
-    void Settings(const std::string& content) { FSettingsFile = FFolder.Put("_settings.ini", content); }
-    std::string SettingsText() const { return ReadBytes(FSettingsFile); }
+    void Settings(const std::string& content) { FSettingsFile = FFolder.Write("_settings.ini", content); }
+    std::string SettingsText() const { return ReadWholeFile(FSettingsFile); }
     std::string BaseDir() const { return os::GetCurrentDir() + "\\"; }
 
-    IniTestFolder FFolder;
-    CurrentDirGuard FInFolder{FFolder.Path()};
+    ScratchFolder FFolder;
+    CurrentDirGuard FInFolder{FFolder.Dir()};
     std::string FSettingsFile;
     FakeHost FHost;
     QueueDispatcher FDispatcher;
@@ -147,7 +147,7 @@ TEST_F(MainWindowModelTest, MissingSettingsStopTheTimerShowOneNoticeAndEnd) {
     FModel.FormCreate();
     EXPECT_EQ(FHost.Calls, (std::vector<std::string>{"stop timer", "notice:ERROR: _settings.ini Not Found !",
                                                       "terminate", "skin"}));
-    EXPECT_FALSE(std::filesystem::exists(FFolder.File("_settings.ini")));
+    EXPECT_FALSE(std::filesystem::exists(FFolder.OsFile("_settings.ini")));
     // A tick that arrives all the same neither navigates nor starts a run.
     FModel.Timer1Timer();
     EXPECT_FALSE(FHost.Saw("navigate:"));

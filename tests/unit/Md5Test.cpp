@@ -1,5 +1,8 @@
 #include "formats/md5.h"
 
+#include "common/Md5Text.h"
+#include "common/ScratchFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,42 +15,13 @@
 #include <vector>
 
 using namespace orvex;
+using orvex::test::Md5Hex;
+using orvex::test::ScratchFolder;
 namespace fs = std::filesystem;
 
 namespace {
 
 const char* const EmptyDigest = "d41d8cd98f00b204e9800998ecf8427e";
-
-std::string DigestOf(const std::string& text) {
-    MD5_CTX context;
-    MD5Init(context);
-    MD5Update(context, text.data(), static_cast<uint32_t>(text.size()));
-    MD5Digest digest;
-    MD5Final(context, digest);
-    return DigestToHex(digest);
-}
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::random_device seed;
-        FPath = fs::temp_directory_path() / ("orvex_md5_" + std::to_string(seed()));
-        fs::create_directories(FPath);
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(FPath, ignored);
-    }
-    std::string File(const std::string& name, const std::string& content) const {
-        const std::string path = (FPath / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-    std::string Path(const std::string& name) const { return (FPath / name).string(); }
-
-private:
-    fs::path FPath;
-};
 
 std::string RandomBytes(std::size_t count, unsigned seed) {
     std::mt19937 generator(seed);
@@ -59,20 +33,20 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
 }  // namespace
 
 TEST(MD5, MatchesTheReferenceSuite) {
-    EXPECT_EQ(DigestOf(""), EmptyDigest);
-    EXPECT_EQ(DigestOf("a"), "0cc175b9c0f1b6a831c399e269772661");
-    EXPECT_EQ(DigestOf("abc"), "900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_EQ(DigestOf("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-    EXPECT_EQ(DigestOf("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
-    EXPECT_EQ(DigestOf("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+    EXPECT_EQ(Md5Hex(""), EmptyDigest);
+    EXPECT_EQ(Md5Hex("a"), "0cc175b9c0f1b6a831c399e269772661");
+    EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(Md5Hex("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
+    EXPECT_EQ(Md5Hex("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
               "d174ab98d277d9f5a5611c2c9f419d9f");
-    EXPECT_EQ(DigestOf("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+    EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
               "57edf4a22be3c955ac49da2e2107b67a");
 }
 
 TEST(MD5, GivesTheSameDigestHoweverTheInputIsSplit) {
     const std::string data = RandomBytes(3000, 1);
-    const std::string whole = DigestOf(data);
+    const std::string whole = Md5Hex(data);
     std::mt19937 generator(2);
     for (int round = 0; round < 20; ++round) {
         MD5_CTX context;
@@ -127,33 +101,33 @@ TEST(FileMD5, AgreesWithMd5sumOnEveryLength) {
 }
 
 TEST(FileMD5, DigestsInSmallPiecesLikeInOneView) {
-    const ScratchDir dir;
+    const ScratchFolder dir;
     // Pieces are rounded up to the mapping granularity (64 KiB on Windows), so this makes several.
     const std::string data = RandomBytes(5 * 65536 + 333, 3);
-    const std::string path = dir.File("pieces.bin", data);
+    const std::string path = dir.Write("pieces.bin", data);
     const std::string whole = DigestToHex(FileMD5(path));
-    EXPECT_EQ(whole, DigestOf(data));
+    EXPECT_EQ(whole, Md5Hex(data));
     for (const uint64_t piece : {uint64_t{1}, uint64_t{65536}, uint64_t{100000}, uint64_t{1} << 20})
         EXPECT_EQ(DigestToHex(detail::FileMD5InPieces(path, piece)), whole) << piece;
 }
 
 TEST(FileMD5, MissingEmptyOrFolderGiveTheEmptyDigest) {
-    const ScratchDir dir;
-    EXPECT_EQ(DigestToHex(FileMD5(dir.Path("missing.bin"))), EmptyDigest);
-    EXPECT_EQ(DigestToHex(FileMD5(dir.File("empty.bin", ""))), EmptyDigest);
-    EXPECT_EQ(DigestToHex(detail::FileMD5InPieces(dir.Path("empty.bin"), 1)), EmptyDigest);
-    fs::create_directories(dir.Path("folder"));
-    EXPECT_EQ(DigestToHex(FileMD5(dir.Path("folder"))), EmptyDigest);
+    const ScratchFolder dir;
+    EXPECT_EQ(DigestToHex(FileMD5(dir.OsFile("missing.bin"))), EmptyDigest);
+    EXPECT_EQ(DigestToHex(FileMD5(dir.Write("empty.bin", ""))), EmptyDigest);
+    EXPECT_EQ(DigestToHex(detail::FileMD5InPieces(dir.OsFile("empty.bin"), 1)), EmptyDigest);
+    fs::create_directories(dir.OsFile("folder"));
+    EXPECT_EQ(DigestToHex(FileMD5(dir.OsFile("folder"))), EmptyDigest);
 }
 
 TEST(FileMD5, ReadsAFileThatIsOpenForWriting) {
-    const ScratchDir dir;
-    const std::string path = dir.Path("busy.bin");
+    const ScratchFolder dir;
+    const std::string path = dir.OsFile("busy.bin");
     std::FILE* writer = std::fopen(path.c_str(), "wb");
     ASSERT_NE(writer, nullptr);
     const std::string data = RandomBytes(10000, 4);
     std::fwrite(data.data(), 1, data.size(), writer);
     std::fflush(writer);
-    EXPECT_EQ(DigestToHex(FileMD5(path)), DigestOf(data));
+    EXPECT_EQ(DigestToHex(FileMD5(path)), Md5Hex(data));
     std::fclose(writer);
 }

@@ -1,4 +1,5 @@
-#include "ScratchFolder.h"
+#include "common/CurrentDirGuard.h"
+#include "common/ScratchFolder.h"
 
 #include "base/Exceptions.h"
 #include "base/Os.h"

@@ -1,5 +1,11 @@
 #include "tools/publish/ServerFolder.h"
 
+#include "PublishedClient.h"
+#include "common/ScratchFolder.h"
+
+#include "formats/BZ2FileCheck.h"
+#include "tools/publish/ServerVerify.h"
+
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
@@ -13,38 +19,14 @@
 #include <set>
 
 using namespace orvex;
+using orvex::test::AllNormal;
+using orvex::test::Mixed;
+using orvex::test::Published;
+using orvex::test::ReadWholeFile;
+using orvex::test::ScratchFolder;
 namespace fs = std::filesystem;
 
 namespace {
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::random_device seed;
-        FPath = fs::temp_directory_path() / ("orvex_server_" + std::to_string(seed()));
-        fs::create_directories(FPath);
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(FPath, ignored);
-    }
-    // name with "/" between folders
-    std::string Put(const std::string& name, const std::string& content) const {
-        const fs::path path = FPath / fs::path(name);
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
-        return path.string();
-    }
-    std::string Path(const std::string& name = "") const { return (FPath / fs::path(name)).string(); }
-
-private:
-    fs::path FPath;
-};
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Decodes data that must be exactly one bzip2 stream with nothing after it.
 std::string DecodeOneStream(const std::string& data) {
@@ -76,38 +58,55 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
 
 std::string Listed(const TPublishedFile& file) { return file.Path + "|" + file.MD5 + "|" + std::to_string(file.Size); }
 
+// name -> content of every file under dir, names with "/".
+std::map<std::string, std::string> Tree(const fs::path& dir) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        if (entry.is_regular_file()) tree[fs::relative(entry.path(), dir).generic_string()] = ReadWholeFile(entry.path());
+    return tree;
+}
+
+// The file decoded by the program's own check of a copy.
+std::string Decoded(const std::string& file) {
+    std::string text;
+    EXPECT_EQ(orvex::DecodeOneStream(file, [&text](const char* data, std::size_t n) { text.append(data, n); }),
+              TStreamCheck::Whole)
+        << file;
+    return text;
+}
+
 }  // namespace
 
 TEST(CompressFile, WritesOneLevelNineStreamOfTheWholeFileAndItsDigest) {
-    const ScratchDir dir;
+    const ScratchFolder dir;
     // More than one 900k block, part incompressible, part repetitive.
     std::string data = RandomBytes(1200000, 1);
     data += std::string(1500000, 'z');
-    const std::string source = dir.Put("in.bin", data);
-    const std::string target = dir.Path("out/deeper/in.bin.bz2");
+    const std::string source = dir.Write("in.bin", data);
+    const std::string target = dir.OsFile("out/deeper/in.bin.bz2");
 
     const TCompressedFile copy = CompressFile(source, target);
-    const std::string packed = ReadAll(target);
+    const std::string packed = ReadWholeFile(target);
     EXPECT_EQ(packed.substr(0, 4), "BZh9");
     EXPECT_EQ(copy.Size, static_cast<int64_t>(packed.size()));
     EXPECT_EQ(copy.SourceDigest, FileMD5(source));
     EXPECT_TRUE(DecodeOneStream(packed) == data);
 
-    const TCompressedFile empty = CompressFile(dir.Put("empty.bin", ""), dir.Path("empty.bin.bz2"));
-    const std::string emptyPacked = ReadAll(dir.Path("empty.bin.bz2"));
+    const TCompressedFile empty = CompressFile(dir.Write("empty.bin", ""), dir.OsFile("empty.bin.bz2"));
+    const std::string emptyPacked = dir.Read("empty.bin.bz2");
     EXPECT_EQ(empty.Size, static_cast<int64_t>(emptyPacked.size()));
     EXPECT_EQ(DigestToHex(empty.SourceDigest), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(DecodeOneStream(emptyPacked), "");
 }
 
 TEST(CompressFile, MissingSourceLeavesNothingBehind) {
-    const ScratchDir dir;
-    EXPECT_THROW(CompressFile(dir.Path("missing.bin"), dir.Path("missing.bin.bz2")), EFOpenError);
+    const ScratchFolder dir;
+    EXPECT_THROW(CompressFile(dir.OsFile("missing.bin"), dir.OsFile("missing.bin.bz2")), EFOpenError);
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 TEST(ServerFolder, PublishesEveryFileUnderItsPathAndListsItsDigestAndCopySize) {
-    const ScratchDir client, server;
+    const ScratchFolder client, server;
     const std::map<std::string, std::string> files = {
         {"OrvexUpdater.exe", RandomBytes(50000, 2)},
         {"game.exe", RandomBytes(70000, 3)},
@@ -116,7 +115,7 @@ TEST(ServerFolder, PublishesEveryFileUnderItsPathAndListsItsDigestAndCopySize) {
         {"system/option.ini", "[Option]\r\nWidth=800\r\n"},
         {"empty.bin", ""},
     };
-    for (const auto& [name, content] : files) client.Put(name, content);
+    for (const auto& [name, content] : files) client.Write(name, content);
 
     TPublishDescription description;
     description.Rev = 12;
@@ -126,7 +125,7 @@ TEST(ServerFolder, PublishesEveryFileUnderItsPathAndListsItsDigestAndCopySize) {
     description.CriticalFiles = {"game.exe", "data/maps/m1.dat", "empty.bin"};
     description.NormalFiles = {"data\\text.txt", "system\\option.ini"};
 
-    const TPublishedFolder folder = BuildServerFolder(client.Path(), server.Path(), description);
+    const TPublishedFolder folder = BuildServerFolder(client.Dir(), server.Dir(), description);
     ASSERT_TRUE(folder.Self);
     ASSERT_EQ(folder.Critical.size(), 3u);
     ASSERT_EQ(folder.Normal.size(), 2u);
@@ -140,14 +139,14 @@ TEST(ServerFolder, PublishesEveryFileUnderItsPathAndListsItsDigestAndCopySize) {
         std::string name = file.Path;
         std::replace(name.begin(), name.end(), '\\', '/');
         expectedNames.insert(name + ".bz2");
-        const std::string packed = ReadAll(server.Path(name + ".bz2"));
+        const std::string packed = server.Read(name + ".bz2");
         EXPECT_EQ(packed.substr(0, 4), "BZh9") << name;
         EXPECT_EQ(file.Size, static_cast<int64_t>(packed.size())) << name;
         EXPECT_TRUE(DecodeOneStream(packed) == files.at(name)) << name;
-        EXPECT_EQ(file.MD5, DigestToHex(FileMD5(client.Path(name)))) << name;
+        EXPECT_EQ(file.MD5, DigestToHex(FileMD5(client.OsFile(name)))) << name;
     }
 
-    const std::string list = ReadAll(server.Path("files.lst"));
+    const std::string list = server.Read("files.lst");
     EXPECT_EQ(list,
               "[settings]\r\nRev|12\r\nModHosts|1\r\n[/settings]\r\n"
               "[hosts]\r\n127.0.0.1|login.example.net\r\n10.0.0.2|patch.example.net\r\n[/hosts]\r\n"
@@ -155,7 +154,7 @@ TEST(ServerFolder, PublishesEveryFileUnderItsPathAndListsItsDigestAndCopySize) {
               "[files_critical]\r\n" + Listed(all[1]) + "\r\n" + Listed(all[2]) + "\r\n" + Listed(all[3]) + "\r\n[/files_critical]\r\n"
               "[files_normal]\r\n" + Listed(all[4]) + "\r\n" + Listed(all[5]) + "\r\n[/files_normal]\r\n");
     EXPECT_EQ(all[3].MD5, "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(DecodeOneStream(ReadAll(server.Path("files.lst.bz2"))), list);
+    EXPECT_EQ(DecodeOneStream(server.Read("files.lst.bz2")), list);
 
     // Nothing else is left in the server folder, temporary files included.
     std::set<std::string> found;
@@ -165,32 +164,32 @@ TEST(ServerFolder, PublishesEveryFileUnderItsPathAndListsItsDigestAndCopySize) {
 }
 
 TEST(ServerFolder, RebuildReplacesChangedCopiesAndOmitsAnAbsentSelfEntry) {
-    const ScratchDir client, server;
-    client.Put("a/b.dat", "first");
+    const ScratchFolder client, server;
+    client.Write("a/b.dat", "first");
     TPublishDescription description;
     description.NormalFiles = {"a/b.dat", "a\\b.dat"};
-    BuildServerFolder(client.Path(), server.Path(), description);
+    BuildServerFolder(client.Dir(), server.Dir(), description);
 
-    client.Put("a/b.dat", "second version");
+    client.Write("a/b.dat", "second version");
     description.Rev = 2;
-    const TPublishedFolder folder = BuildServerFolder(client.Path(), server.Path(), description);
-    EXPECT_EQ(DecodeOneStream(ReadAll(server.Path("a/b.dat.bz2"))), "second version");
+    const TPublishedFolder folder = BuildServerFolder(client.Dir(), server.Dir(), description);
+    EXPECT_EQ(DecodeOneStream(server.Read("a/b.dat.bz2")), "second version");
     ASSERT_EQ(folder.Normal.size(), 2u);
-    EXPECT_EQ(folder.Normal[0].MD5, DigestToHex(FileMD5(client.Path("a/b.dat"))));
+    EXPECT_EQ(folder.Normal[0].MD5, DigestToHex(FileMD5(client.OsFile("a/b.dat"))));
     EXPECT_EQ(Listed(folder.Normal[0]), Listed(folder.Normal[1]));
-    const std::string list = ReadAll(server.Path("files.lst"));
+    const std::string list = server.Read("files.lst");
     EXPECT_NE(list.find("Rev|2\r\n"), std::string::npos);
     EXPECT_EQ(list.find("[self]"), std::string::npos);
 }
 
 TEST(ServerFolder, RefusesEntriesTheListCannotCarryBeforeWritingAnything) {
-    const ScratchDir client, server;
-    client.Put("ok.dat", "x");
+    const ScratchFolder client, server;
+    client.Write("ok.dat", "x");
     const auto build = [&](const std::function<void(TPublishDescription&)>& change) {
         TPublishDescription description;
         description.CriticalFiles = {"ok.dat"};
         change(description);
-        BuildServerFolder(client.Path(), server.Path(), description);
+        BuildServerFolder(client.Dir(), server.Dir(), description);
     };
     // Paths leaving the folder (the rule itself is tested with the path routines) or breaking the line.
     for (const char* path : {"", "../ok.dat", "a/./ok.dat", "a|b", "ok\r\n.dat"})
@@ -202,5 +201,129 @@ TEST(ServerFolder, RefusesEntriesTheListCannotCarryBeforeWritingAnything) {
     EXPECT_TRUE(fs::is_empty(server.Path()));
 
     EXPECT_THROW(build([](TPublishDescription& d) { d.NormalFiles = {"missing.dat"}; }), EFOpenError);
-    EXPECT_FALSE(fs::exists(server.Path("files.lst")));
+    EXPECT_FALSE(fs::exists(server.OsFile("files.lst")));
+}
+
+TEST(ListClientFiles, WalksSubFoldersWithSpacesAndSingleByteNames) {
+    ScratchFolder client;
+    client.Write("a b/c d/e f.txt", "1");
+    client.Write("top.bin", "2");
+    const bool windows = test::WindowsPaths();
+    // On Windows the name must exist in the ANSI code page; here names are bytes.
+    const fs::path accented = windows ? fs::path(L"caf\u00e9.dat") : fs::path(std::string("caf\xe9.dat"));
+    std::ofstream(client.Path() / accented) << "3";
+    const TStringList files = ListClientFiles(client.Dir());
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0], "a b\\c d\\e f.txt");
+    EXPECT_EQ(files[1].size(), 8u);
+    EXPECT_EQ(files[1].substr(0, 3), "caf");
+    EXPECT_EQ(files[2], "top.bin");
+
+    // What the walker names, the publisher can read.
+    ScratchFolder server;
+    PublishServerFolder(client.Dir(), server.Dir(), AllNormal(client), {});
+    EXPECT_TRUE(VerifyServerFolder(server.Dir()).empty());
+
+    ScratchFolder cased;
+    cased.Write("Data/x.dat", "1");
+    cased.Write("data/x.dat", "2");
+    if (fs::exists(cased.Path() / "Data") && fs::exists(cased.Path() / "data") && Tree(cased.Path()).size() == 2) {
+        EXPECT_THROW(ListClientFiles(cased.Dir()), EPublishError);
+    }
+
+    ScratchFolder foreign;
+    std::ofstream(foreign.Path() / (windows ? fs::path(L"\u4e2d.dat") : fs::path("\xd0\xba.dat"))) << "x";
+    EXPECT_THROW(ListClientFiles(foreign.Dir()), EPublishError);
+}
+
+TEST(PublishServerFolder, GivesAnInstallationIdenticalToTheClient) {
+    Published p;
+    p.Client.Write("_settings.ini", "[main]\r\n");  // never published
+    ScratchFolder installation;
+    const TUpdateList list = ReadUpdateList(p.Server.Read("files.lst"));
+    for (const std::string& line : list.Normal) {
+        TStringList fields;
+        std::string rest = line;
+        for (std::size_t bar; (bar = rest.find('|')) != std::string::npos; rest.erase(0, bar + 1))
+            fields.push_back(rest.substr(0, bar));
+        std::string path = fields[0];
+        std::replace(path.begin(), path.end(), '\\', '/');
+        installation.Write(path, Decoded((p.Server.Path() / (path + ".bz2")).string()));
+    }
+    auto client = Tree(p.Client.Path());
+    client.erase("_settings.ini");
+    EXPECT_EQ(Tree(installation.Path()), client);
+}
+
+TEST(PublishServerFolder, RepublishesOnlyWhatChangedAndCountsRevUp) {
+    Published p;
+    EXPECT_EQ(p.First.Rev, 1);
+    EXPECT_EQ(p.First.Compressed, 4u);
+    const std::string firstList = p.Server.Read("files.lst.bz2");
+
+    const TPublishSummary same = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {});
+    EXPECT_EQ(same.Compressed, 0u);
+    EXPECT_EQ(same.Reused, 4u);
+    EXPECT_EQ(same.Rev, 1);
+    EXPECT_FALSE(same.ListChanged);
+    EXPECT_EQ(p.Server.Read("files.lst.bz2"), firstList);
+
+    p.Client.Write("data/text file.txt", "changed");
+    const TPublishSummary one = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {});
+    EXPECT_EQ(one.Compressed, 1u);
+    EXPECT_EQ(one.Rev, 2);
+    EXPECT_EQ(Decoded((p.Server.Path() / "data/text file.txt.bz2").string()), "changed");
+
+    // A copy that lost bytes is compressed again although the file did not change.
+    fs::resize_file(p.Server.Path() / "game.exe.bz2", 100);
+    const TPublishSummary repaired = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {});
+    EXPECT_EQ(repaired.Compressed, 1u);
+    EXPECT_EQ(repaired.Rev, 2);
+
+    TPublishOptions fixed;
+    fixed.Rev = 40;
+    EXPECT_EQ(PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), fixed).Rev, 40);
+    EXPECT_EQ(ReadUpdateList(p.Server.Read("files.lst")).Rev, "40");
+    EXPECT_TRUE(VerifyServerFolder(p.Server.Dir()).empty());
+}
+
+TEST(PublishServerFolder, PrunesCopiesOfRemovedFilesOnlyWhenAsked) {
+    Published p;
+    p.Server.Write("index.html", "kept");
+    fs::remove(p.Client.Path() / "data/maps/m 1.dat");
+    const TPublishSummary kept = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {});
+    EXPECT_EQ(kept.Pruned, 0u);
+    EXPECT_EQ(kept.Rev, 2);
+    EXPECT_TRUE(fs::exists(p.Server.Path() / "data/maps/m 1.dat.bz2"));
+
+    TPublishOptions prune;
+    prune.Prune = true;
+    const TPublishSummary pruned = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), prune);
+    EXPECT_EQ(pruned.Pruned, 1u);
+    EXPECT_EQ(pruned.Rev, 2);
+    EXPECT_FALSE(fs::exists(p.Server.Path() / "data/maps"));
+    EXPECT_TRUE(fs::exists(p.Server.Path() / "index.html"));
+    EXPECT_TRUE(VerifyServerFolder(p.Server.Dir()).empty());
+}
+
+TEST(PublishServerFolder, ParallelRunReportsEveryFileAndMatchesOneThread) {
+    ScratchFolder client, serial, parallel;
+    for (int i = 0; i < 24; ++i) client.Write("f/" + std::to_string(i) + ".bin", Mixed(20000 + 3000 * i, i));
+    TPublishOptions one;
+    one.Threads = 1;
+    PublishServerFolder(client.Dir(), serial.Dir(), AllNormal(client), one);
+    TPublishOptions many;
+    many.Threads = 4;
+    std::size_t calls = 0;
+    int64_t lastBytes = -1;
+    many.OnFile = [&](const TPublishedFile&, TFileOutcome outcome, const TPublishProgress& progress) {
+        ++calls;
+        EXPECT_EQ(outcome, TFileOutcome::Compressed);
+        EXPECT_GT(progress.BytesDone, lastBytes);
+        lastBytes = progress.BytesDone;
+        EXPECT_EQ(progress.FilesTotal, 24u);
+    };
+    PublishServerFolder(client.Dir(), parallel.Dir(), AllNormal(client), many);
+    EXPECT_EQ(calls, 24u);
+    EXPECT_EQ(Tree(parallel.Path()), Tree(serial.Path()));
 }

@@ -2,13 +2,13 @@
 #include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
-#include "IniTestFolder.h"
+#include "common/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
 using namespace orvex;
-using orvex::test::IniTestFolder;
-using orvex::test::ReadBytes;
+using orvex::test::ScratchFolder;
+using orvex::test::ReadWholeFile;
 using orvex::test::CurrentDirGuard;
 
 namespace {
@@ -20,9 +20,9 @@ TStringList WithoutBaseDir(const TStringList& list) { return TStringList(list.be
 }  // namespace
 
 TEST(LoadSettings, WithoutTheFileHoldsOnlyTheBaseFolder) {
-    IniTestFolder folder;
-    folder.Put("marker.txt", "");
-    CurrentDirGuard inFolder(folder.Path());
+    ScratchFolder folder;
+    folder.Write("marker.txt", "");
+    CurrentDirGuard inFolder(folder.Dir());
     TStringList settings = {"stale"};
     EXPECT_FALSE(LoadSettings(settings));
     ASSERT_EQ(settings.size(), 1u);
@@ -33,9 +33,9 @@ TEST(LoadSettings, WithoutTheFileHoldsOnlyTheBaseFolder) {
 
 TEST(LoadSettings, EmptyFileOrNoMainSectionGivesAllDefaults) {
     for (const char* content : {"", "; nothing\r\n[other]\r\nNewsUrl=http://x/\r\nLinkName=Other\r\n"}) {
-        IniTestFolder folder;
-        folder.Put("_settings.ini", content);
-        CurrentDirGuard inFolder(folder.Path());
+        ScratchFolder folder;
+        folder.Write("_settings.ini", content);
+        CurrentDirGuard inFolder(folder.Dir());
         TStringList settings;
         EXPECT_TRUE(LoadSettings(settings));
         ASSERT_EQ(settings.size(), 8u);
@@ -44,18 +44,18 @@ TEST(LoadSettings, EmptyFileOrNoMainSectionGivesAllDefaults) {
 }
 
 TEST(LoadSettings, KeepsTheValuesAsTheTextsRead) {
-    IniTestFolder folder;
+    ScratchFolder folder;
     const std::string longUrl = "http://news.example/" + std::string(2980, 'n');
-    folder.Put("_settings.ini",
-               "[MAIN]\r\n"
-               "newsurl=" + longUrl + "\r\n"
-               "UpdatesUrl = http://updates.example/client \r\n"
-               "LinkName=\r\n"
-               "Installed=00\r\n"
-               "CreateBackup=yes\r\n"
-               "AtRevision=\"42\"\r\n"
-               "RunCustom=bin\\game.exe\r\n");
-    CurrentDirGuard inFolder(folder.Path());
+    folder.Write("_settings.ini",
+                 "[MAIN]\r\n"
+                 "newsurl=" + longUrl + "\r\n"
+                 "UpdatesUrl = http://updates.example/client \r\n"
+                 "LinkName=\r\n"
+                 "Installed=00\r\n"
+                 "CreateBackup=yes\r\n"
+                 "AtRevision=\"42\"\r\n"
+                 "RunCustom=bin\\game.exe\r\n");
+    CurrentDirGuard inFolder(folder.Dir());
     TStringList settings;
     ASSERT_TRUE(LoadSettings(settings));
     EXPECT_EQ(WithoutBaseDir(settings), (TStringList{longUrl.substr(0, 2047), "http://updates.example/client", "", "00",
@@ -63,7 +63,7 @@ TEST(LoadSettings, KeepsTheValuesAsTheTextsRead) {
 }
 
 TEST(WriteSetting, ReplacesOnlyItsKey) {
-    IniTestFolder folder;
+    ScratchFolder folder;
     const std::string before =
         "; launcher\r\n"
         "[main]\r\n"
@@ -73,14 +73,14 @@ TEST(WriteSetting, ReplacesOnlyItsKey) {
         "CreateBackup=1\r\n"
         "[extra]\r\n"
         "AtRevision=99\r\n";
-    folder.Put("_settings.ini", before);
-    CurrentDirGuard inFolder(folder.Path());
+    folder.Write("_settings.ini", before);
+    CurrentDirGuard inFolder(folder.Dir());
     TStringList settings;
     ASSERT_TRUE(LoadSettings(settings));
     WriteSetting(settings, "AtRevision", "12");
     std::string expected = before;
     expected.replace(expected.find("AtRevision=7"), 12, "AtRevision=12");
-    EXPECT_EQ(ReadBytes(folder.File("_settings.ini")), expected);
+    EXPECT_EQ(ReadWholeFile(folder.OsFile("_settings.ini")), expected);
 
     WriteSetting(settings, "Installed", "1");
     TStringList reloaded;
@@ -90,13 +90,13 @@ TEST(WriteSetting, ReplacesOnlyItsKey) {
 }
 
 TEST(WriteSetting, RefusedWriteNamesTheFullPath) {
-    IniTestFolder folder;
-    const TStringList settings = {folder.Path() + "\\missing\\"};
+    ScratchFolder folder;
+    const TStringList settings = {folder.Dir() + "\\missing\\"};
     try {
         WriteSetting(settings, "AtRevision", "3");
         ADD_FAILURE() << "write into a missing folder accepted";
     } catch (const EIniFileException& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder.Path() + "\\missing\\_settings.ini");
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder.Dir() + "\\missing\\_settings.ini");
     }
     EXPECT_THROW(WriteSetting(TStringList{}, "AtRevision", "3"), EListError);
 }

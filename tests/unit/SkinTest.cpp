@@ -1,5 +1,4 @@
 #include "ui/Bitmap.h"
-#include "ui/Drag.h"
 #include "ui/Skin.h"
 
 #include <gtest/gtest.h>
@@ -120,43 +119,4 @@ TEST(Skin, ThePicturesOfTheTwoWindows) {
     ASSERT_EQ(options.Height, 300);
     EXPECT_EQ(SkinKeyColor(options), 0x00C89353u);  // red 200, green 147, blue 83
     EXPECT_EQ(SkinCutPixels(options), (TRectList{{0, 0, 1, 1}}));
-}
-
-namespace {
-
-// Records the moves a drag makes, in order.
-struct RecordingWindow {
-    int32_t FLeft = 100;
-    int32_t FTop = 50;
-    std::vector<std::string> Moves;
-    int32_t Left() const { return FLeft; }
-    int32_t Top() const { return FTop; }
-    void SetLeft(int32_t value) {
-        FLeft = value;
-        Moves.push_back("left " + std::to_string(value));
-    }
-    void SetTop(int32_t value) {
-        FTop = value;
-        Moves.push_back("top " + std::to_string(value));
-    }
-};
-
-}  // namespace
-
-TEST(Drag, MovesByThePointersDistanceLeftEdgeFirstAndOnlyWhileDragging) {
-    TDragModel drag;
-    RecordingWindow window;
-    drag.MouseMove(window, 30, 40);
-    EXPECT_TRUE(window.Moves.empty());
-
-    drag.MouseDown(10, 20);
-    EXPECT_TRUE(drag.FDragging);
-    drag.MouseMove(window, 13, 15);  // the window follows, so the press point stays under the pointer
-    drag.MouseMove(window, 10 - 500, 20 - 400);  // no limits: off the screen
-    EXPECT_EQ(window.Moves, (std::vector<std::string>{"left 103", "top 45", "left -397", "top -355"}));
-
-    drag.MouseUp();
-    EXPECT_FALSE(drag.FDragging);
-    drag.MouseMove(window, 0, 0);
-    EXPECT_EQ(window.Moves.size(), 4u);
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Window tests of OrvexUpdater.exe under Wine on a private X server, driven with xdotool and judged
 # by screenshots and by what lands on disk.
-#   main_window.sh CASE     with BIN, WINE_RUN, WINE_DIR, WORK, SERVER_DIR (nginx.sh's folder), DISPLAY
+#   main_window.sh CASE     with BIN, WINE_DIR, WORK, SERVER_DIR (nginx_start's folder), DISPLAY
 set -euo pipefail
+source "$(dirname "$0")/../common/lib.sh"
 case_name=$1
-: "${BIN:?}" "${WINE_RUN:?}" "${WINE_DIR:?}" "${WORK:?}" "${SERVER_DIR:?}" "${DISPLAY:?}"
+: "${BIN:?}" "${WINE_DIR:?}" "${WORK:?}" "${SERVER_DIR:?}" "${DISPLAY:?}"
 export DISPLAY
 exe=$BIN/OrvexUpdater.exe
 url=$(<"$SERVER_DIR/url")
@@ -22,8 +23,6 @@ fail() {
   exit 1
 }
 
-win_path() { echo "Z:${1//\//\\}"; }
-
 # A fresh installation folder with the given settings lines.
 install_folder() {
   local dir=$WORK/cases/$case_name$1
@@ -38,7 +37,7 @@ install_folder() {
 
 # Starts the launcher in a folder; its process id is in $launcher.
 start_launcher() {
-  (cd "$1" && exec "$WINE_RUN" "$WINE_DIR" "$exe") >"$1/wine.log" 2>&1 &
+  (cd "$1" && wine_env "$WINE_DIR" && exec wine "$exe") >"$1/wine.log" 2>&1 &
   launcher=$!
   pids+=("$launcher")
 }
@@ -117,7 +116,7 @@ case $case_name in
     head -c 1500000 /dev/urandom >"$client/data/big.bin"
     printf 'small normal file\r\n%.0s' $(seq 200) >"$client/data/small.txt"
     echo "<html><body>news</body></html>" >"$www/window-news.html"
-    "$WINE_RUN" "$WINE_DIR" "$BIN/window_publish.exe" "$(win_path "$client")" "$(win_path "$www/window-client")" 5 \
+    wine_run "$WINE_DIR" "$BIN/window_publish.exe" "$(win_path "$client")" "$(win_path "$www/window-client")" 5 \
       launcher.cfg -- 'data\big.bin' 'data\small.txt'
     ;;
 

@@ -7,8 +7,7 @@ set -euo pipefail
 bin=$1 wine_dir=$2 shots=$3 mode=${4:-full}
 program=OrvexUpdater.exe
 [[ $mode == options ]] && program=options_harness.exe
-here=$(cd "$(dirname "$0")" && pwd)
-wine_run=$here/../../scripts/wine-run
+source "$(dirname "$0")/../common/lib.sh"
 mkdir -p "$shots"
 
 work=$(mktemp -d /tmp/orvex_window.XXXXXX)
@@ -50,14 +49,14 @@ Volume=30
 PartyLooting=2
 INI
 
-desktop_win=$("$wine_run" "$wine_dir" "$bin/shortcut_info.exe" --desktop | tr -d '\r')
+desktop_win=$(wine_run "$wine_dir" "$bin/shortcut_info.exe" --desktop | tr -d '\r')
 [[ -n $desktop_win ]] || fail "no desktop folder in the Wine prefix"
-desktop=$("$wine_run" "$wine_dir" winepath -u "$desktop_win" | tr -d '\r')
+desktop=$(wine_run "$wine_dir" winepath -u "$desktop_win" | tr -d '\r')
 link="$desktop/$link_name.lnk"
 rm -f "$link"
 
 start_app() {
-    (cd "$work" && exec "$wine_run" "$wine_dir" "$bin/$program") &
+    (cd "$work" && wine_env "$wine_dir" && exec wine "$bin/$program") &
     app_pid=$!
     main=$(xdotool search --sync --onlyvisible --name '^FormMain$' | head -1)
     sleep 1
@@ -101,8 +100,8 @@ start_app
 geometry "$main"
 if [[ $mode == full ]]; then
 check "the first start makes the shortcut" test -f "$link"
-info=$("$wine_run" "$wine_dir" "$bin/shortcut_info.exe" "$desktop_win\\$link_name.lnk" | tr -d '\r')
-work_win=$("$wine_run" "$wine_dir" winepath -w "$work" | tr -d '\r')
+info=$(wine_run "$wine_dir" "$bin/shortcut_info.exe" "$desktop_win\\$link_name.lnk" | tr -d '\r')
+work_win=$(win_path "$work")
 check "shortcut target is the launcher" grep -qi '^Target=.*\\OrvexUpdater\.exe$' <<<"$info"
 check "shortcut working folder is the base folder" grep -qxF "WorkingFolder=$work_win\\" <<<"$info"
 check "shortcut description" grep -qx 'Description=Play Talvora' <<<"$info"

@@ -1,15 +1,11 @@
 #pragma once
-// Test helpers: a private temporary folder, and the current folder put back at scope exit.
-#include "common/CurrentDirGuard.h"
-#include "base/Os.h"
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+// Full paths throughout: a bare INI file name would mean the Windows folder to the profile functions.
+#include "common/WholeFile.h"
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
-#include <stdexcept>
 #include <string>
 
 namespace orvex::test {
@@ -35,28 +31,25 @@ public:
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     const std::filesystem::path& Path() const { return FPath; }
-    // The folder as the program writes paths, without a trailing delimiter.
+    // The folder without a trailing delimiter.
     std::string Dir() const { return FPath.string(); }
     // The program's way to name a file in the folder.
     std::string File(const std::string& name) const { return Dir() + "\\" + name; }
+    // The OS's way to name a file in the folder; name may have "/" between folders.
+    std::string OsFile(const std::string& name) const { return (FPath / std::filesystem::path(name)).string(); }
 
-    void Write(const std::string& name, const std::string& content) const {
-        std::ofstream out(FPath / name, std::ios::binary | std::ios::trunc);
-        out << content;
-        out.close();
-        if (!out) throw std::runtime_error("cannot write " + (FPath / name).string());
+    // Writes a file, making the folders on its way; gives its OS path.
+    std::string Write(const std::string& name, std::string_view content) const {
+        const std::filesystem::path path = FPath / std::filesystem::path(name);
+        std::filesystem::create_directories(path.parent_path());
+        WriteWholeFile(path, content);
+        return path.string();
     }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(FPath / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    bool Exists(const std::string& name) const { return std::filesystem::exists(FPath / name); }
+    std::string Read(const std::string& name) const { return ReadWholeFile(FPath / std::filesystem::path(name)); }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(FPath / std::filesystem::path(name)); }
 
 private:
     std::filesystem::path FPath;
 };
-
-// True on the Windows build, where paths keep their "\".
-inline bool WindowsPaths() { return os::NativePath("\\") == "\\"; }
 
 }  // namespace orvex::test

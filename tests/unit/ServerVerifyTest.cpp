@@ -1,0 +1,57 @@
+#include "tools/publish/ServerVerify.h"
+
+#include "PublishedClient.h"
+
+#include "tools/publish/ServerFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+using namespace orvex;
+using orvex::test::Published;
+namespace fs = std::filesystem;
+
+TEST(VerifyServerFolder, ReportsEveryFault) {
+    Published p;
+    ASSERT_TRUE(VerifyServerFolder(p.Server.Dir()).empty());
+    const fs::path server = p.Server.Path();
+
+    // Damaged copy, joined streams, missing copy, wrong size.
+    std::string damaged = p.Server.Read("game.exe.bz2");
+    damaged[damaged.size() / 2] ^= 0x55;
+    p.Server.Write("game.exe.bz2", damaged);
+    const std::string text = p.Server.Read("data/text file.txt.bz2");
+    p.Server.Write("data/text file.txt.bz2", text + text);
+    fs::remove(server / "empty.bin.bz2");
+    std::string list = p.Server.Read("files.lst");
+    // Wrong size, an escaping path and a missing field.
+    const std::size_t m1 = list.find("data\\maps\\m 1.dat|");
+    const std::size_t bar = list.rfind('|', list.find("\r\n", m1));
+    list.replace(bar + 1, list.find("\r\n", m1) - bar - 1, "12");
+    list.replace(list.find("[/files_normal]"), 0,
+                 "..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\r\nshort|12\r\n");
+    list.replace(list.find("ModHosts|0"), 10, "ModHosts|1");
+    p.Client.Write("files.lst", list);
+    ASSERT_TRUE(CompressFile(p.Client.File("files.lst"), p.Server.File("files.lst.bz2")).Size > 0);
+
+    const TStringList problems = VerifyServerFolder(p.Server.Dir());
+    std::string all;
+    for (const std::string& problem : problems) all += problem + "\n";
+    const auto reports = [&all](const std::string& what) { return all.find(what) != std::string::npos; };
+    EXPECT_TRUE(reports("ModHosts is 1 but [hosts] has no entries")) << all;
+    EXPECT_TRUE(reports("game.exe.bz2 is not valid bzip2 data")) << all;
+    EXPECT_TRUE(reports("text file.txt.bz2 has data after its bzip2 stream")) << all;
+    EXPECT_TRUE(reports("empty.bin.bz2 is missing")) << all;
+    EXPECT_TRUE(reports("1.dat.bz2 has ")) << all;
+    EXPECT_TRUE(reports("bytes, the list says 12")) << all;
+    EXPECT_TRUE(reports("\"..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\": the path leaves the server folder")) << all;
+    EXPECT_TRUE(reports("\"short|12\": has 2 fields, not 3")) << all;
+    EXPECT_EQ(problems.size(), 8u) << all;  // joined streams also have the wrong size
+
+    p.Client.Write("files.lst", "[settings]\r\nRev|x\r\n[/settings]\r\n");
+    CompressFile(p.Client.File("files.lst"), p.Server.File("files.lst.bz2"));
+    EXPECT_EQ(VerifyServerFolder(p.Server.Dir()),
+              (TStringList{"files.lst: Rev \"x\" is not a whole number", "files.lst: [settings] has no ModHosts"}));
+}

@@ -1,0 +1,133 @@
+#include "formats/Unpack.h"
+
+#include "BZip2TestData.h"
+#include "common/ScratchFolder.h"
+
+#include "base/Exceptions.h"
+#include "base/MemoryStream.h"
+#include "base/Os.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace orvex;
+using namespace orvex::test;
+
+namespace {
+
+struct RecordingObserver : IUnpackObserver {
+    std::vector<std::string> Events;
+    void UnpackStarted(TStream& packed) override { Events.push_back("max " + std::to_string(packed.GetSize())); }
+    void UnpackProgress(TStream& packed) override {
+        const std::string event = "at " + std::to_string(packed.GetPosition());
+        if (Events.empty() || Events.back() != event) Events.push_back(event);
+    }
+    void UnpackFinished() override { Events.push_back("finished"); }
+};
+
+class UnpackFileTest : public ::testing::Test {
+protected:
+    std::string Path(const std::string& name) const { return FFolder.File(name); }
+
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(FFolder.Path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Unpacks packed over a previous target and checks what every failure must leave behind.
+    void ExpectFailedUnpackKeepsTarget(const Bytes& packed, int code) {
+        const Bytes previous = TextBytes(3000);
+        WriteFile(Path("files.lst"), previous);
+        WriteFile(Path("files.lst.bz2"), packed);
+        RecordingObserver observer;
+        ExpectBZipError([&] { UnpackBZip2File(Path("files.lst.bz2"), Path("files.lst"), &observer); }, code);
+        EXPECT_EQ(ReadFile(Path("files.lst")), previous);
+        EXPECT_EQ(Listing(), std::vector<std::string>{"files.lst"});
+        ASSERT_FALSE(observer.Events.empty());
+        EXPECT_EQ(observer.Events.back(), "finished");
+    }
+
+    ScratchFolder FFolder;
+};
+
+}  // namespace
+
+TEST_F(UnpackFileTest, EmptyFileGivesEmptyTarget) {
+    WriteFile(Path("files.lst"), TextBytes(10));
+    WriteFile(Path("files.lst.bz2"), {});
+    RecordingObserver observer;
+    UnpackBZip2File(Path("files.lst.bz2"), Path("files.lst"), &observer);
+    EXPECT_EQ(os::FileSize(Path("files.lst")), 0);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"files.lst"});
+    EXPECT_EQ(observer.Events, (std::vector<std::string>{"max 0", "finished"}));
+}
+
+TEST_F(UnpackFileTest, ReplacesTheTargetWithTheDecodedFile) {
+    const Bytes data = Joined(TextBytes(300000), RandomBytes(100000, 1));
+    WriteFile(Path("game.dat"), TextBytes(10));
+    WriteFile(Path("game.dat.bz2"), Compress(data));
+    UnpackBZip2File(Path("game.dat.bz2"), Path("game.dat"), nullptr);
+    EXPECT_EQ(ReadFile(Path("game.dat")), data);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"game.dat"});
+
+    WriteFile(Path("new.bz2"), Compress(data));
+    UnpackBZip2File(Path("new.bz2"), Path("new"), nullptr);
+    EXPECT_EQ(ReadFile(Path("new")), data);
+}
+
+TEST_F(UnpackFileTest, FailuresKeepThePreviousTargetAndRemoveTheDownload) {
+    const std::string html = "<html><head><title>Error</title></head><body>Not Found</body></html>\r\n";
+    ExpectFailedUnpackKeepsTarget(Bytes(html.begin(), html.end()), BZ_DATA_ERROR_MAGIC);
+    ExpectFailedUnpackKeepsTarget(Joined(Compress(TextBytes(100000)), Compress(TextBytes(10))), BZ_SEQUENCE_ERROR);
+    const Bytes packed = Compress(RandomBytes(100000, 2));
+    ExpectFailedUnpackKeepsTarget(Bytes(packed.begin(), packed.end() - 20), BZ_UNEXPECTED_EOF);
+}
+
+TEST_F(UnpackFileTest, FileErrorsPassAfterCleaningUp) {
+    EXPECT_THROW(UnpackBZip2File(Path("missing.bz2"), Path("missing"), nullptr), EFOpenError);
+
+    WriteFile(Path("a.bz2"), Compress(TextBytes(1000)));
+    EXPECT_THROW(UnpackBZip2File(Path("a.bz2"), Path("no such folder\\a"), nullptr), EFCreateError);
+    EXPECT_TRUE(Listing().empty()) << "the download is deleted once it was opened";
+
+    // Decoded completely but the result cannot take the target's place.
+    ASSERT_TRUE(os::ForceDirectories(Path("busy\\inside")));
+    WriteFile(Path("busy.bz2"), Compress(TextBytes(1000)));
+    EXPECT_THROW(UnpackBZip2File(Path("busy.bz2"), Path("busy"), nullptr), EFCreateError);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"busy"});
+    EXPECT_TRUE(os::DirectoryExists(Path("busy\\inside")));
+}
+
+TEST(UnpackStream, ReportsProgressByTheCompressedInputTakenIn) {
+    // Random data barely compresses; this length of it compresses to exactly 150,000 bytes.
+    const Bytes data = RandomBytes(148921, 11);
+    const Bytes packed = Compress(data);
+    ASSERT_EQ(packed.size(), 150000u);
+
+    TMemoryStream source(packed);
+    TMemoryStream target;
+    RecordingObserver observer;
+    UnpackBZip2Stream(source, target, &observer);
+    EXPECT_EQ(target.Bytes(), data);
+    EXPECT_EQ(observer.Events, (std::vector<std::string>{"max 150000", "at 65536", "at 131072", "at 150000", "finished"}));
+}
+
+TEST(UnpackStream, ReportsTheEndAlsoWhenTheTargetRefusesToWrite) {
+    struct FullDisk : TStream {
+        std::size_t Read(void*, std::size_t) override { return 0; }
+        std::size_t Write(const void*, std::size_t) override { return 0; }
+        int64_t Seek(int64_t, SeekOrigin) override { return 0; }
+    };
+    TMemoryStream source(Compress(TextBytes(1000)));
+    FullDisk target;
+    RecordingObserver observer;
+    EXPECT_THROW(UnpackBZip2Stream(source, target, &observer), EWriteError);
+    EXPECT_EQ(observer.Events.back(), "finished");
+}
