@@ -190,33 +190,23 @@ private:
     bool FPresented = false;
 };
 
-// COM for the calling thread (single-threaded apartment) while the object lives.
-class TComInit {
+// COM (CoInitialize) or OLE (OleInitialize: COM plus drag and drop, clipboard and in-place
+// activation) for the calling thread, single-threaded apartment, while the object lives.
+template <HRESULT(WINAPI* Initialize)(LPVOID), void(WINAPI* Uninitialize)()>
+class TApartment {
 public:
-    TComInit() : FInitialized(SUCCEEDED(::CoInitialize(nullptr))) {}
-    ~TComInit() {
-        if (FInitialized) ::CoUninitialize();
+    TApartment() : FInitialized(SUCCEEDED(Initialize(nullptr))) {}
+    ~TApartment() {
+        if (FInitialized) Uninitialize();
     }
-    TComInit(const TComInit&) = delete;
-    TComInit& operator=(const TComInit&) = delete;
+    TApartment(const TApartment&) = delete;
+    TApartment& operator=(const TApartment&) = delete;
 
 private:
     bool FInitialized;
 };
-
-// OLE (COM plus drag and drop, clipboard and in-place activation) for the calling thread.
-class TOleInit {
-public:
-    TOleInit() : FInitialized(SUCCEEDED(::OleInitialize(nullptr))) {}
-    ~TOleInit() {
-        if (FInitialized) ::OleUninitialize();
-    }
-    TOleInit(const TOleInit&) = delete;
-    TOleInit& operator=(const TOleInit&) = delete;
-
-private:
-    bool FInitialized;
-};
+using TComInit = TApartment<::CoInitialize, ::CoUninitialize>;
+using TOleInit = TApartment<::OleInitialize, ::OleUninitialize>;
 
 // The text in UTF-16, read in the given code page (CP_ACP, CP_UTF8). Empty when the system cannot
 // convert it; GetLastError then says why.
