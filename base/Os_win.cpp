@@ -113,15 +113,14 @@ bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
     std::string pattern = path;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     WIN32_FIND_DATAW data{};
-    const HANDLE find = ::FindFirstFileW(win32::Widen(pattern + "*", CP_ACP).c_str(), &data);
+    const win32::TFindHandle find(::FindFirstFileW(win32::Widen(pattern + "*", CP_ACP).c_str(), &data));
     entries.clear();
-    if (find == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!find.Valid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
         entries.push_back(Entry(data));
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.Get(), &data));
     return true;
 }
 

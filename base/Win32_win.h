@@ -13,32 +13,36 @@
 
 namespace orvex::win32 {
 
-// A kernel handle closed with CloseHandle. Functions report failure either as null or as
+// A handle closed with Close: kernel handles with CloseHandle, searches with FindClose, WinINet
+// handles with InternetCloseHandle. Functions report failure either as null or as
 // INVALID_HANDLE_VALUE; both count as no handle.
-class THandle {
+template <class H, BOOL(WINAPI* Close)(H)>
+class TOwnedHandle {
 public:
-    THandle() = default;
-    explicit THandle(HANDLE handle) : FHandle(handle) {}
-    ~THandle() {
-        if (Valid()) ::CloseHandle(FHandle);
+    TOwnedHandle() = default;
+    explicit TOwnedHandle(H handle) : FHandle(handle) {}
+    ~TOwnedHandle() {
+        if (Valid()) Close(FHandle);
     }
-    THandle(THandle&& other) noexcept : FHandle(std::exchange(other.FHandle, nullptr)) {}
-    THandle& operator=(THandle&& other) noexcept {
+    TOwnedHandle(TOwnedHandle&& other) noexcept : FHandle(std::exchange(other.FHandle, nullptr)) {}
+    TOwnedHandle& operator=(TOwnedHandle&& other) noexcept {
         if (this != &other) {
-            THandle old(std::move(*this));
+            TOwnedHandle old(std::move(*this));
             FHandle = std::exchange(other.FHandle, nullptr);
         }
         return *this;
     }
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
+    TOwnedHandle(const TOwnedHandle&) = delete;
+    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
 
     bool Valid() const { return FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return FHandle; }
+    H Get() const { return FHandle; }
 
 private:
-    HANDLE FHandle = nullptr;
+    H FHandle = nullptr;
 };
+using THandle = TOwnedHandle<HANDLE, ::CloseHandle>;
+using TFindHandle = TOwnedHandle<HANDLE, ::FindClose>;
 
 // A COM interface pointer that owns one reference.
 template <class T>

@@ -2,8 +2,9 @@
 # Fails, naming file and line, when a folder includes a header from a folder to its right in
 #   base <- util <- formats <- update <- ui <- options <- app <- tools
 # assets/ is data for the windows (ui, options, app); tests/ and bench/ may use anything.
+# Usage: check-layers.sh [ROOT]   (default: this repository)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "${1:-$(dirname "$0")/..}"
 
 layers=(base util formats update ui options app tools)
 declare -A rank

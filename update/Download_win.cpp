@@ -1,6 +1,8 @@
 #include "update/Download.h"
 #include "update/HttpBody.h"
 
+#include "base/Win32_win.h"
+
 #include <windows.h>
 #include <wininet.h>
 
@@ -10,21 +12,8 @@
 namespace orvex::http {
 namespace {
 
-// A WinINet handle, closed with the object; null when the call that made it failed.
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : FHandle(handle) {}
-    ~InternetHandle() {
-        if (FHandle) ::InternetCloseHandle(FHandle);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET Get() const { return FHandle; }
-    bool Valid() const { return FHandle != nullptr; }
-
-private:
-    HINTERNET FHandle;
-};
+// A WinINet handle, closed with the object; empty when the call that made it failed.
+using InternetHandle = win32::TOwnedHandle<HINTERNET, ::InternetCloseHandle>;
 
 // The announced body length, when the server sent one.
 std::optional<DWORD> ContentLength(HINTERNET request) {
