@@ -21,23 +21,10 @@ struct TShortcut {
 };
 
 // Writes the shortcut file `path`, replacing one of that name. Whether the file could be written is
-// not reported. On Windows COM must be initialised on the calling thread; a shell-link object that
-// cannot be made raises Exception with the system's text.
+// not reported. A shell-link object that cannot be made raises Exception with the system's text.
 void WriteShortcut(const std::string& path, const TShortcut& shortcut);
 
 // Reads a shortcut file back; raises Exception when it cannot be read.
 [[nodiscard]] TShortcut ReadShortcut(const std::string& path);
-
-// COM for the calling thread while the object lives (nothing to do where there is no COM).
-class TComScope {
-public:
-    TComScope();
-    ~TComScope();
-    TComScope(const TComScope&) = delete;
-    TComScope& operator=(const TComScope&) = delete;
-
-private:
-    bool FInitialised = false;
-};
 
 }  // namespace orvex::os

@@ -121,7 +121,4 @@ TShortcut ReadShortcut(const std::string& path) {
     return shortcut;
 }
 
-TComScope::TComScope() = default;
-TComScope::~TComScope() = default;
-
 }  // namespace orvex::os

@@ -47,7 +47,10 @@ std::string ProgramFileName() {
     }
 }
 
+// COM stays initialised for the calling thread until the shell link is released; a thread that has
+// it already just counts once more.
 void WriteShortcut(const std::string& path, const TShortcut& shortcut) {
+    const win32::TComInit com;
     TComPtr<IShellLinkA> link;
     TComPtr<IPersistFile> file;
     MakeShellLink(link, file);
@@ -58,6 +61,7 @@ void WriteShortcut(const std::string& path, const TShortcut& shortcut) {
 }
 
 TShortcut ReadShortcut(const std::string& path) {
+    const win32::TComInit com;
     TComPtr<IShellLinkA> link;
     TComPtr<IPersistFile> file;
     MakeShellLink(link, file);
@@ -73,11 +77,6 @@ TShortcut ReadShortcut(const std::string& path) {
     CheckCom(link->GetDescription(text, INFOTIPSIZE));
     shortcut.Description = text;
     return shortcut;
-}
-
-TComScope::TComScope() : FInitialised(SUCCEEDED(::CoInitialize(nullptr))) {}
-TComScope::~TComScope() {
-    if (FInitialised) ::CoUninitialize();
 }
 
 }  // namespace orvex::os

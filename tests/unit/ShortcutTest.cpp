@@ -26,7 +26,6 @@ protected:
         FMade.push_back(FDesktop + "\\" + name + os::ShortcutExtension);
         return FMade.back();
     }
-    os::TComScope FCom;
     std::string FDesktop;
     std::vector<std::string> FMade;
 };
@@ -57,7 +56,6 @@ TEST(Shortcut, ReadsBackWhatWasWritten) {
     std::filesystem::create_directories(folder);
     const std::string path = folder.string() + "\\Talvora" + os::ShortcutExtension;
     {
-        os::TComScope com;
         const os::TShortcut written{os::ProgramFileName(), os::NativePath("C:\\Games\\Tal $vora\\"), "Play \"Talvora\""};
         os::WriteShortcut(path, written);
         const os::TShortcut read = os::ReadShortcut(path);

@@ -16,7 +16,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
-        orvex::os::TComScope com;
         const orvex::os::TShortcut shortcut = orvex::os::ReadShortcut(argv[1]);
         std::printf("Target=%s\nWorkingFolder=%s\nDescription=%s\n", shortcut.Target.c_str(),
                     shortcut.WorkingFolder.c_str(), shortcut.Description.c_str());
