@@ -30,6 +30,10 @@ std::size_t TBitmap24::Index(int x, int y) const {
 
 TBitmap24 TBitmap24::LoadBmpFile(const std::string& fileName) {
     TFileStream file(fileName, FileMode::OpenRead);
+    return ReadBmp(file, fileName);
+}
+
+TBitmap24 TBitmap24::ReadBmp(TStream& file, const std::string& fileName) {
     uint8_t header[FileHeaderSize + InfoHeaderSize];
     file.ReadBuffer(header, sizeof header);
     const uint8_t* info = header + FileHeaderSize;
@@ -53,7 +57,10 @@ TBitmap24 TBitmap24::LoadBmpFile(const std::string& fileName) {
     const std::size_t bytesPerPixel = bits / 8;
     const std::size_t stride = (bytesPerPixel * static_cast<std::size_t>(width) + 3) & ~std::size_t(3);
     std::vector<uint8_t> row(stride);
-    file.SetPosition(U32(header + 10));
+    // Forward only, so that a decoding stream can be read too.
+    const int64_t gap = int64_t(U32(header + 10)) - int64_t(sizeof header);
+    if (gap < 0) throw refuse("pixels inside the header");
+    if (gap > 0) file.Seek(gap, SeekOrigin::Current);
     for (int32_t i = 0; i < height; ++i) {
         file.ReadBuffer(row.data(), stride);
         const int32_t y = topDown ? i : height - 1 - i;

@@ -2,6 +2,7 @@
 // A picture as plain red-green-blue pixels, read from a Windows BMP file; the skin and the tests
 // look at pictures pixel by pixel without a drawing surface.
 #include "base/Exceptions.h"
+#include "base/Stream.h"
 
 #include <cstdint>
 #include <string>
@@ -29,6 +30,9 @@ public:
     // byte of a 32-bit pixel carries no colour and is dropped. Raises EInvalidGraphic for any other
     // file and the stream errors for one that cannot be read.
     static TBitmap24 LoadBmpFile(const std::string& fileName);
+    // The same from a stream at the file's first byte, read forward only (a decoding stream will do);
+    // name is for the errors.
+    static TBitmap24 ReadBmp(TStream& stream, const std::string& name);
 
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }

@@ -2,10 +2,11 @@
 
 #include "base/MemoryStream.h"
 #include "formats/BZip2.h"
+#include "ui/Bitmap.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace orvex {
@@ -23,39 +24,30 @@ std::vector<uint8_t> ResourceBytes(HINSTANCE instance, int id) {
     return copy;
 }
 
-std::vector<uint8_t> Unpacked(std::vector<uint8_t> packed) {
-    TMemoryStream source(std::move(packed));
-    TBZDecompressionStream decoder(source);
-    std::vector<uint8_t> result;
-    std::size_t size = 0;
-    for (;;) {
-        result.resize(size + 65536);
-        const std::size_t count = decoder.Read(result.data() + size, 65536);
-        size += count;
-        if (count == 0) break;
-    }
-    result.resize(size);
-    return result;
-}
-
-win32::TGdiObject<HBITMAP> DibSectionOfBmpFile(const std::vector<uint8_t>& file) {
-    BITMAPFILEHEADER fileHeader{};
+// A 24-bit DIB section stored bottom-up, as the system makes one from a bitmap resource.
+win32::TGdiObject<HBITMAP> DibSection(const TBitmap24& picture) {
     BITMAPINFO info{};
-    if (file.size() < sizeof fileHeader + sizeof info.bmiHeader) return {};
-    std::memcpy(&fileHeader, file.data(), sizeof fileHeader);
-    std::memcpy(&info.bmiHeader, file.data() + sizeof fileHeader, sizeof info.bmiHeader);
-    const BITMAPINFOHEADER& header = info.bmiHeader;
-    if (fileHeader.bfType != 0x4D42 || header.biSize < sizeof header || header.biCompression != BI_RGB ||
-        (header.biBitCount != 24 && header.biBitCount != 32) || header.biWidth <= 0 || header.biHeight == 0)
-        return {};
-    // Rows are padded to whole 32-bit words.
-    const uint64_t rowBytes = (static_cast<uint64_t>(header.biWidth) * header.biBitCount + 31) / 32 * 4;
-    const uint64_t imageBytes = rowBytes * static_cast<uint64_t>(std::llabs(header.biHeight));
-    if (fileHeader.bfOffBits > file.size() || imageBytes > file.size() - fileHeader.bfOffBits) return {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = picture.Width();
+    info.bmiHeader.biHeight = picture.Height();
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     win32::TGdiObject<HBITMAP> bitmap(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (bitmap) std::memcpy(bits, file.data() + fileHeader.bfOffBits, static_cast<std::size_t>(imageBytes));
+    if (!bitmap) return bitmap;
+    // Rows are padded to whole 32-bit words.
+    const std::size_t stride = (3 * static_cast<std::size_t>(picture.Width()) + 3) & ~std::size_t(3);
+    const std::vector<TRgb>& pixels = picture.Pixels();
+    for (int y = 0; y < picture.Height(); ++y) {
+        auto* row = static_cast<uint8_t*>(bits) + stride * static_cast<std::size_t>(picture.Height() - 1 - y);
+        const TRgb* source = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.Width());
+        for (int x = 0; x < picture.Width(); ++x, row += 3) {
+            row[0] = source[x].B;
+            row[1] = source[x].G;
+            row[2] = source[x].R;
+        }
+    }
     return bitmap;
 }
 
@@ -65,8 +57,10 @@ win32::TGdiObject<HBITMAP> LoadPicture(HINSTANCE instance, int id) {
     std::vector<uint8_t> packed = ResourceBytes(instance, id);
     if (packed.empty()) return {};
     try {
-        return DibSectionOfBmpFile(Unpacked(std::move(packed)));
-    } catch (const EBZip2Error&) {
+        TMemoryStream source(std::move(packed));
+        TBZDecompressionStream file(source);
+        return DibSection(TBitmap24::ReadBmp(file, "picture " + std::to_string(id)));
+    } catch (const Exception&) {
         return {};
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The window pictures embedded in the program (assets/OrvexUpdater.rc.in): each an RCDATA resource
-// holding one bzip2 stream of an uncompressed 24- or 32-bit BMP file.
+// holding one bzip2 stream of an uncompressed 24- or 32-bit BMP file, read by ui/Bitmap.
 #include "base/Win32_win.h"
 
 #include <windows.h>

@@ -1,5 +1,8 @@
+#include "BZip2TestData.h"
 #include "common/ScratchFolder.h"
 #include "ui/Bitmap.h"
+
+#include "base/MemoryStream.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +70,11 @@ TEST(TBitmap24, ReadsBottomUpAndTopDownRowsWithTheirPadding) {
         EXPECT_EQ(picture.Pixel(2, 1), (TRgb{0, 166, 80}));
     }
     EXPECT_EQ(TBitmap24::LoadBmpFile(folder.File("up.bmp")), TBitmap24::LoadBmpFile(folder.File("down32.bmp")));
+    // The launcher reads its pictures through the bzip2 decoder, which only reads forward.
+    const std::string file = Bmp(3, rows);
+    TMemoryStream packed(test::Compress(test::Bytes(file.begin(), file.end())));
+    TBZDecompressionStream decoded(packed);
+    EXPECT_EQ(TBitmap24::ReadBmp(decoded, "packed"), TBitmap24::LoadBmpFile(folder.File("up.bmp")));
     EXPECT_THROW(TBitmap24::LoadBmpFile(folder.File("up.bmp")).Pixel(3, 0), EListError);
 }
 
