@@ -150,5 +150,6 @@ void TFMainModel::SetButtonsAvailable(bool available) {
 
 void TFMainModel::LockButtons() { SetButtonsAvailable(false); }
 void TFMainModel::UnlockButtons() { SetButtonsAvailable(true); }
+void TFMainModel::Notice(const std::string& text) { FNotices.push_back(text); }
 
 }  // namespace orvex

@@ -125,6 +125,9 @@ public:
     void SaveRevision(const std::string& revision) override;
     void LockButtons() override;
     void UnlockButtons() override;
+    void Notice(const std::string& text) override;
+    // The run's notices so far, oldest first.
+    const TStringList& Notices() const { return FNotices; }
 
 private:
     // A list without the file holds the base folder only.
@@ -137,6 +140,7 @@ private:
     IDispatcher& FDispatcher;
     std::unique_ptr<TStringList> FSettingsList;
     bool FSettingsLoaded = false;
+    TStringList FNotices;
 };
 
 }  // namespace orvex

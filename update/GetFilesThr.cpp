@@ -98,6 +98,9 @@ void GFilesThread::LockButtons() {
 void GFilesThread::UnlockButtons() {
     FDispatcher.Invoke([this] { FView.UnlockButtons(); });
 }
+void GFilesThread::Notify(const std::string& text) {
+    FDispatcher.Invoke([this, &text] { FView.Notice(text); });
+}
 void GFilesThread::Show(const std::string& status) {
     FStatus = status;
     ShowStatus();

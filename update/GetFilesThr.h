@@ -72,6 +72,7 @@ private:
     void LockButtons();
     void UnlockButtons();
     void Show(const std::string& status);
+    void Notify(const std::string& text);
 
     void UnpackStarted(TStream& packed) override;
     void UnpackProgress(TStream& packed) override;

@@ -18,6 +18,9 @@ public:
     virtual void SaveRevision(const std::string& revision) = 0;
     virtual void LockButtons() = 0;
     virtual void UnlockButtons() = 0;
+    // Why the run passed something over and went on: a skipped self-update, host entries not
+    // applied, a name the list may not use. One line of text, without a line end.
+    virtual void Notice(const std::string& text) = 0;
 };
 
 }  // namespace orvex

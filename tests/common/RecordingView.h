@@ -43,6 +43,10 @@ public:
         Events.push_back("unlock");
         Locked = false;
     }
+    void Notice(const std::string& text) override {
+        Events.push_back("notice:" + text);
+        Notices.push_back(text);
+    }
 
     bool Saw(const std::string& event) const { return std::find(Events.begin(), Events.end(), event) != Events.end(); }
     bool SawStatus(const std::string& status) const {
@@ -54,6 +58,7 @@ public:
     std::vector<std::string> Statuses;
     std::vector<int32_t> FileProgress;
     std::vector<std::string> SavedRevisions;
+    std::vector<std::string> Notices;
     TGaugeModel FileGauge;
     TGaugeModel TotalGauge;
     bool Locked = false;

@@ -41,6 +41,7 @@ public:
     void SaveRevision(const std::string& revision) override { Note("events.log", "save:" + revision); }
     void LockButtons() override { Note("events.log", "lock"); }
     void UnlockButtons() override { Note("events.log", "unlock"); }
+    void Notice(const std::string& text) override { Note("events.log", "notice:" + text); }
 };
 
 }  // namespace

@@ -133,6 +133,7 @@ public:
         FChanged.notify_all();
     }
     void ShowStatus(const std::string& status) override { Record([&] { FRecorded.ShowStatus(status); }); }
+    void Notice(const std::string& text) override { Record([&] { FRecorded.Notice(text); }); }
     void SetGaugeMax(int32_t gauge, int32_t value) override { Record([&] { FRecorded.SetGaugeMax(gauge, value); }); }
     void SetFileProgress(int32_t position) override { Record([&] { FRecorded.SetFileProgress(position); }); }
     void SetTotalProgress(int32_t position) override { Record([&] { FRecorded.SetTotalProgress(position); }); }

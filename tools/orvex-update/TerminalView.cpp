@@ -54,6 +54,13 @@ void TerminalView::SaveRevision(const std::string& revision) {
     FSavedRevision = revision;
 }
 
+void TerminalView::Notice(const std::string& text) {
+    Finish();
+    std::fprintf(FOut, "orvex-update: %s\n", text.c_str());
+    std::fflush(FOut);
+    Redraw();
+}
+
 void TerminalView::Redraw() {
     if (!FInteractive) return;
     const int cells = 20;

@@ -22,6 +22,7 @@ public:
     void SaveRevision(const std::string& revision) override;
     void LockButtons() override {}
     void UnlockButtons() override {}
+    void Notice(const std::string& text) override;
 
     // Ends the redrawn line, so what follows starts on a line of its own.
     void Finish();
