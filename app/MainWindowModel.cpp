@@ -2,7 +2,6 @@
 
 #include "update/Settings.h"
 #include "base/Exceptions.h"
-#include "formats/md5.h"
 #include "update/GetFilesThr.h"
 
 #include <algorithm>
@@ -12,22 +11,6 @@ namespace orvex {
 int GaugeFillWidth(int width, int32_t percent) {
     const int32_t clamped = std::clamp<int32_t>(percent, 0, 100);
     return static_cast<int>(static_cast<int64_t>(width) * clamped / 100);
-}
-
-std::string InstanceKey(const std::string& baseDir) {
-    std::string folded = baseDir;
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c == '/') c = '\\';
-    }
-    while (!folded.empty() && folded.back() == '\\') folded.pop_back();
-    MD5_CTX context;
-    MD5Init(context);
-    MD5Update(context, folded.data(), static_cast<uint32_t>(folded.size()));
-    MD5Digest digest;
-    MD5Final(context, digest);
-    // Kernel object names take no "\": the digest stands for the folder.
-    return "OrvexUpdater." + DigestToHex(digest);
 }
 
 uint32_t InstanceTag(const std::string& key) {

@@ -3,6 +3,7 @@
 // update run does to them. The Windows window paints this state and forwards events here.
 #include "base/Text.h"
 #include "ui/ImgBtn.h"
+#include "update/FolderLock.h"  // InstanceKey, which InstanceTag condenses
 #include "update/Gauge.h"
 #include "update/ProgressView.h"
 
@@ -42,9 +43,6 @@ struct TGauge {
 // Width in pixels of the filled part of a bar showing percent.
 int GaugeFillWidth(int width, int32_t percent);
 
-// Names the one launcher allowed per installation folder. The folder is case-folded by the caller
-// for letters beyond ASCII; ASCII letters and trailing delimiters are folded here.
-std::string InstanceKey(const std::string& baseDir);
 // A 32-bit tag of the key that the running launcher's window carries.
 uint32_t InstanceTag(const std::string& key);
 

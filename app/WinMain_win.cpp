@@ -6,6 +6,7 @@
 #include "base/Win32_win.h"
 #include "options/Frm2_win.h"
 #include "ui/MessageBoxes_win.h"
+#include "update/FolderLock.h"
 
 #include <windows.h>
 
@@ -113,11 +114,10 @@ int RunLauncher(HINSTANCE instance) {
     ::SetProcessDPIAware();
     const win32::TOleInit ole;
 
-    const std::string key = InstanceKey(BaseFolder());
-    const uint32_t tag = InstanceTag(key);
-    ::SetLastError(ERROR_SUCCESS);
-    const win32::THandle mutex(::CreateMutexA(nullptr, FALSE, ("Local\\" + key).c_str()));
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Shared with orvex-update: one of them at a time updates the folder.
+    const TFolderLock folderLock(BaseFolder());
+    const uint32_t tag = InstanceTag(folderLock.Key());
+    if (!folderLock.Held()) {
         BringToFront(tag);
         return 0;
     }

@@ -274,6 +274,11 @@ LRESULT TForm1::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         ::SetBkColor(reinterpret_cast<HDC>(wParam), colour.lbColor);
         return reinterpret_cast<LRESULT>(brush);
     }
+    case WM_CLOSE:
+        // Alt+F4, the close command or another program: cancel. Destroying the window instead would
+        // leave the main window disabled and the play button out of reach.
+        SpeedButton2Click();
+        return 0;
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == ButtonApply) SpeedButton1Click();
         else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == ButtonCancel) SpeedButton2Click();

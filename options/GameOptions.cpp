@@ -35,7 +35,8 @@ std::string GameOptionFileName() {
 }
 
 void LoadGameOptions(TGameOptionsState& form, const std::string& optionFile, const TStringList& SettingsList) {
-    const int32_t sum = ReadInteger(optionFile, VideoSection, "GamePlayViewportX", 0) +
+    // Any two 32-bit values may be stored; their sum is taken in 64 bits so it cannot overflow.
+    const int64_t sum = int64_t{ReadInteger(optionFile, VideoSection, "GamePlayViewportX", 0)} +
                         ReadInteger(optionFile, VideoSection, "GamePlayViewportY", 0);
     for (size_t i = 0; i < Resolutions.size(); ++i)
         if (Resolutions[i].Sum == sum) form.ComboBox1 = static_cast<int32_t>(i);

@@ -332,7 +332,8 @@ void GFilesThread::RunSteps() {
         TListFile list(listText);
         rev = StrToInt(list.GetValue(SettingsSection, RevKey));
         if (StrToInt(list.GetValue(SettingsSection, ModHostsKey)) == 1)
-            EditHosts(list.GetSection(HostsSection), HostsFolder, [this](const std::string& status) { Show(status); });
+            ApplyHosts(list.GetSection(HostsSection), HostsFile.empty() ? HostsFileIn(HostsFolder) : HostsFile,
+                       [this](const std::string& status) { Show(status); }, [this](const std::string& text) { Notify(text); });
 
         FSelfEntry = list.GetSection(SelfSection).front();
         if (FSelfEntry != SFail) UpdateSelf(FSelfEntry);

@@ -46,8 +46,11 @@ public:
     int32_t FCreateBackup = 0;
     int32_t FAtRevision = 0;
     bool FFullCheck = false;
-    // Folder of the hosts file; empty skips host editing. Defaults to the system's.
+    // Folder of the hosts file (hosts.msn, else hosts); defaults to the system's where the launcher
+    // edits it. With neither this nor HostsFile, host entries are not applied and the view hears so.
     std::string HostsFolder;
+    // The hosts file to edit, exactly as named; takes the place of HostsFolder when set.
+    std::string HostsFile;
     SelfUpdateMode SelfUpdate = SelfUpdateMode::BatchFile;
 
     // The last status shown (the final status line once the run has ended).

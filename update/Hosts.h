@@ -7,16 +7,30 @@
 
 namespace orvex {
 
-// Applies entries (ADDRESS "|" HOST, fields counted from the end) to hosts.msn in hostsFolder when
-// that file exists, else to hosts: active lines that name a host without its address are commented
-// out, and entries not yet present are appended in a marked block. The file is rewritten only when
-// something is appended; showStatus then hears of it. Nothing happens for an empty hostsFolder.
-// Raises EListError for an entry with fewer than two fields and the file's error when it cannot be
-// read or written, in both cases before the file is changed.
-void EditHosts(const TStringList& entries, const std::string& hostsFolder,
-               const std::function<void(const std::string&)>& showStatus);
+using THostsReport = std::function<void(const std::string&)>;
 
-// The folder of the system's hosts file; "" when the system does not say.
+// What a run reports when the list asks for host entries but there is no hosts file to edit.
+inline constexpr const char* SHostsNotApplied =
+    "the update list's host entries were not applied: no hosts file to edit";
+
+// Applies entries (ADDRESS "|" HOST, fields counted from the end; see ParseHostEntry) to fileName:
+// active lines that name a host (or a name under it) with another address are commented out, and
+// entries not yet present are appended in a marked block. Every other byte of the file stays,
+// line ends included; the block takes the file's line end (CR LF for an empty file). The file is
+// rewritten only when something is appended; showStatus hears of it before the file is opened and
+// after it is written. Raises EListError for a bad entry and the file's error when it cannot be read
+// or written, in every case with the file as it was.
+void EditHosts(const TStringList& entries, const std::string& fileName, const THostsReport& showStatus);
+
+// EditHosts on fileName; without a file, notify hears SHostsNotApplied and nothing else happens.
+void ApplyHosts(const TStringList& entries, const std::string& fileName, const THostsReport& showStatus,
+                const THostsReport& notify);
+
+// The hosts file of a folder: hosts.msn when it exists, else hosts; "" for an empty folder.
+std::string HostsFileIn(const std::string& hostsFolder);
+
+// The folder of the system's hosts file that the launcher edits; "" where runs edit a hosts file only
+// when told which (Linux: orvex-update --hosts-file).
 std::string DefaultHostsFolder();
 
 }  // namespace orvex

@@ -2,6 +2,7 @@
 
 namespace orvex {
 
-std::string DefaultHostsFolder() { return "/etc"; }
+// /etc/hosts is the whole machine's: a run edits it only when told to.
+std::string DefaultHostsFolder() { return std::string(); }
 
 }  // namespace orvex

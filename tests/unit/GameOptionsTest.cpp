@@ -59,6 +59,9 @@ TEST(LoadGameOptions, ListsAreChosenByTheirTables) {
     EXPECT_EQ(unmatched.ComboBox1, 2);
     EXPECT_EQ(unmatched.ComboBox2, 0);
     EXPECT_EQ(unmatched.ComboBox3, 3);
+    // Values whose sum does not fit 32 bits match nothing (and are no overflow for the sanitizers).
+    for (const char* pair : {"X=2147483647\nGamePlayViewportY=2147483647", "X=-2147483648\nGamePlayViewportY=-1"})
+        EXPECT_EQ(f.Load(std::string("[Video]\nGamePlayViewport") + pair + "\n", preset).ComboBox1, 2) << pair;
     const auto matched = f.Load("[Video]\nColorBits=16\nRefreshRate=0x4B\n[Game]\nPartyLooting=4\n");
     EXPECT_EQ(matched.ComboBox2, 1);
     EXPECT_EQ(matched.ComboBox3, 1);  // 75, written in hexadecimal

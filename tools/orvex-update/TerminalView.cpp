@@ -17,6 +17,23 @@ std::string Bar(const TGaugeModel& gauge, int cells) {
     return bar + percent;
 }
 
+// Control characters as \xNN: a name in the list must not move the cursor or recolour the terminal.
+std::string Printable(const std::string& text) {
+    static const char* const Digits = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += Digits[byte >> 4];
+            shown += Digits[byte & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 }  // namespace
 
 TerminalView::TerminalView(const TStringList& settings, std::FILE* out, bool interactive, int width)
@@ -25,12 +42,14 @@ TerminalView::TerminalView(const TStringList& settings, std::FILE* out, bool int
 TerminalView::~TerminalView() { Finish(); }
 
 void TerminalView::ShowStatus(const std::string& status) {
-    FStatus = status;
+    FStatus = Printable(status);
     if (FInteractive) {
         Redraw();
-    } else if (!status.empty()) {
-        std::fprintf(FOut, "%s\n", status.c_str());
+    } else if (!FStatus.empty() && FStatus != FLastPrinted) {
+        // The run shows its final status again as it ends: once on the output is enough.
+        std::fprintf(FOut, "%s\n", FStatus.c_str());
         std::fflush(FOut);
+        FLastPrinted = FStatus;
     }
 }
 
@@ -56,7 +75,7 @@ void TerminalView::SaveRevision(const std::string& revision) {
 
 void TerminalView::Notice(const std::string& text) {
     Finish();
-    std::fprintf(FOut, "orvex-update: %s\n", text.c_str());
+    std::fprintf(FOut, "orvex-update: %s\n", Printable(text).c_str());
     std::fflush(FOut);
     Redraw();
 }
@@ -73,6 +92,20 @@ void TerminalView::Redraw() {
     std::fflush(FOut);
     FDrawn = line;
     FLineOpen = true;
+}
+
+void TerminalView::Conclude(const std::string& finalStatus) {
+    const std::string last = finalStatus.empty() ? "Up to date" : Printable(finalStatus);
+    if (FInteractive) {
+        FStatus.clear();
+        Redraw();
+        Finish();
+    } else if (last == FLastPrinted) {
+        return;
+    }
+    std::fprintf(FOut, "%s\n", last.c_str());
+    std::fflush(FOut);
+    FLastPrinted = last;
 }
 
 void TerminalView::Finish() {

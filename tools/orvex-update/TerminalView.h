@@ -1,6 +1,7 @@
 #pragma once
 // Shows an update run on a terminal: the status line and both gauges as bars redrawn in place,
-// or, when the output is not a terminal, each status as a plain line.
+// or, when the output is not a terminal, each status as a plain line. Control characters of the
+// update list's names are shown escaped, never sent to the terminal.
 #include "base/Text.h"
 #include "update/Gauge.h"
 #include "update/ProgressView.h"
@@ -26,6 +27,9 @@ public:
 
     // Ends the redrawn line, so what follows starts on a line of its own.
     void Finish();
+    // The run's last word on a line of its own ("Up to date" for none), unless that line was the last
+    // one printed; the redrawn line then drops its status, so the word appears once.
+    void Conclude(const std::string& finalStatus);
 
     const std::string& SavedRevision() const { return FSavedRevision; }
 
@@ -38,6 +42,7 @@ private:
     int FWidth;
     bool FLineOpen = false;
     std::string FStatus;
+    std::string FLastPrinted;  // the last status printed as a line of its own
     std::string FDrawn;
     std::string FSavedRevision;
     TGaugeModel FFileGauge;

@@ -7,11 +7,14 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "update/Dispatcher.h"
+#include "update/FolderLock.h"
 #include "update/GetFilesThr.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -26,11 +29,15 @@ int main(int argc, char** argv) {
 
     CLI::App app{"Brings a game installation up to date from its update server, as the launcher does.\n"
                  "Reads _settings.ini in FOLDER (default: the current folder), which becomes the current folder.\n"
-                 "Exit status: 0 updated or nothing to do, 1 the update failed, 2 bad usage or no settings file."};
+                 "Exit status: 0 updated or nothing to do, 1 the update failed, 2 bad usage, no settings file or\n"
+                 "another update running in the folder."};
     app.name("orvex-update");
     bool fullCheck = false;
     std::string folder;
     app.add_flag("--full", fullCheck, "compare every listed file, as the launcher's check button does");
+    std::string hostsFile;
+    app.add_option("--hosts-file", hostsFile,
+                   "apply the update list's host entries to this file (Linux: without it they are not applied)");
     app.add_option("FOLDER", folder, "the installation folder (holds _settings.ini)");
     try {
         app.parse(argc, argv);
@@ -39,10 +46,24 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : ExitUsage;
     }
 
+    // Named from where the tool was started, before FOLDER becomes the current folder.
+    if (!hostsFile.empty()) hostsFile = std::filesystem::absolute(hostsFile).string();
     try {
         if (!folder.empty()) os::SetCurrentDir(folder);
     } catch (const EInOutError& e) {
         std::fprintf(stderr, "orvex-update: cannot enter %s: %s\n", folder.c_str(), os::ErrorText(e.ErrorCode).c_str());
+        return ExitUsage;
+    }
+    const std::string installation = os::GetCurrentDir();
+    std::unique_ptr<TFolderLock> lock;
+    try {
+        lock = std::make_unique<TFolderLock>(installation);
+    } catch (const EInOutError& e) {
+        std::fprintf(stderr, "orvex-update: cannot lock %s: %s\n", installation.c_str(), os::ErrorText(e.ErrorCode).c_str());
+        return ExitUsage;
+    }
+    if (!lock->Held()) {
+        std::fprintf(stderr, "orvex-update: an update is already running in %s\n", installation.c_str());
         return ExitUsage;
     }
 
@@ -73,12 +94,11 @@ int main(int argc, char** argv) {
         run.FAtRevision = atRevision;
         run.FFullCheck = fullCheck;
         run.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
+        run.HostsFile = hostsFile;
         run.RunUpdate();
         finalStatus = run.Status();
     }
-    view.Finish();
-    if (interactive) std::printf("%s\n", finalStatus.empty() ? "Up to date" : finalStatus.c_str());
-    else if (finalStatus.empty()) std::printf("Up to date\n");
+    view.Conclude(finalStatus);
     if (!view.SavedRevision().empty()) std::printf("Revision %s recorded\n", view.SavedRevision().c_str());
     return finalStatus == SUpdateFailed ? ExitFailed : ExitUpdated;
 }
