@@ -83,7 +83,48 @@ publish 4
 rm "$www/game.exe.bz2"
 expect_exit 1 "failed update" -- "$(arg "$install")"
 expect_line "$work/out" "Update Failed"
+[ "$(tr -d '\r' <"$work/out" | grep -cx 'Update Failed')" = 1 ] || fail "\"Update Failed\" not once: $(cat "$work/out")"
 [ "$(cat "$install/game.exe")" = "game program v2" ] || fail "the previous game.exe was not kept"
+
+# A name with control characters is shown escaped, never sent raw.
+printf '[settings]\r\nRev|5\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\nbad\033[31m\007.txt|d41d8cd98f00b204e9800998ecf8427e|1\r\n[/files_critical]\r\n' |
+  bzip2 -9 >"$www/files.lst.bz2"
+expect_exit 1 "a name with control characters" -- "$(arg "$install")"
+expect_line "$work/out" 'Downloading bad\x1B[31m\x07.txt'
+grep -q $'\e\|\a' "$work/out" && fail "control characters on the output: $(cat -A "$work/out")"
+
+# Host entries go only into the file --hosts-file names; on Linux, without it, the run says so and goes on.
+printf '[settings]\r\nRev|6\r\nModHosts|1\r\n[/settings]\r\n[hosts]\r\n10.0.0.1|login.example.net\r\n[/hosts]\r\n' |
+  bzip2 -9 >"$www/files.lst.bz2"
+printf '10.0.0.9 login.example.net\n' >"$work/hosts"
+expect_exit 0 "--hosts-file" -- --hosts-file "$(arg "$work/hosts")" "$(arg "$install")"
+[ "$(head -1 "$work/hosts")" = "#10.0.0.9 login.example.net" ] || fail "--hosts-file not edited: $(cat "$work/hosts")"
+grep -qxF $'10.0.0.1\tlogin.example.net' "$work/hosts" || fail "no entry in --hosts-file: $(cat "$work/hosts")"
+if [ ${#runner[@]} = 0 ]; then
+  expect_exit 0 "host entries without a hosts file" -- "$(arg "$install")"
+  expect_line "$work/out" "orvex-update: the update list's host entries were not applied: no hosts file to edit"
+fi
+printf '[settings]\r\nRev|7\r\nModHosts|1\r\n[/settings]\r\n[hosts]\r\n10.0.0.1|localhost\r\n[/hosts]\r\n' |
+  bzip2 -9 >"$www/files.lst.bz2"
+cp "$work/hosts" "$work/hosts.before"
+expect_exit 1 "a loopback host entry" -- --hosts-file "$(arg "$work/hosts")" "$(arg "$install")"
+cmp -s "$work/hosts" "$work/hosts.before" || fail "a refused entry changed the hosts file"
+
+# One update per folder: a second orvex-update beside a running one stops with status 2.
+mkdir -p "$www/slow" "$work/locked"
+head -c 4000000 /dev/urandom >"$work/big.bin"
+bzip2 -1 -c "$work/big.bin" >"$www/slow/big.bin.bz2"
+printf "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\nbig.bin|$(md5sum <"$work/big.bin" | cut -d' ' -f1)|$(stat -c %s "$www/slow/big.bin.bz2")\r\n[/files_critical]\r\n" |
+  bzip2 -9 >"$www/slow/files.lst.bz2"
+printf '[main]\r\nUpdatesUrl=%sslow/update-tool/slow/\r\n' "$(<"$server_dir/url")" >"$work/locked/_settings.ini"
+"${runner[@]}" "$tool" "$(arg "$work/locked")" >"$work/first" 2>&1 &
+first=$!
+for _ in $(seq 100); do grep -q "Downloading big.bin" "$work/first" && break; sleep 0.2; done
+grep -q "Downloading big.bin" "$work/first" || fail "the first run did not start: $(cat "$work/first")"
+expect_exit 2 "a second run in the same folder" -- "$(arg "$work/locked")"
+expect_line "$work/err" "orvex-update: an update is already running in $(arg "$work/locked")"
+kill "$first" 2>/dev/null
+wait "$first" 2>/dev/null
 
 # An unreachable server: exit 1.
 printf '[main]\r\nUpdatesUrl=http://127.0.0.1:1/\r\n' >"$install/_settings.ini"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The launcher's windows under Wine on Xvfb: the skin's cut margin, dragging, the options window
-# (apply, cancel, the greyed-out box), and the desktop shortcut of the first start only.
+# (apply, cancel, closing, the greyed-out box), and the desktop shortcut of the first start only.
 #   skin_window_test.sh BIN_DIR WINE_DIR SHOT_DIR [options]   (DISPLAY set by the caller)
 # With "options" only the options window is tried, over the stand-in main window options_harness.exe.
 set -euo pipefail
@@ -193,6 +193,19 @@ xdotool key --delay 150 Tab Tab Tab Tab Tab Down
 sleep 0.5
 click $((KX + 69)) $((KY + 268))
 check "the fifth Tab reaches the looting list" test "$(ini_value "$opt" PartyLooting)" = 3
+
+# Alt+F4 (the system's close, WM_CLOSE) cancels and gives the main window back.
+click $((X + 741)) $((Y + 25))
+check "the options window opens to be closed" form_visible
+before=$(md5sum <"$opt")
+click $((KX + 28)) $((KY + 208))  # CheckBox2, then close instead of apply
+xdotool key alt+F4
+check "Alt+F4 hides the options window" form_hidden
+check "closing writes nothing" test "$(md5sum <"$opt")" = "$before"
+click $((X + 741)) $((Y + 25))
+check "the main window takes clicks again after closing" form_visible
+click $((KX + 149)) $((KY + 268))  # cancel
+check "the closed options window still works" form_hidden
 
 stop_app
 
