@@ -17,6 +17,11 @@ const std::string Opening = "#-------- Added by OrvexUpdater --------\r\n";
 const std::string Closing = "#-----------------\r\n";
 const TStringList Shown{"Applying changes to Hosts", "Hosts file chamged"};
 
+std::string Lf(std::string text) {
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+    return text;
+}
+
 class Hosts : public ::testing::Test {
 protected:
     void Edit(const TStringList& entries) {
@@ -97,7 +102,7 @@ TEST_F(Hosts, ALineMatchesByWholeNamesOrNamesUnderTheEntryInAnyLetterCase) {
         {"10.0.0.1 login.game.test\n", "10.0.0.1 login.game.test\n"},       // present: untouched
         {"  10.0.0.1\tLogin.Game.Test\n", "  10.0.0.1\tLogin.Game.Test\n"},  // present: untouched
     };
-    const std::string block = Opening + "10.0.0.1\tlogin.game.test\r\n" + Closing;
+    const std::string block = Lf(Opening + "10.0.0.1\tlogin.game.test\r\n" + Closing);
     for (const auto& c : cases) {
         scratch.Write("hosts", c.Before);
         Edit({"10.0.0.1|login.game.test"});
@@ -108,12 +113,12 @@ TEST_F(Hosts, ALineMatchesByWholeNamesOrNamesUnderTheEntryInAnyLetterCase) {
     // Short names no longer match every line that holds their letters.
     scratch.Write("hosts", "127.0.0.1 localhost\n10.0.0.9 data.company.org\n");
     Edit({"10.0.0.1|l", "10.0.0.2|a.com"});
-    EXPECT_EQ(scratch.Read("hosts"), "127.0.0.1 localhost\n10.0.0.9 data.company.org\n" + Opening +
-                                         "10.0.0.1\tl\r\n10.0.0.2\ta.com\r\n" + Closing);
+    EXPECT_EQ(scratch.Read("hosts"), "127.0.0.1 localhost\n10.0.0.9 data.company.org\n" +
+                                         Lf(Opening + "10.0.0.1\tl\r\n10.0.0.2\ta.com\r\n" + Closing));
 }
 
 TEST_F(Hosts, TheFileKeepsItsLineEndsAndTheBlockTakesThem) {
-    const std::string lfBlock = "#-------- Added by OrvexUpdater --------\n10.0.0.1\ta.test\n#-----------------\n";
+    const std::string lfBlock = Lf(Opening + "10.0.0.1\ta.test\r\n" + Closing);
     const struct {
         std::string Before, After;
     } cases[] = {
