@@ -66,7 +66,8 @@ HostState MarkConflictingLines(std::vector<TLine>& lines, const THostEntry& entr
                 state = HostState::Present;
                 break;
             case HostLineMatch::Conflict:
-                line.Text.insert(line.Text.begin(), '#');
+                // Trimmed as earlier versions wrote every line, so a commented-out line looks the same.
+                line.Text = "#" + Trim(line.Text);
                 state = HostState::CommentedOut;
                 break;
         }

@@ -15,8 +15,8 @@ inline constexpr const char* SHostsNotApplied =
 
 // Applies entries (ADDRESS "|" HOST, fields counted from the end; see ParseHostEntry) to fileName:
 // active lines that name a host (or a name under it) with another address are commented out, and
-// entries not yet present are appended in a marked block. Every other byte of the file stays,
-// line ends included; the block takes the file's line end (CR LF for an empty file). The file is
+// entries not yet present are appended in a marked block. Every other line stays as it was, line
+// ends included (a commented-out line loses its surrounding blanks); the block takes the file's line end (CR LF for an empty file). The file is
 // rewritten only when something is appended; showStatus hears of it before the file is opened and
 // after it is written. Raises EListError for a bad entry and the file's error when it cannot be read
 // or written, in every case with the file as it was.

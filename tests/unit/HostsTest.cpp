@@ -93,7 +93,7 @@ TEST_F(Hosts, ALineMatchesByWholeNamesOrNamesUnderTheEntryInAnyLetterCase) {
         // Entry "login.game.test" at 10.0.0.1; "+" below stands for the appended block.
         {"10.0.0.9 login.game.test\n", "#10.0.0.9 login.game.test\n+"},
         {"10.0.0.9 a.test LOGIN.Game.Test # old\n", "#10.0.0.9 a.test LOGIN.Game.Test # old\n+"},
-        {"10.0.0.9 eu.login.game.test\n", "#10.0.0.9 eu.login.game.test\n+"},
+        {"\t10.0.0.9 eu.login.game.test \n", "#10.0.0.9 eu.login.game.test\n+"},
         {"10.0.0.9 xlogin.game.test game.test login.game.test.org\n",
          "10.0.0.9 xlogin.game.test game.test login.game.test.org\n+"},
         {"10.0.0.9 other.test # login.game.test\n", "10.0.0.9 other.test # login.game.test\n+"},
