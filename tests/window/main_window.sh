@@ -243,6 +243,11 @@ case $case_name in
     wait_exit "$launcher" 15 || fail "a second launcher in the same folder keeps running"
     (($(visible_windows '^FormMain$' | wc -l) == 1)) || fail "two windows for one folder"
     kill -0 "$first" || fail "the first launcher ended"
+    # orvex-update takes the launcher's lock: beside it, it stops at once.
+    status=0
+    (cd "$dir" && wine_run "$WINE_DIR" "$BIN/orvex-update.exe") >"$dir/tool.out" 2>&1 || status=$?
+    ((status == 2)) || fail "orvex-update beside the launcher: exit $status: $(cat "$dir/tool.out")"
+    grep -q "an update is already running" "$dir/tool.out" || fail "orvex-update gave no reason: $(cat "$dir/tool.out")"
     start_launcher "$other"
     wait_for 30 main_windows_are 2 || fail "another folder's launcher did not start"
     ;;
