@@ -47,7 +47,11 @@ int main(int argc, char** argv) {
     }
 
     // Named from where the tool was started, before FOLDER becomes the current folder.
-    if (!hostsFile.empty()) hostsFile = std::filesystem::absolute(hostsFile).string();
+    if (!hostsFile.empty()) {
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(hostsFile, error);
+        if (!error) hostsFile = absolute.string();
+    }
     try {
         if (!folder.empty()) os::SetCurrentDir(folder);
     } catch (const EInOutError& e) {
