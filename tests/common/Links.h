@@ -23,19 +23,22 @@ inline std::string UnixPath(const std::filesystem::path& path) {
     return result;
 }
 
-// Runs a Unix program through Wine; true when it ended with 0.
-inline bool RunUnix(std::string commandLine) {
+// Runs a Unix program through Wine. Wine neither waits for one nor reports its exit code, so the
+// callers wait for its effect (Done).
+template <class Done>
+inline bool RunUnix(std::string commandLine, Done done) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
-    ::WaitForSingleObject(process.hProcess, 10000);
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.hProcess, &code);
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
-    return code == 0;
+    for (int wait = 0; wait < 500; ++wait) {
+        if (done()) return true;
+        ::Sleep(10);
+    }
+    return false;
 }
 #else
 inline bool UnderWine() { return false; }
@@ -44,9 +47,11 @@ inline bool UnderWine() { return false; }
 // Makes link point to target (an existing file or folder); false when the system cannot.
 inline bool MakeLink(const std::filesystem::path& target, const std::filesystem::path& link) {
 #ifdef _WIN32
-    if (UnderWine())
-        return RunUnix("Z:\\bin\\ln -s '" + UnixPath(target) + "' '" + UnixPath(link.parent_path()) + "/" +
-                       link.filename().string() + "'");
+    if (UnderWine()) {
+        return RunUnix("Z:\\bin\\ln -s \"" + UnixPath(target) + "\" \"" + UnixPath(link.parent_path()) + "/" +
+                       link.filename().string() + "\"",
+                       [&] { return std::filesystem::exists(link); });
+    }
 #endif
     std::error_code error;
     if (std::filesystem::is_directory(target))
@@ -61,7 +66,8 @@ inline bool MakeLink(const std::filesystem::path& target, const std::filesystem:
 inline void RemoveLeftLink(const std::filesystem::path& link) {
 #ifdef _WIN32
     if (UnderWine()) {
-        RunUnix("Z:\\bin\\rm -f '" + UnixPath(link.parent_path()) + "/" + link.filename().string() + "'");
+        RunUnix("Z:\\bin\\rm -f \"" + UnixPath(link.parent_path()) + "/" + link.filename().string() + "\"",
+                [&] { return !std::filesystem::exists(link); });
         return;
     }
 #endif
