@@ -34,8 +34,28 @@ void SetCurrentDir(const std::string& path);
 // A readable text for an OS error code.
 [[nodiscard]] std::string ErrorText(int code);
 
-// Unique name for a temporary file beside target.
+// Every temporary file of the program ends with this, so a run that was ended half way leaves
+// files the next run recognises (see IsTempName); no game file is named like that.
+inline constexpr const char* TempSuffix = ".orvex-part";
+// Unique name for a temporary file beside target: target, a unique part, then TempSuffix.
 [[nodiscard]] std::string TempNameBeside(const std::string& target);
+// True when the file name (without folder) was made by TempNameBeside.
+[[nodiscard]] inline bool IsTempName(const std::string& name) {
+    const std::string suffix = TempSuffix;
+    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// True when path is a symbolic link or junction (of a file or a folder) rather than the thing
+// itself, also one that Wine shows as an ordinary entry. False when path does not exist.
+[[nodiscard]] bool IsLink(const std::string& path);
+// Removes the link at path itself, never what it points to. False when it cannot (Wine cannot
+// remove a Unix link to a folder); the link then stays as it was.
+[[nodiscard]] bool RemoveLink(const std::string& path);
+
+// Deletes the folder at path with everything in it. A link (path itself, or anything inside) is
+// removed itself and never followed, so nothing outside the folder changes. False when path is
+// not there or something stays.
+[[nodiscard]] bool RemoveTree(const std::string& path);
 
 // The system's folder for temporary files, without a trailing delimiter.
 [[nodiscard]] std::string TempFolder();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,7 +108,13 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
 }
 
 bool ReplaceFile(const std::string& source, const std::string& target) {
-    return ::rename(NativePath(source).c_str(), NativePath(target).c_str()) == 0;
+    const std::string nativeTarget = NativePath(target);
+    // A replaced file keeps its permissions (a program stays runnable, a read-only file read-only);
+    // the new content comes with the mode the umask gave, which is right only for a new file.
+    struct stat old {};
+    if (::lstat(nativeTarget.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        static_cast<void>(::chmod(NativePath(source).c_str(), old.st_mode & 0777));  // a failure keeps the default mode
+    return ::rename(NativePath(source).c_str(), nativeTarget.c_str()) == 0;
 }
 
 int64_t FileSize(const std::string& path) {
@@ -122,8 +129,23 @@ std::string ErrorText(int code) { return std::strerror(code); }
 
 std::string TempNameBeside(const std::string& target) {
     static std::atomic<unsigned> counter{0};
-    return target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    return target + "." + std::to_string(::getpid()) + "_" + std::to_string(counter++) + TempSuffix;
 }
+
+bool IsLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// remove_all removes a link itself, wherever it is in the tree (the top included), and never
+// enters what it points to.
+bool RemoveTree(const std::string& path) {
+    std::error_code error;
+    std::filesystem::remove_all(NativePath(path), error);
+    return !error && !std::filesystem::exists(std::filesystem::symlink_status(NativePath(path)));
+}
+
+bool RemoveLink(const std::string& path) { return IsLink(path) && ::unlink(NativePath(path).c_str()) == 0; }
 
 std::string TempFolder() {
     const char* dir = std::getenv("TMPDIR");

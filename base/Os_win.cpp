@@ -76,7 +76,120 @@ std::string ErrorText(int code) { return win32::ErrorCodeText(static_cast<DWORD>
 
 std::string TempNameBeside(const std::string& target) {
     static std::atomic<unsigned> counter{0};
-    return target + ".tmp" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++);
+    return target + "." + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++) + TempSuffix;
+}
+
+namespace {
+
+// Links are recognised by their reparse point, and otherwise by where the entry really is: Wine
+// shows a Unix link to a file as an ordinary file (and removing or renaming it acts on what it
+// points to), so an entry whose final path is not its folder's final path plus its own name is a
+// link too. Opening follows the link; FILE_FLAG_OPEN_REPARSE_POINT does not help under Wine.
+std::wstring FinalPath(const std::wstring& path) {
+    const win32::THandle handle(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.Valid()) return std::wstring();
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                         FILE_NAME_NORMALIZED);
+        if (length == 0) return std::wstring();
+        if (length < buffer.size()) return buffer.substr(0, length);
+        buffer.resize(length);
+    }
+}
+
+std::wstring Child(const std::wstring& folder, const std::wstring& name) {
+    return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// An entry that cannot be opened counts as a link: treating it as one never reaches past it.
+bool IsLinkAt(const std::wstring& path, DWORD attributes, const std::wstring& folderFinalPath, const std::wstring& name) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    const std::wstring final = FinalPath(path);
+    return final.empty() || folderFinalPath.empty() || !SamePath(final, Child(folderFinalPath, name));
+}
+
+bool IsLinkW(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    std::wstring trimmed = path;
+    while (trimmed.size() > 1 && (trimmed.back() == L'\\' || trimmed.back() == L'/')) trimmed.pop_back();
+    const auto delim = trimmed.find_last_of(L"\\/");
+    const std::wstring folder = delim == std::wstring::npos ? L"." : trimmed.substr(0, delim + 1);
+    const std::wstring name = delim == std::wstring::npos ? trimmed : trimmed.substr(delim + 1);
+    return IsLinkAt(trimmed, attributes, FinalPath(folder), name);
+}
+
+// A link to a file goes by renaming an empty file of ours over it, which replaces the link itself
+// (under Wine as on Windows), and deleting that. A link to a folder goes with RemoveDirectoryW,
+// which Windows applies to the link; Wine refuses it for a Unix link, and then the link stays.
+bool RemoveLinkW(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ::RemoveDirectoryW(path.c_str()) != 0;
+    static std::atomic<unsigned> counter{0};
+    const std::wstring stand = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                               std::to_wstring(counter++) + win32::Widen(TempSuffix, CP_ACP);
+    {
+        const win32::THandle created(::CreateFileW(stand.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!created.Valid()) return false;
+    }
+    if (!::MoveFileExW(stand.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ::DeleteFileW(stand.c_str());
+        return false;
+    }
+    return ::DeleteFileW(path.c_str()) != 0;
+}
+
+bool RemovePlainFile(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return ::DeleteFileW(path.c_str()) != 0;
+}
+
+// folderFinalPath: where the folder really is, to recognise the links inside.
+bool RemoveFolderContent(const std::wstring& folder, const std::wstring& folderFinalPath) {
+    bool removed = true;
+    WIN32_FIND_DATAW data{};
+    const win32::TFindHandle find(::FindFirstFileW(Child(folder, L"*").c_str(), &data));
+    if (!find.Valid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = Child(folder, name);
+        const DWORD attributes = data.dwFileAttributes;
+        if (IsLinkAt(path, attributes, folderFinalPath, name))
+            removed = RemoveLinkW(path, attributes) && removed;
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            removed = RemoveFolderContent(path, FinalPath(path)) && ::RemoveDirectoryW(path.c_str()) && removed;
+        else
+            removed = RemovePlainFile(path, attributes) && removed;
+    } while (::FindNextFileW(find.Get(), &data));
+    return removed;
+}
+
+}  // namespace
+
+bool IsLink(const std::string& path) { return IsLinkW(win32::Widen(path, CP_ACP)); }
+
+bool RemoveLink(const std::string& path) {
+    const std::wstring wide = win32::Widen(path, CP_ACP);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && IsLinkW(wide) && RemoveLinkW(wide, attributes);
+}
+
+bool RemoveTree(const std::string& path) {
+    std::wstring folder = win32::Widen(path, CP_ACP);
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (IsLinkW(folder)) return RemoveLinkW(folder, attributes);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    return RemoveFolderContent(folder, FinalPath(folder)) && ::RemoveDirectoryW(folder.c_str());
 }
 
 std::string TempFolder() {

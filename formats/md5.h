@@ -20,8 +20,8 @@ void MD5Update(MD5_CTX& context, const void* input, uint32_t count);
 // Writes the digest and wipes the context.
 void MD5Final(MD5_CTX& context, MD5Digest& digest);
 
-// The digest of the file's whole content, read through a read-only mapping. Never throws: a file
-// that cannot be opened or mapped, and an empty file, give the digest of empty input.
+// The digest of the file's whole content. Never throws: a file that cannot be opened or read to
+// the end (one shortened meanwhile), and an empty file, give the digest of empty input.
 MD5Digest FileMD5(const std::string& fileName);
 
 // 32 lowercase hexadecimal digits.
@@ -31,6 +31,11 @@ namespace detail {
 
 // Views of this size digest files that one mapping cannot hold.
 inline constexpr uint64_t FileMD5PieceSize = uint64_t{64} << 20;
+// Files are read in pieces of this size (a multiple of the granularity); larger ones gain nothing
+// once the digest, not the copy, is the slow part.
+inline constexpr uint64_t FileReadPieceSize = uint64_t{1} << 20;
+// Smaller pieces asked for are rounded up to this.
+inline constexpr uint64_t FileReadGranularity = uint64_t{64} << 10;
 
 // Feeds any length to MD5Update, whose count is 32 bits wide.
 void MD5UpdateLarge(MD5_CTX& context, const void* input, uint64_t count);
@@ -45,11 +50,11 @@ using MapPiece = std::function<bool(uint64_t offset, uint64_t length, const Cons
 // digest of part of the file.
 MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, const MapPiece& mapPiece);
 
-// The OS part of FileMD5: the file through read-only views, as DigestMapped takes pieceSize.
+// The OS part of FileMD5: the file read in pieces of pieceSize (0: FileReadPieceSize).
 MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize);
 
-// Digests the file through successive views of pieceSize bytes (rounded up to the system's
-// mapping granularity) instead of one view of the whole file.
+// Digests the file in reads of pieceSize bytes (rounded up to FileReadGranularity) instead of
+// the default size.
 MD5Digest FileMD5InPieces(const std::string& fileName, uint64_t pieceSize);
 
 }  // namespace detail

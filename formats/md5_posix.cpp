@@ -3,54 +3,49 @@
 #include "base/FileDescriptor_posix.h"
 #include "base/Os.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace orvex {
 namespace {
 
-class MappedView {
-public:
-    MappedView(int fd, uint64_t offset, std::size_t length) : FLength(length) {
-        // Populating the view up front costs far less than one page fault per 4 KiB read.
-        void* address = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, static_cast<off_t>(offset));
-        if (address == MAP_FAILED) return;
-        FAddress = address;
-        ::madvise(FAddress, FLength, MADV_SEQUENTIAL);
+// Reads, not a mapping: a mapped file that another program shortens kills the process (SIGBUS)
+// at the first page past the new end, while a read just comes back short.
+bool ReadFully(int fd, uint64_t offset, void* buffer, std::size_t length) {
+    auto* bytes = static_cast<char*>(buffer);
+    while (length > 0) {
+        const ssize_t got = ::pread(fd, bytes, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        bytes += got;
+        offset += static_cast<uint64_t>(got);
+        length -= static_cast<std::size_t>(got);
     }
-    ~MappedView() {
-        if (FAddress) ::munmap(FAddress, FLength);
-    }
-    MappedView(const MappedView&) = delete;
-    MappedView& operator=(const MappedView&) = delete;
-    const void* Data() const { return FAddress; }
-
-private:
-    void* FAddress = nullptr;
-    std::size_t FLength;
-};
+    return true;
+}
 
 }  // namespace
 
-// pieceSize 0: one view of the whole file when it fits, pieces of the default size otherwise.
+// pieceSize 0: reads of the default size. A file that ends before its size at the start was read
+// gives the digest of empty input, never the digest of part of the file.
 MD5Digest detail::DigestFile(const std::string& fileName, uint64_t pieceSize) {
     const FileDescriptor file(::open(os::NativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!file.Valid() || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
         return detail::DigestMapped(0, pieceSize, 1, {});
-    const auto granularity = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+    ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     const auto size = static_cast<uint64_t>(st.st_size);
-    // Views are populated whole, so a file larger than a piece goes in pieces: a populated view
-    // of a file larger than memory would be read twice.
-    if (pieceSize == 0 && size > detail::FileMD5PieceSize) pieceSize = detail::FileMD5PieceSize;
-    return detail::DigestMapped(size, pieceSize, granularity,
+    const uint64_t piece = pieceSize == 0 ? detail::FileReadPieceSize : pieceSize;
+    std::vector<char> buffer;
+    return detail::DigestMapped(size, piece, detail::FileReadGranularity,
                                 [&](uint64_t offset, uint64_t length, const detail::ConsumeView& consume) {
-                                    const MappedView view(file.Get(), offset, static_cast<std::size_t>(length));
-                                    if (!view.Data()) return false;
-                                    consume(view.Data());
+                                    buffer.resize(static_cast<std::size_t>(length));
+                                    if (!ReadFully(file.Get(), offset, buffer.data(), buffer.size())) return false;
+                                    consume(buffer.data());
                                     return true;
                                 });
 }

@@ -12,7 +12,9 @@
 #include "update/Dispatcher.h"
 #include "update/Download.h"
 #include "update/Hosts.h"
+#include "update/Leftovers.h"
 #include "update/ProgressView.h"
+#include "util/Backup.h"
 #include "util/Misc.h"
 
 #include <atomic>
@@ -233,12 +235,9 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     FetchResult result = FetchResult::Failed;
     try {
         if (FCreateBackup == 1) {
-            const std::string backupFile = FBaseDir + "backup" + os::PathDelim + path;
-            const std::string backupFolder = FolderOf(backupFile);
             // The backup is a courtesy: one that cannot be made (or a file not there yet to back up)
             // does not hold the update back.
-            if (!os::DirectoryExists(backupFolder)) static_cast<void>(os::ForceDirectories(backupFolder));
-            static_cast<void>(os::CopyFile(localFile, backupFile, false));
+            static_cast<void>(CopyToBackup(localFile, FBaseDir + "backup", path));
         }
         Show("Extracting " + path);
         if (InstallVerified(packed, localFile, entry.MD5)) result = FetchResult::Installed;
@@ -330,6 +329,7 @@ void GFilesThread::RunSteps() {
     int32_t rev = 0;
     {
         TListFile list(listText);
+        RemoveLeftovers(FBaseDir, list);
         rev = StrToInt(list.GetValue(SettingsSection, RevKey));
         if (StrToInt(list.GetValue(SettingsSection, ModHostsKey)) == 1)
             ApplyHosts(list.GetSection(HostsSection), HostsFile.empty() ? HostsFileIn(HostsFolder) : HostsFile,

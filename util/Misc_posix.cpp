@@ -30,10 +30,6 @@ void StartProgram(const std::string& path) {
     }
 }
 
-bool DeleteFolderTree(const std::string& path) {
-    std::error_code error;
-    std::filesystem::remove_all(os::NativePath(path), error);
-    return !error;
-}
+bool DeleteFolderTree(const std::string& path) { return os::RemoveTree(path); }
 
 }  // namespace orvex::detail

@@ -1,5 +1,7 @@
 #include "util/Misc.h"
 
+#include "base/Os.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -15,15 +17,8 @@ void StartProgram(const std::string& path) {
 }
 
 bool DeleteFolderTree(const std::string& path) {
-    // The source is a list of names ending with an empty one.
-    std::vector<char> source(path.begin(), path.end());
-    source.push_back('\0');
-    source.push_back('\0');
-    SHFILEOPSTRUCTA operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = source.data();
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-    return ::SHFileOperationA(&operation) == 0;
+    // Not SHFileOperation: it deletes what a link inside the folder points to.
+    return os::RemoveTree(path);
 }
 
 }  // namespace orvex::detail

@@ -97,7 +97,7 @@ protected:
         for (const auto& entry : fs::recursive_directory_iterator(FInstall)) {
             const std::string name = entry.path().filename().string();
             EXPECT_EQ(name.find(".bz2"), std::string::npos) << entry.path();
-            EXPECT_EQ(name.find(".tmp"), std::string::npos) << entry.path();
+            EXPECT_EQ(name.find(os::TempSuffix), std::string::npos) << entry.path();
             EXPECT_NE(name, "files.lst") << entry.path();
         }
     }

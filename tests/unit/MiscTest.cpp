@@ -1,4 +1,5 @@
 #include "common/CurrentDirGuard.h"
+#include "common/Links.h"
 #include "common/ScratchFolder.h"
 
 #include "base/Exceptions.h"
@@ -13,6 +14,9 @@
 
 using namespace orvex;
 using orvex::test::CurrentDirGuard;
+using orvex::test::MakeLink;
+using orvex::test::RemoveLeftLink;
+using orvex::test::UnderWine;
 using orvex::test::ScratchFolder;
 
 TEST(SplitStr, GivesNonEmptyFieldsLastFirst) {
@@ -92,6 +96,43 @@ TEST(DeleteFolder, RemovesAWholeTreeAndNothingElse) {
     EXPECT_FALSE(DeleteFolder(scratch.File("missing")));
     EXPECT_FALSE(DeleteFolder(scratch.File("keep.txt")));
     EXPECT_EQ(scratch.Read("keep.txt"), "k");
+}
+
+// Under Wine as on Windows and natively: the link goes (or, where Wine cannot remove a Unix link
+// to a folder, stays and the deletion reports failure), what it points to stays whole.
+TEST(DeleteFolder, RemovesLinksThemselvesAndNeverWhatTheyPointTo) {
+    struct Case {
+        const char* what;
+        const char* link;    // in the scratch folder, pointing to "outside" or "outside/file.txt"
+        bool toFolder;
+        const char* deleted; // the folder DeleteFolder is given
+    };
+    const Case cases[] = {
+        {"a link to a folder inside", "backup/data", true, "backup"},
+        {"a link to a file inside", "backup/data/game.dat", false, "backup"},
+        {"the folder itself a link", "backup", true, "backup"},
+    };
+    for (const Case& c : cases) {
+        ScratchFolder scratch;
+        scratch.Write("outside/file.txt", "precious");
+        scratch.Write("outside/sub/deep.txt", "deep");
+        scratch.Write("backup/own.txt", "own");
+        std::filesystem::create_directories(scratch.Path() / c.link);
+        std::filesystem::remove_all(scratch.Path() / c.link);
+        const auto target = scratch.Path() / (c.toFolder ? "outside" : "outside/file.txt");
+        ASSERT_TRUE(MakeLink(target, scratch.Path() / c.link)) << c.what;
+        ASSERT_EQ(std::filesystem::is_directory(scratch.Path() / c.link), c.toFolder) << c.what;
+
+        const bool deleted = DeleteFolder(scratch.File(c.deleted));
+        // Wine keeps a Unix link to a folder whatever is asked of it.
+        EXPECT_EQ(deleted, !(UnderWine() && c.toFolder)) << c.what;
+        if (deleted) {
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(scratch.Path() / c.deleted))) << c.what;
+        }
+        EXPECT_EQ(scratch.Read("outside/file.txt"), "precious") << c.what;
+        EXPECT_EQ(scratch.Read("outside/sub/deep.txt"), "deep") << c.what;
+        RemoveLeftLink(scratch.Path() / c.link);
+    }
 }
 
 TEST(RunFile, RaisesForAFolderThatCannotBeEnteredAndStaysWhereItWas) {

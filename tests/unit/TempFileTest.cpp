@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 using namespace orvex;
 using namespace orvex::test;
 
@@ -85,3 +89,31 @@ TEST(TempFile, ACommitTheTargetRefusesLeavesItAndRaisesForTheTarget) {
     EXPECT_EQ(Names(folder), std::vector<std::string>{"busy"});
     EXPECT_TRUE(os::DirectoryExists(folder.File("busy\\inside")));
 }
+
+#ifndef _WIN32
+// A self-updated program must stay runnable and a read-only file read-only, whatever the umask.
+TEST(TempFile, AReplacedFileKeepsItsPermissionsAndANewOneTheDefault) {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    struct Case {
+        int before;  // -1: no target
+        int after;
+    };
+    const Case cases[] = {{0755, 0755}, {0444, 0444}, {0600, 0600}, {-1, 0666 & ~static_cast<int>(mask)}};
+    for (const Case& c : cases) {
+        ScratchFolder folder;
+        const std::string target = folder.File("program");
+        if (c.before >= 0) {
+            folder.Write("program", "old");
+            ASSERT_EQ(::chmod(folder.OsFile("program").c_str(), static_cast<mode_t>(c.before)), 0);
+        }
+        TTempFile temp(target);
+        WriteText(temp.Name(), "new");
+        ASSERT_TRUE(temp.Commit()) << c.before;
+        struct stat st {};
+        ASSERT_EQ(::stat(folder.OsFile("program").c_str(), &st), 0);
+        EXPECT_EQ(static_cast<int>(st.st_mode & 0777), c.after) << std::oct << c.before;
+        EXPECT_EQ(folder.Read("program"), "new");
+    }
+}
+#endif

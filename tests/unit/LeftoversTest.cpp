@@ -1,0 +1,40 @@
+#include "common/ScratchFolder.h"
+
+#include "base/Os.h"
+#include "base/TempFile.h"
+#include "update/Leftovers.h"
+
+#include <gtest/gtest.h>
+
+using namespace orvex;
+using namespace orvex::test;
+
+TEST(RemoveLeftovers, RemovesTemporariesAndStaleDownloadsBesideListedFilesOnly) {
+    struct Case {
+        std::string file;  // present before the run, "/" between folders
+        bool stays;
+    };
+    ScratchFolder scratch;
+    // A temporary as the program names it, beside a listed file in a subfolder.
+    const std::string temporary = TTempFile(scratch.File("data\\game.dat")).Name();
+    const std::string temporaryName = temporary.substr(temporary.find_last_of('\\') + 1);
+    ASSERT_TRUE(os::IsTempName(temporaryName));
+    const Case cases[] = {
+        {"game.exe", true},
+        {"data/game.dat", true},
+        {"data/" + temporaryName, false},
+        {"launcher.exe.4711_0.orvex-part", false},   // in the installation folder
+        {"data/game.dat.bz2", false},               // an unpacked download never removed
+        {"data/listed.bz2", true},                  // listed itself
+        {"data/notes.txt.bz2", true},               // beside nothing listed
+        {"data/game.dat.tmp", true},                // not the program's form
+        {"data/game.orvex-part.txt", true},
+        {"other/x.orvex-part", true},               // a folder the list has nothing in
+        {"game.exe.bz2", false},
+    };
+    for (const Case& c : cases) scratch.Write(c.file, "x");
+
+    RemoveLeftovers(scratch.Dir() + "\\", TStringList{"game.exe", "data\\game.dat", "data\\listed.bz2", "data\\listed"});
+
+    for (const Case& c : cases) EXPECT_EQ(scratch.Exists(c.file), c.stays) << c.file;
+}

@@ -1,0 +1,63 @@
+#include "update/Leftovers.h"
+
+#include "base/Os.h"
+#include "base/Path.h"
+#include "formats/LstFile.h"
+#include "formats/UpdateList.h"
+
+#include <map>
+#include <set>
+#include <vector>
+
+namespace orvex {
+
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void RemoveEntry(const std::string& path) {
+    // A file left over is removed again by the next run when it cannot go now.
+    if (os::IsLink(path))
+        static_cast<void>(os::RemoveLink(path));
+    else
+        static_cast<void>(os::DeleteFile(path));
+}
+
+}  // namespace
+
+void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths) {
+    // Each folder with the names listed in it; the installation folder is looked at in any case.
+    std::map<std::string, std::set<std::string>> listedIn{{baseDir, {}}};
+    for (const std::string& path : listedPaths) {
+        if (!StaysInside(path)) continue;
+        const std::string full = JoinPath(baseDir, path);
+        const auto delim = full.find_last_of(os::PathDelim);
+        if (delim == std::string::npos) continue;
+        listedIn[full.substr(0, delim + 1)].insert(full.substr(delim + 1));
+    }
+    std::vector<os::TFolderEntry> entries;
+    for (const auto& [folder, names] : listedIn) {
+        if (!os::ListFolder(folder, entries)) continue;
+        for (const os::TFolderEntry& entry : entries) {
+            if (entry.IsFolder || !entry.Representable) continue;
+            const std::string& name = entry.Name;
+            const bool staleDownload = EndsWith(name, PackedSuffix) && !names.count(name) &&
+                                       names.count(name.substr(0, name.size() - std::string(PackedSuffix).size()));
+            if (os::IsTempName(name) || staleDownload) RemoveEntry(folder + name);
+        }
+    }
+}
+
+void RemoveLeftovers(const std::string& baseDir, TListFile& list) {
+    TStringList paths;
+    for (const char* section : {SelfSection, CriticalSection, NormalSection})
+        for (const std::string& line : list.GetSection(section)) {
+            const TListEntry entry = SplitListEntry(line);
+            if (entry.FieldCount >= 3) paths.push_back(entry.Path);
+        }
+    RemoveLeftovers(baseDir, paths);
+}
+
+}  // namespace orvex

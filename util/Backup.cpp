@@ -1,0 +1,36 @@
+#include "util/Backup.h"
+
+#include "base/Os.h"
+#include "base/TempFile.h"
+
+namespace orvex {
+
+namespace {
+
+// The folder is a real one afterwards, or false. The backup folder is the program's own, so a
+// link found in it was not put there by the program and goes.
+bool EnsureRealFolder(const std::string& folder) {
+    if (os::IsLink(folder) && !os::RemoveLink(folder)) return false;
+    if (os::DirectoryExists(folder)) return true;
+    return os::CreateDir(folder);
+}
+
+}  // namespace
+
+bool CopyToBackup(const std::string& source, const std::string& backupFolder, const std::string& path) {
+    if (!os::FileExists(source) || path.empty()) return false;
+    std::string folder = backupFolder;
+    if (!EnsureRealFolder(folder)) return false;
+    std::size_t from = 0;
+    for (auto delim = path.find(os::PathDelim); delim != std::string::npos; delim = path.find(os::PathDelim, from)) {
+        if (delim > from) {
+            folder += os::PathDelim + path.substr(from, delim - from);
+            if (!EnsureRealFolder(folder)) return false;
+        }
+        from = delim + 1;
+    }
+    TTempFile copy(folder + os::PathDelim + path.substr(from));
+    return os::CopyFile(source, copy.Name(), true) && copy.Commit();
+}
+
+}  // namespace orvex
