@@ -33,7 +33,9 @@ if [[ ! -d $locales/ru_RU.UTF-8 ]]; then
   mkdir -p "$locales"
   localedef -i ru_RU -f UTF-8 "$locales/ru_RU.UTF-8" || { echo "cannot make the ru_RU.UTF-8 locale"; exit 1; }
 fi
-export LOCPATH=$locales LC_ALL=ru_RU.UTF-8
+export LOCPATH=$locales
+# Meant for Wine: this shell does not read LOCPATH for itself and would only warn.
+export LC_ALL=ru_RU.UTF-8 2>/dev/null
 
 rm -rf "$www" "$scratch"/selfupdate*
 mkdir -p "$www" "$install" "$other"
