@@ -78,6 +78,7 @@ bool TFMainModel::StartUpdateRun(bool fullCheck) {
     run->FFullCheck = fullCheck;
     run->FCreateBackup = StrToInt(ListAt(*FSettingsList, CreateBackupPos));
     run->FAtRevision = StrToInt(ListAt(*FSettingsList, AtRevisionPos));
+    run->Launcher = Launcher;
     return GFilesThread::Resume(std::move(run));
 }
 

@@ -5,6 +5,7 @@
 #include "ui/ImgBtn.h"
 #include "update/FolderLock.h"  // InstanceKey, which InstanceTag condenses
 #include "update/Gauge.h"
+#include "update/GetFilesThr.h"
 #include "update/ProgressView.h"
 
 #include <cstdint>
@@ -92,6 +93,8 @@ public:
     TImgBtn ImgBtn5;      // Options: opens the options window
     TBounds Panel1Bounds;  // the news page's place
     bool Panel1Visible = false;
+    // This launcher's executable and process, handed to every run for its self-update.
+    TLauncherProcess Launcher;
 
     // Null before FormCreate and after FormClose.
     const TStringList* SettingsList() const { return FSettingsList.get(); }

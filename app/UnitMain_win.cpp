@@ -63,6 +63,28 @@ win32::TGdiObject<HFONT> MakeLabelFont() {
     return MakeFont(L"MS Sans Serif", DEFAULT_CHARSET);
 }
 
+// This program's file name in the ANSI code page, as an update list names files; "" when that code
+// page cannot write it (no list can name it then either).
+std::string OwnFileName() {
+    std::vector<wchar_t> path(MAX_PATH);
+    DWORD length = 0;
+    // A path longer than the buffer comes back cut to its size.
+    while ((length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size() &&
+           path.size() < 32768)
+        path.resize(path.size() * 2);
+    if (length == 0 || length >= path.size()) return std::string();
+    const std::wstring full(path.data(), length);
+    const std::wstring name = full.substr(full.find_last_of(L"\\/") + 1);
+    BOOL lossy = FALSE;
+    const int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()),
+                                           nullptr, 0, nullptr, &lossy);
+    if (size <= 0 || lossy) return std::string();
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), static_cast<int>(name.size()), narrow.data(), size,
+                          nullptr, nullptr);
+    return narrow;
+}
+
 LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
@@ -74,7 +96,9 @@ TFMain::TFMain(HINSTANCE instance, HWND application, TSendMessageDispatcher& dis
       FApplication(application),
       FDispatcher(dispatcher),
       FInstanceTag(instanceTag),
-      FModel(*this, dispatcher) {}
+      FModel(*this, dispatcher) {
+    FModel.Launcher = TLauncherProcess{OwnFileName(), static_cast<uint32_t>(::GetCurrentProcessId())};
+}
 
 TFMain::~TFMain() {
     if (FHandle) ::DestroyWindow(FHandle);
@@ -178,7 +202,10 @@ void TFMain::ApplySkinRegion() {
 
 void TFMain::Navigate(const std::string& url) { FWebBrowser1.Navigate(url); }
 
-void TFMain::RunProgram(const std::string& path) { RunFile(path); }
+void TFMain::RunProgram(const std::string& path) {
+    // The launcher closes after Play whether the game started or not, as it always has.
+    static_cast<void>(RunFile(path));
+}
 
 // Posted, so a handler that closes the window finishes before the window goes.
 void TFMain::Close() { ::PostMessageW(FHandle, WM_CLOSE, 0, 0); }

@@ -54,6 +54,18 @@ private:
     std::string FName;
 };
 
+// The installation the run writes into. The launcher's own executable is the launcher's file
+// name; a tool that is not the launcher takes the list's self entry for it.
+TInstallPlace RunPlace(const std::string& baseDir, const std::string& launcherName, const std::string& selfLine) {
+    std::string ownName = launcherName;
+    if (ownName.empty() && !selfLine.empty() && selfLine != SFail) ownName = SplitListEntry(selfLine).Path;
+    return LocalInstallPlace(baseDir, ownName);
+}
+
+std::string Refusal(const std::string& path, const std::string& reason) {
+    return "\"" + path + "\" " + reason + ": left out";
+}
+
 }  // namespace
 
 GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view)
@@ -166,6 +178,7 @@ bool GFilesThread::InstallVerified(const std::string& packed, const std::string&
 void GFilesThread::CheckFiles(const TStringList& entries) {
     if (entries.empty() || entries.front() == SFail) return;
     Show("Checking files");
+    const TInstallPlace place = RunPlace(FBaseDir, Launcher.FileName, FSelfEntry);
     FGauge = 1;
     FGaugeValue = static_cast<int32_t>(entries.size()) - 1;
     SetGaugeMax();
@@ -175,9 +188,9 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
         const TListEntry entry = ReadListEntry(entries[i]);
         const std::string localFile = JoinPath(FBaseDir, entry.Path);
         Show("Checking " + entry.Path);
-        // A path leaving the installation is collected unread; the fetch pass refuses it.
-        const bool differs =
-            !StaysInside(entry.Path) || !os::FileExists(localFile) || FileMD5Hex(localFile) != entry.MD5;
+        // A path the list may not name is collected unread; the fetch pass refuses it.
+        const bool differs = RefusedListPath(entry.Path, place).has_value() || !os::FileExists(localFile) ||
+                             FileMD5Hex(localFile) != entry.MD5;
         if (differs) {
             StrToInt(entry.Size);
             FFetchList.push_back(entries[i]);
@@ -196,10 +209,12 @@ void GFilesThread::FetchFiles() {
     FGaugeValue = static_cast<int32_t>(FFetchList.size()) - 1;
     FGauge = 1;
     SetGaugeMax();
+    const TInstallPlace place = RunPlace(FBaseDir, Launcher.FileName, FSelfEntry);
     bool failed = false;
     for (std::size_t i = 0; i < FFetchList.size(); ++i) {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
-        if (!StaysInside(entry.Path)) {
+        if (const auto reason = RefusedListPath(entry.Path, place)) {
+            Notify(Refusal(entry.Path, *reason));
             failed = true;
         } else {
             Show("Downloading " + entry.Path);
@@ -255,8 +270,18 @@ void GFilesThread::UpdateSelf(const std::string& line) {
     const TListEntry entry = ReadListEntry(line);
     const std::string& name = entry.Path;
     const std::string& md5 = entry.MD5;
-    // NAME goes unquoted into the batch file's commands.
-    if (!IsBareFileName(name)) return;
+    const bool batchFile = SelfUpdate == SelfUpdateMode::BatchFile;
+    if (const auto reason = RefusedSelfName(name, LocalInstallPlace(FBaseDir, ""))) {
+        Notify("The self entry " + Refusal(name, *reason));
+        return;
+    }
+    // Update.bat ends this process and starts name in its place: only this launcher's own file.
+    if (batchFile && (!SameFileName(name, Launcher.FileName) || Launcher.ProcessId == 0)) {
+        Notify("The self entry \"" + name + "\" is not this launcher's file (" +
+               (Launcher.FileName.empty() ? std::string("unknown") : "\"" + Launcher.FileName + "\"") +
+               "): left out");
+        return;
+    }
     const std::string localFile = JoinPath(FBaseDir, name);
     if (FileMD5Hex(localFile) == md5) return;
     StrToInt(entry.Size);
@@ -266,16 +291,21 @@ void GFilesThread::UpdateSelf(const std::string& line) {
     try {
         UnpackFile(packed, fresh);
         if (FileMD5Hex(fresh) != md5) throw Exception("The new " + name + " does not match the update list");
-        if (SelfUpdate == SelfUpdateMode::ReplaceDirectly) {
+        if (!batchFile) {
             if (!os::ReplaceFile(fresh, localFile)) RaiseInOutError(os::LastError());
         } else {
-            WriteUpdateBat(name);
-            RunFile(FBaseDir + "Update.bat");
+            // The batch file names the launcher by the letters of its running file, which it swaps.
+            os::SetCurrentDir(FBaseDir);
+            WriteUpdateBat(Launcher.FileName, Launcher.ProcessId);
+            if (!RunFile(FBaseDir + UpdateBatName)) throw Exception(std::string(UpdateBatName) + " did not start");
         }
-    } catch (const std::exception&) {
-        // Only the partial new file goes; the running executable is never touched.
+    } catch (const std::exception& error) {
+        // Only the run's own files go; the running executable is never touched. A batch file that
+        // did not start would otherwise swap the launcher at some later, unrelated start.
+        if (batchFile) RemoveIfPresent(JoinPath(FBaseDir, UpdateBatName));
         RemoveIfPresent(fresh);
         RemoveIfPresent(packed);
+        Notify(std::string("The launcher was not replaced: ") + error.what());
     }
 }
 

@@ -24,6 +24,13 @@ enum class SelfUpdateMode {
     ReplaceDirectly,  // a tool that is not the running executable: rename the verified new file over it
 };
 
+// The launcher a run works for: its executable's file name (ANSI code page; "" when not known) and
+// its process, the one Update.bat ends (0 when not known).
+struct TLauncherProcess {
+    std::string FileName;
+    uint32_t ProcessId = 0;
+};
+
 class GFilesThread final : private IUnpackObserver {
 public:
     // Created suspended: set the inputs, then Resume() or call RunUpdate() directly.
@@ -52,6 +59,9 @@ public:
     // The hosts file to edit, exactly as named; takes the place of HostsFolder when set.
     std::string HostsFile;
     SelfUpdateMode SelfUpdate = SelfUpdateMode::BatchFile;
+    // The batch-file self-update takes only a self entry of the launcher's name; without a name,
+    // file entries are kept off the self entry's name instead.
+    TLauncherProcess Launcher;
 
     // The last status shown (the final status line once the run has ended).
     const std::string& Status() const { return FStatus; }

@@ -1,9 +1,12 @@
 #include "util/Misc.h"
 
+#include "base/Exceptions.h"
 #include "base/Os.h"
+#include "base/Path.h"
 #include "base/Stream.h"
 
 #include <array>
+#include <cstdint>
 
 namespace orvex {
 
@@ -72,43 +75,36 @@ bool DeleteFolder(const std::string& path) {
     return detail::DeleteFolderTree(path);
 }
 
-void RunFile(const std::string& path) {
+bool RunFile(const std::string& path) {
     const auto delimiter = path.find_last_of("\\:");
     const std::string folder = delimiter == std::string::npos ? std::string() : path.substr(0, delimiter + 1);
     os::SetCurrentDir(folder);
-    detail::StartProgram(path);
+    return detail::StartProgram(std::string(".") + os::PathDelim + path.substr(folder.size()));
 }
 
-void WriteUpdateBat(const std::string& name) {
-    const std::string dir = os::GetCurrentDir();
-    const bool swap = os::FileExists(dir + "\\" + name + ".New");
+void WriteUpdateBat(const std::string& name, uint32_t processId) {
+    if (!IsBareFileName(name)) throw Exception("\"" + name + "\" cannot be written into Update.bat");
+    // Only ASCII goes into the file: the command interpreter reads it in the OEM code page.
+    const std::string quoted = "\"" + name + "\"";
+    const bool swap = os::FileExists(name + ".New");
     std::string text = "@echo off\r\n";
-    text += "taskkill /IM " + name + " /F\r\n";
+    text += "taskkill /PID " + std::to_string(processId) + " /F > nul\r\n";
     text += "ping 127.0.0.1 -n 3 > nul\r\n";
     if (swap) {
-        text += "del \"" + dir + "\\files.lst\"\r\n";
-        text += "del \"" + dir + "\\" + name + "\"\r\n";
-        text += "rename " + name + ".New " + name + "\r\n";
+        text += "del \"files.lst\"\r\n";
+        text += "del " + quoted + "\r\n";
+        text += "rename \"" + name + ".New\" " + quoted + "\r\n";
     }
-    text += "start " + name + "\r\n";
-    text += "del \"Update.bat\"\r\n";
-    TFileStream file("Update.bat", FileMode::Create);
+    text += "start \"\" " + quoted + "\r\n";
+    text += "del \"" + std::string(UpdateBatName) + "\"\r\n";
+    TFileStream file(UpdateBatName, FileMode::Create);
     file.WriteBuffer(text.data(), text.size());
 }
 
 bool IsBareFileName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 32) return false;
-        switch (c) {
-        case '\\': case '/': case ':': case '"':
-        case '&': case '|': case '<': case '>': case '^': case '%': case '(': case ')':
-            return false;
-        default:
-            break;
-        }
-    }
-    return true;
+    // Only the name itself counts here, not the length of the folder it lies in.
+    const TInstallPlace anyFolder{0, SIZE_MAX, ""};
+    return !RefusedSelfName(name, anyFolder).has_value();
 }
 
 }  // namespace orvex

@@ -2,6 +2,7 @@
 // Small routines shared by the list reader, the update run and the main window.
 #include "base/Text.h"
 
+#include <cstdint>
 #include <string>
 
 namespace orvex {
@@ -19,21 +20,27 @@ std::string ReplaceAll(const std::string& text, const std::string& oldText, cons
 // false when path is not an existing folder.
 [[nodiscard]] bool DeleteFolder(const std::string& path);
 
-// Enters the program's folder (raising EInOutError when it cannot) and starts the program there
-// without waiting for it. A program that does not start goes unnoticed.
-void RunFile(const std::string& path);
+// Enters the program's folder (raising EInOutError when it cannot) and starts the program there by
+// its name in that folder, so nothing of the folder's own name reaches the program's command line.
+// Does not wait for it; false when it did not start.
+[[nodiscard]] bool RunFile(const std::string& path);
 
-// Writes Update.bat in the current folder: it ends the running launcher called name, swaps in
-// name + ".New" when that file exists now, starts name and deletes itself.
-void WriteUpdateBat(const std::string& name);
+inline constexpr const char* UpdateBatName = "Update.bat";
 
-// True when name is a plain file name that is safe to put into Update.bat unquoted: no folder,
-// no drive, nothing the command interpreter would act on.
+// Writes Update.bat in the current folder: it ends the launcher's process processId, swaps in
+// name + ".New" when that file exists now, starts name and deletes itself. Every file is named
+// relative to the batch file's folder, which RunFile makes current, so the folder's name may hold
+// anything. Raises Exception for a name the batch file cannot carry (IsBareFileName).
+void WriteUpdateBat(const std::string& name, uint32_t processId);
+
+// True when name can be the launcher's file in Update.bat: the list's rule for its self entry
+// (RefusedSelfName), a single name of printable ASCII without % ! ^ & ( ), whatever the folder.
 bool IsBareFileName(const std::string& name);
 
 namespace detail {
-// Starts the program at path (the current folder is already its own) and returns at once.
-void StartProgram(const std::string& path);
+// Starts the program at path (the current folder is already its own) and returns at once; false
+// when it did not start.
+[[nodiscard]] bool StartProgram(const std::string& path);
 // Deletes an existing folder tree; true on success.
 [[nodiscard]] bool DeleteFolderTree(const std::string& path);
 }  // namespace detail

@@ -9,11 +9,11 @@
 
 namespace orvex::detail {
 
-void StartProgram(const std::string& path) {
-    // WinExec wants a writable command line; its result is deliberately not looked at.
-    std::vector<char> commandLine(path.begin(), path.end());
-    commandLine.push_back('\0');
-    ::WinExec(commandLine.data(), SW_RESTORE);
+bool StartProgram(const std::string& path) {
+    // Quoted, so a name with blanks is one program rather than a program and its arguments.
+    const std::string commandLine = "\"" + path + "\"";
+    // WinExec reports success with a value above 31.
+    return ::WinExec(commandLine.c_str(), SW_RESTORE) > 31;
 }
 
 bool DeleteFolderTree(const std::string& path) {

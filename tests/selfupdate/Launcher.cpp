@@ -2,7 +2,8 @@
 // Started in a folder with _settings.ini it notes "vN started" in started.log, runs an update with
 // the batch-file self-update and writes every report to events.log. When the run has started
 // Update.bat it waits to be ended by it, as the real launcher keeps running; otherwise it notes
-// "vN done" and ends.
+// "vN done" and ends. A second start of one version only notes "vN started" and ends, so a batch
+// file that keeps starting the old launcher cannot loop on behind the test.
 #include "update/Settings.h"
 #include "update/Dispatcher.h"
 #include "update/GetFilesThr.h"
@@ -30,6 +31,14 @@ void Note(const char* file, const std::string& line) {
     }
 }
 
+// The file this stand-in runs from, as the real launcher names itself.
+std::string OwnFileName() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string full(path, length);
+    return full.substr(full.find_last_of('\\') + 1);
+}
+
 class LogView final : public orvex::IProgressView {
 public:
     void ShowStatus(const std::string& status) override { Note("events.log", "status:" + status); }
@@ -44,11 +53,26 @@ public:
     void Notice(const std::string& text) override { Note("events.log", "notice:" + text); }
 };
 
+// True when started.log already notes a start of this version: a batch file that fails to swap
+// starts the old launcher again and again, each downloading the new one.
+bool StartedBefore() {
+    std::string log;
+    if (std::FILE* in = std::fopen("started.log", "rb")) {
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) != 0;) log.append(buffer, got);
+        std::fclose(in);
+    }
+    return log.find(Version + " started\n") != std::string::npos;
+}
+
 }  // namespace
 
 int main() {
     using namespace orvex;
+    // Started again: noted, and the loop ends here instead of running on behind the test.
+    const bool again = StartedBefore();
     Note("started.log", Version + " started");
+    if (again) return 3;
     TStringList settings;
     if (!LoadSettings(settings)) return 2;
     std::string status;
@@ -60,6 +84,7 @@ int main() {
         run.FAtRevision = StrToIntDef(settings[AtRevisionPos], 0);
         run.HostsFolder.clear();
         run.SelfUpdate = SelfUpdateMode::BatchFile;
+        run.Launcher = TLauncherProcess{OwnFileName(), static_cast<uint32_t>(::GetCurrentProcessId())};
         run.RunUpdate();
         status = run.Status();
     }

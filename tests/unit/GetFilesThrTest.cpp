@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -102,6 +103,52 @@ TEST_F(CheckFilesTest, PathsLeavingTheInstallationAreCollectedWithoutComparingTh
     FRun.CheckFiles({entry});
     EXPECT_EQ(FRun.FetchList(), TStringList{entry});
     EXPECT_TRUE(FView.SawStatus("Checking ..\\outside.txt"));
+}
+
+bool SawDownload(const RecordingView& view) {
+    return std::any_of(view.Events.begin(), view.Events.end(),
+                       [](const std::string& event) { return event.rfind("status:Downloading", 0) == 0 || event.rfind("file:", 0) == 0; });
+}
+
+TEST_F(CheckFilesTest, NamesTheListMayNotUseAreCollectedUnreadAndFailTheFetchPassWithTheirReason) {
+    // Matching local files: compared, the entries would pass unnoticed.
+    Local("_settings.ini", "[main]");
+    Local("Launcher.exe", "running build");
+    FRun.Launcher = TLauncherProcess{"Launcher.exe", 1};
+    const TStringList entries{"_settings.ini|" + Md5Hex("[main]") + "|6",
+                              "launcher.EXE|" + Md5Hex("running build") + "|13",
+                              "data\\NUL.txt|" + Md5Hex("x") + "|1",
+                              "data\\" + std::string(300, 'n') + "|" + Md5Hex("x") + "|1"};
+    FRun.CheckFiles(entries);
+    EXPECT_EQ(FRun.FetchList(), entries);
+    FRun.FetchFiles();
+    EXPECT_EQ(FRun.Status(), SUpdateFailed);
+    ASSERT_EQ(FView.Notices.size(), 4u);
+    EXPECT_EQ(FView.Notices[0], "\"_settings.ini\" is the installation's own _settings.ini: left out");
+    EXPECT_NE(FView.Notices[1].find("\"launcher.EXE\" is the launcher's own executable"), std::string::npos);
+    EXPECT_NE(FView.Notices[2].find("device name"), std::string::npos);
+    EXPECT_NE(FView.Notices[3].find("longer than 255"), std::string::npos);
+    EXPECT_FALSE(SawDownload(FView));
+    EXPECT_EQ(FFolder.Read("inst/_settings.ini"), "[main]");
+}
+
+using UpdateSelfTest = CheckFilesTest;
+
+TEST_F(UpdateSelfTest, OnlyThisLaunchersOwnNameIsFetchedAndAnyOtherIsLeftOutWithTheReason) {
+    Local("notepad.exe", "another program");
+    FRun.FUpdatesUrl = "http://127.0.0.1:1/";
+    FRun.Launcher = TLauncherProcess{"OrvexUpdater.exe", 1234};
+    FRun.UpdateSelf("notepad.exe|" + Md5Hex("new build") + "|9");
+    FRun.UpdateSelf("a&b.exe|" + Md5Hex("new build") + "|9");
+    FRun.SelfUpdate = SelfUpdateMode::ReplaceDirectly;  // a tool replaces the named file, under the same rule
+    FRun.UpdateSelf("Update.bat|" + Md5Hex("new build") + "|9");
+    ASSERT_EQ(FView.Notices.size(), 3u);
+    EXPECT_EQ(FView.Notices[0], "The self entry \"notepad.exe\" is not this launcher's file (\"OrvexUpdater.exe\"): left out");
+    EXPECT_NE(FView.Notices[1].find("Update.bat cannot carry"), std::string::npos);
+    EXPECT_NE(FView.Notices[2].find("own Update.bat"), std::string::npos);
+    EXPECT_FALSE(SawDownload(FView));
+    EXPECT_EQ(FFolder.Read("inst/notepad.exe"), "another program");
+    EXPECT_FALSE(FFolder.Exists("inst/Update.bat"));
 }
 
 // A view whose first report waits until the test lets the run go on.

@@ -139,8 +139,8 @@ TEST(RunFile, RaisesForAFolderThatCannotBeEnteredAndStaysWhereItWas) {
     ScratchFolder scratch;
     CurrentDirGuard guard;
     std::filesystem::current_path(scratch.Path());
-    EXPECT_THROW(RunFile(scratch.File("missing\\game.exe")), EInOutError);
-    EXPECT_THROW(RunFile("game.exe"), EInOutError);
+    EXPECT_THROW(static_cast<void>(RunFile(scratch.File("missing\\game.exe"))), EInOutError);
+    EXPECT_THROW(static_cast<void>(RunFile("game.exe")), EInOutError);
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), scratch.Path()));
 }
 
@@ -148,63 +148,63 @@ TEST(RunFile, EntersTheProgramsFolderEvenWhenTheProgramDoesNotStart) {
     ScratchFolder scratch;
     std::filesystem::create_directories(scratch.Path() / "game");
     CurrentDirGuard guard;
-    RunFile(scratch.File("game\\missing.exe"));
+    EXPECT_FALSE(RunFile(scratch.File("game\\missing.exe")));
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), scratch.Path() / "game"));
 }
 
 TEST(RunFile, StartsTheProgramInItsOwnFolder) {
     ScratchFolder scratch;
-    std::filesystem::create_directories(scratch.Path() / "game");
+    // The folder's name never reaches the command line: the program is started by its own name.
+    const std::string game = "game (1) & 100% ok!";
+    std::filesystem::create_directories(scratch.Path() / game);
     // A batch file where the command interpreter runs it, a shell script elsewhere.
     if (test::WindowsPaths()) {
-        scratch.Write("game/start.bat", "@echo started> marker.txt\r\n");
+        scratch.Write(game + "/start.bat", "@echo started> marker.txt\r\n");
     } else {
-        scratch.Write("game/start.bat", "#!/bin/sh\necho started > marker.txt\n");
-        std::filesystem::permissions(scratch.Path() / "game" / "start.bat", std::filesystem::perms::owner_exec,
+        scratch.Write(game + "/start.bat", "#!/bin/sh\necho started > marker.txt\n");
+        std::filesystem::permissions(scratch.Path() / game / "start.bat", std::filesystem::perms::owner_exec,
                                      std::filesystem::perm_options::add);
     }
     CurrentDirGuard guard;
-    RunFile(scratch.File("game\\start.bat"));
+    EXPECT_TRUE(RunFile(scratch.File(game + "\\start.bat")));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!scratch.Exists("game/marker.txt") && std::chrono::steady_clock::now() < deadline)
+    while (!scratch.Exists(game + "/marker.txt") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(scratch.Exists("game/marker.txt"));
+    ASSERT_TRUE(scratch.Exists(game + "/marker.txt"));
     // Let the writer finish its line.
-    for (int i = 0; i < 100 && scratch.Read("game/marker.txt").find("started") == std::string::npos; ++i)
+    for (int i = 0; i < 100 && scratch.Read(game + "/marker.txt").find("started") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_NE(scratch.Read("game/marker.txt").find("started"), std::string::npos);
+    EXPECT_NE(scratch.Read(game + "/marker.txt").find("started"), std::string::npos);
 }
 
-TEST(WriteUpdateBat, WritesTheShortFileWithoutANewExecutable) {
+// The batch file names nothing but the launcher and its own files, relative to its folder, so the
+// folder's name (any letters, %, &, !) never reaches the command interpreter.
+TEST(WriteUpdateBat, EndsTheLauncherByItsProcessAndSwapsOnlyWhenTheNewOneIsThere) {
     ScratchFolder scratch;
     CurrentDirGuard guard;
     std::filesystem::current_path(scratch.Path());
     scratch.Write("Update.bat", std::string(1000, 'x'));  // an older, longer one is replaced
-    WriteUpdateBat("OrvexUpdater.exe");
-    EXPECT_EQ(scratch.Read("Update.bat"),
-              "@echo off\r\n"
-              "taskkill /IM OrvexUpdater.exe /F\r\n"
-              "ping 127.0.0.1 -n 3 > nul\r\n"
-              "start OrvexUpdater.exe\r\n"
-              "del \"Update.bat\"\r\n");
-}
+    WriteUpdateBat("Orvex Updater.exe", 4242);
+    const std::string head = "@echo off\r\n"
+                             "taskkill /PID 4242 /F > nul\r\n"
+                             "ping 127.0.0.1 -n 3 > nul\r\n";
+    const std::string tail = "start \"\" \"Orvex Updater.exe\"\r\n"
+                             "del \"Update.bat\"\r\n";
+    EXPECT_EQ(scratch.Read("Update.bat"), head + tail);
 
-TEST(WriteUpdateBat, SwapsTheExecutableWhenTheNewOneIsThere) {
-    ScratchFolder scratch;
-    CurrentDirGuard guard;
-    std::filesystem::current_path(scratch.Path());
-    scratch.Write("OrvexUpdater.exe.New", "MZ");
-    WriteUpdateBat("OrvexUpdater.exe");
-    const std::string dir = os::GetCurrentDir();
-    EXPECT_EQ(scratch.Read("Update.bat"),
-              "@echo off\r\n"
-              "taskkill /IM OrvexUpdater.exe /F\r\n"
-              "ping 127.0.0.1 -n 3 > nul\r\n"
-              "del \"" + dir + "\\files.lst\"\r\n"
-              "del \"" + dir + "\\OrvexUpdater.exe\"\r\n"
-              "rename OrvexUpdater.exe.New OrvexUpdater.exe\r\n"
-              "start OrvexUpdater.exe\r\n"
-              "del \"Update.bat\"\r\n");
+    scratch.Write("Orvex Updater.exe.New", "MZ");
+    WriteUpdateBat("Orvex Updater.exe", 4242);
+    EXPECT_EQ(scratch.Read("Update.bat"), head +
+                                              "del \"files.lst\"\r\n"
+                                              "del \"Orvex Updater.exe\"\r\n"
+                                              "rename \"Orvex Updater.exe.New\" \"Orvex Updater.exe\"\r\n" +
+                                              tail);
+
+    // A name the batch file cannot carry is never written.
+    std::filesystem::remove(scratch.Path() / "Update.bat");
+    EXPECT_THROW(WriteUpdateBat("a&b.exe", 4242), Exception);
+    EXPECT_THROW(WriteUpdateBat("100%.exe", 4242), Exception);
+    EXPECT_FALSE(scratch.Exists("Update.bat"));
 }
 
 TEST(IsBareFileName, AcceptsOnlyPlainNamesWithoutFolderOrShellCharacters) {

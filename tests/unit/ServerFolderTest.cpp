@@ -194,8 +194,22 @@ TEST(ServerFolder, RefusesEntriesTheListCannotCarryBeforeWritingAnything) {
     // Paths leaving the folder (the rule itself is tested with the path routines) or breaking the line.
     for (const char* path : {"", "../ok.dat", "a/./ok.dat", "a|b", "ok\r\n.dat"})
         EXPECT_THROW(build([&](TPublishDescription& d) { d.NormalFiles = {path}; }), EPublishError) << path;
-    for (const char* name : {"bin/OrvexUpdater.exe", "a|b.exe", ".."})
+    // Names the launcher would refuse: its own files, devices, names Windows alters, paths too long
+    // for the assumed installation folder, the launcher as a file; self names Update.bat cannot carry.
+    for (const std::string& path : TStringList{"Update.bat", "_settings.ini", "data/CON.txt", "a.", "_SETTI~1.INI",
+                                               std::string(140, 'p'), "OrvexUpdater.exe"})
+        EXPECT_THROW(build([&](TPublishDescription& d) {
+            d.SelfName = "OrvexUpdater.exe";
+            d.NormalFiles = {path};
+        }), EPublishError) << path;
+    for (const char* name : {"bin/OrvexUpdater.exe", "a|b.exe", "..", "a&b.exe", "x(1).exe", "files.lst"})
         EXPECT_THROW(build([&](TPublishDescription& d) { d.SelfName = name; }), EPublishError) << name;
+    try {
+        build([](TPublishDescription& d) { d.NormalFiles = {"data/nul.txt"}; });
+        ADD_FAILURE() << "a device name was published";
+    } catch (const EPublishError& error) {
+        EXPECT_STREQ(error.what(), "\"data/nul.txt\" has the Windows device name \"nul.txt\": it cannot be published");
+    }
     EXPECT_THROW(build([](TPublishDescription& d) { d.Hosts = {{"127.0.0.1", "a|b"}}; }), EPublishError);
     EXPECT_THROW(build([](TPublishDescription& d) { d.Hosts = {{"", "host"}}; }), EPublishError);
     EXPECT_TRUE(fs::is_empty(server.Path()));

@@ -55,3 +55,23 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     EXPECT_EQ(VerifyServerFolder(p.Server.Dir()),
               (TStringList{"files.lst: Rev \"x\" is not a whole number", "files.lst: [settings] has no ModHosts"}));
 }
+
+TEST(VerifyServerFolder, HoldsTheSelfEntryAndTheFilesToTheLaunchersRule) {
+    Published p;
+    std::string list = p.Server.Read("files.lst");
+    list.replace(list.find("[files_critical]"), 0,
+                 "[self]\r\nOrvex(2).exe|d41d8cd98f00b204e9800998ecf8427e|14\r\n[/self]\r\n");
+    list.replace(list.find("[/files_normal]"), 0,
+                 "_settings.ini|d41d8cd98f00b204e9800998ecf8427e|14\r\n"
+                 "data\\aux.dat|d41d8cd98f00b204e9800998ecf8427e|14\r\n");
+    p.Client.Write("files.lst", list);
+    ASSERT_TRUE(CompressFile(p.Client.File("files.lst"), p.Server.File("files.lst.bz2")).Size > 0);
+
+    std::string all;
+    for (const std::string& problem : VerifyServerFolder(p.Server.Dir())) all += problem + "\n";
+    const auto reports = [&all](const std::string& what) { return all.find(what) != std::string::npos; };
+    EXPECT_TRUE(reports("self entry \"Orvex(2).exe|")) << all;
+    EXPECT_TRUE(reports("the self name holds a character Update.bat cannot carry")) << all;
+    EXPECT_TRUE(reports("the path is the installation's own _settings.ini")) << all;
+    EXPECT_TRUE(reports("the path has the Windows device name \"aux.dat\"")) << all;
+}

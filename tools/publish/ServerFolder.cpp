@@ -51,17 +51,21 @@ bool HasControlOrBar(const std::string& text) {
     throw EPublishError(Format("%s \"%s\" cannot be listed", what, text.c_str()));
 }
 
-// The path as listed, with "\" between folders; refuses paths that would leave the folder or
-// break the line.
-std::string ListedPath(const std::string& path) {
+[[noreturn]] void RefuseListed(const std::string& path, const std::string& reason) {
+    throw EPublishError(Format("\"%s\" %s: it cannot be published", path.c_str(), reason.c_str()));
+}
+
+// The path as listed, with "\" between folders; refuses paths a launcher would refuse (the rule
+// of base/Path, for an installation in a folder of the assumed length).
+std::string ListedPath(const std::string& path, const TInstallPlace& place) {
     std::string listed = path;
     std::replace(listed.begin(), listed.end(), '/', '\\');
-    if (HasControlOrBar(listed) || !StaysInside(listed)) Refuse("Path", path);
+    if (const auto reason = RefusedListPath(listed, place)) RefuseListed(path, *reason);
     return listed;
 }
 
-void CheckSelfName(const std::string& name) {
-    if (HasControlOrBar(name) || !IsNameInFolder(name)) Refuse("Self entry", name);
+void CheckSelfName(const std::string& name, const TInstallPlace& place) {
+    if (const auto reason = RefusedSelfName(name, place)) RefuseListed(name, "as the self entry " + *reason);
 }
 
 void CheckHost(const THostEntry& host) {
@@ -234,11 +238,15 @@ struct TPublishPlan {
 
 // Raises EPublishError for an entry the list cannot carry, before anything is written.
 TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription& description) {
-    if (!description.SelfName.empty()) CheckSelfName(description.SelfName);
+    // Where players install the client is not known here: an installation folder of the assumed
+    // length, whose launcher is the self entry.
+    TInstallPlace place;
+    place.LauncherName = description.SelfName;
+    if (!description.SelfName.empty()) CheckSelfName(description.SelfName, place);
     for (const THostEntry& host : description.Hosts) CheckHost(host);
     TPublishPlan plan;
-    for (const std::string& path : description.CriticalFiles) plan.Critical.push_back(ListedPath(path));
-    for (const std::string& path : description.NormalFiles) plan.Normal.push_back(ListedPath(path));
+    for (const std::string& path : description.CriticalFiles) plan.Critical.push_back(ListedPath(path, place));
+    for (const std::string& path : description.NormalFiles) plan.Normal.push_back(ListedPath(path, place));
 
     const auto add = [&plan](const std::string& listed) {
         if (plan.IndexOf.emplace(listed, plan.Sources.size()).second) plan.Sources.push_back(listed);

@@ -38,7 +38,7 @@ void CheckNumber(const std::string& key, const std::string& value, TStringList& 
 
 // Checks the entry's fields; adds its copy to copies when they are sound.
 void CheckEntry(const std::string& serverDir, const std::string& section, const std::string& line, bool self,
-                TStringList& problems, std::vector<TCopyCheck>& copies) {
+                const TInstallPlace& place, TStringList& problems, std::vector<TCopyCheck>& copies) {
     const std::string where = section + " entry \"" + line + "\"";
     const TListEntry entry = SplitListEntry(line);
     if (entry.FieldCount != 3) {
@@ -49,9 +49,10 @@ void CheckEntry(const std::string& serverDir, const std::string& section, const 
     check.Where = where;
     check.MD5 = entry.MD5;
     bool sound = true;
-    if (self ? !IsNameInFolder(entry.Path) : !StaysInside(entry.Path)) {
-        problems.push_back(where + (self ? ": the name is not a bare file name in the folder"
-                                         : ": the path leaves the server folder"));
+    // The launcher's rule; a path leaving the installation would leave this folder too.
+    if (const auto reason = self ? RefusedSelfName(entry.Path, place) : RefusedListPath(entry.Path, place)) {
+        problems.push_back(where + (self ? ": the self name " : ": the path ") +
+                           (StaysInside(entry.Path) ? *reason : "leaves the server folder"));
         sound = false;
     }
     if (!IsDigestText(entry.MD5)) {
@@ -121,11 +122,14 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads) {
                     problems.push_back("hosts entry \"" + host + "\": needs ADDRESS|HOST");
     }
 
+    // As the publisher: an installation folder of the assumed length, whose launcher is the self entry.
+    TInstallPlace place;
+    if (!IsEmptySection(list.Self)) place.LauncherName = SplitListEntry(list.Self[0]).Path;
     std::vector<TCopyCheck> copies;
-    if (!IsEmptySection(list.Self)) CheckEntry(serverDir, SelfSection, list.Self[0], true, problems, copies);
+    if (!IsEmptySection(list.Self)) CheckEntry(serverDir, SelfSection, list.Self[0], true, place, problems, copies);
     for (const auto& [name, section] : {std::pair{CriticalSection, &list.Critical}, std::pair{NormalSection, &list.Normal}})
         if (!IsEmptySection(*section))
-            for (const std::string& line : *section) CheckEntry(serverDir, name, line, false, problems, copies);
+            for (const std::string& line : *section) CheckEntry(serverDir, name, line, false, place, problems, copies);
 
     ParallelFor(copies.size(), threads, [&copies](std::size_t i) { CheckCopy(copies[i]); });
     for (const TCopyCheck& check : copies) problems.insert(problems.end(), check.Problems.begin(), check.Problems.end());

@@ -1,0 +1,9 @@
+#include "base/Path.h"
+
+#include <climits>
+
+namespace orvex::detail {
+
+std::size_t LocalLongestPath() { return PATH_MAX - 1; }
+
+}  // namespace orvex::detail
