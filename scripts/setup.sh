@@ -13,7 +13,7 @@ packages=(
   g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   libbz2-dev bzip2 libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
-  nginx xvfb xdotool imagemagick fonts-dejavu-core python3 openssl dpkg-dev
+  nginx xvfb xdotool imagemagick fonts-dejavu-core python3 openssl dpkg-dev locales
   wine wine32:i386
 )
 
