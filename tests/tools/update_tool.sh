@@ -86,11 +86,11 @@ expect_line "$work/out" "Update Failed"
 [ "$(tr -d '\r' <"$work/out" | grep -cx 'Update Failed')" = 1 ] || fail "\"Update Failed\" not once: $(cat "$work/out")"
 [ "$(cat "$install/game.exe")" = "game program v2" ] || fail "the previous game.exe was not kept"
 
-# A name with control characters is shown escaped, never sent raw.
+# A name with control characters is refused, and shown escaped, never sent raw.
 printf '[settings]\r\nRev|5\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\nbad\033[31m\007.txt|d41d8cd98f00b204e9800998ecf8427e|1\r\n[/files_critical]\r\n' |
   bzip2 -9 >"$www/files.lst.bz2"
 expect_exit 1 "a name with control characters" -- "$(arg "$install")"
-expect_line "$work/out" 'Downloading bad\x1B[31m\x07.txt'
+expect_line "$work/out" 'orvex-update: "bad\x1B[31m\x07.txt" holds a control character: left out'
 grep -q $'\e\|\a' "$work/out" && fail "control characters on the output: $(cat -A "$work/out")"
 
 # Host entries go only into the file --hosts-file names; on Linux, without it, the run says so and goes on.
