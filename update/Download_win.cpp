@@ -7,9 +7,11 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace orvex::http {
 namespace {
@@ -19,7 +21,7 @@ namespace {
 constexpr DWORD RequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
 
-constexpr auto WatchdogTick = std::chrono::milliseconds(100);
+constexpr auto WaitTick = std::chrono::milliseconds(100);
 
 std::optional<DWORD> NumberHeader(HINTERNET request, DWORD query) {
     DWORD value = 0;
@@ -47,158 +49,213 @@ std::optional<std::string> Resolve(const std::string& base, const std::string& l
 
 void SetTimeout(HINTERNET handle, DWORD option, std::chrono::milliseconds limit) {
     DWORD value = static_cast<DWORD>(limit.count());
-    // Without it the watchdog still ends the transfer.
+    // Without it the watch still ends the transfer.
     static_cast<void>(::InternetSetOptionA(handle, option, &value, sizeof value));
 }
 
-// One transfer's handles and the watchdog over them. WinINet has no option for a slow body, and a
-// call blocked on the network returns once its handles are closed: the watchdog thread closes them
-// when the watch gives up, and every call made here afterwards fails.
-class Transfer {
-public:
-    explicit Transfer(const TTransferLimits& limits)
-        : FWatch(limits, TTransferWatch::Clock::now()),
-          FRoot(::InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)) {
-        if (!FRoot) return;
-        // Where Wine or Windows honour them, the system's own timeouts end waits sooner.
-        SetTimeout(FRoot, INTERNET_OPTION_CONNECT_TIMEOUT, limits.Answer);
-        SetTimeout(FRoot, INTERNET_OPTION_SEND_TIMEOUT, limits.Answer);
-        SetTimeout(FRoot, INTERNET_OPTION_RECEIVE_TIMEOUT, limits.Stall);
-        FWatchdog = std::thread([this] { Watch(); });
-    }
-    ~Transfer() {
-        {
-            const std::lock_guard<std::mutex> lock(FMutex);
-            FEnded = true;
-        }
-        FWake.notify_all();
-        if (FWatchdog.joinable()) FWatchdog.join();
-        CloseAll();
-    }
-    Transfer(const Transfer&) = delete;
-    Transfer& operator=(const Transfer&) = delete;
+// One transfer, shared by the caller and the worker thread that makes the blocking WinINet calls.
+// When the watch gives up, the caller closes the handles and goes: on Windows that unblocks the
+// worker; Wine's WinINet only invalidates them and leaves a blocked call waiting for the server,
+// so the worker may outlive the caller and finds the transfer abandoned when it wakes.
+struct Shared {
+    explicit Shared(const TTransferLimits& limits) : Watch(limits, TTransferWatch::Clock::now()) {}
 
-    // The request whose answer is not a redirect, following up to the limit; null when none came.
-    HINTERNET Open(const std::string& url) {
-        std::string address = url;
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    TTransferWatch Watch;
+    HINTERNET Root = nullptr;
+    HINTERNET Request = nullptr;
+    bool Abandoned = false;
+    bool Opened = false;
+    bool Failed = false;
+    bool Ended = false;
+    std::optional<DWORD> Expected;
+    // One read at a time crosses over; the worker waits until the caller took it.
+    std::vector<unsigned char> Chunk;
+    bool ChunkReady = false;
+
+    // Under Mutex: the handles go once, by whichever thread gets here first.
+    void CloseHandles() {
+        if (Request) ::InternetCloseHandle(Request);
+        if (Root) ::InternetCloseHandle(Root);
+        Request = nullptr;
+        Root = nullptr;
+    }
+};
+
+// The worker's side: opens, follows redirects, reads. Every step first checks that the caller is
+// still there.
+class Worker {
+public:
+    Worker(std::shared_ptr<Shared> shared, std::string url, const TTransferLimits& limits)
+        : FShared(std::move(shared)), FUrl(std::move(url)), FLimits(limits) {}
+
+    void Run() {
+        const bool opened = Open();
+        std::unique_lock<std::mutex> lock(FShared->Mutex);
+        if (!opened) {
+            FShared->Failed = true;
+            Finish(lock);
+            return;
+        }
+        lock.unlock();
+        Read();
+    }
+
+private:
+    // Under the lock; wakes the caller and gives the handles back unless the caller took them.
+    void Finish(std::unique_lock<std::mutex>&) {
+        if (!FShared->Abandoned) FShared->CloseHandles();
+        FShared->Changed.notify_all();
+    }
+
+    bool Open() {
+        HINTERNET root = ::InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!root) return false;
+        {
+            const std::lock_guard<std::mutex> lock(FShared->Mutex);
+            FShared->Root = root;
+            if (FShared->Abandoned) return false;
+        }
+        // Where Windows honours them, the system's own timeouts end waits sooner.
+        SetTimeout(root, INTERNET_OPTION_CONNECT_TIMEOUT, Limits().Answer);
+        SetTimeout(root, INTERNET_OPTION_SEND_TIMEOUT, Limits().Answer);
+        SetTimeout(root, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
+        std::string address = FUrl;
         for (;;) {
-            HINTERNET request = ::InternetOpenUrlA(Root(), address.c_str(), nullptr, 0, RequestFlags, 0);
-            if (!Keep(request)) return nullptr;
+            HINTERNET request = ::InternetOpenUrlA(root, address.c_str(), nullptr, 0, RequestFlags, 0);
+            {
+                const std::lock_guard<std::mutex> lock(FShared->Mutex);
+                if (!request) return false;
+                if (FShared->Abandoned) {
+                    ::InternetCloseHandle(request);
+                    return false;
+                }
+                FShared->Request = request;
+            }
             // The fetched body stays out of the cache even where the flags are not honoured.
             static_cast<void>(::DeleteUrlCacheEntryA(address.c_str()));
             const std::optional<DWORD> status = NumberHeader(request, HTTP_QUERY_STATUS_CODE);
             const std::optional<std::string> location = Location(request);
             if (!status || !IsRedirect(*status) || !location) {
-                Update([](TTransferWatch& watch, auto now) { watch.Answered(now); });
-                return request;
+                // Wine honours this on a request: a blocked read then ends by itself after the stall.
+                SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
+                const std::lock_guard<std::mutex> lock(FShared->Mutex);
+                FShared->Expected = NumberHeader(request, HTTP_QUERY_CONTENT_LENGTH);
+                FShared->Watch.Answered(TTransferWatch::Clock::now());
+                return true;
             }
             const std::optional<std::string> next = Resolve(address, *location);
-            if (!next) return nullptr;
+            if (!next) return false;
             address = *next;
-            CloseRequest();
-            if (!Update([](TTransferWatch& watch, auto now) { watch.Redirected(now); })) return nullptr;
+            const std::lock_guard<std::mutex> lock(FShared->Mutex);
+            if (FShared->Abandoned) return false;
+            ::InternetCloseHandle(FShared->Request);
+            FShared->Request = nullptr;
+            FShared->Watch.Redirected(TTransferWatch::Clock::now());
+            // A loop ends here, at once, not at the caller's next look.
+            if (FShared->Watch.Check(TTransferWatch::Clock::now()) != TransferVerdict::Going) return false;
         }
     }
 
-    // One read of the body; false when it failed or the watch gave up.
-    bool Read(HINTERNET request, void* buffer, DWORD size, DWORD& count, uint64_t totalBefore) {
-        count = 0;
-        if (!::InternetReadFile(request, buffer, size, &count)) return false;
-        return Update([total = totalBefore + count](TTransferWatch& watch, auto now) { watch.Received(total, now); });
-    }
-
-private:
-    HINTERNET Root() {
-        const std::lock_guard<std::mutex> lock(FMutex);
-        return FGaveUp ? nullptr : FRoot;
-    }
-
-    // Takes over request; false (request closed) when it failed or the watchdog gave up meanwhile.
-    bool Keep(HINTERNET request) {
-        if (!request) return false;
-        const std::lock_guard<std::mutex> lock(FMutex);
-        if (FGaveUp) {
-            ::InternetCloseHandle(request);
-            return false;
-        }
-        FRequest = request;
-        return true;
-    }
-
-    void CloseRequest() {
-        const std::lock_guard<std::mutex> lock(FMutex);
-        if (FRequest) ::InternetCloseHandle(FRequest);
-        FRequest = nullptr;
-    }
-
-    // Tells the watch; false once it gave up.
-    template <class Change>
-    bool Update(Change change) {
+    void Read() {
+        HINTERNET request = nullptr;
         {
-            const std::lock_guard<std::mutex> lock(FMutex);
-            if (!FGaveUp) {
-                change(FWatch, TTransferWatch::Clock::now());
-                if (FWatch.Check(TTransferWatch::Clock::now()) == TransferVerdict::Going) return true;
+            std::unique_lock<std::mutex> lock(FShared->Mutex);
+            FShared->Opened = true;
+            request = FShared->Request;
+            FShared->Changed.notify_all();
+        }
+        unsigned char buffer[1024];
+        for (;;) {
+            DWORD count = 0;
+            const bool read = ::InternetReadFile(request, buffer, sizeof buffer, &count);
+            std::unique_lock<std::mutex> lock(FShared->Mutex);
+            if (FShared->Abandoned) return;
+            if (!read) {
+                FShared->Failed = true;
+                Finish(lock);
+                return;
+            }
+            FShared->Chunk.assign(buffer, buffer + count);
+            FShared->ChunkReady = true;
+            FShared->Changed.notify_all();
+            FShared->Changed.wait(lock, [this] { return !FShared->ChunkReady || FShared->Abandoned; });
+            if (FShared->Abandoned) return;
+            if (count == 0) {
+                FShared->Ended = true;
+                Finish(lock);
+                return;
             }
         }
-        CloseAll();
-        return false;
     }
 
-    void Watch() {
-        std::unique_lock<std::mutex> lock(FMutex);
-        while (!FEnded) {
-            FWake.wait_for(lock, WatchdogTick);
-            if (FEnded || FGaveUp) continue;
-            if (FWatch.Check(TTransferWatch::Clock::now()) == TransferVerdict::Going) continue;
-            lock.unlock();
-            CloseAll();
-            lock.lock();
-        }
-    }
+    const TTransferLimits& Limits() const { return FLimits; }
 
-    // The request first, then the root, which also ends a connection still being opened.
-    void CloseAll() {
-        const std::lock_guard<std::mutex> lock(FMutex);
-        FGaveUp = true;
-        if (FRequest) ::InternetCloseHandle(FRequest);
-        if (FRoot) ::InternetCloseHandle(FRoot);
-        FRequest = nullptr;
-        FRoot = nullptr;
-    }
+    std::shared_ptr<Shared> FShared;
+    std::string FUrl;
+    TTransferLimits FLimits;
+};
 
-    std::mutex FMutex;
-    std::condition_variable FWake;
-    TTransferWatch FWatch;
-    HINTERNET FRoot = nullptr;
-    HINTERNET FRequest = nullptr;
-    bool FGaveUp = false;
-    bool FEnded = false;
-    std::thread FWatchdog;
+// The caller's side: leaving, on any way out, abandons the transfer.
+class Abandoner {
+public:
+    explicit Abandoner(Shared& shared) : FShared(shared) {}
+    ~Abandoner() {
+        const std::lock_guard<std::mutex> lock(FShared.Mutex);
+        if (FShared.Failed || FShared.Ended) return;
+        FShared.Abandoned = true;
+        FShared.CloseHandles();
+        FShared.Changed.notify_all();
+    }
+    Abandoner(const Abandoner&) = delete;
+    Abandoner& operator=(const Abandoner&) = delete;
+
+private:
+    Shared& FShared;
 };
 
 }  // namespace
 
 bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
-    Transfer transfer(limits);
-    const HINTERNET request = transfer.Open(url);
-    if (!request) return false;
+    auto shared = std::make_shared<Shared>(limits);
+    auto worker = std::make_shared<Worker>(shared, url, limits);
+    std::thread([worker] { worker->Run(); }).detach();
+    const Abandoner abandoner(*shared);
 
-    receiver.BodyOpened();
-    const std::optional<DWORD> expected = NumberHeader(request, HTTP_QUERY_CONTENT_LENGTH);
-    unsigned char buffer[1024];
+    bool opened = false;
     uint64_t received = 0;
+    std::vector<unsigned char> chunk;
+    std::unique_lock<std::mutex> lock(shared->Mutex);
     for (;;) {
-        DWORD count = 0;
-        if (!transfer.Read(request, buffer, sizeof buffer, count, received)) return false;
-        receiver.BodyRead(buffer, count);
-        received += count;
-        if (count == 0) break;
+        shared->Changed.wait_for(lock, WaitTick, [&] {
+            return shared->ChunkReady || shared->Failed || (!opened && shared->Opened);
+        });
+        if (shared->Watch.Check(TTransferWatch::Clock::now()) != TransferVerdict::Going) return false;
+        if (!opened && shared->Opened) {
+            opened = true;
+            lock.unlock();
+            receiver.BodyOpened();
+            lock.lock();
+        }
+        if (shared->ChunkReady) {
+            chunk.swap(shared->Chunk);
+            shared->ChunkReady = false;
+            received += chunk.size();
+            shared->Watch.Received(received, TTransferWatch::Clock::now());
+            shared->Changed.notify_all();
+            lock.unlock();
+            receiver.BodyRead(chunk.data(), chunk.size());
+            lock.lock();
+            if (chunk.empty()) break;
+            continue;
+        }
+        if (shared->Failed) return false;
     }
     // WinINet (Wine's at least) ends a body cut short by the server like a complete one: a
     // successful read of 0 bytes. The announced length tells them apart; a chunked body cut
     // short cannot be told apart at all through this API.
-    return !expected || received == *expected;
+    return !shared->Expected || received == *shared->Expected;
 }
 
 }  // namespace orvex::http

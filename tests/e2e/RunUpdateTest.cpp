@@ -632,9 +632,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.Name); });
 
 TEST_F(HostileServerTest, BombsStopAtTheListCapAndBeforeTheDiskReserve) {
-    // A copy of the listed size that unpacks to 1 GiB; the run may leave only 48 MiB of the free
+    // A copy of the listed size that unpacks to 128 MiB; the run may leave only 48 MiB of the free
     // space it found.
-    const std::string bomb = ZerosBomb(1024 * MiB);
+    const std::string bomb = ZerosBomb(128 * MiB);
     ASSERT_LT(bomb.size(), 2000u);
     const auto copy = CompressFile((FClient / "bad.bin").string(), (FServer / "bad.bin.bz2").string());
     std::string list = ReadWholeFile(FServer / "files.lst");
