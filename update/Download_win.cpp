@@ -59,6 +59,9 @@ void SetTimeout(HINTERNET handle, DWORD option, std::chrono::milliseconds limit)
 // so the worker may outlive the caller and finds the transfer abandoned when it wakes.
 struct Shared {
     explicit Shared(const TTransferLimits& limits) : Watch(limits, TTransferWatch::Clock::now()) {}
+    ~Shared() { CloseHandles(); }
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
 
     std::mutex Mutex;
     std::condition_variable Changed;
@@ -103,9 +106,9 @@ public:
     }
 
 private:
-    // Under the lock; wakes the caller and gives the handles back unless the caller took them.
+    // Under the lock; wakes the caller and closes what the caller did not close already.
     void Finish(std::unique_lock<std::mutex>&) {
-        if (!FShared->Abandoned) FShared->CloseHandles();
+        FShared->CloseHandles();
         FShared->Changed.notify_all();
     }
 
