@@ -1,7 +1,10 @@
 #pragma once
 // Turning a downloaded .bz2 file into the file it stands for.
+#include "base/Exceptions.h"
 #include "base/Stream.h"
 
+#include <cstdint>
+#include <limits>
 #include <string>
 
 namespace orvex {
@@ -15,12 +18,34 @@ public:
     virtual void UnpackFinished() = 0;                 // on every way out, also when an error passes
 };
 
-// Decodes the whole bzip2 stream of source into target. observer may be null.
-void UnpackBZip2Stream(TStream& source, TStream& target, IUnpackObserver* observer);
+// A few hundred bytes can decode to terabytes: the output is bounded.
+inline constexpr uint64_t DefaultFreeSpaceReserve = uint64_t{256} * 1024 * 1024;
+// How often the free space is asked for; the reserve holds between two checks, too.
+inline constexpr uint64_t FreeSpaceCheckInterval = uint64_t{4} * 1024 * 1024;
+
+struct TUnpackLimits {
+    uint64_t MaxOutput = std::numeric_limits<uint64_t>::max();
+    // A path on the volume the output goes to; empty for output that is not a file.
+    std::string Volume;
+    // The free space unpacking leaves on Volume.
+    uint64_t FreeSpaceReserve = DefaultFreeSpaceReserve;
+};
+
+// The output would pass a limit: unpacking stopped before it did.
+class EUnpackLimit : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Decodes the whole bzip2 stream of source into target. observer may be null. Raises EUnpackLimit
+// before the output passes limits.
+void UnpackBZip2Stream(TStream& source, TStream& target, IUnpackObserver* observer, const TUnpackLimits& limits = {});
 
 // Decodes the .bz2 file source into the file target and deletes source once it could be opened.
 // The target is replaced only by a completely decoded stream; on any error the previous target stays
-// as it was.
-void UnpackBZip2File(const std::string& source, const std::string& target, IUnpackObserver* observer);
+// as it was. Raises EUnpackLimit, leaving no partial file, before the free space of the target's
+// volume falls below freeSpaceReserve.
+void UnpackBZip2File(const std::string& source, const std::string& target, IUnpackObserver* observer,
+                     uint64_t freeSpaceReserve = DefaultFreeSpaceReserve);
 
 }  // namespace orvex

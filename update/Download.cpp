@@ -16,8 +16,11 @@ namespace {
 // download, and nothing stale is taken for the new body.
 class BodyFile final : public http::IBodyReceiver {
 public:
-    BodyFile(const std::string& fileName, const std::function<void(uint32_t)>& onRead)
-        : FFileName(fileName), FOnRead(onRead) {}
+    // Thrown through the HTTP client to end the transfer at the read that passes the limit.
+    struct TooLong {};
+
+    BodyFile(const std::string& fileName, uint64_t maxBytes, const std::function<void(uint32_t)>& onRead)
+        : FFileName(fileName), FMaxBytes(maxBytes), FOnRead(onRead) {}
     ~BodyFile() override {
         if (!FCreated || FCommitted) return;
         FStream.reset();
@@ -39,6 +42,8 @@ public:
     }
 
     void BodyRead(const void* data, std::size_t count) override {
+        FReceived += count;
+        if (FReceived > FMaxBytes) throw TooLong{};
         FStream->WriteBuffer(data, count);
         FOnRead(static_cast<uint32_t>(count));
     }
@@ -58,6 +63,8 @@ private:
     }
 
     const std::string& FFileName;
+    uint64_t FMaxBytes;
+    uint64_t FReceived = 0;
     const std::function<void(uint32_t)>& FOnRead;
     std::optional<TTempFile> FTemp;
     std::optional<TFileStream> FStream;  // after FTemp: closed before the file is removed
@@ -67,12 +74,17 @@ private:
 
 }  // namespace
 
-bool DownloadToFile(const std::string& url, const std::string& fileName,
-                    const std::function<void(uint32_t bytesThisRead)>& onRead) {
-    BodyFile file(fileName, onRead);
-    if (!http::FetchBody(url, file)) return false;  // a partial file goes with file
+TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
+                                const TTransferLimits& limits,
+                                const std::function<void(uint32_t bytesThisRead)>& onRead) {
+    BodyFile file(fileName, maxBytes, onRead);
+    try {
+        if (!http::FetchBody(url, limits, file)) return {};  // a partial file goes with file
+    } catch (const BodyFile::TooLong&) {
+        return {false, true};
+    }
     file.Commit();
-    return true;
+    return {true, false};
 }
 
 }  // namespace orvex

@@ -1,8 +1,10 @@
 #include "update/Download.h"
 #include "update/HttpBody.h"
+#include "update/TransferWatch.h"
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -20,15 +22,27 @@ struct CurlEasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 
-// Hands libcurl's writes to the receiver. libcurl tells of the final answer only through its first
-// body bytes (a redirect's headers come before), so the body opens at the first read, or at the end
-// of an empty body: a URL that never answers leaves the receiver unheard.
+// Hands libcurl's writes to the receiver and what it hears of the transfer to the watch. libcurl
+// tells of the final answer only through its first body bytes (a redirect's headers come before),
+// so the body opens at the first read, or at the end of an empty body: a URL that never answers
+// leaves the receiver unheard.
 class Relay {
 public:
-    explicit Relay(IBodyReceiver& receiver) : FReceiver(receiver) {}
+    Relay(IBodyReceiver& receiver, const TTransferLimits& limits)
+        : FReceiver(receiver), FWatch(limits, TTransferWatch::Clock::now()) {}
 
     static size_t Write(char* data, size_t size, size_t count, void* self) {
         return static_cast<Relay*>(self)->Pass(data, size * count);
+    }
+
+    static size_t Header(char*, size_t size, size_t count, void* self) {
+        static_cast<Relay*>(self)->FWatch.Answered(TTransferWatch::Clock::now());
+        return size * count;
+    }
+
+    // Non-zero ends the transfer.
+    static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<Relay*>(self)->FWatch.Check(TTransferWatch::Clock::now()) == TransferVerdict::Going ? 0 : 1;
     }
 
     // Rethrows what the write callback caught; libcurl itself is C and must not see exceptions.
@@ -43,6 +57,8 @@ public:
 
 private:
     size_t Pass(const char* data, size_t size) {
+        FReceived += size;
+        FWatch.Received(FReceived, TTransferWatch::Clock::now());
         try {
             Open();
             FReceiver.BodyRead(data, size);
@@ -60,6 +76,8 @@ private:
     }
 
     IBodyReceiver& FReceiver;
+    TTransferWatch FWatch;
+    uint64_t FReceived = 0;
     std::exception_ptr FError;
     bool FOpened = false;
 };
@@ -85,20 +103,25 @@ std::string EscapeUnsafeUrlBytes(const std::string& url) {
 
 }  // namespace
 
-bool FetchBody(const std::string& url, IBodyReceiver& receiver) {
+bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
     static CurlGlobal global;
     std::unique_ptr<CURL, CurlEasyDeleter> curl(curl_easy_init());
     if (!curl) return false;
-    Relay relay(receiver);
+    Relay relay(receiver, limits);
     CURL* handle = curl.get();
     const std::string address = EscapeUnsafeUrlBytes(url);
     curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
     curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(limits.MaxRedirects));
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);  // called from the run's thread
-    // A server that stops sending without closing would otherwise hold the run forever.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.Answer.count()));
+    // The watch decides when a slow, stalled or silent server is given up.
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Relay::Progress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &relay);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Relay::Header);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &relay);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Relay::Write);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &relay);
     const CURLcode result = curl_easy_perform(handle);

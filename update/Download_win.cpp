@@ -1,54 +1,264 @@
 #include "update/Download.h"
 #include "update/HttpBody.h"
-
-#include "base/Win32_win.h"
+#include "update/TransferWatch.h"
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace orvex::http {
 namespace {
 
-// A WinINet handle, closed with the object; empty when the call that made it failed.
-using InternetHandle = win32::TOwnedHandle<HINTERNET, ::InternetCloseHandle>;
+// Bodies never land in the user's Internet cache, and every fetch asks the server again. Redirects
+// are followed here, so that a loop ends after the limit.
+constexpr DWORD RequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
+                               INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
 
-// The announced body length, when the server sent one.
-std::optional<DWORD> ContentLength(HINTERNET request) {
-    DWORD length = 0;
-    DWORD size = sizeof length;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr))
-        return std::nullopt;
-    return length;
+constexpr auto WaitTick = std::chrono::milliseconds(100);
+
+std::optional<DWORD> NumberHeader(HINTERNET request, DWORD query) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (!::HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) return std::nullopt;
+    return value;
 }
+
+std::optional<std::string> Location(HINTERNET request) {
+    char text[4096];
+    DWORD size = sizeof text;
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_LOCATION, text, &size, nullptr)) return std::nullopt;
+    return std::string(text, size);
+}
+
+bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+// location taken relative to the address that answered with it.
+std::optional<std::string> Resolve(const std::string& base, const std::string& location) {
+    char combined[4096];
+    DWORD size = sizeof combined;
+    if (!::InternetCombineUrlA(base.c_str(), location.c_str(), combined, &size, ICU_NO_ENCODE)) return std::nullopt;
+    return std::string(combined, size);
+}
+
+void SetTimeout(HINTERNET handle, DWORD option, std::chrono::milliseconds limit) {
+    DWORD value = static_cast<DWORD>(limit.count());
+    // Without it the watch still ends the transfer.
+    static_cast<void>(::InternetSetOptionA(handle, option, &value, sizeof value));
+}
+
+// One transfer, shared by the caller and the worker thread that makes the blocking WinINet calls.
+// When the watch gives up, the caller closes the handles and goes: on Windows that unblocks the
+// worker; Wine's WinINet only invalidates them and leaves a blocked call waiting for the server,
+// so the worker may outlive the caller and finds the transfer abandoned when it wakes.
+struct Shared {
+    explicit Shared(const TTransferLimits& limits) : Watch(limits, TTransferWatch::Clock::now()) {}
+    ~Shared() { CloseHandles(); }
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
+
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    TTransferWatch Watch;
+    HINTERNET Root = nullptr;
+    HINTERNET Request = nullptr;
+    bool Abandoned = false;
+    bool Opened = false;
+    bool Failed = false;
+    bool Ended = false;
+    std::optional<DWORD> Expected;
+    // One read at a time crosses over; the worker waits until the caller took it.
+    std::vector<unsigned char> Chunk;
+    bool ChunkReady = false;
+
+    // Under Mutex: the handles go once, by whichever thread gets here first.
+    void CloseHandles() {
+        if (Request) ::InternetCloseHandle(Request);
+        if (Root) ::InternetCloseHandle(Root);
+        Request = nullptr;
+        Root = nullptr;
+    }
+};
+
+// The worker's side: opens, follows redirects, reads. Every step first checks that the caller is
+// still there.
+class Worker {
+public:
+    Worker(std::shared_ptr<Shared> shared, std::string url, const TTransferLimits& limits)
+        : FShared(std::move(shared)), FUrl(std::move(url)), FLimits(limits) {}
+
+    void Run() {
+        const bool opened = Open();
+        std::unique_lock<std::mutex> lock(FShared->Mutex);
+        if (!opened) {
+            FShared->Failed = true;
+            Finish(lock);
+            return;
+        }
+        lock.unlock();
+        Read();
+    }
+
+private:
+    // Under the lock; wakes the caller and closes what the caller did not close already.
+    void Finish(std::unique_lock<std::mutex>&) {
+        FShared->CloseHandles();
+        FShared->Changed.notify_all();
+    }
+
+    bool Open() {
+        HINTERNET root = ::InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (!root) return false;
+        {
+            const std::lock_guard<std::mutex> lock(FShared->Mutex);
+            FShared->Root = root;
+            if (FShared->Abandoned) return false;
+        }
+        // Where Windows honours them, the system's own timeouts end waits sooner.
+        SetTimeout(root, INTERNET_OPTION_CONNECT_TIMEOUT, Limits().Answer);
+        SetTimeout(root, INTERNET_OPTION_SEND_TIMEOUT, Limits().Answer);
+        SetTimeout(root, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
+        std::string address = FUrl;
+        for (;;) {
+            HINTERNET request = ::InternetOpenUrlA(root, address.c_str(), nullptr, 0, RequestFlags, 0);
+            {
+                const std::lock_guard<std::mutex> lock(FShared->Mutex);
+                if (!request) return false;
+                if (FShared->Abandoned) {
+                    ::InternetCloseHandle(request);
+                    return false;
+                }
+                FShared->Request = request;
+            }
+            // The fetched body stays out of the cache even where the flags are not honoured.
+            static_cast<void>(::DeleteUrlCacheEntryA(address.c_str()));
+            const std::optional<DWORD> status = NumberHeader(request, HTTP_QUERY_STATUS_CODE);
+            const std::optional<std::string> location = Location(request);
+            if (!status || !IsRedirect(*status) || !location) {
+                // Wine honours this on a request: a blocked read then ends by itself after the stall.
+                SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
+                const std::lock_guard<std::mutex> lock(FShared->Mutex);
+                FShared->Expected = NumberHeader(request, HTTP_QUERY_CONTENT_LENGTH);
+                FShared->Watch.Answered(TTransferWatch::Clock::now());
+                return true;
+            }
+            const std::optional<std::string> next = Resolve(address, *location);
+            if (!next) return false;
+            address = *next;
+            const std::lock_guard<std::mutex> lock(FShared->Mutex);
+            if (FShared->Abandoned) return false;
+            ::InternetCloseHandle(FShared->Request);
+            FShared->Request = nullptr;
+            FShared->Watch.Redirected(TTransferWatch::Clock::now());
+            // A loop ends here, at once, not at the caller's next look.
+            if (FShared->Watch.Check(TTransferWatch::Clock::now()) != TransferVerdict::Going) return false;
+        }
+    }
+
+    void Read() {
+        HINTERNET request = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(FShared->Mutex);
+            FShared->Opened = true;
+            request = FShared->Request;
+            FShared->Changed.notify_all();
+        }
+        unsigned char buffer[1024];
+        for (;;) {
+            DWORD count = 0;
+            const bool read = ::InternetReadFile(request, buffer, sizeof buffer, &count);
+            std::unique_lock<std::mutex> lock(FShared->Mutex);
+            if (FShared->Abandoned) return;
+            if (!read) {
+                FShared->Failed = true;
+                Finish(lock);
+                return;
+            }
+            FShared->Chunk.assign(buffer, buffer + count);
+            FShared->ChunkReady = true;
+            FShared->Changed.notify_all();
+            FShared->Changed.wait(lock, [this] { return !FShared->ChunkReady || FShared->Abandoned; });
+            if (FShared->Abandoned) return;
+            if (count == 0) {
+                FShared->Ended = true;
+                Finish(lock);
+                return;
+            }
+        }
+    }
+
+    const TTransferLimits& Limits() const { return FLimits; }
+
+    std::shared_ptr<Shared> FShared;
+    std::string FUrl;
+    TTransferLimits FLimits;
+};
+
+// The caller's side: leaving, on any way out, abandons the transfer.
+class Abandoner {
+public:
+    explicit Abandoner(Shared& shared) : FShared(shared) {}
+    ~Abandoner() {
+        const std::lock_guard<std::mutex> lock(FShared.Mutex);
+        if (FShared.Failed || FShared.Ended) return;
+        FShared.Abandoned = true;
+        FShared.CloseHandles();
+        FShared.Changed.notify_all();
+    }
+    Abandoner(const Abandoner&) = delete;
+    Abandoner& operator=(const Abandoner&) = delete;
+
+private:
+    Shared& FShared;
+};
 
 }  // namespace
 
-bool FetchBody(const std::string& url, IBodyReceiver& receiver) {
-    const InternetHandle root(::InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    const InternetHandle request(::InternetOpenUrlA(root.Get(), url.c_str(), nullptr, 0, 0, 0));
-    if (!request.Valid()) return false;
-    // The copy just fetched stays out of the cache, so the next fetch asks the server again; when
-    // there is no entry to remove, there is nothing to keep out either.
-    static_cast<void>(::DeleteUrlCacheEntryA(url.c_str()));
+bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
+    auto shared = std::make_shared<Shared>(limits);
+    auto worker = std::make_shared<Worker>(shared, url, limits);
+    std::thread([worker] { worker->Run(); }).detach();
+    const Abandoner abandoner(*shared);
 
-    receiver.BodyOpened();
-    const std::optional<DWORD> expected = ContentLength(request.Get());
-    unsigned char buffer[1024];
+    bool opened = false;
     uint64_t received = 0;
+    std::vector<unsigned char> chunk;
+    std::unique_lock<std::mutex> lock(shared->Mutex);
     for (;;) {
-        DWORD count = 0;
-        if (!::InternetReadFile(request.Get(), buffer, sizeof buffer, &count)) return false;
-        receiver.BodyRead(buffer, count);
-        received += count;
-        if (count == 0) break;
+        shared->Changed.wait_for(lock, WaitTick, [&] {
+            return shared->ChunkReady || shared->Failed || (!opened && shared->Opened);
+        });
+        if (shared->Watch.Check(TTransferWatch::Clock::now()) != TransferVerdict::Going) return false;
+        if (!opened && shared->Opened) {
+            opened = true;
+            lock.unlock();
+            receiver.BodyOpened();
+            lock.lock();
+        }
+        if (shared->ChunkReady) {
+            chunk.swap(shared->Chunk);
+            shared->ChunkReady = false;
+            received += chunk.size();
+            shared->Watch.Received(received, TTransferWatch::Clock::now());
+            shared->Changed.notify_all();
+            lock.unlock();
+            receiver.BodyRead(chunk.data(), chunk.size());
+            lock.lock();
+            if (chunk.empty()) break;
+            continue;
+        }
+        if (shared->Failed) return false;
     }
     // WinINet (Wine's at least) ends a body cut short by the server like a complete one: a
     // successful read of 0 bytes. The announced length tells them apart; a chunked body cut
     // short cannot be told apart at all through this API.
-    return !expected || received == *expected;
+    return !shared->Expected || received == *shared->Expected;
 }
 
 }  // namespace orvex::http

@@ -17,6 +17,7 @@
 #include "util/Backup.h"
 #include "util/Misc.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -122,9 +123,10 @@ void GFilesThread::Show(const std::string& status) {
 
 // --- download and unpacking ----------------------------------------------------------------------
 
-bool GFilesThread::DownloadFile(const std::string& url, const std::string& fileName, bool showProgress) {
+TDownloadOutcome GFilesThread::DownloadFile(const std::string& url, const std::string& fileName, bool showProgress,
+                                            uint64_t maxBytes) {
     FGaugeValue = 0;
-    const bool opened = DownloadToFile(url, fileName, [&](uint32_t received) {
+    const TDownloadOutcome outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, [&](uint32_t received) {
         if (!showProgress) return;
         // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
         FGaugeValue = Low32(static_cast<int64_t>(FGaugeValue) + received);
@@ -132,11 +134,11 @@ bool GFilesThread::DownloadFile(const std::string& url, const std::string& fileN
     });
     FGaugeValue = 0;
     SetFileProgress();
-    return opened;
+    return outcome;
 }
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
-    UnpackBZip2File(source, target, this);
+    UnpackBZip2File(source, target, this, Limits.FreeSpaceReserve);
 }
 
 void GFilesThread::UnpackStarted(TStream& packed) {
@@ -161,7 +163,9 @@ void GFilesThread::UnpackFinished() {
 void GFilesThread::UnpackList(const std::string& packed, TStream& text) {
     const RemovedOnExit download(packed);
     TFileStream source(packed, FileMode::OpenRead);
-    UnpackBZip2Stream(source, text, this);
+    TUnpackLimits limits;
+    limits.MaxOutput = Limits.MaxListText;
+    UnpackBZip2Stream(source, text, this, limits);
 }
 
 // Unpacks beside target and puts the result in place only when it has the listed digest, so a
@@ -246,7 +250,11 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     // A folder that cannot be made shows as the download's file that cannot be created.
     if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
     const std::string packed = localFile + PackedSuffix;
-    if (!DownloadFile(FUpdatesUrl + entry.CopyAddress(), packed, true)) return FetchResult::NotOpened;
+    // The copy is as long as the list says, never longer; a longer one fails only this entry.
+    const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
+    const TDownloadOutcome downloaded = DownloadFile(FUpdatesUrl + entry.CopyAddress(), packed, true, copySize);
+    if (downloaded.TooLong) return FetchResult::Failed;
+    if (!downloaded) return FetchResult::NotOpened;
     FetchResult result = FetchResult::Failed;
     try {
         if (FCreateBackup == 1) {
@@ -337,7 +345,7 @@ void GFilesThread::RunSteps() {
     if (FUpdatesUrl.back() != '/') FUpdatesUrl += '/';
 
     const std::string packedList = JoinPath(FBaseDir, PackedListName);
-    const bool downloaded = DownloadFile(FUpdatesUrl + PackedListName, packedList, true);
+    const bool downloaded = static_cast<bool>(DownloadFile(FUpdatesUrl + PackedListName, packedList, true, Limits.MaxPackedList));
     // The list is read in memory; a files.lst that earlier launchers unpacked beside the game goes.
     const std::string staleList = JoinPath(FBaseDir, ListFileName);
     RemoveIfPresent(staleList);

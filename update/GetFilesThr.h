@@ -3,6 +3,8 @@
 // list names a new one, compare the file sets, fetch what differs, record the revision reached.
 #include "base/Text.h"
 #include "formats/Unpack.h"
+#include "update/Download.h"
+#include "update/Limits.h"
 
 #include <cstdint>
 #include <memory>
@@ -62,12 +64,16 @@ public:
     // The batch-file self-update takes only a self entry of the launcher's name; without a name,
     // file entries are kept off the self entry's name instead.
     TLauncherProcess Launcher;
+    // When the run gives up on a server or a copy (README, "Limits").
+    TRunLimits Limits;
 
     // The last status shown (the final status line once the run has ended).
     const std::string& Status() const { return FStatus; }
 
     // Steps of the run, public for the tests.
-    bool DownloadFile(const std::string& url, const std::string& fileName, bool showProgress);
+    // maxBytes: the longest body taken; a longer one fails the download.
+    TDownloadOutcome DownloadFile(const std::string& url, const std::string& fileName, bool showProgress,
+                                  uint64_t maxBytes = MaxUnsizedBody);
     void UnpackFile(const std::string& source, const std::string& target);
     void CheckFiles(const TStringList& entries);
     void FetchFiles();

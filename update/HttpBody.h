@@ -1,6 +1,8 @@
 #pragma once
 // The HTTP client under DownloadToFile, one per OS (libcurl, WinINet): it opens a URL and hands the
 // body over read by read. What becomes of the body is Download.cpp's.
+#include "update/Limits.h"
+
 #include <cstddef>
 #include <string>
 
@@ -19,7 +21,8 @@ public:
 // Fetches url whatever the HTTP status, following redirects, through the system's proxy
 // configuration and naming the updater as UserAgent. True when the body arrived complete, which is
 // only after BodyOpened and a final read of 0; false when the URL could not be opened (the receiver
-// heard nothing) or the transfer broke.
-bool FetchBody(const std::string& url, IBodyReceiver& receiver);
+// heard nothing) or the transfer broke. A transfer that passes limits (TTransferWatch decides) is
+// given up as a broken one.
+bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver);
 
 }  // namespace orvex::http

@@ -1,10 +1,14 @@
 #pragma once
-// A one-shot HTTP server on 127.0.0.1 that answers the first request with fixed bytes and then
-// closes the connection: for responses a real server never sends, such as a body cut short.
+// A hostile HTTP server on 127.0.0.1: it answers each path the way a test sets, including the ways
+// a real server never does (a body cut short, silence, a trickle, a body without end, a redirect to
+// itself). It serves any number of requests, one connection each, and stops when it goes.
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace orvex::test {
 
@@ -14,31 +18,64 @@ using Socket = std::intptr_t;
 inline constexpr Socket None = -1;
 Socket ListenOnLoopback(uint16_t& port);  // any free port; None on failure
 bool WaitReadable(Socket socket, int milliseconds);
+bool WaitWritable(Socket socket, int milliseconds);
 Socket Accept(Socket listener);
 int Receive(Socket socket, char* buffer, int size);  // <= 0 at the end or on an error
-bool SendAll(Socket socket, const std::string& data);
+int Send(Socket socket, const char* data, int size);  // <= 0 on an error
 void Close(Socket socket);
 }  // namespace sockets
 
+enum class Behaviour {
+    Reply,             // sends the given bytes as they are and closes
+    Body,              // a 200 answer with the given body
+    NeverAnswer,       // reads the request and sends nothing
+    StopAfterHeaders,  // announces a body and sends none of it
+    Trickle,           // sends the body a byte every 400 ms
+    EndlessBody,       // a body that never ends
+    RedirectToItself,  // 302 to the same address
+};
+
 class BrokenServer {
 public:
+    // Every path is answered with these bytes, as they are.
     explicit BrokenServer(std::string response);
+    // Paths not set are answered 404.
+    BrokenServer();
     ~BrokenServer();
     BrokenServer(const BrokenServer&) = delete;
     BrokenServer& operator=(const BrokenServer&) = delete;
 
+    // How path (without the leading "/") is answered from now on.
+    void Serve(const std::string& path, Behaviour how, std::string bytes = {});
+
     std::string Url(const std::string& path) const;
     // Whether a request was answered.
-    bool Served() const { return FServed; }
+    bool Served() const { return FRequests > 0; }
+    // Requests for path so far.
+    int Requests(const std::string& path);
 
 private:
-    void Serve();
+    struct Route {
+        Behaviour How = Behaviour::Reply;
+        std::string Bytes;
+    };
 
-    std::string FResponse;
+    void Listen();
+    void Answer(sockets::Socket client);
+    Route RouteFor(const std::string& path);
+    // Keeps the connection open, sending nothing, until the client goes or the server stops.
+    void Hold(sockets::Socket client);
+    bool SendAll(sockets::Socket client, const std::string& data);
+
+    std::mutex FMutex;
+    std::map<std::string, Route> FRoutes;
+    std::map<std::string, int> FCounts;
+    std::string FDefault;
     uint16_t FPort = 0;
     sockets::Socket FListener = sockets::None;
     std::atomic<bool> FStopping{false};
-    std::atomic<bool> FServed{false};
+    std::atomic<int> FRequests{0};
+    std::vector<std::thread> FConnections;
     std::thread FThread;
 };
 

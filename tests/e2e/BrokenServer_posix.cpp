@@ -29,6 +29,11 @@ bool WaitReadable(Socket socket, int milliseconds) {
     return ::poll(&fd, 1, milliseconds) > 0;
 }
 
+bool WaitWritable(Socket socket, int milliseconds) {
+    pollfd fd{static_cast<int>(socket), POLLOUT, 0};
+    return ::poll(&fd, 1, milliseconds) > 0;
+}
+
 Socket Accept(Socket listener) {
     const int s = ::accept(static_cast<int>(listener), nullptr, nullptr);
     return s < 0 ? None : s;
@@ -38,14 +43,8 @@ int Receive(Socket socket, char* buffer, int size) {
     return static_cast<int>(::recv(static_cast<int>(socket), buffer, static_cast<size_t>(size), 0));
 }
 
-bool SendAll(Socket socket, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t put = ::send(static_cast<int>(socket), data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+int Send(Socket socket, const char* data, int size) {
+    return static_cast<int>(::send(static_cast<int>(socket), data, static_cast<size_t>(size), MSG_NOSIGNAL));
 }
 
 void Close(Socket socket) {

@@ -43,6 +43,14 @@ bool WaitReadable(Socket socket, int milliseconds) {
     return ::select(0, &readable, nullptr, nullptr, &timeout) > 0;
 }
 
+bool WaitWritable(Socket socket, int milliseconds) {
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(Native(socket), &writable);
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    return ::select(0, nullptr, &writable, nullptr, &timeout) > 0;
+}
+
 Socket Accept(Socket listener) {
     const SOCKET s = ::accept(Native(listener), nullptr, nullptr);
     return s == INVALID_SOCKET ? None : static_cast<Socket>(s);
@@ -50,15 +58,7 @@ Socket Accept(Socket listener) {
 
 int Receive(Socket socket, char* buffer, int size) { return ::recv(Native(socket), buffer, size, 0); }
 
-bool SendAll(Socket socket, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const int put = ::send(Native(socket), data.data() + done, static_cast<int>(data.size() - done), 0);
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
+int Send(Socket socket, const char* data, int size) { return ::send(Native(socket), data, size, 0); }
 
 void Close(Socket socket) {
     if (socket != None) ::closesocket(Native(socket));

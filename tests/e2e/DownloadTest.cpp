@@ -28,7 +28,8 @@ std::string Pattern(std::size_t size) {
 struct Fetch {
     explicit Fetch(const std::string& name = "out") : Name(name), File(Folder.File(name)), Before(Beside()) {}
     bool From(const std::string& url) {
-        return DownloadToFile(url, File, [this](uint32_t count) { Reads.push_back(count); });
+        Outcome = DownloadToFile(url, File, MaxBytes, TTransferLimits{}, [this](uint32_t count) { Reads.push_back(count); });
+        return Outcome.Complete;
     }
     // A file left by an earlier run would pass for one the download made.
     void RemoveFile() const { ASSERT_TRUE(!os::FileExists(File) || os::DeleteFile(File)) << File; }
@@ -55,6 +56,8 @@ struct Fetch {
     std::string File;
     std::vector<std::string> Before;
     std::vector<uint32_t> Reads;
+    uint64_t MaxBytes = 1000000;
+    TDownloadOutcome Outcome;
 };
 
 }  // namespace
@@ -173,7 +176,7 @@ TEST(Download, AFileThatCannotBeCreatedRaisesAfterTheUrlOpened) {
     const ScratchFolder folder;
     const std::string file = folder.File("missing\\out");
     try {
-        DownloadToFile(ServerUrl() + "small.bin", file, [](uint32_t) {});
+        DownloadToFile(ServerUrl() + "small.bin", file, 3, TTransferLimits{}, [](uint32_t) {});
         ADD_FAILURE() << "a file that cannot be created was reported as downloaded";
     } catch (const EFCreateError& e) {
         // The file asked for, not a name the download may have used on the way.
@@ -187,7 +190,7 @@ TEST(Download, AnErrorOfTheProgressReportPassesThroughAndRemovesThePartialFile) 
     WriteWholeFile(WwwDir() + "big.bin", Pattern(200000));
     Fetch fetch("progress_error");
     int reads = 0;
-    EXPECT_THROW(DownloadToFile(ServerUrl() + "big.bin", fetch.File,
+    EXPECT_THROW(DownloadToFile(ServerUrl() + "big.bin", fetch.File, 200000, TTransferLimits{},
                                 [&](uint32_t) {
                                     if (++reads == 3) throw EInvalidOperation("Value must be between 0 and 2147483647");
                                 }),
@@ -195,4 +198,36 @@ TEST(Download, AnErrorOfTheProgressReportPassesThroughAndRemovesThePartialFile) 
     EXPECT_EQ(reads, 3);
     EXPECT_FALSE(os::FileExists(fetch.File));
     EXPECT_TRUE(fetch.LeftBeside().empty());
+}
+
+TEST(Download, ABodyLongerThanTheLimitStopsThereAndLeavesNoFile) {
+    BrokenServer server;
+    server.Serve("endless", Behaviour::EndlessBody);
+    server.Serve("announced", Behaviour::Body, Pattern(3001));
+    server.Serve("exact", Behaviour::Body, Pattern(3000));
+    for (const std::string path : {"endless", "announced"}) {
+        Fetch fetch("capped");
+        fetch.MaxBytes = 3000;
+        fetch.RemoveFile();
+        EXPECT_FALSE(fetch.From(server.Url(path))) << path;
+        EXPECT_TRUE(fetch.Outcome.TooLong) << path;
+        EXPECT_LE(fetch.Total(), 3000u) << path;
+        EXPECT_FALSE(os::FileExists(fetch.File)) << path;
+        EXPECT_TRUE(fetch.LeftBeside().empty()) << path;
+    }
+    Fetch exact("exact");
+    exact.MaxBytes = 3000;
+    ASSERT_TRUE(exact.From(server.Url("exact")));
+    EXPECT_FALSE(exact.Outcome.TooLong);
+    EXPECT_EQ(ReadWholeFile(exact.File), Pattern(3000));
+}
+
+TEST(Download, LeavesNoCopyInTheInternetCache) {
+    const std::string url = ServerUrl() + "uncached.bin";
+    if (!InInternetCache(url).has_value()) GTEST_SKIP() << "no Internet cache here";
+    WriteWholeFile(WwwDir() + "uncached.bin", Pattern(20000));
+    Fetch fetch("uncached");
+    ASSERT_TRUE(fetch.From(url));
+    EXPECT_EQ(ReadWholeFile(fetch.File), Pattern(20000));
+    EXPECT_FALSE(*InInternetCache(url));
 }

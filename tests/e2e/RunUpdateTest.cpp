@@ -5,7 +5,10 @@
 #include "common/ScratchFolder.h"
 #include "common/RecordingView.h"
 
+#include "base/Disk.h"
+#include "base/MemoryStream.h"
 #include "base/Os.h"
+#include "tools/publish/BZ2Compressor.h"
 #include "tools/publish/ServerFolder.h"
 #include "formats/md5.h"
 #include "update/Dispatcher.h"
@@ -14,7 +17,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 namespace fs = std::filesystem;
 using namespace orvex;
@@ -84,6 +90,7 @@ protected:
         run.FCreateBackup = createBackup;
         run.HostsFolder = FHosts.string();
         run.SelfUpdate = FSelfUpdate;
+        run.Limits = FLimits;
         run.RunUpdate();
         FStatus = run.Status();
     }
@@ -113,6 +120,7 @@ protected:
     std::string FUrl, FUrlOverride, FStatus;
     TPublishDescription FDescription;
     SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
+    TRunLimits FLimits;
     RecordingView FView;
     std::unique_ptr<CurrentDirGuard> FGuard;
 };
@@ -522,6 +530,144 @@ TEST_F(RunUpdateTest, UnsafeLauncherNameIsNeverFetchedNorWrittenIntoTheBatchFile
     EXPECT_FALSE(fs::exists(FInstall / "a&b.exe.New"));
     EXPECT_FALSE(fs::exists(FInstall / "a&b.exe.bz2"));
     EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+}
+
+// --- a hostile server ----------------------------------------------------------------------------
+
+// A bzip2 stream of size zero bytes: a few hundred bytes that unpack to far more.
+std::string ZerosBomb(std::size_t size) {
+    TMemoryStream packed;
+    TBZ2Compressor compressor(packed);
+    const std::string zeros(1024 * 1024, '\0');
+    for (std::size_t done = 0; done < size; done += zeros.size()) compressor.Write(zeros.data(), zeros.size());
+    compressor.Finish();
+    return std::string(packed.Bytes().begin(), packed.Bytes().end());
+}
+
+constexpr uint64_t MiB = 1024 * 1024;
+
+// Whole runs against a server that misbehaves in one way. The limits are short, so the suite is
+// quick; ORVEX_E2E_DEFAULT_LIMITS=1 runs it with the shipped ones, to time them.
+class HostileServerTest : public RunUpdateTest {
+protected:
+    void SetUp() override {
+        RunUpdateTest::SetUp();
+        if (!std::getenv("ORVEX_E2E_DEFAULT_LIMITS")) {
+            FLimits.Transfer.Answer = std::chrono::milliseconds(1500);
+            FLimits.Transfer.Stall = std::chrono::milliseconds(1500);
+            FLimits.Transfer.SpeedPeriod = std::chrono::milliseconds(2000);
+            FLimits.Transfer.MinBytesPerSecond = 100;
+            FLimits.MaxPackedList = MiB;
+            FLimits.MaxListText = MiB;
+        }
+        // Installing a copy takes good.txt first, then bad.bin, whose copy the cases spoil.
+        Put(FClient / "good.txt", "good " + std::string(2000, 'g'));
+        Put(FClient / "bad.bin", "bad " + std::string(3000, 'b'));
+        FDescription.CriticalFiles = {"good.txt", "bad.bin"};
+        Publish(1);
+        for (const std::string name : {"files.lst.bz2", "good.txt.bz2", "bad.bin.bz2"})
+            FHostile.Serve(name, Behaviour::Body, ReadWholeFile(FServer / name));
+        Put(FInstall / "bad.bin", "old bad");
+        FUrlOverride = FHostile.Url("");
+    }
+
+    // Runs the update; the seconds it took.
+    double TimedRun() {
+        const auto start = std::chrono::steady_clock::now();
+        Run(0);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::cout << "[ time     ] " << ::testing::UnitTest::GetInstance()->current_test_info()->name() << ": "
+                  << seconds << " s to \"" << FStatus << "\"\n";
+        return seconds;
+    }
+
+    // The run failed in time, kept the previous bad.bin and left nothing of its own behind.
+    void ExpectFailedWithin(double seconds, double bound) {
+        EXPECT_EQ(FStatus, "Update Failed");
+        EXPECT_LT(seconds, bound);
+        EXPECT_EQ(ReadWholeFile(FInstall / "bad.bin"), "old bad");
+        EXPECT_TRUE(FView.SavedRevisions.empty());
+        ExpectButtonsBack();
+        ExpectNoLeftovers();
+    }
+
+    // Short limits end a case in seconds; the shipped ones in under two minutes.
+    double Bound() const { return std::getenv("ORVEX_E2E_DEFAULT_LIMITS") ? 120 : 20; }
+
+    BrokenServer FHostile;
+};
+
+struct HostileCase {
+    const char* Name;
+    const char* Path;  // what the server spoils: the list or bad.bin's copy
+    Behaviour How;
+};
+
+class HostileTransferTest : public HostileServerTest, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostileTransferTest, EveryTransferEndsAndTheRunFails) {
+    const HostileCase& spoilt = GetParam();
+    FHostile.Serve(spoilt.Path, spoilt.How);
+    const double seconds = TimedRun();
+    ExpectFailedWithin(seconds, Bound());
+    if (spoilt.How == Behaviour::RedirectToItself) {
+        EXPECT_LE(FHostile.Requests(spoilt.Path), FLimits.Transfer.MaxRedirects + 1);
+    }
+    if (std::string(spoilt.Path) != PackedListName) {
+        EXPECT_TRUE(Same("good.txt"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, HostileTransferTest,
+    ::testing::Values(HostileCase{"ListNeverAnswers", PackedListName, Behaviour::NeverAnswer},
+                      HostileCase{"ListStopsAfterHeaders", PackedListName, Behaviour::StopAfterHeaders},
+                      HostileCase{"ListTrickles", PackedListName, Behaviour::Trickle},
+                      HostileCase{"ListIsEndless", PackedListName, Behaviour::EndlessBody},
+                      HostileCase{"ListRedirectsToItself", PackedListName, Behaviour::RedirectToItself},
+                      HostileCase{"CopyNeverAnswers", "bad.bin.bz2", Behaviour::NeverAnswer},
+                      HostileCase{"CopyTrickles", "bad.bin.bz2", Behaviour::Trickle},
+                      HostileCase{"CopyIsEndless", "bad.bin.bz2", Behaviour::EndlessBody},
+                      HostileCase{"CopyRedirectsToItself", "bad.bin.bz2", Behaviour::RedirectToItself}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.Name); });
+
+TEST_F(HostileServerTest, BombsStopAtTheListCapAndBeforeTheDiskReserve) {
+    // A copy of the listed size that unpacks to 128 MiB; the run may leave only 48 MiB of the free
+    // space it found.
+    const std::string bomb = ZerosBomb(128 * MiB);
+    ASSERT_LT(bomb.size(), 2000u);
+    const auto copy = CompressFile((FClient / "bad.bin").string(), (FServer / "bad.bin.bz2").string());
+    std::string list = ReadWholeFile(FServer / "files.lst");
+    const std::string listed = "|" + std::to_string(copy.Size) + "\r\n";
+    const auto at = list.find("bad.bin|");
+    ASSERT_NE(at, std::string::npos);
+    list.replace(list.find(listed, at), listed.size(), "|" + std::to_string(bomb.size()) + "\r\n");
+    PublishList(FClient, FServer, list);
+    FHostile.Serve(PackedListName, Behaviour::Body, ReadWholeFile(FServer / "files.lst.bz2"));
+    FHostile.Serve("bad.bin.bz2", Behaviour::Body, bomb);
+    const std::optional<uint64_t> free = os::FreeSpace(FInstall.string());
+    ASSERT_TRUE(free.has_value());
+    ASSERT_GT(*free, 1024 * MiB);
+    FLimits.FreeSpaceReserve = *free - 48 * MiB;
+    ExpectFailedWithin(TimedRun(), Bound());
+    EXPECT_TRUE(Same("good.txt"));
+    EXPECT_TRUE(FView.SawStatus("Extracting bad.bin"));
+
+    // The list itself: its text may not pass the cap.
+    FView = RecordingView();
+    FLimits.MaxListText = MiB;
+    FHostile.Serve(PackedListName, Behaviour::Body, ZerosBomb(2 * MiB));
+    ExpectFailedWithin(TimedRun(), Bound());
+    EXPECT_FALSE(FView.SawStatus("Checking files"));
+}
+
+// The shipped limits, on the wait a real server can cause: headers, then silence.
+TEST_F(HostileServerTest, DefaultLimitsEndAStallWithinTwoMinutes) {
+    FLimits = TRunLimits();
+    FHostile.Serve(PackedListName, Behaviour::StopAfterHeaders);
+    const double seconds = TimedRun();
+    ExpectFailedWithin(seconds, 120);
+    EXPECT_GE(seconds, 55);  // the stall limit ended it, not something sooner
 }
 
 }  // namespace

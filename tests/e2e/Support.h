@@ -3,6 +3,7 @@
 #include "common/WholeFile.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace orvex::test {
@@ -22,6 +23,9 @@ bool ReadsInBlocksOf1024();
 // Whether the HTTP client tells a chunked body cut short from a complete one. WinINet (Wine 8)
 // ends both with a successful read of 0 bytes.
 bool SeesCutChunkedBodies();
+
+// Whether the system's Internet cache holds an entry for url; empty where there is no such cache.
+std::optional<bool> InInternetCache(const std::string& url);
 
 // Keeps a file open in another process, without delete sharing, for as long as it lives.
 class FileHolder {

@@ -3,6 +3,7 @@
 #include "base/Win32_win.h"
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <stdexcept>
 
@@ -19,6 +20,12 @@ std::string HostPath(const std::string& unixPath) {
 bool ReadsInBlocksOf1024() { return true; }
 
 bool SeesCutChunkedBodies() { return false; }
+
+std::optional<bool> InInternetCache(const std::string& url) {
+    DWORD size = 0;
+    if (::GetUrlCacheEntryInfoA(url.c_str(), nullptr, &size)) return true;
+    return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
 
 namespace {
 

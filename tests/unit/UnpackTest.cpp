@@ -3,6 +3,7 @@
 #include "BZip2TestData.h"
 #include "common/ScratchFolder.h"
 
+#include "base/Disk.h"
 #include "base/Exceptions.h"
 #include "base/MemoryStream.h"
 #include "base/Os.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +105,42 @@ TEST_F(UnpackFileTest, FileErrorsPassAfterCleaningUp) {
     EXPECT_THROW(UnpackBZip2File(Path("busy.bz2"), Path("busy"), nullptr), EFCreateError);
     EXPECT_EQ(Listing(), std::vector<std::string>{"busy"});
     EXPECT_TRUE(os::DirectoryExists(Path("busy\\inside")));
+}
+
+TEST_F(UnpackFileTest, StopsBeforeTheFreeSpaceFallsBelowTheReserveAndLeavesNoPartialFile) {
+    constexpr uint64_t MiB = 1024 * 1024;
+    const Bytes bomb = Compress(Bytes(40 * MiB, 0));
+    ASSERT_LT(bomb.size(), 1000u);
+    WriteFile(Path("bomb"), TextBytes(100));
+    WriteFile(Path("bomb.bz2"), bomb);
+    const std::optional<uint64_t> free = os::FreeSpace(Path("bomb"));
+    ASSERT_TRUE(free.has_value());
+    ASSERT_GT(*free, 512 * MiB);
+    // Room for 12 MiB beyond the reserve: far less than the copy unpacks to.
+    EXPECT_THROW(UnpackBZip2File(Path("bomb.bz2"), Path("bomb"), nullptr, *free - 12 * MiB), EUnpackLimit);
+    EXPECT_EQ(ReadFile(Path("bomb")), TextBytes(100));
+    EXPECT_EQ(Listing(), std::vector<std::string>{"bomb"});
+
+    // A volume already below the reserve takes nothing at all.
+    WriteFile(Path("small.bz2"), Compress(TextBytes(10)));
+    EXPECT_THROW(UnpackBZip2File(Path("small.bz2"), Path("small"), nullptr, *free + 1024 * MiB), EUnpackLimit);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"bomb"});
+}
+
+TEST(UnpackStream, StopsAtTheLongestOutputAllowed) {
+    for (const uint64_t longest : {uint64_t{99999}, uint64_t{100000}}) {
+        TMemoryStream source(Compress(TextBytes(100000)));
+        TMemoryStream target;
+        TUnpackLimits limits;
+        limits.MaxOutput = longest;
+        if (longest < 100000) {
+            EXPECT_THROW(UnpackBZip2Stream(source, target, nullptr, limits), EUnpackLimit);
+            EXPECT_LE(target.Bytes().size(), longest);
+        } else {
+            UnpackBZip2Stream(source, target, nullptr, limits);
+            EXPECT_EQ(target.Bytes(), TextBytes(100000));
+        }
+    }
 }
 
 TEST(UnpackStream, ReportsProgressByTheCompressedInputTakenIn) {

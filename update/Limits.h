@@ -1,0 +1,38 @@
+#pragma once
+// How far the run lets a server and a download go before it gives up: every default in one place
+// (README, "Limits"). Tests shorten them; the launcher and orvex-update use them as they are.
+#include "formats/Unpack.h"
+
+#include <chrono>
+#include <cstdint>
+
+namespace orvex {
+
+// When one HTTP transfer is given up.
+struct TTransferLimits {
+    // Connecting and waiting for the headers of each answer (each redirect starts again).
+    std::chrono::milliseconds Answer{std::chrono::seconds(30)};
+    // Longest time without a byte of the body.
+    std::chrono::milliseconds Stall{std::chrono::seconds(60)};
+    // Each period of the body must bring at least MinBytesPerSecond on average: a trickle that
+    // never quite stalls still ends, while a slow modem (~5 KB/s) always clears it.
+    uint32_t MinBytesPerSecond = 1024;
+    std::chrono::milliseconds SpeedPeriod{std::chrono::seconds(60)};
+    int MaxRedirects = 10;
+};
+
+inline constexpr uint64_t MiB = 1024 * 1024;
+
+// A body the list gives no size for.
+inline constexpr uint64_t MaxUnsizedBody = 64 * MiB;
+
+struct TRunLimits {
+    TTransferLimits Transfer;
+    // files.lst.bz2 and its text. A list of 100,000 entries is about 12 MiB of text, 4 MiB packed.
+    uint64_t MaxPackedList = 32 * MiB;
+    uint64_t MaxListText = 128 * MiB;
+    // Unpacking stops before the volume's free space falls below this.
+    uint64_t FreeSpaceReserve = DefaultFreeSpaceReserve;
+};
+
+}  // namespace orvex
