@@ -292,10 +292,10 @@ void GFilesThread::UpdateSelf(const std::string& line) {
     }
     const std::string localFile = JoinPath(FBaseDir, name);
     if (FileMD5Hex(localFile) == md5) return;
-    StrToInt(entry.Size);
+    const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
     const std::string packed = localFile + PackedSuffix;
     const std::string fresh = localFile + ".New";
-    if (!DownloadFile(FUpdatesUrl + entry.CopyName(), packed, true)) return;
+    if (!DownloadFile(FUpdatesUrl + entry.CopyName(), packed, true, copySize)) return;
     try {
         UnpackFile(packed, fresh);
         if (FileMD5Hex(fresh) != md5) throw Exception("The new " + name + " does not match the update list");
