@@ -169,10 +169,13 @@ private:
             request = FShared->Request;
             FShared->Changed.notify_all();
         }
-        unsigned char buffer[1024];
+        // Each read crosses to the caller's thread, so reads are not tiny; but Windows fills the
+        // whole buffer before it returns, so one read must come in well within the stall limit
+        // even at the speed floor (16 KiB at 1 KiB/s: 16 s).
+        std::vector<unsigned char> buffer(16 * 1024);
         for (;;) {
             DWORD count = 0;
-            const bool read = ::InternetReadFile(request, buffer, sizeof buffer, &count);
+            const bool read = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count);
             std::unique_lock<std::mutex> lock(FShared->Mutex);
             if (FShared->Abandoned) return;
             if (!read) {
@@ -180,7 +183,7 @@ private:
                 Finish(lock);
                 return;
             }
-            FShared->Chunk.assign(buffer, buffer + count);
+            FShared->Chunk.assign(buffer.begin(), buffer.begin() + count);
             FShared->ChunkReady = true;
             FShared->Changed.notify_all();
             FShared->Changed.wait(lock, [this] { return !FShared->ChunkReady || FShared->Abandoned; });

@@ -212,6 +212,9 @@ TEST(ServerFolder, RefusesEntriesTheListCannotCarryBeforeWritingAnything) {
     }
     EXPECT_THROW(build([](TPublishDescription& d) { d.Hosts = {{"127.0.0.1", "a|b"}}; }), EPublishError);
     EXPECT_THROW(build([](TPublishDescription& d) { d.Hosts = {{"", "host"}}; }), EPublishError);
+    // Host entries the clients would refuse, failing every player's run.
+    EXPECT_THROW(build([](TPublishDescription& d) { d.Hosts = {{"127.0.0.1", "localhost"}}; }), EPublishError);
+    EXPECT_THROW(build([](TPublishDescription& d) { d.Hosts = {{"300.0.0.1", "login.example.net"}}; }), EPublishError);
     EXPECT_TRUE(fs::is_empty(server.Path()));
 
     EXPECT_THROW(build([](TPublishDescription& d) { d.NormalFiles = {"missing.dat"}; }), EFOpenError);

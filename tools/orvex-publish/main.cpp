@@ -133,11 +133,17 @@ const char* const BuildHelp = R"(Writes SERVER/files.lst, SERVER/files.lst.bz2 a
 The configuration (CLIENT/publish.ini unless --config names another) is an INI file:
 
   [publish]
-  Self=OrvexUpdater.exe            ; the launcher's own file (self entry); omit for none
-  Critical=*.exe; system\*.dll     ; patterns of files checked on every run
-  Exclude=*.log; screenshots\**    ; patterns of files never published
-  ModHosts=1                       ; 1: clients apply the Hosts entries
+  ; the launcher's own file (self entry); omit for none
+  Self=OrvexUpdater.exe
+  ; patterns of files checked on every run
+  Critical=*.exe; system\*.dll
+  ; patterns of files never published
+  Exclude=*.log; screenshots\**
+  ; 1: clients apply the Hosts entries
+  ModHosts=1
   Hosts=127.0.0.1 login.example.net; 10.0.0.2 patch.example.net
+
+Comments go on lines of their own: a ";" after a value is part of the value.
 
 Patterns: * any characters within a name, ? one character, ** across folders; a pattern without
 "\" or "/" matches the file name in any folder; letter case is ignored. Long lists continue in

@@ -68,9 +68,15 @@ void CheckSelfName(const std::string& name, const TInstallPlace& place) {
     if (const auto reason = RefusedSelfName(name, place)) RefuseListed(name, "as the self entry " + *reason);
 }
 
+// Held to the clients' rule, which refuses the whole list for one bad entry.
 void CheckHost(const THostEntry& host) {
     if (host.Address.empty() || HasControlOrBar(host.Address)) Refuse("Host address", host.Address);
     if (host.Host.empty() || HasControlOrBar(host.Host)) Refuse("Host name", host.Host);
+    try {
+        static_cast<void>(ParseHostEntry(host.Address + "|" + host.Host));
+    } catch (const EListError& error) {
+        throw EPublishError(error.what());
+    }
 }
 
 void CheckCopySize(const std::string& listed, int64_t size) {

@@ -5,6 +5,7 @@
 #include "base/Text.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
+#include "update/HostEntry.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,11 +21,6 @@ namespace orvex {
 class EPublishError : public Exception {
 public:
     using Exception::Exception;
-};
-
-struct THostEntry {
-    std::string Address;
-    std::string Host;
 };
 
 // What to publish. File paths are relative to the client folder, with "\" or "/" between folders.

@@ -1,10 +1,12 @@
 #include "tools/publish/ServerVerify.h"
 
+#include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Path.h"
 #include "formats/BZ2FileCheck.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
+#include "update/HostEntry.h"
 #include "util/Misc.h"
 #include "util/Parallel.h"
 
@@ -117,9 +119,13 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads) {
         if (IsEmptySection(list.Hosts))
             problems.push_back(std::string(ListFileName) + ": ModHosts is 1 but [hosts] has no entries");
         else
-            for (const std::string& host : list.Hosts)
-                if (SplitStr(host, "|").size() < 2)
-                    problems.push_back("hosts entry \"" + host + "\": needs ADDRESS|HOST");
+            for (const std::string& host : list.Hosts) {
+                try {
+                    static_cast<void>(ParseHostEntry(host));
+                } catch (const EListError& error) {
+                    problems.push_back(error.what());
+                }
+            }
     }
 
     // As the publisher: an installation folder of the assumed length, whose launcher is the self entry.
