@@ -169,10 +169,8 @@ private:
             request = FShared->Request;
             FShared->Changed.notify_all();
         }
-        // Each read crosses to the caller's thread, so reads are not tiny; but Windows fills the
-        // whole buffer before it returns, so one read must come in well within the stall limit
-        // even at the speed floor (16 KiB at 1 KiB/s: 16 s).
-        std::vector<unsigned char> buffer(16 * 1024);
+        // Reads of 1024 bytes, each reported: the file bar moves by them.
+        std::vector<unsigned char> buffer(1024);
         for (;;) {
             DWORD count = 0;
             const bool read = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count);
