@@ -63,8 +63,13 @@ TInstallPlace RunPlace(const std::string& baseDir, const std::string& launcherNa
     return LocalInstallPlace(baseDir, ownName);
 }
 
+// A hostile list may name megabytes: the notice shows the beginning and the length.
 std::string Refusal(const std::string& path, const std::string& reason) {
-    return "\"" + path + "\" " + reason + ": left out";
+    constexpr std::size_t Shown = 300;
+    const std::string name = path.size() <= Shown
+                                 ? path
+                                 : path.substr(0, Shown) + "... (" + std::to_string(path.size()) + " characters)";
+    return "\"" + name + "\" " + reason + ": left out";
 }
 
 }  // namespace

@@ -90,6 +90,7 @@ protected:
         run.FCreateBackup = createBackup;
         run.HostsFolder = FHosts.string();
         run.SelfUpdate = FSelfUpdate;
+        run.Launcher = FLauncher;
         run.Limits = FLimits;
         run.RunUpdate();
         FStatus = run.Status();
@@ -120,6 +121,7 @@ protected:
     std::string FUrl, FUrlOverride, FStatus;
     TPublishDescription FDescription;
     SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
+    TLauncherProcess FLauncher;
     TRunLimits FLimits;
     RecordingView FView;
     std::unique_ptr<CurrentDirGuard> FGuard;
@@ -531,6 +533,26 @@ TEST_F(RunUpdateTest, UnsafeLauncherNameIsNeverFetchedNorWrittenIntoTheBatchFile
     EXPECT_FALSE(fs::exists(FInstall / "a&b.exe.bz2"));
     EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
 }
+
+#ifndef _WIN32
+// Here a batch file cannot start at all: it goes with the new launcher it would have swapped in,
+// so that no later start swaps it unasked.
+TEST_F(RunUpdateTest, BatchFileThatDoesNotStartGoesWithTheNewLauncher) {
+    MakeClient();
+    Put(FClient / "Launcher.exe", "new launcher build");
+    FDescription.SelfName = "Launcher.exe";
+    Publish(1);
+    Put(FInstall / "Launcher.exe", "old launcher build");
+    FSelfUpdate = SelfUpdateMode::BatchFile;
+    FLauncher = {"launcher.EXE", 4242};
+    Run(1);
+    EXPECT_EQ(ReadWholeFile(FInstall / "Launcher.exe"), "old launcher build");
+    EXPECT_FALSE(fs::exists(FInstall / "Launcher.exe.New"));
+    EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+    ASSERT_EQ(FView.Notices.size(), 1u);
+    EXPECT_NE(FView.Notices[0].find("Update.bat did not start"), std::string::npos) << FView.Notices[0];
+}
+#endif
 
 // --- a hostile server ----------------------------------------------------------------------------
 
