@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   libbz2-dev bzip2 libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
   nginx xvfb xdotool imagemagick fonts-dejavu-core python3 openssl dpkg-dev locales
-  wine wine32:i386
+  wine wine32:i386 libsodium-dev minisign autoconf automake libtool
 )
 
 missing=()
@@ -34,16 +34,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# libbz2 for the Windows programs is compiled from Debian's own bzip2 sources.
-if [ ! -f "$third_party/bzip2/bzlib.h" ]; then
-  src_list=/etc/apt/sources.list.d/debian-src.sources
+# Libraries of the Windows programs are compiled from Debian's own source packages.
+ensure_deb_src() {
   if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
     release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     if [ -z "$release" ]; then
       echo "setup: /etc/os-release names no VERSION_CODENAME for the deb-src entry" >&2
       exit 1
     fi
-    as_root tee "$src_list" >/dev/null <<SRC
+    as_root tee /etc/apt/sources.list.d/debian-src.sources >/dev/null <<SRC
 Types: deb-src
 URIs: http://deb.debian.org/debian
 Suites: $release
@@ -53,14 +52,43 @@ SRC
     apt_updated=0
   fi
   apt_update
-  rm -rf "$third_party/src" && mkdir -p "$third_party/src"
-  fetch_log=$third_party/src/fetch.log
-  if ! (cd "$third_party/src" && apt-get source -qq --download-only bzip2 && dpkg-source -x --no-check ./bzip2_*.dsc bzip2) >"$fetch_log" 2>&1; then
-    echo "setup: fetching Debian's bzip2 sources failed:" >&2
-    cat "$fetch_log" >&2
+}
+
+# fetch_source PACKAGE DEST: Debian's source package PACKAGE, unpacked with its patches into DEST.
+fetch_source() {
+  local package=$1 dest=$2 work="$third_party/src"
+  ensure_deb_src
+  rm -rf "$work" && mkdir -p "$work"
+  if ! (cd "$work" && apt-get source -qq --download-only "$package" && dpkg-source -x --no-check ./"${package}"_*.dsc "$package") \
+      >"$work/fetch.log" 2>&1; then
+    echo "setup: fetching Debian's $package sources failed:" >&2
+    cat "$work/fetch.log" >&2
     exit 1
   fi
-  rm -rf "$third_party/bzip2" && mv "$third_party/src/bzip2" "$third_party/bzip2"
-  rm -rf "$third_party/src"
-  echo "setup: bzip2 sources in $third_party/bzip2"
+  rm -rf "$dest" && mv "$work/$package" "$dest"
+  rm -rf "$work"
+  echo "setup: $package sources in $dest"
+}
+
+if [ ! -f "$third_party/bzip2/bzlib.h" ]; then
+  fetch_source bzip2 "$third_party/bzip2"
+fi
+
+# libsodium (signatures) for the Windows programs: a static library built with the MinGW compiler.
+sodium="$third_party/libsodium-i686"
+if [ ! -f "$sodium/lib/libsodium.a" ]; then
+  [ -f "$third_party/libsodium/configure.ac" ] || fetch_source libsodium "$third_party/libsodium"
+  build_log="$third_party/libsodium-build.log"
+  rm -rf "$sodium"
+  # Debian's source carries no generated configure script: made here, as Debian's own build does.
+  if ! (cd "$third_party/libsodium" &&
+        { [ -x configure ] || autoreconf -fi; } &&
+        ./configure --host=i686-w64-mingw32 CC=i686-w64-mingw32-gcc-posix --prefix="$sodium" \
+          --disable-shared --enable-static --disable-pie --with-pic=no &&
+        make -j"$(nproc)" && make install) >"$build_log" 2>&1; then
+    echo "setup: building libsodium for Windows failed (last lines of $build_log):" >&2
+    tail -30 "$build_log" >&2
+    exit 1
+  fi
+  echo "setup: libsodium for Windows in $sodium"
 fi
