@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <functional>
 
 using namespace orvex::minisign;
 using orvex::test::ScratchFolder;
@@ -52,11 +51,13 @@ TEST(Minisign, EachTamperingFailsItsOwnCheck) {
         {"untouched", {other.Public, pair.Public}, signature, Data, TVerdict::Ok},
         {"untrusted comment changed", {pair.Public}, ReplaceLine(signature, 0, "untrusted comment: x"), Data, TVerdict::Ok},
         {"data changed", {pair.Public}, signature, Data + " ", TVerdict::SignatureWrong},
-        {"trusted comment changed", {pair.Public}, ReplaceLine(signature, 2, "trusted comment: rev=4 seq=9"), Data, TVerdict::TrustedCommentWrong},
+        {"trusted comment changed", {pair.Public}, ReplaceLine(signature, 2, "trusted comment: rev=4 seq=9"), Data,
+         TVerdict::TrustedCommentWrong},
         {"other key", {other.Public}, signature, Data, TVerdict::KeyNotTrusted},
         {"no keys", {}, signature, Data, TVerdict::KeyNotTrusted},
         {"other key under the same id", {impostor}, signature, Data, TVerdict::SignatureWrong},
-        {"last line missing", {pair.Public}, signature.substr(0, signature.rfind('\n', signature.size() - 2) + 1), Data, TVerdict::Malformed},
+        {"last line missing", {pair.Public}, signature.substr(0, signature.rfind('\n', signature.size() - 2) + 1), Data,
+         TVerdict::Malformed},
         {"signature line cut", {pair.Public}, ReplaceLine(signature, 1, line(1).substr(0, 40)), Data, TVerdict::Malformed},
         {"signature line garbled", {pair.Public}, ReplaceLine(signature, 1, "!" + line(1).substr(1)), Data, TVerdict::Malformed},
         {"global signature cut", {pair.Public}, ReplaceLine(signature, 3, line(3).substr(4)), Data, TVerdict::Malformed},
