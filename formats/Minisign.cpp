@@ -167,13 +167,12 @@ TPublicKey TSecretKey::PublicKey() const {
 }
 
 std::string KeyIdText(const TKeyId& keyId) {
-    std::string text;
-    for (auto byte = keyId.rbegin(); byte != keyId.rend(); ++byte) {
-        char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", *byte);
-        text += hex;
-    }
-    return text;
+    uint64_t number = 0;
+    for (auto byte = keyId.rbegin(); byte != keyId.rend(); ++byte) number = (number << 8) | *byte;
+    // As minisign prints it: without leading zeros, so that key files compare byte for byte.
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%llX", static_cast<unsigned long long>(number));
+    return hex;
 }
 
 TParsed<TPublicKey> ParsePublicKey(std::string_view text) {

@@ -75,7 +75,8 @@ struct TSignature {
     std::array<uint8_t, 64> GlobalSignature{};
 };
 
-// The key id as minisign shows it: 16 upper-case hex digits, the bytes read as a little-endian number.
+// The key id as minisign shows it: upper-case hex without leading zeros, the bytes read as a
+// little-endian number.
 std::string KeyIdText(const TKeyId& keyId);
 
 // A public key file, or its bare base64 line.

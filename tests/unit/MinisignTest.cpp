@@ -86,6 +86,9 @@ TEST(Minisign, KeysParseAndRefuse) {
     for (const std::string& bad : {std::string(), line.substr(1), "RX" + line.substr(2), line + "\n" + line, "comment\n" + line})
         EXPECT_FALSE(ParsePublicKey(bad)) << bad;
 
+    // Shown as minisign names it in its key files: a little-endian number without leading zeros.
+    EXPECT_EQ(KeyIdText(TKeyId{0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01}), "123456789ABCDEF");
+
     const auto keys = ParsePublicKeys(" " + line + "  " + PublicKeyLine(second) + " ");
     ASSERT_TRUE(keys) << keys.Error;
     ASSERT_EQ(keys.Value->size(), 2u);
