@@ -68,6 +68,42 @@ expect_exit 0 "prune" -- "$tool" build --prune "$client" "$work/server"
 expect_text "$work/out" "pruned 1"
 [ ! -e "$work/server/data/caf$(printf '\xe9').dat.bz2" ] || fail "--prune kept the copy"
 
+# Signing: keygen's files, minisign accepting what build --sign writes, seq counting up, verify --key.
+keys=$work/keys
+mkdir "$keys"
+expect_exit 0 "keygen" -- "$tool" keygen "$keys/talvora.key"
+[ "$(stat -c %a "$keys/talvora.key")" = 600 ] || fail "secret key mode $(stat -c %a "$keys/talvora.key")"
+expect_text "$work/out" "UpdateKey=$(tail -n 1 "$keys/talvora.key.pub")"
+expect_exit 4 "keygen over a key" -- "$tool" keygen "$keys/talvora.key"
+expect_exit 0 "second key" -- "$tool" keygen "$keys/other.key"
+signed=$work/signed
+sig_value() { sed -n 's/^trusted comment: .*'"$1"'=\([0-9]*\).*/\1/p' "$signed/files.lst.bz2.minisig"; }
+expect_exit 0 "signed publish" -- "$tool" build -q --sign "$keys/talvora.key" "$client" "$signed"
+minisign -Vm "$signed/files.lst.bz2" -p "$keys/talvora.key.pub" > "$work/mini" 2>&1 || fail "minisign -V: $(cat "$work/mini")"
+[ "$(sig_value rev)/$(sig_value seq)" = "1/1" ] || fail "first signature: $(cat "$signed/files.lst.bz2.minisig")"
+expect_exit 0 "unchanged signed publish" -- "$tool" build -q --sign "$keys/talvora.key" "$client" "$signed"
+expect_text "$work/out" "signature kept, seq 1"
+printf 'game v3' > "$client/game.exe"
+expect_exit 0 "changed publish, signed by another key" -- "$tool" build -q --sign "$keys/other.key" "$client" "$signed"
+[ "$(sig_value rev)/$(sig_value seq)" = "2/2" ] || fail "second signature: $(cat "$signed/files.lst.bz2.minisig")"
+expect_exit 0 "verify with the signing key" -- "$tool" verify --key "$keys/other.key.pub" "$signed"
+expect_exit 1 "verify with another key" -- "$tool" verify --key "$keys/talvora.key.pub" "$signed"
+expect_text "$work/out" "which is not trusted"
+cp "$signed/files.lst.bz2.minisig" "$work/good.minisig"
+expect_exit 0 "republish with --rev, unsigned" -- "$tool" build -q --rev 7 "$client" "$signed"
+expect_text "$work/err" "no longer matches the list"
+cp "$work/good.minisig" "$signed/files.lst.bz2.minisig"
+expect_exit 1 "verify of a list the signature does not sign" -- "$tool" verify --key "$keys/other.key.pub" "$signed"
+expect_text "$work/out" "the signature does not match the data"
+expect_exit 0 "verify without --key ignores the signature" -- "$tool" verify "$signed"
+minisign -G -W -p "$keys/mini.pub" -s "$keys/mini.key" > /dev/null 2>&1 || fail "minisign -G"
+expect_exit 0 "build signing with minisign's key" -- "$tool" build -q --sign "$keys/mini.key" "$client" "$signed"
+minisign -S -s "$keys/mini.key" -m "$signed/files.lst.bz2" -t "rev=7 seq=40" > /dev/null 2>&1 < /dev/null || fail "minisign -S"
+expect_exit 0 "verify of minisign's signature" -- "$tool" verify --key "$keys/mini.pub" "$signed"
+rm "$signed/files.lst.bz2.minisig"
+expect_exit 1 "verify of a missing signature" -- "$tool" verify --key "$keys/other.key.pub" "$signed"
+expect_text "$work/out" "files.lst.bz2.minisig is missing"
+
 # Refusals and configuration errors leave the published folder as it was.
 before=$(cd "$work/server" && find . -type f -exec md5sum {} + | sort)
 printf 'bar' > "$client/a|b.dat"

@@ -4,6 +4,7 @@
 #include "common/ScratchFolder.h"
 
 #include "formats/BZ2FileCheck.h"
+#include "tools/publish/ListSignature.h"
 #include "tools/publish/ServerVerify.h"
 
 #include <bzlib.h>
@@ -343,4 +344,43 @@ TEST(PublishServerFolder, ParallelRunReportsEveryFileAndMatchesOneThread) {
     PublishServerFolder(client.Dir(), parallel.Dir(), AllNormal(client), many);
     EXPECT_EQ(calls, 24u);
     EXPECT_EQ(Tree(parallel.Path()), Tree(serial.Path()));
+}
+
+TEST(PublishServerFolder, SignsAfterTheListCountingSeqOnFromAnyKeysSignature) {
+    Published p;
+    const minisign::TKeyPair first = minisign::GenerateKeyPair(), second = minisign::GenerateKeyPair();
+    const auto publish = [&p](const minisign::TKeyPair& key, std::optional<uint64_t> seq = std::nullopt) {
+        TPublishOptions options;
+        options.Signing = TListSigning{key.Secret, seq, std::nullopt};
+        return PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), options);
+    };
+    const auto signedFields = [&p](const minisign::TKeyPair& key) {
+        const auto verified = minisign::Verify({key.Public}, p.Server.Read(SignatureFileName), p.Server.Read("files.lst.bz2"));
+        EXPECT_EQ(verified.Verdict, minisign::TVerdict::Ok) << verified.Reason;
+        return minisign::ParseTrustedFields(verified.TrustedComment).Value.value_or(minisign::TTrustedFields{});
+    };
+
+    const TPublishSummary unchanged = publish(first);  // an unsigned list gets its first signature
+    EXPECT_TRUE(unchanged.Signed);
+    EXPECT_EQ(unchanged.Seq, 1u);
+    EXPECT_EQ(signedFields(first).Rev, 1u);
+    const std::string signature = p.Server.Read(SignatureFileName);
+    EXPECT_FALSE(publish(first).Signed) << "a current signature is kept";
+    EXPECT_EQ(p.Server.Read(SignatureFileName), signature);
+    EXPECT_TRUE(publish(second).Signed) << "another key signs again";
+    EXPECT_EQ(signedFields(second).Seq, 2u);
+
+    p.Client.Write("empty.bin", "now full");
+    const TPublishSummary changed = publish(first);
+    EXPECT_EQ(changed.Rev, 2);
+    EXPECT_EQ(signedFields(first).Rev, 2u);
+    EXPECT_EQ(signedFields(first).Seq, 3u);
+    EXPECT_EQ(publish(first, 90).Seq, 90u);
+
+    // Counting from 1 again would lock out players who took seq 90: nothing is written.
+    p.Server.Write(SignatureFileName, "damaged");
+    p.Client.Write("empty.bin", "");
+    const std::string list = p.Server.Read("files.lst.bz2");
+    EXPECT_THROW(publish(first), EPublishError);
+    EXPECT_EQ(p.Server.Read("files.lst.bz2"), list);
 }

@@ -2,6 +2,7 @@
 
 #include "PublishedClient.h"
 
+#include "tools/publish/ListSignature.h"
 #include "tools/publish/ServerFolder.h"
 
 #include <gtest/gtest.h>
@@ -74,4 +75,38 @@ TEST(VerifyServerFolder, HoldsTheSelfEntryAndTheFilesToTheLaunchersRule) {
     EXPECT_TRUE(reports("the self name holds a character Update.bat cannot carry")) << all;
     EXPECT_TRUE(reports("the path is the installation's own _settings.ini")) << all;
     EXPECT_TRUE(reports("the path has the Windows device name \"aux.dat\"")) << all;
+}
+
+TEST(VerifyServerFolder, ChecksTheListSignatureOnlyWithKeys) {
+    Published p;
+    const minisign::TKeyPair publisher = minisign::GenerateKeyPair(), stranger = minisign::GenerateKeyPair();
+    const std::string packed = p.Server.Read("files.lst.bz2");
+    EXPECT_TRUE(VerifyServerFolder(p.Server.Dir()).empty()) << "an unsigned folder stays sound without keys";
+    const struct {
+        const char* Case;
+        minisign::TSecretKey Key;
+        std::string Signed, Comment, Expected;
+    } rows[] = {
+        {"sound", publisher.Secret, packed, "rev=1 seq=4", ""},
+        {"sound, expiring later", publisher.Secret, packed, "rev=1 seq=4 expires=99999999999", ""},
+        {"another list", publisher.Secret, packed + "x", "rev=1 seq=4", "the signature does not match the data"},
+        {"another key", stranger.Secret, packed, "rev=1 seq=4", "which is not trusted"},
+        {"another Rev", publisher.Secret, packed, "rev=2 seq=4", "signs rev 2, the list's Rev is 1"},
+        {"no seq", publisher.Secret, packed, "rev=1", "seq is missing"},
+        {"expired", publisher.Secret, packed, "rev=1 seq=4 expires=1000", "expired at 1000"},
+    };
+    for (const auto& row : rows) {
+        p.Server.Write(SignatureFileName, minisign::Sign(row.Key, row.Signed, row.Comment));
+        const TStringList problems = VerifyServerFolder(p.Server.Dir(), 1, {publisher.Public});
+        if (row.Expected.empty()) {
+            EXPECT_TRUE(problems.empty()) << row.Case << ": " << problems[0];
+        } else {
+            ASSERT_EQ(problems.size(), 1u) << row.Case;
+            EXPECT_NE(problems[0].find(row.Expected), std::string::npos) << row.Case << ": " << problems[0];
+        }
+    }
+    fs::remove(p.Server.Path() / SignatureFileName);
+    const TStringList missing = VerifyServerFolder(p.Server.Dir(), 1, {publisher.Public});
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_TRUE(missing[0].ends_with("files.lst.bz2.minisig is missing")) << missing[0];
 }

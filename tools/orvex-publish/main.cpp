@@ -4,6 +4,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
+#include "tools/publish/KeyFiles.h"
 #include "tools/publish/PublishConfig.h"
 #include "tools/publish/ServerFolder.h"
 #include "tools/publish/ServerVerify.h"
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -25,7 +27,7 @@ enum ExitCode {
     ExitFailed = 1,        // publishing failed, or verify found problems
     ExitUsage = 2,         // command line
     ExitMissingFolder = 3,
-    ExitBadConfig = 4,
+    ExitBadConfig = 4,     // or a key file that cannot be used or is there already
     ExitRefused = 5,       // the client holds something clients would reject
 };
 
@@ -34,10 +36,12 @@ struct TBuildArgs {
     std::optional<int32_t> Rev;
     bool Prune = false, Full = false, Quiet = false;
     unsigned Jobs = 0;
+    std::string SignKey;
+    std::optional<uint64_t> Seq, ExpiresIn;
 };
 
 struct TVerifyArgs {
-    std::string Server;
+    std::string Server, Key;
     unsigned Jobs = 0;
 };
 
@@ -92,15 +96,22 @@ int Build(const TBuildArgs& args) {
     const TPublishDescription description =
         DescribeClient(config, ListClientFiles(args.Client), neverPublished);
 
-    if (!os::ForceDirectories(args.Server))
-        throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
-
     TProgressReport report(stderr, IsTerminal(stderr), args.Quiet);
     TPublishOptions options;
     options.Threads = args.Jobs;
     options.Incremental = !args.Full;
     options.Rev = args.Rev;
     options.Prune = args.Prune;
+    if (!args.SignKey.empty()) {
+        TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt};
+        if (args.ExpiresIn) signing.Expires = static_cast<uint64_t>(std::time(nullptr)) + *args.ExpiresIn;
+        options.Signing = signing;
+    } else if (args.Seq || args.ExpiresIn) {
+        throw EExit(ExitUsage, "--seq and --expires go with --sign");
+    }
+    if (!os::ForceDirectories(args.Server))
+        throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
+
     options.OnFile = [&report](const TPublishedFile& file, TFileOutcome outcome, const TPublishProgress& progress) {
         report.File(file, outcome, progress);
     };
@@ -113,20 +124,33 @@ int Build(const TBuildArgs& args) {
     std::printf("  compressed %zu, reused %zu, pruned %zu\n", summary.Compressed, summary.Reused, summary.Pruned);
     std::printf("  %s in, %s out, %.2f s\n", Bytes(summary.BytesIn).c_str(), Bytes(summary.BytesOut).c_str(),
                 report.Seconds());
+    if (options.Signing)
+        std::printf("  %s seq %llu\n", summary.Signed ? "signed" : "signature kept,", static_cast<unsigned long long>(summary.Seq));
+    else if (summary.ListChanged && os::FileExists((fs::path(args.Server) / SignatureFileName).string()))
+        std::fprintf(stderr, "Warning: %s no longer matches the list: sign with --sign\n", SignatureFileName);
     return ExitOk;
 }
 
 int Verify(const TVerifyArgs& args) {
     RequireFolder("server", args.Server);
-    const TStringList problems = VerifyServerFolder(args.Server, args.Jobs);
+    const std::vector<minisign::TPublicKey> keys =
+        args.Key.empty() ? std::vector<minisign::TPublicKey>{} : LoadPublicKeys(args.Key);
+    const TStringList problems = VerifyServerFolder(args.Server, args.Jobs, keys);
     for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
     if (problems.empty()) std::printf("%s: no problems found\n", args.Server.c_str());
     else std::fprintf(stderr, "%zu problem(s) found\n", problems.size());
     return problems.empty() ? ExitOk : ExitFailed;
 }
 
+int KeyGen(const std::string& keyFile) {
+    const minisign::TPublicKey key = CreateKeyFiles(keyFile);
+    std::printf("Secret key: %s (keep it off the web server)\nPublic key: %s.pub\n", keyFile.c_str(), keyFile.c_str());
+    std::printf("For the players' _settings.ini:\nUpdateKey=%s\n", minisign::PublicKeyLine(key).c_str());
+    return ExitOk;
+}
+
 const char* const Footer = R"(Exit codes: 0 success; 1 publishing failed or verify found problems; 2 bad command line;
-3 missing folder; 4 bad configuration; 5 the client holds a file clients cannot take.)";
+3 missing folder; 4 bad configuration or key file; 5 the client holds a file clients cannot take.)";
 
 const char* const BuildHelp = R"(Writes SERVER/files.lst, SERVER/files.lst.bz2 and SERVER/<path>.bz2 for every file of CLIENT.
 
@@ -157,7 +181,12 @@ names (CON, NUL, COM1, ...), no name ending in a dot or a space, no short NAME~N
 
 Rev is the published Rev plus 1 when any entry changed, unchanged otherwise. Files whose digest and
 copy size match the published list are not compressed again. The list is replaced last, so
-clients updating meanwhile never see a list naming a missing copy.)";
+clients updating meanwhile never see a list naming a missing copy.
+
+--sign KEYFILE writes SERVER/files.lst.bz2.minisig after the list: minisign's format, trusted
+comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires), SEQ the previous
+signature's plus 1, whichever key made it. A publish that changes nothing keeps a signature that
+already signs the list with that key.)";
 
 }  // namespace
 
@@ -177,12 +206,21 @@ int main(int argc, char** argv) {
     buildCommand->add_flag("--full", build.Full, "Compress every file again, even unchanged ones");
     buildCommand->add_option("-j,--jobs", build.Jobs, "Files compressed at once (default: one per core)");
     buildCommand->add_flag("-q,--quiet", build.Quiet, "No progress, only the summary");
+    buildCommand->add_option("--sign", build.SignKey, "Sign the list with this secret key (from keygen or minisign -G -W)");
+    buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
+    buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
+
+    std::string keyFile;
+    CLI::App* keygenCommand = app.add_subcommand("keygen", "Make a signing key: KEYFILE (secret) and KEYFILE.pub");
+    keygenCommand->footer("Prints the UpdateKey line for the players' _settings.ini. Never overwrites a key.");
+    keygenCommand->add_option("KEYFILE", keyFile, "Where the secret key goes; the public key goes to KEYFILE.pub")->required();
 
     TVerifyArgs verify;
     CLI::App* verifyCommand = app.add_subcommand("verify", "Check a server folder as clients will read it");
     verifyCommand->footer("Prints every problem, one a line; exits 1 when there is any.");
     verifyCommand->add_option("SERVER", verify.Server, "The published folder")->required();
     verifyCommand->add_option("-j,--jobs", verify.Jobs, "Copies checked at once (default: one per core)");
+    verifyCommand->add_option("--key", verify.Key, "Check the list's signature with this public key file (or UpdateKey line)");
 
     try {
         app.parse(argc, argv);
@@ -192,10 +230,14 @@ int main(int argc, char** argv) {
     }
 
     try {
+        if (keygenCommand->parsed()) return KeyGen(keyFile);
         return buildCommand->parsed() ? Build(build) : Verify(verify);
     } catch (const EExit& e) {
         std::fprintf(stderr, "orvex-publish: %s\n", e.Message.c_str());
         return e.Code;
+    } catch (const EKeyFileError& e) {
+        std::fprintf(stderr, "orvex-publish: %s\n", e.what());
+        return ExitBadConfig;
     } catch (const EPublishConfigError& e) {
         std::fprintf(stderr, "orvex-publish: bad configuration: %s\n", e.what());
         return ExitBadConfig;

@@ -6,6 +6,8 @@
 #include "base/TempFile.h"
 #include "formats/BZ2FileCheck.h"
 #include "tools/publish/BZ2Compressor.h"
+#include "tools/publish/FileText.h"
+#include "tools/publish/ListSignature.h"
 #include "util/Parallel.h"
 
 #include <algorithm>
@@ -29,16 +31,6 @@ void ForceParentDirectory(const std::string& path) {
 // Puts a written temporary file in place, with the system's reason when it cannot.
 void CommitInPlace(TTempFile& temporary) {
     if (!temporary.Commit()) RaiseInOutError(os::LastError());
-}
-
-void WriteFileInPlace(const std::string& target, const std::string& content) {
-    ForceParentDirectory(target);
-    TTempFile temporary(target);
-    {
-        TFileStream stream(temporary.Name(), FileMode::Create);
-        stream.WriteBuffer(content.data(), content.size());
-    }
-    CommitInPlace(temporary);
 }
 
 bool HasControlOrBar(const std::string& text) {
@@ -83,14 +75,6 @@ void CheckCopySize(const std::string& listed, int64_t size) {
     // The launcher reads SIZE as a 32-bit number.
     if (size > INT32_MAX)
         throw EPublishError(Format("The compressed copy of \"%s\" is too large to be listed", listed.c_str()));
-}
-
-std::string ReadWholeFile(const std::string& fileName) {
-    TFileStream stream(fileName, FileMode::OpenRead);
-    std::string text;
-    char buffer[65536];
-    for (std::size_t got; (got = stream.Read(buffer, sizeof buffer)) != 0;) text.append(buffer, got);
-    return text;
 }
 
 void ListFolderInto(const std::string& dir, const std::string& prefix, TStringList& files) {
@@ -359,6 +343,10 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
         if (!options.Rev) throw;  // a given Rev makes the damaged list irrelevant
     }
 
+    // Before anything is written: an unreadable previous signature stops the publish.
+    std::optional<uint64_t> seq;
+    if (options.Signing) seq = options.Signing->Seq ? *options.Signing->Seq : NextSequence(serverDir);
+
     TPublishSummary summary;
     const std::vector<TPublishedFile> published =
         CompressOrReuse(plan, clientDir, serverDir, previous, options, summary);
@@ -368,6 +356,15 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     const std::string text = FormatUpdateList(description, summary.Folder);
     summary.ListChanged = !previous.Present || text != previous.Text;
     WriteList(serverDir, text, summary.ListChanged);
+    if (options.Signing) {
+        const TListSigning& signing = *options.Signing;
+        summary.Signed = summary.ListChanged || signing.Seq || signing.Expires ||
+                         !SignatureCurrent(serverDir, signing.Key, summary.Rev);
+        summary.Seq = summary.Signed ? *seq : *seq - 1;
+        if (summary.Signed)
+            SignList(serverDir, signing.Key,
+                     minisign::TTrustedFields{static_cast<uint64_t>(summary.Rev), *seq, signing.Expires});
+    }
     if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
     return summary;
 }

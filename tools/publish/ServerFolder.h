@@ -5,6 +5,7 @@
 #include "base/Text.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
+#include "tools/publish/ListSignature.h"
 #include "update/HostEntry.h"
 
 #include <cstddef>
@@ -95,6 +96,7 @@ struct TPublishOptions {
     bool Incremental = true;       // reuse the copies of files the published list names unchanged
     std::optional<int32_t> Rev;    // otherwise the published Rev, plus 1 when any entry changed
     bool Prune = false;            // delete copies the new list no longer names
+    std::optional<TListSigning> Signing;  // sign the list, after it is in place and before pruning
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
 };
@@ -106,13 +108,17 @@ struct TPublishSummary {
     std::size_t Compressed = 0;
     std::size_t Reused = 0;
     std::size_t Pruned = 0;
+    bool Signed = false;  // a new signature was written
+    uint64_t Seq = 0;     // the sequence number signed
     int64_t BytesIn = 0;   // client bytes compressed
     int64_t BytesOut = 0;  // bytes of the copies written
 };
 
 // Publishes like BuildServerFolder, on several threads, reusing what the folder already holds.
 // The list is written only when it changed, files.lst.bz2 last; pruning follows it. description.Rev
-// is ignored: options.Rev or the published Rev decides.
+// is ignored: options.Rev or the published Rev decides. With options.Signing the list is signed
+// after it is in place, unless the list is unchanged and already signed for its Rev by that key
+// without expiry.
 TPublishSummary PublishServerFolder(const std::string& clientDir, const std::string& serverDir,
                                     TPublishDescription description, const TPublishOptions& options);
 

@@ -6,11 +6,14 @@
 #include "formats/BZ2FileCheck.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
+#include "tools/publish/FileText.h"
+#include "tools/publish/ListSignature.h"
 #include "update/HostEntry.h"
 #include "util/Misc.h"
 #include "util/Parallel.h"
 
 #include <algorithm>
+#include <ctime>
 #include <vector>
 
 namespace orvex {
@@ -97,7 +100,8 @@ void CheckCopy(TCopyCheck& check) {
 
 }  // namespace
 
-TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads) {
+TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
+                               const std::vector<minisign::TPublicKey>& keys) {
     TStringList problems;
     const std::string packed = JoinPath(serverDir, PackedListName);
     if (!os::FileExists(packed)) {
@@ -115,6 +119,10 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads) {
     const TUpdateList list = ReadUpdateList(text);
     CheckNumber("Rev", list.Rev, problems);
     CheckNumber("ModHosts", list.ModHosts, problems);
+    if (!keys.empty()) {
+        const TStringList signature = CheckListSignature(serverDir, ReadWholeFile(packed), list.Rev, keys, std::time(nullptr));
+        problems.insert(problems.end(), signature.begin(), signature.end());
+    }
     if (StrToIntDef(list.ModHosts, 0) == 1) {
         if (IsEmptySection(list.Hosts))
             problems.push_back(std::string(ListFileName) + ": ModHosts is 1 but [hosts] has no entries");
