@@ -78,6 +78,8 @@ bool TFMainModel::StartUpdateRun(bool fullCheck) {
     run->FFullCheck = fullCheck;
     run->FCreateBackup = StrToInt(ListAt(*FSettingsList, CreateBackupPos));
     run->FAtRevision = StrToInt(ListAt(*FSettingsList, AtRevisionPos));
+    run->FUpdateKey = ListAt(*FSettingsList, UpdateKeyPos);
+    run->FListSeq = ListAt(*FSettingsList, ListSeqPos);
     run->Launcher = Launcher;
     return GFilesThread::Resume(std::move(run));
 }
@@ -124,6 +126,14 @@ void TFMainModel::SetGaugeProgress(TGauge& gauge, int32_t position) {
 void TFMainModel::SetFileProgress(int32_t position) { SetGaugeProgress(Gauge1, position); }
 void TFMainModel::SetTotalProgress(int32_t position) { SetGaugeProgress(Gauge2, position); }
 void TFMainModel::SaveRevision(const std::string& revision) { UpdateRevision(revision); }
+
+void TFMainModel::SaveListTrust(const std::string& updateKey, const std::string& listSeq) {
+    if (!FSettingsList) return;
+    WriteListTrust(*FSettingsList, updateKey, listSeq);
+    if (FSettingsList->size() <= ListSeqPos) FSettingsList->resize(ListSeqPos + 1);
+    (*FSettingsList)[UpdateKeyPos] = updateKey;
+    (*FSettingsList)[ListSeqPos] = listSeq;
+}
 
 void TFMainModel::SetButtonsAvailable(bool available) {
     ImgBtn1.SetVisible(available);

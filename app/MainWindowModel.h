@@ -124,6 +124,8 @@ public:
     void SetFileProgress(int32_t position) override;
     void SetTotalProgress(int32_t position) override;
     void SaveRevision(const std::string& revision) override;
+    // Written to the file and kept in the list, so a later run of this window checks against them.
+    void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override;
     void LockButtons() override;
     void UnlockButtons() override;
     void Notice(const std::string& text) override;

@@ -19,6 +19,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
+#include <chrono>
 #include <thread>
 
 namespace orvex {
@@ -72,6 +74,52 @@ std::string Refusal(const std::string& path, const std::string& reason) {
     return "\"" + name + "\" " + reason + ": left out";
 }
 
+// The signature beside the list, and the list section that names keys to trust from then on.
+constexpr const char* ListSignatureName = "files.lst.bz2.minisig";
+constexpr const char* KeysSection = "keys";
+// A signature file is a few hundred bytes; anything near this is not one.
+constexpr uint64_t MaxSignatureBytes = 16 * 1024;
+
+std::vector<uint8_t> ReadFileBytes(const std::string& name) {
+    TFileStream file(name, FileMode::OpenRead);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(file.GetSize()));
+    if (!bytes.empty()) file.ReadBuffer(bytes.data(), bytes.size());
+    return bytes;
+}
+
+std::string_view AsText(const std::vector<uint8_t>& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+std::optional<uint64_t> ParseCount(const std::string& text) {
+    if (text.empty()) return uint64_t{0};
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+uint64_t UnixNow() {
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return seconds < 0 ? 0 : static_cast<uint64_t>(seconds);
+}
+
+bool SameKey(const minisign::TPublicKey& a, const minisign::TPublicKey& b) {
+    return a.KeyId == b.KeyId && a.Key == b.Key;
+}
+
+std::string VerdictText(minisign::TVerdict verdict) {
+    switch (verdict) {
+        case minisign::TVerdict::Ok: return "good";
+        case minisign::TVerdict::Malformed: return "missing or not a minisign signature";
+        case minisign::TVerdict::KeyNotTrusted: return "made with a key not in UpdateKey";
+        case minisign::TVerdict::SignatureWrong: return "not a signature of this list";
+        case minisign::TVerdict::TrustedCommentWrong: return "over another trusted comment";
+    }
+    return "refused";
+}
+
 }  // namespace
 
 GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view)
@@ -111,6 +159,10 @@ void GFilesThread::SetTotalProgress() {
 }
 void GFilesThread::SaveRevision() {
     FDispatcher.Invoke([this] { FView.SaveRevision(IntToStr(FAtRevision)); });
+}
+void GFilesThread::SaveListTrust(const std::string& updateKey, uint64_t listSeq) {
+    const std::string seq = std::to_string(listSeq);
+    FDispatcher.Invoke([this, &updateKey, &seq] { FView.SaveListTrust(updateKey, seq); });
 }
 void GFilesThread::LockButtons() {
     FDispatcher.Invoke([this] { FView.LockButtons(); });
@@ -164,13 +216,79 @@ void GFilesThread::UnpackFinished() {
     SetFileProgress();
 }
 
-// The downloaded list goes on every way out, whether it decodes or not.
-void GFilesThread::UnpackList(const std::string& packed, TStream& text) {
-    const RemovedOnExit download(packed);
-    TFileStream source(packed, FileMode::OpenRead);
+void GFilesThread::UnpackList(const std::vector<uint8_t>& packed, TStream& text) {
+    TMemoryStream source(packed);
     TUnpackLimits limits;
     limits.MaxOutput = Limits.MaxListText;
     UnpackBZip2Stream(source, text, this, limits);
+}
+
+// The list is read in memory: its download goes on every way out, as does a files.lst that
+// earlier launchers unpacked beside the game. Raises when the list cannot be fetched.
+std::vector<uint8_t> GFilesThread::DownloadList(const std::string& packedList) {
+    const RemovedOnExit download(packedList);
+    const bool downloaded = static_cast<bool>(DownloadFile(FUpdatesUrl + PackedListName, packedList, true, Limits.MaxPackedList));
+    RemoveIfPresent(JoinPath(FBaseDir, ListFileName));
+    if (!downloaded) throw Exception("The update list could not be fetched");
+    return ReadFileBytes(packedList);
+}
+
+// The list and its signature, checked before anything of the list is unpacked. A list and a
+// signature of different publishes (one made between the two downloads) are fetched once more.
+std::vector<uint8_t> GFilesThread::FetchSignedList(const std::string& packedList,
+                                                   const std::vector<minisign::TPublicKey>& trustedKeys) {
+    const std::string signatureFile = JoinPath(FBaseDir, ListSignatureName);
+    for (int attempt = 0;; ++attempt) {
+        std::vector<uint8_t> packed = DownloadList(packedList);
+        const RemovedOnExit download(signatureFile);
+        if (!DownloadFile(FUpdatesUrl + ListSignatureName, signatureFile, false, MaxSignatureBytes))
+            Refuse(std::string("its signature ") + ListSignatureName + " could not be fetched");
+        const std::vector<uint8_t> signature = ReadFileBytes(signatureFile);
+        const minisign::TVerification verification = minisign::Verify(trustedKeys, AsText(signature), AsText(packed));
+        if (verification.Verdict == minisign::TVerdict::SignatureWrong && attempt == 0) continue;
+        if (verification.Verdict != minisign::TVerdict::Ok)
+            Refuse(std::string("its signature is ") + VerdictText(verification.Verdict) + " (" + verification.Reason + ")");
+        const auto fields = minisign::ParseTrustedFields(verification.TrustedComment);
+        if (!fields) Refuse("the signature's trusted comment is not readable (" + fields.Error + ")");
+        const auto lastSeq = ParseCount(FListSeq);
+        if (!lastSeq) Refuse("ListSeq \"" + FListSeq + "\" in the settings is not a number");
+        if (fields.Value->Seq < *lastSeq)
+            Refuse("its sequence number " + std::to_string(fields.Value->Seq) + " is lower than the last accepted, " +
+                   std::to_string(*lastSeq) + ": an older list");
+        if (fields.Value->Expires && *fields.Value->Expires < UnixNow())
+            Refuse("it expired at " + std::to_string(*fields.Value->Expires) + " (Unix time)");
+        FSigned = fields.Value;
+        return packed;
+    }
+}
+
+// The decoded list must be the revision its signature names. Keys it names are trusted from now
+// on, with the sequence number recorded before anything of the list is acted on.
+void GFilesThread::AcceptSignedList(TListFile& list, int32_t rev) {
+    if (!FSigned) return;
+    if (rev < 0 || static_cast<uint64_t>(rev) != FSigned->Rev)
+        Refuse("its signature is for revision " + std::to_string(FSigned->Rev) + ", the list is revision " +
+               std::to_string(rev));
+    std::string updateKey = FUpdateKey;
+    const TStringList named = list.GetSection(KeysSection);
+    if (!IsEmptySection(named)) {
+        auto trusted = minisign::ParsePublicKeys(FUpdateKey);
+        for (const std::string& line : named) {
+            const auto key = minisign::ParsePublicKey(line);
+            if (!key) Refuse("its keys section holds \"" + line + "\", not a public key (" + key.Error + ")");
+            const bool known = std::any_of(trusted.Value->begin(), trusted.Value->end(),
+                                           [&](const minisign::TPublicKey& other) { return SameKey(other, *key.Value); });
+            if (known) continue;
+            trusted.Value->push_back(*key.Value);
+            updateKey += (updateKey.empty() ? "" : " ") + minisign::PublicKeyLine(*key.Value);
+        }
+    }
+    SaveListTrust(updateKey, FSigned->Seq);
+}
+
+void GFilesThread::Refuse(const std::string& why) {
+    Notify("The update list was refused: " + why);
+    throw Exception("The update list was refused");
 }
 
 // Unpacks beside target and puts the result in place only when it has the listed digest, so a
@@ -342,6 +460,9 @@ void GFilesThread::RunUpdate() {
 }
 
 void GFilesThread::RunSteps() {
+    const auto trustedKeys = minisign::ParsePublicKeys(FUpdateKey);
+    if (!trustedKeys) Refuse("UpdateKey in the settings is not readable (" + trustedKeys.Error + ")");
+    if (trustedKeys.Value->empty()) Notify("The update list is not signed: no UpdateKey in the settings");
     Show("Downloading updates list");
     if (FUpdatesUrl.empty()) {
         FStatus = SUpdateFailed;
@@ -350,18 +471,22 @@ void GFilesThread::RunSteps() {
     if (FUpdatesUrl.back() != '/') FUpdatesUrl += '/';
 
     const std::string packedList = JoinPath(FBaseDir, PackedListName);
-    const bool downloaded = static_cast<bool>(DownloadFile(FUpdatesUrl + PackedListName, packedList, true, Limits.MaxPackedList));
-    // The list is read in memory; a files.lst that earlier launchers unpacked beside the game goes.
-    const std::string staleList = JoinPath(FBaseDir, ListFileName);
-    RemoveIfPresent(staleList);
-    if (!downloaded) {
-        FStatus = SUpdateFailed;
-        return;
+    FSigned.reset();
+    std::vector<uint8_t> packed;
+    if (trustedKeys.Value->empty()) {
+        try {
+            packed = DownloadList(packedList);
+        } catch (const std::exception&) {
+            FStatus = SUpdateFailed;
+            return;
+        }
+    } else {
+        packed = FetchSignedList(packedList, *trustedKeys.Value);
     }
     Show("");
     TMemoryStream listText;
     try {
-        UnpackList(packedList, listText);
+        UnpackList(packed, listText);
     } catch (const std::exception&) {
         Show(SUpdateFailed);
         return;
@@ -372,8 +497,9 @@ void GFilesThread::RunSteps() {
     int32_t rev = 0;
     {
         TListFile list(listText);
-        RemoveLeftovers(FBaseDir, list);
         rev = StrToInt(list.GetValue(SettingsSection, RevKey));
+        AcceptSignedList(list, rev);
+        RemoveLeftovers(FBaseDir, list);
         if (StrToInt(list.GetValue(SettingsSection, ModHostsKey)) == 1)
             ApplyHosts(list.GetSection(HostsSection), HostsFile.empty() ? HostsFileIn(HostsFolder) : HostsFile,
                        [this](const std::string& status) { Show(status); }, [this](const std::string& text) { Notify(text); });

@@ -1,14 +1,18 @@
 #pragma once
-// One update run: fetch the update list, apply its host entries, replace the launcher when the
-// list names a new one, compare the file sets, fetch what differs, record the revision reached.
+// One update run: fetch the update list (with its signature when keys are set, checked first),
+// apply its host entries, replace the launcher when the list names a new one, compare the file
+// sets, fetch what differs, record the revision reached.
 #include "base/Text.h"
+#include "formats/Minisign.h"
 #include "formats/Unpack.h"
 #include "update/Download.h"
 #include "update/Limits.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -16,6 +20,7 @@ class IDispatcher;
 class IProgressView;
 class TStream;
 struct TListEntry;
+class TListFile;
 
 inline constexpr const char* SUpdateFailed = "Update Failed";
 inline constexpr const char* SAllFilesUpdated = "All the files have been updated";
@@ -55,6 +60,11 @@ public:
     int32_t FCreateBackup = 0;
     int32_t FAtRevision = 0;
     bool FFullCheck = false;
+    // The settings' UpdateKey and ListSeq. With keys, a list counts only when its signature
+    // (files.lst.bz2.minisig) is by one of them, is not older than ListSeq, has not expired and
+    // names the list's revision; without, lists are taken unsigned.
+    std::string FUpdateKey;
+    std::string FListSeq;
     // Folder of the hosts file (hosts.msn, else hosts); defaults to the system's where the launcher
     // edits it. With neither this nor HostsFile, host entries are not applied and the view hears so.
     std::string HostsFolder;
@@ -88,6 +98,7 @@ private:
     void SetFileProgress();
     void SetTotalProgress();
     void SaveRevision();
+    void SaveListTrust(const std::string& updateKey, uint64_t listSeq);
     void LockButtons();
     void UnlockButtons();
     void Show(const std::string& status);
@@ -100,7 +111,12 @@ private:
     void RunSteps();
     enum class FetchResult { NotOpened, Installed, Failed };
     FetchResult FetchEntry(const TListEntry& entry);
-    void UnpackList(const std::string& packed, TStream& text);
+    void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
+    std::vector<uint8_t> DownloadList(const std::string& packedList);
+    std::vector<uint8_t> FetchSignedList(const std::string& packedList,
+                                         const std::vector<minisign::TPublicKey>& trustedKeys);
+    void AcceptSignedList(TListFile& list, int32_t rev);
+    [[noreturn]] void Refuse(const std::string& why);
     bool InstallVerified(const std::string& packed, const std::string& target, const std::string& md5);
 
     IDispatcher& FDispatcher;
@@ -114,6 +130,8 @@ private:
     std::string FBaseDir;
     TStream* FPackedStream = nullptr;
     bool FFetchFailed = false;
+    // The trusted comment of the list's signature, once checked; none for an unsigned list.
+    std::optional<minisign::TTrustedFields> FSigned;
 };
 
 }  // namespace orvex

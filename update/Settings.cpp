@@ -17,7 +17,7 @@ struct SettingsKey {
     const char* defaultValue;
 };
 
-// In list order, positions 1 to 7.
+// In list order, from position 1.
 constexpr SettingsKey SettingsKeys[] = {
     {"NewsUrl", ""},
     {"UpdatesUrl", ""},
@@ -26,8 +26,10 @@ constexpr SettingsKey SettingsKeys[] = {
     {"CreateBackup", "0"},
     {"AtRevision", "0"},
     {"RunCustom", "system\\orvex.exe"},
+    {UpdateKeySetting, ""},
+    {ListSeqSetting, ""},
 };
-static_assert(std::size(SettingsKeys) == RunCustomPos);
+static_assert(std::size(SettingsKeys) == ListSeqPos);
 
 }  // namespace
 
@@ -47,6 +49,11 @@ std::string SettingsFileName(const TStringList& SettingsList) {
 
 void WriteSetting(const TStringList& SettingsList, const std::string& key, const std::string& value) {
     WriteProfileString(SettingsFileName(SettingsList), SettingsSection, key, value);
+}
+
+void WriteListTrust(const TStringList& SettingsList, const std::string& updateKey, const std::string& listSeq) {
+    WriteSetting(SettingsList, UpdateKeySetting, updateKey);
+    WriteSetting(SettingsList, ListSeqSetting, listSeq);
 }
 
 }  // namespace orvex

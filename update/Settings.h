@@ -16,11 +16,18 @@ enum SettingsPosition : std::size_t {
     InstalledPos,
     CreateBackupPos,
     AtRevisionPos,
-    RunCustomPos
+    RunCustomPos,
+    // The public key lines a list must be signed with, separated by spaces; empty: lists unsigned.
+    UpdateKeyPos,
+    // The sequence number of the last signed list accepted; an older one is a replay.
+    ListSeqPos
 };
 
+inline constexpr const char* UpdateKeySetting = "UpdateKey";
+inline constexpr const char* ListSeqSetting = "ListSeq";
+
 // Fills SettingsList: the base folder (current folder plus "\"), then, when _settings.ini exists
-// there, the seven keys of section "main" as texts (defaults for absent ones). Returns whether the
+// there, the keys of section "main" as texts (defaults for absent ones). Returns whether the
 // file exists; without it the list holds the base folder only.
 bool LoadSettings(TStringList& SettingsList);
 
@@ -30,5 +37,9 @@ std::string SettingsFileName(const TStringList& SettingsList);
 // Writes one key of section "main" of that file. Raises EIniFileException with
 // "Unable to write to %s" when the write is refused.
 void WriteSetting(const TStringList& SettingsList, const std::string& key, const std::string& value);
+
+// Records a signed list accepted: UpdateKey, then ListSeq, so a key the list named is never
+// missing while its sequence number is recorded.
+void WriteListTrust(const TStringList& SettingsList, const std::string& updateKey, const std::string& listSeq);
 
 }  // namespace orvex

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orvex::test {
@@ -35,6 +36,10 @@ public:
         SavedRevisions.push_back(revision);
         if (FailRevisionWrite) throw Exception("Unable to write to _settings.ini");
     }
+    void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override {
+        Events.push_back("trust:" + listSeq);
+        SavedTrust.push_back({updateKey, listSeq});
+    }
     void LockButtons() override {
         Events.push_back("lock");
         Locked = true;
@@ -59,6 +64,8 @@ public:
     std::vector<int32_t> FileProgress;
     std::vector<std::string> SavedRevisions;
     std::vector<std::string> Notices;
+    // Each SaveListTrust: UpdateKey, ListSeq.
+    std::vector<std::pair<std::string, std::string>> SavedTrust;
     TGaugeModel FileGauge;
     TGaugeModel TotalGauge;
     bool Locked = false;

@@ -48,6 +48,9 @@ public:
     void SetFileProgress(int32_t) override {}
     void SetTotalProgress(int32_t) override {}
     void SaveRevision(const std::string& revision) override { Note("events.log", "save:" + revision); }
+    void SaveListTrust(const std::string&, const std::string& listSeq) override {
+        Note("events.log", "trust:" + listSeq);
+    }
     void LockButtons() override { Note("events.log", "lock"); }
     void UnlockButtons() override { Note("events.log", "unlock"); }
     void Notice(const std::string& text) override { Note("events.log", "notice:" + text); }

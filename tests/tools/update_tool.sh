@@ -62,6 +62,7 @@ tr -d '\r' <"$install/_settings.ini" | grep -qx 'AtRevision=3' || fail "AtRevisi
 expect_line "$work/out" "Downloading data\\a.txt"
 expect_line "$work/out" "All the files have been updated"
 expect_line "$work/out" "Revision 3 recorded"
+expect_line "$work/out" "orvex-update: The update list is not signed: no UpdateKey in the settings"
 # Windows ends lines with CR LF; a CR anywhere else is a redraw.
 sed 's/\r$//' "$work/out" | grep -q $'\r\|\e' && fail "redrawn lines on output that is not a terminal: $(cat -A "$work/out")"
 [ -e "$install/files.lst" ] && fail "files.lst left behind"
@@ -109,6 +110,26 @@ printf '[settings]\r\nRev|7\r\nModHosts|1\r\n[/settings]\r\n[hosts]\r\n10.0.0.1|
 cp "$work/hosts" "$work/hosts.before"
 expect_exit 1 "a loopback host entry" -- --hosts-file "$(arg "$work/hosts")" "$(arg "$install")"
 cmp -s "$work/hosts" "$work/hosts.before" || fail "a refused entry changed the hosts file"
+
+# A list signed with minisign, as an operator signs it: taken, its seq recorded; then an older
+# signed list replayed: refused, named, and the installation and its settings stay as they were.
+signed=$work/signed
+mkdir -p "$signed"
+minisign -G -W -p "$work/key.pub" -s "$work/key.sec" </dev/null >/dev/null 2>&1 || fail "minisign -G failed"
+sign() { minisign -S -s "$work/key.sec" -m "$www/files.lst.bz2" -t "rev=$1 seq=$2" </dev/null >/dev/null 2>&1 || fail "minisign -S failed"; }
+publish 3
+sign 3 7
+printf '[main]\r\nUpdatesUrl=%s\r\nAtRevision=1\r\nUpdateKey=%s\r\nListSeq=6\r\n' "$url" "$(sed -n 2p "$work/key.pub")" >"$signed/_settings.ini"
+expect_exit 0 "a signed list" -- "$(arg "$signed")"
+tr -d '\r' <"$signed/_settings.ini" | grep -qx 'ListSeq=7' || fail "ListSeq not recorded: $(cat "$signed/_settings.ini")"
+printf 'old game' >"$signed/game.exe"
+cp "$signed/_settings.ini" "$work/settings.before"
+sign 3 5
+expect_exit 1 "a replayed signed list" -- "$(arg "$signed")"
+expect_line "$work/out" "orvex-update: The update list was refused: its sequence number 5 is lower than the last accepted, 7: an older list"
+cmp -s "$signed/_settings.ini" "$work/settings.before" || fail "a refused list changed the settings"
+[ "$(cat "$signed/game.exe")" = 'old game' ] || fail "a refused list changed game.exe"
+rm -f "$www/files.lst.bz2.minisig"
 
 # One update per folder: a second orvex-update beside a running one stops with status 2.
 mkdir -p "$www/slow" "$work/locked"

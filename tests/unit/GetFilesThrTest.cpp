@@ -185,6 +185,9 @@ public:
     void SetFileProgress(int32_t position) override { Record([&] { FRecorded.SetFileProgress(position); }); }
     void SetTotalProgress(int32_t position) override { Record([&] { FRecorded.SetTotalProgress(position); }); }
     void SaveRevision(const std::string& revision) override { Record([&] { FRecorded.SaveRevision(revision); }); }
+    void SaveListTrust(const std::string& key, const std::string& seq) override {
+        Record([&] { FRecorded.SaveListTrust(key, seq); });
+    }
 
 private:
     template <typename F>
@@ -229,8 +232,8 @@ TEST(GFilesThreadResume, OneRunAtATimeAndTheFinishedRunFreesItself) {
     ASSERT_TRUE(view.WaitForUnlock(std::chrono::seconds(60)));
     ASSERT_TRUE(WaitUntilNoRun());
     // The download that never connected still ends by showing an empty file bar.
-    const std::vector<std::string> expected{"lock", "status:Downloading updates list", "file:0", "status:Update Failed",
-                                            "unlock"};
+    const std::vector<std::string> expected{"lock", "notice:The update list is not signed: no UpdateKey in the settings",
+                                            "status:Downloading updates list", "file:0", "status:Update Failed", "unlock"};
     EXPECT_EQ(view.Seen(), expected);
     EXPECT_FALSE(folder.Exists("files.lst.bz2"));
 

@@ -13,7 +13,7 @@ using orvex::test::CurrentDirGuard;
 
 namespace {
 
-const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe"};
+const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe", "", ""};
 
 TStringList WithoutBaseDir(const TStringList& list) { return TStringList(list.begin() + 1, list.end()); }
 
@@ -38,7 +38,7 @@ TEST(LoadSettings, EmptyFileOrNoMainSectionGivesAllDefaults) {
         CurrentDirGuard inFolder(folder.Dir());
         TStringList settings;
         EXPECT_TRUE(LoadSettings(settings));
-        ASSERT_EQ(settings.size(), 8u);
+        ASSERT_EQ(settings.size(), 10u);
         EXPECT_EQ(WithoutBaseDir(settings), AllDefaults) << "content: " << content;
     }
 }
@@ -54,12 +54,14 @@ TEST(LoadSettings, KeepsTheValuesAsTheTextsRead) {
                  "Installed=00\r\n"
                  "CreateBackup=yes\r\n"
                  "AtRevision=\"42\"\r\n"
-                 "RunCustom=bin\\game.exe\r\n");
+                 "RunCustom=bin\\game.exe\r\n"
+                 "UpdateKey=RWQkey1 RWQkey2\r\n"
+                 "ListSeq=7\r\n");
     CurrentDirGuard inFolder(folder.Dir());
     TStringList settings;
     ASSERT_TRUE(LoadSettings(settings));
     EXPECT_EQ(WithoutBaseDir(settings), (TStringList{longUrl.substr(0, 2047), "http://updates.example/client", "", "00",
-                                                     "yes", "42", "bin\\game.exe"}));
+                                                     "yes", "42", "bin\\game.exe", "RWQkey1 RWQkey2", "7"}));
 }
 
 TEST(WriteSetting, ReplacesOnlyItsKey) {
@@ -83,10 +85,11 @@ TEST(WriteSetting, ReplacesOnlyItsKey) {
     EXPECT_EQ(ReadWholeFile(folder.OsFile("_settings.ini")), expected);
 
     WriteSetting(settings, "Installed", "1");
+    WriteListTrust(settings, "RWQkey1 RWQkey2", "9");
     TStringList reloaded;
     ASSERT_TRUE(LoadSettings(reloaded));
-    EXPECT_EQ(WithoutBaseDir(reloaded),
-              (TStringList{"http://news/", "http://updates/", "Talvora", "1", "1", "12", "system\\orvex.exe"}));
+    EXPECT_EQ(WithoutBaseDir(reloaded), (TStringList{"http://news/", "http://updates/", "Talvora", "1", "1", "12",
+                                                     "system\\orvex.exe", "RWQkey1 RWQkey2", "9"}));
 }
 
 TEST(WriteSetting, RefusedWriteNamesTheFullPath) {

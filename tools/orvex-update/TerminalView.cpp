@@ -73,6 +73,10 @@ void TerminalView::SaveRevision(const std::string& revision) {
     FSavedRevision = revision;
 }
 
+void TerminalView::SaveListTrust(const std::string& updateKey, const std::string& listSeq) {
+    WriteListTrust(FSettings, updateKey, listSeq);
+}
+
 void TerminalView::Notice(const std::string& text) {
     Finish();
     std::fprintf(FOut, "orvex-update: %s\n", Printable(text).c_str());

@@ -21,6 +21,7 @@ public:
     void SetFileProgress(int32_t position) override;
     void SetTotalProgress(int32_t position) override;
     void SaveRevision(const std::string& revision) override;
+    void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override;
     void LockButtons() override {}
     void UnlockButtons() override {}
     void Notice(const std::string& text) override;

@@ -96,6 +96,8 @@ int main(int argc, char** argv) {
         run.FUpdatesUrl = settings[UpdatesUrlPos];
         run.FCreateBackup = createBackup;
         run.FAtRevision = atRevision;
+        run.FUpdateKey = settings[UpdateKeyPos];
+        run.FListSeq = settings[ListSeqPos];
         run.FFullCheck = fullCheck;
         run.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
         run.HostsFile = hostsFile;
