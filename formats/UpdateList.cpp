@@ -61,6 +61,7 @@ TUpdateList ReadUpdateList(TListFile& list) {
     sections.Self = list.GetSection(SelfSection);
     sections.Critical = list.GetSection(CriticalSection);
     sections.Normal = list.GetSection(NormalSection);
+    sections.Keys = list.GetSection(KeysSection);
     return sections;
 }
 

@@ -13,12 +13,16 @@ namespace orvex {
 inline constexpr const char* ListFileName = "files.lst";
 inline constexpr const char* PackedListName = "files.lst.bz2";
 inline constexpr const char* PackedSuffix = ".bz2";
+// The minisign signature of files.lst.bz2, beside it.
+inline constexpr const char* ListSignatureName = "files.lst.bz2.minisig";
 
 inline constexpr const char* SettingsSection = "settings";
 inline constexpr const char* HostsSection = "hosts";
 inline constexpr const char* SelfSection = "self";
 inline constexpr const char* CriticalSection = "files_critical";
 inline constexpr const char* NormalSection = "files_normal";
+// Public key lines a signed list names, trusted for the lists after it.
+inline constexpr const char* KeysSection = "keys";
 inline constexpr const char* RevKey = "Rev";
 inline constexpr const char* ModHostsKey = "ModHosts";
 
@@ -61,6 +65,7 @@ struct TUpdateList {
     TStringList Self;
     TStringList Critical;
     TStringList Normal;
+    TStringList Keys;
 };
 TUpdateList ReadUpdateList(TListFile& list);
 TUpdateList ReadUpdateList(const std::string& text);

@@ -74,9 +74,6 @@ std::string Refusal(const std::string& path, const std::string& reason) {
     return "\"" + name + "\" " + reason + ": left out";
 }
 
-// The signature beside the list, and the list section that names keys to trust from then on.
-constexpr const char* ListSignatureName = "files.lst.bz2.minisig";
-constexpr const char* KeysSection = "keys";
 // A signature file is a few hundred bytes; anything near this is not one.
 constexpr uint64_t MaxSignatureBytes = 16 * 1024;
 

@@ -34,4 +34,30 @@ seq 1 100001 > "$client/system/table.txt"
 grep -q "compressed 2, reused 3" "$work/out" || fail "republish: $(cat "$work/out")"
 "$update" "$inst" > "$work/out" 2>&1 || fail "second update: $(cat "$work/out")"
 same_tree "update after republish"
+
+# A move to a new key across three signed publishes: old key; old key naming the new one; new key
+# alone. A player who takes the middle list follows; one who skips it is refused the last.
+"$publish" keygen "$work/old.key" > /dev/null && "$publish" keygen "$work/new.key" > /dev/null || fail "keygen"
+trust_old() { sed -i "s|^\[main\]\r\$|[main]\r\nUpdateKey=$(tail -n 1 "$work/old.key.pub")\r|" "$1/_settings.ini"; }
+cp -r "$inst" "$work/skipping"
+trust_old "$inst"
+trust_old "$work/skipping"
+signed_publish() {  # $1: what changes, then build's signing options
+  printf '%s' "$1" > "$client/game.exe"
+  shift
+  "$publish" build -q "$@" "$client" "$work/web/www" > "$work/out" || fail "publish $*: $(cat "$work/out")"
+}
+signed_publish "game v3" --sign "$work/old.key"
+"$update" "$inst" > "$work/out" 2>&1 || fail "update signed by the old key: $(cat "$work/out")"
+"$update" "$work/skipping" > "$work/out" 2>&1 || fail "update signed by the old key: $(cat "$work/out")"
+signed_publish "game v4" --sign "$work/old.key" --next-key "$work/new.key.pub"
+"$update" "$inst" > "$work/out" 2>&1 || fail "update naming the new key: $(cat "$work/out")"
+grep -q "^UpdateKey=$(tail -n 1 "$work/old.key.pub") $(tail -n 1 "$work/new.key.pub")" "$inst/_settings.ini" ||
+  fail "the new key was not added: $(cat "$inst/_settings.ini")"
+signed_publish "game v5" --sign "$work/new.key"
+"$update" "$inst" > "$work/out" 2>&1 || fail "update signed by the new key: $(cat "$work/out")"
+same_tree "update after the key moved"
+"$update" "$work/skipping" > "$work/out" 2>&1 && fail "a player who never saw the new key took its list"
+grep -q "made with a key not in UpdateKey" "$work/out" || fail "refusal without its reason: $(cat "$work/out")"
+[ "$(cat "$work/skipping/game.exe")" = "game v3" ] || fail "a refused list changed game.exe"
 echo "installation matches the client"

@@ -40,25 +40,31 @@ bzip2 -dc "$work/web/www/files.lst.bz2" | tr -d '\r' > "$work/list"
 grep -q '^a.dll|' <(sed -n '/^\[files_critical\]/,/^\[\/files_critical\]/p' "$work/list") ||
   fail "Critical of the example did not hold: $(cat "$work/list")"
 
-# The README's signing commands, in order, each with its paths moved into the test's folders.
+# The README's signing commands, in order, each with its paths moved into the test's folders; an
+# installation that trusts the first key made takes every list they publish, across the key change.
 grep -E '^ +orvex-publish (keygen|build --sign|verify --key) ' "$readme" | sed 's/#.*//' > "$work/commands"
-[ "$(wc -l < "$work/commands")" = 3 ] || fail "not the three signing commands in README: $(cat "$work/commands")"
+[ "$(wc -l < "$work/commands")" = 6 ] || fail "not the six signing commands in README: $(cat "$work/commands")"
 mkdir "$work/keys"
+nginx_start "$work/web" > /dev/null || fail "nginx"
+version=0
 while read -r command; do
   command=${command//\/srv\/keys\//$work/keys/}
   command=${command//\/srv\/client/$client}
   command=${command//\/var\/www\/talvora/$work/web/www}
   read -r -a words <<< "$command"
+  [ "${words[1]}" = build ] && printf 'v%d' $((++version)) > "$client/system/orvex.exe"
   "$publish" "${words[@]:1}" < /dev/null > "$work/out" 2>&1 || fail "$command: $(cat "$work/out")"
-  grep -q '^UpdateKey=' "$work/out" && grep '^UpdateKey=' "$work/out" > "$work/key-line"
+  if [ ! -s "$inst/_settings.ini" ] && grep -q '^UpdateKey=' "$work/out"; then
+    key_line=$(grep '^UpdateKey=' "$work/out" | tr -d '\r\n')
+    sed "s|^UpdatesUrl=.*|UpdatesUrl=$(cat "$work/web/url")\n$key_line|" "$work/settings.ini" > "$inst/_settings.ini"
+  fi
+  [ "${words[1]}" = build ] || continue
+  signer=${words[3]}
+  minisign -Vm "$work/web/www/files.lst.bz2" -p "$signer.pub" > "$work/out" 2>&1 ||
+    fail "minisign does not accept the list signed by $signer: $(cat "$work/out")"
+  "$update" "$inst" > "$work/out" 2>&1 || fail "orvex-update after $command: $(cat "$work/out")"
+  cmp -s "$client/system/orvex.exe" "$inst/system/orvex.exe" || fail "the game was not installed: $(cat "$work/out")"
 done < "$work/commands"
-[ -s "$work/key-line" ] || fail "keygen printed no UpdateKey line"
-minisign -Vm "$work/web/www/files.lst.bz2" -p "$work/keys/talvora.key.pub" > "$work/out" 2>&1 ||
-  fail "minisign does not accept the signed list: $(cat "$work/out")"
-
-nginx_start "$work/web" > /dev/null || fail "nginx"
-sed "s|^UpdatesUrl=.*|UpdatesUrl=$(cat "$work/web/url")\n$(tr -d '\r\n' < "$work/key-line")|" "$work/settings.ini" > "$inst/_settings.ini"
-"$update" "$inst" > "$work/out" 2>&1 || fail "orvex-update: $(cat "$work/out")"
-cmp -s "$client/system/orvex.exe" "$inst/system/orvex.exe" || fail "the game was not installed: $(cat "$work/out")"
-grep -qx 'AtRevision=1' <(tr -d '\r' < "$inst/_settings.ini") || fail "AtRevision not recorded: $(cat "$inst/_settings.ini")"
+[ -s "$inst/_settings.ini" ] || fail "keygen printed no UpdateKey line"
+grep -qx "AtRevision=$((version + 1))" <(tr -d '\r' < "$inst/_settings.ini") || fail "AtRevision not recorded: $(cat "$inst/_settings.ini")"
 echo "the README's examples work as copied"

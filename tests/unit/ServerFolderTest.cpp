@@ -355,7 +355,7 @@ TEST(PublishServerFolder, SignsAfterTheListCountingSeqOnFromAnyKeysSignature) {
         return PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), options);
     };
     const auto signedFields = [&p](const minisign::TKeyPair& key) {
-        const auto verified = minisign::Verify({key.Public}, p.Server.Read(SignatureFileName), p.Server.Read("files.lst.bz2"));
+        const auto verified = minisign::Verify({key.Public}, p.Server.Read(ListSignatureName), p.Server.Read("files.lst.bz2"));
         EXPECT_EQ(verified.Verdict, minisign::TVerdict::Ok) << verified.Reason;
         return minisign::ParseTrustedFields(verified.TrustedComment).Value.value_or(minisign::TTrustedFields{});
     };
@@ -364,9 +364,9 @@ TEST(PublishServerFolder, SignsAfterTheListCountingSeqOnFromAnyKeysSignature) {
     EXPECT_TRUE(unchanged.Signed);
     EXPECT_EQ(unchanged.Seq, 1u);
     EXPECT_EQ(signedFields(first).Rev, 1u);
-    const std::string signature = p.Server.Read(SignatureFileName);
+    const std::string signature = p.Server.Read(ListSignatureName);
     EXPECT_FALSE(publish(first).Signed) << "a current signature is kept";
-    EXPECT_EQ(p.Server.Read(SignatureFileName), signature);
+    EXPECT_EQ(p.Server.Read(ListSignatureName), signature);
     EXPECT_TRUE(publish(second).Signed) << "another key signs again";
     EXPECT_EQ(signedFields(second).Seq, 2u);
 
@@ -378,7 +378,7 @@ TEST(PublishServerFolder, SignsAfterTheListCountingSeqOnFromAnyKeysSignature) {
     EXPECT_EQ(publish(first, 90).Seq, 90u);
 
     // Counting from 1 again would lock out players who took seq 90: nothing is written.
-    p.Server.Write(SignatureFileName, "damaged");
+    p.Server.Write(ListSignatureName, "damaged");
     p.Client.Write("empty.bin", "");
     const std::string list = p.Server.Read("files.lst.bz2");
     EXPECT_THROW(publish(first), EPublishError);

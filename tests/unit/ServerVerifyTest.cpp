@@ -34,6 +34,7 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     list.replace(list.find("[/files_normal]"), 0,
                  "..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\r\nshort|12\r\n");
     list.replace(list.find("ModHosts|0"), 10, "ModHosts|1");
+    list += "[keys]\r\nRWQnot-a-key\r\n[/keys]\r\n";
     p.Client.Write("files.lst", list);
     ASSERT_TRUE(CompressFile(p.Client.File("files.lst"), p.Server.File("files.lst.bz2")).Size > 0);
 
@@ -49,7 +50,8 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     EXPECT_TRUE(reports("bytes, the list says 12")) << all;
     EXPECT_TRUE(reports("\"..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\": the path leaves the server folder")) << all;
     EXPECT_TRUE(reports("\"short|12\": has 2 fields, not 3")) << all;
-    EXPECT_EQ(problems.size(), 8u) << all;  // joined streams also have the wrong size
+    EXPECT_TRUE(reports("[keys] line \"RWQnot-a-key\" is not a public key")) << all;
+    EXPECT_EQ(problems.size(), 9u) << all;  // joined streams also have the wrong size
 
     p.Client.Write("files.lst", "[settings]\r\nRev|x\r\n[/settings]\r\n");
     CompressFile(p.Client.File("files.lst"), p.Server.File("files.lst.bz2"));
@@ -96,7 +98,7 @@ TEST(VerifyServerFolder, ChecksTheListSignatureOnlyWithKeys) {
         {"expired", publisher.Secret, packed, "rev=1 seq=4 expires=1000", "expired at 1000"},
     };
     for (const auto& row : rows) {
-        p.Server.Write(SignatureFileName, minisign::Sign(row.Key, row.Signed, row.Comment));
+        p.Server.Write(ListSignatureName, minisign::Sign(row.Key, row.Signed, row.Comment));
         const TStringList problems = VerifyServerFolder(p.Server.Dir(), 1, {publisher.Public});
         if (row.Expected.empty()) {
             EXPECT_TRUE(problems.empty()) << row.Case << ": " << problems[0];
@@ -105,7 +107,7 @@ TEST(VerifyServerFolder, ChecksTheListSignatureOnlyWithKeys) {
             EXPECT_NE(problems[0].find(row.Expected), std::string::npos) << row.Case << ": " << problems[0];
         }
     }
-    fs::remove(p.Server.Path() / SignatureFileName);
+    fs::remove(p.Server.Path() / ListSignatureName);
     const TStringList missing = VerifyServerFolder(p.Server.Dir(), 1, {publisher.Public});
     ASSERT_EQ(missing.size(), 1u);
     EXPECT_TRUE(missing[0].ends_with("files.lst.bz2.minisig is missing")) << missing[0];

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 using namespace orvex;
 namespace fs = std::filesystem;
@@ -38,6 +39,7 @@ struct TBuildArgs {
     unsigned Jobs = 0;
     std::string SignKey;
     std::optional<uint64_t> Seq, ExpiresIn;
+    std::vector<std::string> NextKeys;
 };
 
 struct TVerifyArgs {
@@ -93,8 +95,11 @@ int Build(const TBuildArgs& args) {
     TStringList neverPublished = {SettingsFileToKeep};
     const std::string configInClient = ListedInside(client, Canonical(configFile));
     if (!configInClient.empty()) neverPublished.push_back(configInClient);
-    const TPublishDescription description =
-        DescribeClient(config, ListClientFiles(args.Client), neverPublished);
+    TPublishDescription description = DescribeClient(config, ListClientFiles(args.Client), neverPublished);
+    for (const std::string& keyFile : args.NextKeys) {
+        const std::vector<minisign::TPublicKey> keys = LoadPublicKeys(keyFile);
+        description.NextKeys.insert(description.NextKeys.end(), keys.begin(), keys.end());
+    }
 
     TProgressReport report(stderr, IsTerminal(stderr), args.Quiet);
     TPublishOptions options;
@@ -106,8 +111,8 @@ int Build(const TBuildArgs& args) {
         TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt};
         if (args.ExpiresIn) signing.Expires = static_cast<uint64_t>(std::time(nullptr)) + *args.ExpiresIn;
         options.Signing = signing;
-    } else if (args.Seq || args.ExpiresIn) {
-        throw EExit(ExitUsage, "--seq and --expires go with --sign");
+    } else if (args.Seq || args.ExpiresIn || !args.NextKeys.empty()) {
+        throw EExit(ExitUsage, "--seq, --expires and --next-key go with --sign");
     }
     if (!os::ForceDirectories(args.Server))
         throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
@@ -126,8 +131,8 @@ int Build(const TBuildArgs& args) {
                 report.Seconds());
     if (options.Signing)
         std::printf("  %s seq %llu\n", summary.Signed ? "signed" : "signature kept,", static_cast<unsigned long long>(summary.Seq));
-    else if (summary.ListChanged && os::FileExists((fs::path(args.Server) / SignatureFileName).string()))
-        std::fprintf(stderr, "Warning: %s no longer matches the list: sign with --sign\n", SignatureFileName);
+    else if (summary.ListChanged && os::FileExists((fs::path(args.Server) / ListSignatureName).string()))
+        std::fprintf(stderr, "Warning: %s no longer matches the list: sign with --sign\n", ListSignatureName);
     return ExitOk;
 }
 
@@ -186,7 +191,11 @@ clients updating meanwhile never see a list naming a missing copy.
 --sign KEYFILE writes SERVER/files.lst.bz2.minisig after the list: minisign's format, trusted
 comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires), SEQ the previous
 signature's plus 1, whichever key made it. A publish that changes nothing keeps a signature that
-already signs the list with that key.)";
+already signs the list with that key.
+
+--next-key PUBFILE (with --sign, repeatable) names a key in the list's [keys] section: launchers
+that accept the list trust that key from then on. Sign with the old key and name the new one for as
+long as players may still update from an older list, then sign with the new key.)";
 
 }  // namespace
 
@@ -209,6 +218,7 @@ int main(int argc, char** argv) {
     buildCommand->add_option("--sign", build.SignKey, "Sign the list with this secret key (from keygen or minisign -G -W)");
     buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
     buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
+    buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
 
     std::string keyFile;
     CLI::App* keygenCommand = app.add_subcommand("keygen", "Make a signing key: KEYFILE (secret) and KEYFILE.pub");

@@ -1,32 +1,28 @@
 #include "tools/publish/KeyFiles.h"
+#include "tools/publish/KeyFiles_win.h"
 
 #include "base/Win32_win.h"
 
 #include <sddl.h>
 
-#include <memory>
 #include <vector>
 
 namespace orvex {
-namespace {
 
-struct TLocalFree {
-    void operator()(void* memory) const { ::LocalFree(memory); }
-};
-template <class T>
-using TLocalMemory = std::unique_ptr<T, TLocalFree>;
-
-// "D:P(A;;FA;;;<user>)": full access for the user running us and nobody else, nothing inherited from
-// the folder. Null, with the system's error, when the user cannot be told.
-TLocalMemory<void> OwnerOnlyDescriptor() {
+std::vector<BYTE> CurrentUser() {
     HANDLE rawToken = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return {};
     const win32::THandle token(rawToken);
     DWORD size = 0;
     static_cast<void>(::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size));  // asks the size
-    if (size == 0) return nullptr;
     std::vector<BYTE> user(size);
-    if (!::GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size)) return nullptr;
+    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size)) return {};
+    return user;
+}
+
+TLocalMemory<void> OwnerOnlyDescriptor() {
+    std::vector<BYTE> user = CurrentUser();
+    if (user.empty()) return nullptr;
     char* rawSid = nullptr;
     if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &rawSid)) return nullptr;
     const TLocalMemory<char> sid(rawSid);
@@ -36,8 +32,6 @@ TLocalMemory<void> OwnerOnlyDescriptor() {
         return nullptr;
     return TLocalMemory<void>(descriptor);
 }
-
-}  // namespace
 
 bool CreateOwnerOnlyFile(const std::string& fileName, const std::string& content) {
     const TLocalMemory<void> descriptor = OwnerOnlyDescriptor();

@@ -9,7 +9,7 @@
 namespace orvex {
 namespace {
 
-std::string SignaturePath(const std::string& serverDir) { return JoinPath(serverDir, SignatureFileName); }
+std::string SignaturePath(const std::string& serverDir) { return JoinPath(serverDir, ListSignatureName); }
 
 std::optional<minisign::TTrustedFields> SignedFields(const std::string& signatureText) {
     const auto signature = minisign::ParseSignature(signatureText);
@@ -52,7 +52,7 @@ TStringList CheckListSignature(const std::string& serverDir, const std::string& 
                                std::time_t now) {
     const std::string path = SignaturePath(serverDir);
     if (!os::FileExists(path)) return {path + " is missing"};
-    const std::string where = std::string(SignatureFileName) + ": ";
+    const std::string where = std::string(ListSignatureName) + ": ";
     const auto verification = minisign::Verify(keys, ReadWholeFile(path), packedList);
     if (verification.Verdict != minisign::TVerdict::Ok) return {where + verification.Reason};
     const auto fields = minisign::ParseTrustedFields(verification.TrustedComment);

@@ -4,6 +4,7 @@
 // with every signing (formats/Minisign.h).
 #include "base/Text.h"
 #include "formats/Minisign.h"
+#include "formats/UpdateList.h"
 
 #include <cstdint>
 #include <ctime>
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace orvex {
-
-inline constexpr const char* SignatureFileName = "files.lst.bz2.minisig";
 
 struct TListSigning {
     minisign::TSecretKey Key;

@@ -169,6 +169,11 @@ std::string FormatUpdateList(const TPublishDescription& description, const TPubl
     if (folder.Self) files(SelfSection, {*folder.Self});
     files(CriticalSection, folder.Critical);
     files(NormalSection, folder.Normal);
+    if (!description.NextKeys.empty()) {
+        line(OpeningTag(KeysSection));
+        for (const minisign::TPublicKey& key : description.NextKeys) line(minisign::PublicKeyLine(key));
+        line(ClosingTag(KeysSection));
+    }
     return text;
 }
 

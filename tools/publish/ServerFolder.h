@@ -32,6 +32,9 @@ struct TPublishDescription {
     TStringList CriticalFiles;
     TStringList NormalFiles;
     std::string SelfName;  // the launcher's executable in the client folder; empty: no self entry
+    // Keys that players are to trust from this list on (a [keys] section, read from signed lists
+    // only): how a publisher moves to a new key without a new installer.
+    std::vector<minisign::TPublicKey> NextKeys;
 };
 
 // One entry as listed: PATH with "\" between folders, MD5 of the file, SIZE of its compressed copy.

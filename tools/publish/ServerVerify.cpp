@@ -123,6 +123,12 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
         const TStringList signature = CheckListSignature(serverDir, ReadWholeFile(packed), list.Rev, keys, std::time(nullptr));
         problems.insert(problems.end(), signature.begin(), signature.end());
     }
+    // The launcher refuses a signed list whose [keys] section holds anything but key lines.
+    if (!IsEmptySection(list.Keys))
+        for (const std::string& line : list.Keys)
+            if (const auto key = minisign::ParsePublicKey(line); !key)
+                problems.push_back(std::string(ListFileName) + ": [" + KeysSection + "] line \"" + line +
+                                   "\" is not a public key (" + key.Error + ")");
     if (StrToIntDef(list.ModHosts, 0) == 1) {
         if (IsEmptySection(list.Hosts))
             problems.push_back(std::string(ListFileName) + ": ModHosts is 1 but [hosts] has no entries");
