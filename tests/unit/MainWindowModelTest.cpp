@@ -237,6 +237,17 @@ TEST_F(MainWindowModelTest, SaveRevisionWritesTheFileButNotTheListAndIsDroppedAf
     EXPECT_EQ(SettingsText().find("AtRevision=16"), std::string::npos);
 }
 
+// Unlike the revision, the trust goes into the list too: a second run of this window (the check
+// button) must refuse a list older than the one just taken.
+TEST_F(MainWindowModelTest, SaveListTrustWritesTheFileAndTheList) {
+    Settings(InstalledSettings);
+    FModel.FormCreate();
+    FModel.SaveListTrust("RWQkey1 RWQkey2", "8");
+    EXPECT_NE(SettingsText().find("UpdateKey=RWQkey1 RWQkey2\r\nListSeq=8\r\n"), std::string::npos) << SettingsText();
+    EXPECT_EQ(ListAt(*FModel.SettingsList(), UpdateKeyPos), "RWQkey1 RWQkey2");
+    EXPECT_EQ(ListAt(*FModel.SettingsList(), ListSeqPos), "8");
+}
+
 TEST_F(MainWindowModelTest, ButtonsPlayCloseAndOpenOptions) {
     Settings(InstalledSettings);
     FModel.FormCreate();
