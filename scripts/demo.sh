@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo: publishes a small game client to a local nginx, prepares an installation with
+# The demo: publishes a small game client to a local nginx, its list signed with a demo key, prepares an installation with
 # _settings.ini and a news page, starts OrvexUpdater.exe under Wine (on the user's display, or on
 # Xvfb with a screenshot) and reports what the run did. Its display, Wine prefix and server are
 # its own, so it can run beside the tests.
@@ -23,7 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-rm -rf "$client" "$install"
+rm -rf "$client" "$install" "$demo/keys"
 mkdir -p "$client/system" "$client/data/maps" "$install"
 
 # The game client as the publisher has it.
@@ -35,14 +35,17 @@ printf '[publish]\r\nCritical=*.exe\r\n' >"$client/publish.ini"
 
 nginx_start "$server" >/dev/null
 url=$(<"$server/url")
-"$publish" build -q "$client" "$server/www/client" --rev 3
+# The publisher's key stays outside the served folder; players' settings get its public line.
+mkdir -p "$demo/keys"
+"$publish" keygen "$demo/keys/demo.key" >/dev/null
+"$publish" build -q --sign "$demo/keys/demo.key" "$client" "$server/www/client" --rev 3
 cat >"$server/www/news.html" <<'HTML'
 <html><body style="background:#0b1220;color:#c8d2e0;font-family:sans-serif">
 <h2>Talvora news</h2><p>The demo server is up. Revision 3 brings three new maps.</p></body></html>
 HTML
 
-printf '[main]\r\nNewsUrl=%snews.html\r\nUpdatesUrl=%sclient/\r\nLinkName=\r\nInstalled=1\r\nCreateBackup=0\r\nAtRevision=0\r\n' \
-  "$url" "$url" >"$install/_settings.ini"
+printf '[main]\r\nNewsUrl=%snews.html\r\nUpdatesUrl=%sclient/\r\nLinkName=\r\nInstalled=1\r\nCreateBackup=0\r\nAtRevision=0\r\nUpdateKey=%s\r\n' \
+  "$url" "$url" "$(tail -n 1 "$demo/keys/demo.key.pub")" >"$install/_settings.ini"
 # One damaged file of the set the run has to replace.
 mkdir -p "$install/data/maps"
 echo "damaged" >"$install/data/maps/map2.dat"
@@ -68,6 +71,7 @@ for f in system/orvex.exe data/maps/map1.dat data/maps/map2.dat data/maps/map3.d
 done
 echo "files up to date: $updated of 5"
 echo "revision recorded: $(tr -d '\r' <"$install/_settings.ini" | sed -n 's/^AtRevision=//p')"
+echo "signed list accepted, sequence number recorded: $(tr -d '\r' <"$install/_settings.ini" | sed -n 's/^ListSeq=//p')"
 echo "requests the server saw: $(wc -l <"$server/logs/access.log")"
 if ((own_xvfb)); then
   import -window root "$demo/screenshot.png"
