@@ -75,20 +75,25 @@ if [ ! -f "$third_party/bzip2/bzlib.h" ]; then
 fi
 
 # libsodium (signatures) for the Windows programs: a static library built with the MinGW compiler.
+# Minimal (no deprecated or rarely used primitives), optimised for size and with a section per
+# function, so that the launcher links only what it calls: it carries the library to every player.
 sodium="$third_party/libsodium-i686"
-if [ ! -f "$sodium/lib/libsodium.a" ]; then
+sodium_options=(--enable-minimal "CFLAGS=-Os -ffunction-sections -fdata-sections")
+if [ ! -f "$sodium/lib/libsodium.a" ] || [ "$(cat "$sodium/options" 2>/dev/null)" != "${sodium_options[*]}" ]; then
   [ -f "$third_party/libsodium/configure.ac" ] || fetch_source libsodium "$third_party/libsodium"
   build_log="$third_party/libsodium-build.log"
   rm -rf "$sodium"
   # Debian's source carries no generated configure script: made here, as Debian's own build does.
   if ! (cd "$third_party/libsodium" &&
+        { [ ! -f Makefile ] || make distclean; } &&
         { [ -x configure ] || autoreconf -fi; } &&
         ./configure --host=i686-w64-mingw32 CC=i686-w64-mingw32-gcc-posix --prefix="$sodium" \
-          --disable-shared --enable-static --disable-pie --with-pic=no &&
+          --disable-shared --enable-static --disable-pie --with-pic=no "${sodium_options[@]}" &&
         make -j"$(nproc)" && make install) >"$build_log" 2>&1; then
     echo "setup: building libsodium for Windows failed (last lines of $build_log):" >&2
     tail -30 "$build_log" >&2
     exit 1
   fi
+  echo "${sodium_options[*]}" > "$sodium/options"
   echo "setup: libsodium for Windows in $sodium"
 fi

@@ -744,12 +744,11 @@ protected:
         const minisign::TTrustedFields fields{signedRev.value_or(static_cast<uint64_t>(FDescription.Rev)), seq, expires};
         Put(FServer / "files.lst.bz2.minisig", minisign::Sign(key.Secret, packed, minisign::FormatTrustedFields(fields)));
     }
-    // Publishes rev with a keys section naming keys.
+    // Publishes rev with a keys section naming keys, as build --next-key does.
     void PublishNaming(int32_t rev, const std::vector<minisign::TKeyPair>& keys) {
+        for (const auto& key : keys) FDescription.NextKeys.push_back(key.Public);
         Publish(rev);
-        std::string list = ReadWholeFile(FServer / "files.lst") + "[keys]\r\n";
-        for (const auto& key : keys) list += minisign::PublicKeyLine(key.Public) + "\r\n";
-        PublishList(FServer, FServer, list + "[/keys]\r\n");
+        FDescription.NextKeys.clear();
     }
     // Takes what the run recorded, as the launcher's settings would.
     void AdoptTrust() {
