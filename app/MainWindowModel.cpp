@@ -2,6 +2,8 @@
 
 #include "update/Settings.h"
 #include "base/Exceptions.h"
+#include "base/Os.h"
+#include "base/Path.h"
 #include "update/GetFilesThr.h"
 
 #include <algorithm>
@@ -142,8 +144,21 @@ void TFMainModel::SetButtonsAvailable(bool available) {
     for (TImgBtn* button : {&ImgBtn1, &ImgBtn2, &ImgBtn5}) FHost.ButtonChanged(*button);
 }
 
-void TFMainModel::LockButtons() { SetButtonsAvailable(false); }
-void TFMainModel::UnlockButtons() { SetButtonsAvailable(true); }
-void TFMainModel::Notice(const std::string& text) { FNotices.push_back(text); }
+void TFMainModel::LockButtons() {
+    SetButtonsAvailable(false);
+    FLog.emplace(JoinPath(os::GetCurrentDir(), RunLogName));
+    FLog->RunStarted();
+}
+
+void TFMainModel::UnlockButtons() {
+    SetButtonsAvailable(true);
+    if (FLog) FLog->RunEnded(Label3.Caption);
+    FLog.reset();
+}
+
+void TFMainModel::Notice(const std::string& text) {
+    FNotices.push_back(text);
+    if (FLog) FLog->Line(text);
+}
 
 }  // namespace orvex

@@ -7,9 +7,11 @@
 #include "update/Gauge.h"
 #include "update/GetFilesThr.h"
 #include "update/ProgressView.h"
+#include "util/RunLog.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace orvex {
@@ -126,6 +128,7 @@ public:
     void SaveRevision(const std::string& revision) override;
     // Written to the file and kept in the list, so a later run of this window checks against them.
     void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override;
+    // The run's start and end, also written to OrvexUpdater.log with its notices.
     void LockButtons() override;
     void UnlockButtons() override;
     void Notice(const std::string& text) override;
@@ -144,6 +147,7 @@ private:
     std::unique_ptr<TStringList> FSettingsList;
     bool FSettingsLoaded = false;
     TStringList FNotices;
+    std::optional<TRunLog> FLog;  // of the run going on
 };
 
 }  // namespace orvex

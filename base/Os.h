@@ -3,6 +3,7 @@
 // folders); on other systems "\" is mapped to "/" at this boundary. Failures come back as results,
 // so every result here must be looked at.
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ void SetCurrentDir(const std::string& path);
 // Renames source over target, replacing target when it exists.
 [[nodiscard]] bool ReplaceFile(const std::string& source, const std::string& target);
 [[nodiscard]] int64_t FileSize(const std::string& path);       // -1 when missing
+
+// when in the local time zone, safe from any thread.
+[[nodiscard]] std::tm LocalTime(std::time_t when);
 
 // The last OS error code of this thread (GetLastError / errno).
 [[nodiscard]] int LastError();

@@ -192,4 +192,10 @@ bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
     return true;
 }
 
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+    static_cast<void>(localtime_r(&when, &local));
+    return local;
+}
+
 }  // namespace orvex::os

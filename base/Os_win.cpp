@@ -237,4 +237,10 @@ bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
     return true;
 }
 
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+    static_cast<void>(localtime_s(&local, &when));
+    return local;
+}
+
 }  // namespace orvex::os

@@ -2,8 +2,10 @@
 // The one network operation: fetch a URL into a file, byte for byte, reporting each read.
 #include "update/Limits.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace orvex {
@@ -15,18 +17,37 @@ struct TDownloadOutcome {
     bool Complete = false;
     // The body went on past the longest allowed and was given up; the URL itself answered.
     bool TooLong = false;
+    // The server answered with a status other than 2xx (Status): nothing was stored.
+    bool Refused = false;
+    int Status = 0;  // of the final answer; 0 when none came
+    // What went wrong, in words for the player's and operator's notices; empty when complete.
+    std::string Reason;
+    // Another try may well succeed: the connection failed, broke or stalled, or the server said
+    // it is busy (408, 429, 500, 502, 503, 504).
+    bool Transient = false;
+    std::optional<std::chrono::seconds> RetryAfter;
     explicit operator bool() const { return Complete; }
 };
 
-// Stores the response body of url in fileName, whatever the HTTP status; redirects are followed and
-// the system's proxy configuration is used. Complete once the whole body is stored.
+// Stores the response body of url in fileName when the answer's status is 2xx; redirects are
+// followed and the system's proxy configuration is used. Complete once the whole body is stored.
 // Not complete, leaving fileName untouched, when the URL cannot be opened; not complete, removing
-// the partial file, when the transfer breaks before the body is complete, passes limits, or its
-// body passes maxBytes (TooLong: the transfer stops at that read).
+// fileName and any partial file, when the answer is not 2xx (Refused), when the transfer breaks
+// before the body is complete, passes limits, or its body passes maxBytes (TooLong: the transfer
+// stops at that read).
 // Raises the stream errors when fileName cannot be created or written; an exception from onRead
 // passes through. In both cases the partial file is removed.
 TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
                                 const TTransferLimits& limits,
                                 const std::function<void(uint32_t bytesThisRead)>& onRead);
+
+// Whether an answer with this status is worth another try.
+bool IsTransientStatus(int status);
+
+// The wait before the next try of a download that ended with outcome after triesDone tries, or
+// nothing when it is not to be tried again: complete, not transient, or out of tries. Doubles from
+// limits.FirstWait; the server's Retry-After replaces it; never over limits.MaxWait.
+std::optional<std::chrono::milliseconds> RetryWait(const TDownloadOutcome& outcome, int triesDone,
+                                                   const TRetryLimits& limits);
 
 }  // namespace orvex

@@ -28,8 +28,8 @@ struct CurlEasyDeleter {
 // leaves the receiver unheard.
 class Relay {
 public:
-    Relay(IBodyReceiver& receiver, const TTransferLimits& limits)
-        : FReceiver(receiver), FWatch(limits, TTransferWatch::Clock::now()) {}
+    Relay(CURL* handle, IBodyReceiver& receiver, const TTransferLimits& limits)
+        : FHandle(handle), FReceiver(receiver), FWatch(limits, TTransferWatch::Clock::now()) {}
 
     static size_t Write(char* data, size_t size, size_t count, void* self) {
         return static_cast<Relay*>(self)->Pass(data, size * count);
@@ -42,8 +42,12 @@ public:
 
     // Non-zero ends the transfer.
     static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Relay*>(self)->FWatch.Check(TTransferWatch::Clock::now()) == TransferVerdict::Going ? 0 : 1;
+        Relay& relay = *static_cast<Relay*>(self);
+        relay.FVerdict = relay.FWatch.Check(TTransferWatch::Clock::now());
+        return relay.FVerdict == TransferVerdict::Going ? 0 : 1;
     }
+
+    TransferVerdict Verdict() const { return FVerdict; }
 
     // Rethrows what the write callback caught; libcurl itself is C and must not see exceptions.
     void RaisePending() {
@@ -72,15 +76,39 @@ private:
     void Open() {
         if (FOpened) return;
         FOpened = true;
-        FReceiver.BodyOpened();
+        long status = 0;
+        curl_easy_getinfo(FHandle, CURLINFO_RESPONSE_CODE, &status);
+        FReceiver.BodyOpened(static_cast<int>(status));
     }
 
+    CURL* FHandle;
     IBodyReceiver& FReceiver;
     TTransferWatch FWatch;
     uint64_t FReceived = 0;
     std::exception_ptr FError;
     bool FOpened = false;
+    TransferVerdict FVerdict = TransferVerdict::Going;
 };
+
+// Failures of the connection, which another try a moment later may not meet.
+bool IsTransient(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+        case CURLE_SSL_CONNECT_ERROR:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // libcurl refuses addresses with spaces; WinINet escapes such bytes itself when it opens an
 // address, so the list's paths (spaces, single-byte names) are escaped the same way here.
@@ -103,15 +131,21 @@ std::string EscapeUnsafeUrlBytes(const std::string& url) {
 
 }  // namespace
 
-bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
+TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
     static CurlGlobal global;
+    TFetchResult result;
     std::unique_ptr<CURL, CurlEasyDeleter> curl(curl_easy_init());
-    if (!curl) return false;
-    Relay relay(receiver, limits);
+    if (!curl) {
+        result.Error = "libcurl cannot start";
+        return result;
+    }
     CURL* handle = curl.get();
+    Relay relay(handle, receiver, limits);
+    char errorText[CURL_ERROR_SIZE] = "";
     const std::string address = EscapeUnsafeUrlBytes(url);
     curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
     curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(limits.MaxRedirects));
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);  // called from the run's thread
@@ -124,11 +158,25 @@ bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyRecei
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &relay);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Relay::Write);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &relay);
-    const CURLcode result = curl_easy_perform(handle);
+    const CURLcode code = curl_easy_perform(handle);
     relay.RaisePending();
-    if (result != CURLE_OK) return false;
-    relay.End();
-    return true;
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    result.Status = static_cast<int>(status);
+    curl_off_t retryAfter = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
+        result.RetryAfter = std::chrono::seconds(retryAfter);
+    if (code == CURLE_TOO_MANY_REDIRECTS) {
+        result.Watch = TransferVerdict::TooManyRedirects;
+    } else if (code != CURLE_OK) {
+        result.Watch = relay.Verdict();
+        result.Error = *errorText ? errorText : curl_easy_strerror(code);
+        result.Transient = IsTransient(code);
+    } else {
+        relay.End();
+        result.Complete = true;
+    }
+    return result;
 }
 
 }  // namespace orvex::http

@@ -37,6 +37,44 @@ std::optional<std::string> Location(HINTERNET request) {
     return std::string(text, size);
 }
 
+// A Retry-After answer header as sent; nothing when there is none.
+std::optional<std::string> RetryAfterHeader(HINTERNET request) {
+    char text[256] = "Retry-After";
+    DWORD size = sizeof text;
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, text, &size, nullptr)) return std::nullopt;
+    return std::string(text, size);
+}
+
+// Failures of the connection, which another try a moment later may not meet.
+bool IsTransient(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_TIMEOUT:
+        case ERROR_INTERNET_NAME_NOT_RESOLVED:
+        case ERROR_INTERNET_CANNOT_CONNECT:
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_CONNECTION_RESET:
+        case ERROR_INTERNET_FORCE_RETRY:
+        case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// WinINet's errors have their texts in wininet.dll, the others in the system.
+std::string ErrorText(DWORD error) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
+            FORMAT_MESSAGE_IGNORE_INSERTS,
+        ::GetModuleHandleA("wininet.dll"), error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length ? std::string(text, length) : std::string();
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return "error " + std::to_string(error) + (message.empty() ? "" : " (" + message + ")");
+}
+
 bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 
 // location taken relative to the address that answered with it.
@@ -70,6 +108,9 @@ struct Shared {
     HINTERNET Request = nullptr;
     bool Abandoned = false;
     bool Opened = false;
+    int Status = 0;
+    std::optional<std::chrono::seconds> RetryAfter;
+    DWORD Error = 0;  // of the call that failed
     bool Failed = false;
     bool Ended = false;
     std::optional<DWORD> Expected;
@@ -97,6 +138,7 @@ public:
         const bool opened = Open();
         std::unique_lock<std::mutex> lock(FShared->Mutex);
         if (!opened) {
+            FShared->Error = FError;
             FShared->Failed = true;
             Finish(lock);
             return;
@@ -114,7 +156,10 @@ private:
 
     bool Open() {
         HINTERNET root = ::InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (!root) return false;
+        if (!root) {
+            FError = ::GetLastError();
+            return false;
+        }
         {
             const std::lock_guard<std::mutex> lock(FShared->Mutex);
             FShared->Root = root;
@@ -127,6 +172,7 @@ private:
         std::string address = FUrl;
         for (;;) {
             HINTERNET request = ::InternetOpenUrlA(root, address.c_str(), nullptr, 0, RequestFlags, 0);
+            if (!request) FError = ::GetLastError();
             {
                 const std::lock_guard<std::mutex> lock(FShared->Mutex);
                 if (!request) return false;
@@ -143,7 +189,10 @@ private:
             if (!status || !IsRedirect(*status) || !location) {
                 // Wine honours this on a request: a blocked read then ends by itself after the stall.
                 SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
+                const std::optional<std::string> retryAfter = RetryAfterHeader(request);
                 const std::lock_guard<std::mutex> lock(FShared->Mutex);
+                FShared->Status = status ? static_cast<int>(*status) : 0;
+                if (retryAfter) FShared->RetryAfter = ParseRetryAfter(*retryAfter);
                 FShared->Expected = NumberHeader(request, HTTP_QUERY_CONTENT_LENGTH);
                 FShared->Watch.Answered(TTransferWatch::Clock::now());
                 return true;
@@ -174,9 +223,11 @@ private:
         for (;;) {
             DWORD count = 0;
             const bool read = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count);
+            const DWORD error = ::GetLastError();
             std::unique_lock<std::mutex> lock(FShared->Mutex);
             if (FShared->Abandoned) return;
             if (!read) {
+                FShared->Error = error;
                 FShared->Failed = true;
                 Finish(lock);
                 return;
@@ -199,6 +250,7 @@ private:
     std::shared_ptr<Shared> FShared;
     std::string FUrl;
     TTransferLimits FLimits;
+    DWORD FError = 0;  // of the call that failed to open
 };
 
 // The caller's side: leaving, on any way out, abandons the transfer.
@@ -221,12 +273,13 @@ private:
 
 }  // namespace
 
-bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
+TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
     auto shared = std::make_shared<Shared>(limits);
     auto worker = std::make_shared<Worker>(shared, url, limits);
     std::thread([worker] { worker->Run(); }).detach();
     const Abandoner abandoner(*shared);
 
+    TFetchResult result;
     bool opened = false;
     uint64_t received = 0;
     std::vector<unsigned char> chunk;
@@ -235,11 +288,14 @@ bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyRecei
         shared->Changed.wait_for(lock, WaitTick, [&] {
             return shared->ChunkReady || shared->Failed || (!opened && shared->Opened);
         });
-        if (shared->Watch.Check(TTransferWatch::Clock::now()) != TransferVerdict::Going) return false;
+        result.Status = shared->Status;
+        result.RetryAfter = shared->RetryAfter;
+        result.Watch = shared->Watch.Check(TTransferWatch::Clock::now());
+        if (result.Watch != TransferVerdict::Going) return result;
         if (!opened && shared->Opened) {
             opened = true;
             lock.unlock();
-            receiver.BodyOpened();
+            receiver.BodyOpened(result.Status);
             lock.lock();
         }
         if (shared->ChunkReady) {
@@ -254,12 +310,22 @@ bool FetchBody(const std::string& url, const TTransferLimits& limits, IBodyRecei
             if (chunk.empty()) break;
             continue;
         }
-        if (shared->Failed) return false;
+        if (shared->Failed) {
+            result.Error = shared->Error ? ErrorText(shared->Error) : "the transfer broke";
+            result.Transient = IsTransient(shared->Error);
+            return result;
+        }
     }
     // WinINet (Wine's at least) ends a body cut short by the server like a complete one: a
     // successful read of 0 bytes. The announced length tells them apart; a chunked body cut
     // short cannot be told apart at all through this API.
-    return !shared->Expected || received == *shared->Expected;
+    if (shared->Expected && received != *shared->Expected) {
+        result.Error = "the body ended after " + std::to_string(received) + " of " + std::to_string(*shared->Expected) + " bytes";
+        result.Transient = true;
+        return result;
+    }
+    result.Complete = true;
+    return result;
 }
 
 }  // namespace orvex::http

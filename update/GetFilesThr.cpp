@@ -177,18 +177,31 @@ void GFilesThread::Show(const std::string& status) {
 
 // --- download and unpacking ----------------------------------------------------------------------
 
+// A download that fails for a passing reason is tried again after a wait; the last failure is
+// told with its address and how often it was tried.
 TDownloadOutcome GFilesThread::DownloadFile(const std::string& url, const std::string& fileName, bool showProgress,
                                             uint64_t maxBytes) {
-    FGaugeValue = 0;
-    const TDownloadOutcome outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, [&](uint32_t received) {
-        if (!showProgress) return;
-        // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
-        FGaugeValue = Low32(static_cast<int64_t>(FGaugeValue) + received);
+    TDownloadOutcome outcome;
+    for (int tries = 1;; ++tries) {
+        FGaugeValue = 0;
+        outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, [&](uint32_t received) {
+            FFetched.Bytes += received;
+            if (!showProgress) return;
+            // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
+            FGaugeValue = Low32(static_cast<int64_t>(FGaugeValue) + received);
+            SetFileProgress();
+        });
+        FGaugeValue = 0;
         SetFileProgress();
-    });
-    FGaugeValue = 0;
-    SetFileProgress();
-    return outcome;
+        if (outcome) return outcome;
+        const auto wait = RetryWait(outcome, tries, Limits.Retry);
+        if (!wait) {
+            Notify(url + ": " + outcome.Reason +
+                   (tries > 1 ? ", given up after " + std::to_string(tries) + " tries" : ", not retried"));
+            return outcome;
+        }
+        std::this_thread::sleep_for(*wait);
+    }
 }
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
@@ -339,6 +352,7 @@ void GFilesThread::FetchFiles() {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
         if (const auto reason = RefusedListPath(entry.Path, place)) {
             Notify(Refusal(entry.Path, *reason));
+            ++FFetched.Failed;
             failed = true;
         } else {
             Show("Downloading " + entry.Path);
@@ -346,6 +360,7 @@ void GFilesThread::FetchFiles() {
             FGaugeValue = StrToInt(entry.Size);
             SetGaugeMax();
             const FetchResult result = FetchEntry(entry);
+            ++(result == FetchResult::Installed ? FFetched.Installed : FFetched.Failed);
             if (result == FetchResult::NotOpened) {
                 FStatus = SUpdateFailed;
                 failed = true;
@@ -373,7 +388,9 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     // The copy is as long as the list says, never longer; a longer one fails only this entry.
     const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
     const TDownloadOutcome downloaded = DownloadFile(FUpdatesUrl + entry.CopyAddress(), packed, true, copySize);
-    if (downloaded.TooLong) return FetchResult::Failed;
+    // An answer the server gave (an error status, a body too long) fails this entry; a server that
+    // cannot be reached ends the pass.
+    if (downloaded.TooLong || downloaded.Refused) return FetchResult::Failed;
     if (!downloaded) return FetchResult::NotOpened;
     FetchResult result = FetchResult::Failed;
     try {

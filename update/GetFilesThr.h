@@ -80,6 +80,15 @@ public:
     // The last status shown (the final status line once the run has ended).
     const std::string& Status() const { return FStatus; }
 
+    // What the run fetched: copies installed and failed, and every byte downloaded (the list and
+    // all tries included).
+    struct TFetchSummary {
+        int Installed = 0;
+        int Failed = 0;
+        uint64_t Bytes = 0;
+    };
+    const TFetchSummary& Fetched() const { return FFetched; }
+
     // Steps of the run, public for the tests.
     // maxBytes: the longest body taken; a longer one fails the download.
     TDownloadOutcome DownloadFile(const std::string& url, const std::string& fileName, bool showProgress,
@@ -130,6 +139,7 @@ private:
     std::string FBaseDir;
     TStream* FPackedStream = nullptr;
     bool FFetchFailed = false;
+    TFetchSummary FFetched;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;
 };

@@ -21,6 +21,14 @@ struct TTransferLimits {
     int MaxRedirects = 10;
 };
 
+// How often a download that failed for a passing reason is tried, and how long the run waits
+// between the tries: FirstWait, doubling, never over MaxWait (also when the server asks for more).
+struct TRetryLimits {
+    int Tries = 5;
+    std::chrono::milliseconds FirstWait{std::chrono::seconds(1)};
+    std::chrono::milliseconds MaxWait{std::chrono::seconds(30)};
+};
+
 inline constexpr uint64_t MiB = 1024 * 1024;
 
 // A body the list gives no size for.
@@ -28,6 +36,7 @@ inline constexpr uint64_t MaxUnsizedBody = 64 * MiB;
 
 struct TRunLimits {
     TTransferLimits Transfer;
+    TRetryLimits Retry;
     // files.lst.bz2 and its text. A list of 100,000 entries is about 12 MiB of text, 4 MiB packed.
     uint64_t MaxPackedList = 32 * MiB;
     uint64_t MaxListText = 128 * MiB;

@@ -50,9 +50,9 @@ BrokenServer::~BrokenServer() {
     sockets::Close(FListener);
 }
 
-void BrokenServer::Serve(const std::string& path, Behaviour how, std::string bytes) {
+void BrokenServer::Serve(const std::string& path, Behaviour how, std::string bytes, int failures) {
     const std::lock_guard<std::mutex> lock(FMutex);
-    FRoutes[path] = Route{how, std::move(bytes)};
+    FRoutes[path] = Route{how, std::move(bytes), failures};
 }
 
 std::string BrokenServer::Url(const std::string& path) const {
@@ -68,7 +68,10 @@ BrokenServer::Route BrokenServer::RouteFor(const std::string& path) {
     const std::lock_guard<std::mutex> lock(FMutex);
     ++FCounts[path];
     const auto found = FRoutes.find(path);
-    return found == FRoutes.end() ? Route{Behaviour::Reply, FDefault} : found->second;
+    if (found == FRoutes.end()) return Route{Behaviour::Reply, FDefault};
+    Route route = found->second;
+    if (found->second.Failures > 0) --found->second.Failures;
+    return route;
 }
 
 void BrokenServer::Hold(sockets::Socket client) {
@@ -130,6 +133,17 @@ void BrokenServer::Answer(sockets::Socket client) {
             const std::string block(65536, 'E');
             while (SendAll(client, block)) {
             }
+            return;
+        }
+        case Behaviour::BusyFirst:
+            if (route.Failures > 0)
+                SendAll(client, "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            else
+                SendAll(client, ok + "Content-Length: " + std::to_string(route.Bytes.size()) + "\r\n\r\n" + route.Bytes);
+            return;
+        case Behaviour::CutFirst: {
+            const std::string head = ok + "Content-Length: " + std::to_string(route.Bytes.size()) + "\r\n\r\n";
+            SendAll(client, head + (route.Failures > 0 ? route.Bytes.substr(0, route.Bytes.size() / 2) : route.Bytes));
             return;
         }
         case Behaviour::RedirectToItself:

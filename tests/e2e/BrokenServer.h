@@ -33,6 +33,8 @@ enum class Behaviour {
     Trickle,           // sends the body a byte every 400 ms
     EndlessBody,       // a body that never ends
     RedirectToItself,  // 302 to the same address
+    BusyFirst,         // 503 with Retry-After: 1 for the first requests, then a 200 answer with the body
+    CutFirst,          // for the first requests, half the body announced whole; then all of it
 };
 
 class BrokenServer {
@@ -45,8 +47,9 @@ public:
     BrokenServer(const BrokenServer&) = delete;
     BrokenServer& operator=(const BrokenServer&) = delete;
 
-    // How path (without the leading "/") is answered from now on.
-    void Serve(const std::string& path, Behaviour how, std::string bytes = {});
+    // How path (without the leading "/") is answered from now on; failures counts the first
+    // requests of BusyFirst and CutFirst, from now on.
+    void Serve(const std::string& path, Behaviour how, std::string bytes = {}, int failures = 0);
 
     std::string Url(const std::string& path) const;
     // Whether a request was answered.
@@ -58,6 +61,7 @@ private:
     struct Route {
         Behaviour How = Behaviour::Reply;
         std::string Bytes;
+        int Failures = 0;  // still to come
     };
 
     void Listen();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -89,12 +90,35 @@ TEST(Download, EmptyBodyTruncatesToAnEmptyFile) {
     EXPECT_EQ(fetch.Reads, std::vector<uint32_t>{0});
 }
 
-TEST(Download, StoresAnErrorPageAsTheBody) {
-    Fetch fetch("notfound");
-    fetch.RemoveFile();
-    ASSERT_TRUE(fetch.From(ServerUrl() + "no/such/file.bz2"));
-    EXPECT_NE(ReadWholeFile(fetch.File).find("404 Not Found"), std::string::npos);
-    EXPECT_EQ(fetch.Total(), static_cast<uint64_t>(os::FileSize(fetch.File)));
+// The status decides: an error page is never stored, and a busy server's answer is one to try again.
+TEST(Download, AnswersOtherThan2xxAreNotStoredAndSayWhetherToTryAgain) {
+    struct Case {
+        const char* Response;  // nullptr: nginx's own 404
+        int Status;
+        bool Transient;
+        std::optional<std::chrono::seconds> RetryAfter;
+    };
+    const std::vector<Case> cases = {
+        {nullptr, 404, false, std::nullopt},
+        {"HTTP/1.1 403 Forbidden\r\nContent-Length: 2\r\nConnection: close\r\n\r\nno", 403, false, std::nullopt},
+        {"HTTP/1.1 500 Oops\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", 500, true, std::nullopt},
+        {"HTTP/1.1 503 Busy\r\nRetry-After: 7\r\nContent-Length: 4\r\nConnection: close\r\n\r\nbusy", 503, true,
+         std::chrono::seconds(7)},
+    };
+    for (const Case& c : cases) {
+        std::optional<BrokenServer> server;
+        if (c.Response) server.emplace(c.Response);
+        Fetch fetch("refused_" + std::to_string(c.Status));
+        WriteWholeFile(fetch.File, "older content");
+        EXPECT_FALSE(fetch.From(server ? server->Url("x.bz2") : ServerUrl() + "no/such/file.bz2")) << c.Status;
+        EXPECT_TRUE(fetch.Outcome.Refused) << c.Status;
+        EXPECT_EQ(fetch.Outcome.Status, c.Status);
+        EXPECT_EQ(fetch.Outcome.Reason, "HTTP status " + std::to_string(c.Status));
+        EXPECT_EQ(fetch.Outcome.Transient, c.Transient) << c.Status;
+        EXPECT_EQ(fetch.Outcome.RetryAfter, c.RetryAfter) << c.Status;
+        EXPECT_FALSE(os::FileExists(fetch.File)) << c.Status;
+        EXPECT_TRUE(fetch.LeftBeside().empty()) << c.Status;
+    }
 }
 
 TEST(Download, FollowsRedirectsAndStoresOnlyTheFinalBody) {
@@ -127,7 +151,9 @@ TEST(Download, AnAddressThatDoesNotOpenLeavesTheFileAlone) {
     WriteWholeFile(fetch.File, "keep me");
     // Nothing listens on port 1 of the loopback address.
     EXPECT_FALSE(fetch.From("http://127.0.0.1:1/files.lst.bz2"));
+    EXPECT_TRUE(fetch.Outcome.Transient) << fetch.Outcome.Reason;
     EXPECT_FALSE(fetch.From("no scheme at all"));
+    EXPECT_FALSE(fetch.Outcome.Transient) << fetch.Outcome.Reason;
     EXPECT_EQ(ReadWholeFile(fetch.File), "keep me");
     EXPECT_TRUE(fetch.Reads.empty());
 
@@ -143,6 +169,8 @@ TEST(Download, ABodyCutShortIsAFailureAndLeavesNoFile) {
     WriteWholeFile(fetch.File, "older content");
     EXPECT_FALSE(fetch.From(server.Url("files.lst.bz2")));
     EXPECT_TRUE(server.Served());
+    EXPECT_TRUE(fetch.Outcome.Transient) << fetch.Outcome.Reason;
+    EXPECT_FALSE(fetch.Outcome.Refused);
     EXPECT_FALSE(os::FileExists(fetch.File));
     EXPECT_TRUE(fetch.LeftBeside().empty());
 }

@@ -127,7 +127,12 @@ protected:
     TPublishDescription FDescription;
     SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
     TLauncherProcess FLauncher;
-    TRunLimits FLimits;
+    // Failed downloads are tried again at once: the tests' servers fail on purpose.
+    TRunLimits FLimits = [] {
+        TRunLimits limits;
+        limits.Retry.FirstWait = limits.Retry.MaxWait = std::chrono::milliseconds(1);
+        return limits;
+    }();
     RecordingView FView;
     std::unique_ptr<CurrentDirGuard> FGuard;
 };
@@ -587,6 +592,8 @@ protected:
             FLimits.MaxPackedList = MiB;
             FLimits.MaxListText = MiB;
         }
+        // One try: each case is about how the watch ends one transfer.
+        FLimits.Retry.Tries = 1;
         // Installing a copy takes good.txt first, then bad.bin, whose copy the cases spoil.
         Put(FClient / "good.txt", "good " + std::string(2000, 'g'));
         Put(FClient / "bad.bin", "bad " + std::string(3000, 'b'));
@@ -711,9 +718,44 @@ TEST_F(HostileServerTest, AListNotMatchingItsSignatureIsFetchedOnceMore) {
     EXPECT_EQ(FHostile.Requests("files.lst.bz2"), 3);
 }
 
+// A busy server and a cut transfer are tried again until the copy arrives; a missing copy is not,
+// and a server busy for good is given up after the last try. Each failure says why.
+TEST_F(HostileServerTest, PassingFailuresAreTriedAgainAndAMissingCopyIsNot) {
+    struct Case {
+        const char* Name;
+        Behaviour How;
+        int Failures;
+        int Requests;
+        const char* Notice;  // nullptr: installed without one
+    };
+    const std::vector<Case> cases = {
+        {"busy twice", Behaviour::BusyFirst, 2, 3, nullptr},
+        {"cut once", Behaviour::CutFirst, 1, 2, nullptr},
+        {"busy for good", Behaviour::BusyFirst, 9, 3, "bad.bin.bz2: HTTP status 503, given up after 3 tries"},
+        {"missing", Behaviour::Reply, 0, 1, "bad.bin.bz2: HTTP status 404, not retried"},
+    };
+    FLimits.Retry.Tries = 3;
+    const std::string copy = ReadWholeFile(FServer / "bad.bin.bz2");
+    for (const Case& c : cases) {
+        Put(FInstall / "bad.bin", "old bad");
+        FHostile.Serve("bad.bin.bz2", c.How, c.How == Behaviour::Reply ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : copy,
+                       c.Failures);
+        const int before = FHostile.Requests("bad.bin.bz2");
+        FView = RecordingView();
+        Run(0);
+        EXPECT_EQ(FHostile.Requests("bad.bin.bz2") - before, c.Requests) << c.Name;
+        EXPECT_EQ(Same("bad.bin"), c.Notice == nullptr) << c.Name;
+        EXPECT_EQ(FStatus, c.Notice ? "Update Failed" : "All the files have been updated") << c.Name;
+        std::vector<std::string> notices{"The update list is not signed: no UpdateKey in the settings"};
+        if (c.Notice) notices.push_back(FHostile.Url("") + c.Notice);
+        EXPECT_EQ(FView.Notices, notices) << c.Name;
+    }
+}
+
 // The shipped limits, on the wait a real server can cause: headers, then silence.
 TEST_F(HostileServerTest, DefaultLimitsEndAStallWithinTwoMinutes) {
     FLimits = TRunLimits();
+    FLimits.Retry.Tries = 1;
     FHostile.Serve(PackedListName, Behaviour::StopAfterHeaders);
     const double seconds = TimedRun();
     ExpectFailedWithin(seconds, 120);
@@ -781,7 +823,7 @@ TEST_F(SignedListTest, ListsNotSignedByATrustedKeyForThisListAreRefusedUntouched
         {"expired", [this] { Sign(FKey, 6, UnixNow() - 3600); }, "expired"},
         {"signature removed",
          [this] { Sign(FKey, 6); fs::remove(FServer / "files.lst.bz2.minisig"); },
-         "not a minisign signature"},
+         "files.lst.bz2.minisig could not be fetched"},
         {"signature of another list",
          [this] {
              Publish(3);

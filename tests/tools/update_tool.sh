@@ -63,6 +63,8 @@ expect_line "$work/out" "Downloading data\\a.txt"
 expect_line "$work/out" "All the files have been updated"
 expect_line "$work/out" "Revision 3 recorded"
 expect_line "$work/out" "orvex-update: The update list is not signed: no UpdateKey in the settings"
+tr -d '\r' <"$work/out" | grep -qE '^2 files fetched, 0 failed, [0-9]+ bytes downloaded in [0-9.]+ s$' ||
+  fail "no summary: $(cat "$work/out")"
 # Windows ends lines with CR LF; a CR anywhere else is a redraw.
 sed 's/\r$//' "$work/out" | grep -q $'\r\|\e' && fail "redrawn lines on output that is not a terminal: $(cat -A "$work/out")"
 [ -e "$install/files.lst" ] && fail "files.lst left behind"
@@ -78,7 +80,8 @@ expect_exit 0 "ordinary run at the same Rev" -- "$(arg "$install")"
 expect_exit 0 "full check" -- --full "$(arg "$install")"
 cmp -s "$install/data/a.txt" "$work/client/data/a.txt" || fail "--full did not repair data/a.txt"
 
-# A copy the server answers with an error page: exit 1, "Update Failed", the file kept.
+# A copy the server answers with an error page: exit 1, "Update Failed", the file kept, the
+# reason and the summary given.
 printf 'game program v3' >"$work/client/game.exe"
 publish 4
 rm "$www/game.exe.bz2"
@@ -86,6 +89,8 @@ expect_exit 1 "failed update" -- "$(arg "$install")"
 expect_line "$work/out" "Update Failed"
 [ "$(tr -d '\r' <"$work/out" | grep -cx 'Update Failed')" = 1 ] || fail "\"Update Failed\" not once: $(cat "$work/out")"
 [ "$(cat "$install/game.exe")" = "game program v2" ] || fail "the previous game.exe was not kept"
+expect_line "$work/out" "orvex-update: ${url}game.exe.bz2: HTTP status 404, not retried"
+tr -d '\r' <"$work/out" | grep -qE '^0 files fetched, 1 failed, ' || fail "no summary of the failure: $(cat "$work/out")"
 
 # A name with control characters is refused, and shown escaped, never sent raw.
 printf '[settings]\r\nRev|5\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\nbad\033[31m\007.txt|d41d8cd98f00b204e9800998ecf8427e|1\r\n[/files_critical]\r\n' |

@@ -218,6 +218,7 @@ TEST(GFilesThreadResume, OneRunAtATimeAndTheFinishedRunFreesItself) {
     auto first = std::make_unique<GFilesThread>(dispatcher, view);
     first->FUpdatesUrl = "http://127.0.0.1:1/";
     first->HostsFolder.clear();
+    first->Limits.Retry.Tries = 1;
     ASSERT_TRUE(GFilesThread::Resume(std::move(first)));
     EXPECT_TRUE(GFilesThread::RunExists());
 
@@ -231,10 +232,14 @@ TEST(GFilesThreadResume, OneRunAtATimeAndTheFinishedRunFreesItself) {
     view.Open();
     ASSERT_TRUE(view.WaitForUnlock(std::chrono::seconds(60)));
     ASSERT_TRUE(WaitUntilNoRun());
-    // The download that never connected still ends by showing an empty file bar.
+    // The download that never connected still ends by showing an empty file bar, and says why.
+    std::vector<std::string> seen = view.Seen();
+    ASSERT_EQ(seen.size(), 7u);
+    EXPECT_EQ(seen[4].rfind("notice:http://127.0.0.1:1/files.lst.bz2: ", 0), 0u) << seen[4];
+    seen.erase(seen.begin() + 4);
     const std::vector<std::string> expected{"lock", "notice:The update list is not signed: no UpdateKey in the settings",
                                             "status:Downloading updates list", "file:0", "status:Update Failed", "unlock"};
-    EXPECT_EQ(view.Seen(), expected);
+    EXPECT_EQ(seen, expected);
     EXPECT_FALSE(folder.Exists("files.lst.bz2"));
 
     // Once it has ended, the next run is accepted.
@@ -243,19 +248,24 @@ TEST(GFilesThreadResume, OneRunAtATimeAndTheFinishedRunFreesItself) {
     auto third = std::make_unique<GFilesThread>(dispatcher, again);
     third->FUpdatesUrl = "http://127.0.0.1:1/";
     third->HostsFolder.clear();
+    third->Limits.Retry.Tries = 1;
     ASSERT_TRUE(GFilesThread::Resume(std::move(third)));
     ASSERT_TRUE(again.WaitForUnlock(std::chrono::seconds(60)));
     ASSERT_TRUE(WaitUntilNoRun());
 }
 
-TEST(GFilesThreadDownload, UnreachableAddressLeavesTheFileAloneAndTheFileBarAtZero) {
+// A refused connection passes: it is tried again, each try starting the file bar afresh.
+TEST(GFilesThreadDownload, UnreachableAddressIsTriedAgainAndLeavesTheFileAloneAndTheFileBarAtZero) {
     ScratchFolder folder;
     folder.Write("files.lst.bz2", "earlier");
     HeadlessDispatcher dispatcher;
     RecordingView view;
     GFilesThread run(dispatcher, view);
+    run.Limits.Retry = {3, std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
     EXPECT_FALSE(run.DownloadFile("http://127.0.0.1:1/files.lst.bz2", folder.File("files.lst.bz2"), true));
-    EXPECT_EQ(view.FileProgress, std::vector<int32_t>{0});
+    EXPECT_EQ(view.FileProgress, (std::vector<int32_t>{0, 0, 0}));
+    ASSERT_EQ(view.Notices.size(), 1u);
+    EXPECT_NE(view.Notices[0].find(", given up after 3 tries"), std::string::npos) << view.Notices[0];
     EXPECT_EQ(folder.Read("files.lst.bz2"), "earlier");
 }
 

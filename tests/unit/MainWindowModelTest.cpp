@@ -275,9 +275,12 @@ TEST_F(MainWindowModelTest, TimerNavigatesThenRunsOnceAndASecondStartIsRefused) 
     EXPECT_FALSE(FModel.StartUpdateRun(true));
     FModel.ImgBtn2Click();
     ASSERT_TRUE(FDispatcher.PumpUntilRunEnds());
-    // One run: locked and unlocked once; no update address, so it failed.
+    // One run: locked and unlocked once; no update address, so it failed, and the log says so.
     EXPECT_EQ(FHost.Count("button:686"), 2);
     EXPECT_EQ(FModel.Label3.Caption, SUpdateFailed);
+    const std::string log = FFolder.Read(RunLogName);
+    EXPECT_NE(log.find("  Update run started\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("  Update run ended: Update Failed\r\n"), std::string::npos) << log;
     EXPECT_TRUE(FModel.ImgBtn1.Visible());
 
     // After the run the check button starts a new one; the status line is cleared first.

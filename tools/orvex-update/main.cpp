@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -90,6 +91,8 @@ int main(int argc, char** argv) {
     const bool interactive = IsTerminal(stdout);
     TerminalView view(settings, stdout, interactive, TerminalWidth(stdout));
     std::string finalStatus;
+    GFilesThread::TFetchSummary fetched;
+    const auto start = std::chrono::steady_clock::now();
     {
         HeadlessDispatcher dispatcher;
         GFilesThread run(dispatcher, view);
@@ -103,8 +106,12 @@ int main(int argc, char** argv) {
         run.HostsFile = hostsFile;
         run.RunUpdate();
         finalStatus = run.Status();
+        fetched = run.Fetched();
     }
     view.Conclude(finalStatus);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("%d files fetched, %d failed, %llu bytes downloaded in %.1f s\n", fetched.Installed, fetched.Failed,
+                static_cast<unsigned long long>(fetched.Bytes), took.count());
     if (!view.SavedRevision().empty()) std::printf("Revision %s recorded\n", view.SavedRevision().c_str());
     return finalStatus == SUpdateFailed ? ExitFailed : ExitUpdated;
 }
