@@ -82,6 +82,7 @@ bool TFMainModel::StartUpdateRun(bool fullCheck) {
     run->FAtRevision = StrToInt(ListAt(*FSettingsList, AtRevisionPos));
     run->FUpdateKey = ListAt(*FSettingsList, UpdateKeyPos);
     run->FListSeq = ListAt(*FSettingsList, ListSeqPos);
+    run->FMirrors = ListAt(*FSettingsList, MirrorsPos);
     run->Launcher = Launcher;
     return GFilesThread::Resume(std::move(run));
 }

@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   libbz2-dev bzip2 libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
   nginx xvfb xdotool imagemagick fonts-dejavu-core python3 openssl dpkg-dev locales
-  wine wine32:i386 libsodium-dev minisign autoconf automake libtool
+  wine wine32:i386 libsodium-dev minisign autoconf automake libtool rsync
 )
 
 missing=()

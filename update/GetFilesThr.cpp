@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <sstream>
 #include <chrono>
 #include <thread>
 
@@ -177,28 +178,56 @@ void GFilesThread::Show(const std::string& status) {
 
 // --- download and unpacking ----------------------------------------------------------------------
 
-// A download that fails for a passing reason is tried again after a wait; the last failure is
-// told with its address and how often it was tried.
-TDownloadOutcome GFilesThread::DownloadFile(const std::string& url, const std::string& fileName, bool showProgress,
+TDownloadOutcome GFilesThread::DownloadOnce(const std::string& url, const std::string& fileName, bool showProgress,
                                             uint64_t maxBytes) {
-    TDownloadOutcome outcome;
-    for (int tries = 1;; ++tries) {
-        FGaugeValue = 0;
-        outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, [&](uint32_t received) {
-            FFetched.Bytes += received;
-            if (!showProgress) return;
-            // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
-            FGaugeValue = Low32(static_cast<int64_t>(FGaugeValue) + received);
-            SetFileProgress();
-        });
-        FGaugeValue = 0;
+    FGaugeValue = 0;
+    const TDownloadOutcome outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, [&](uint32_t received) {
+        FFetched.Bytes += received;
+        if (!showProgress) return;
+        // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
+        FGaugeValue = Low32(static_cast<int64_t>(FGaugeValue) + received);
         SetFileProgress();
-        if (outcome) return outcome;
-        const auto wait = RetryWait(outcome, tries, Limits.Retry);
+    });
+    FGaugeValue = 0;
+    SetFileProgress();
+    return outcome;
+}
+
+// The servers in the order to ask them: UpdatesUrl and the mirrors as the settings give them, those
+// that did not answer earlier in the run last.
+std::vector<std::string> GFilesThread::Servers() const {
+    std::vector<std::string> servers{FUpdatesUrl};
+    std::istringstream mirrors(FMirrors);
+    for (std::string mirror; mirrors >> mirror;) servers.push_back(mirror.back() == '/' ? mirror : mirror + '/');
+    std::stable_partition(servers.begin(), servers.end(), [this](const std::string& server) {
+        return std::find(FDeadServers.begin(), FDeadServers.end(), server) == FDeadServers.end();
+    });
+    return servers;
+}
+
+// Each round asks every server in turn; a round that ended in passing failures only is tried again
+// after a wait. The last round's failures are told with their addresses and how often they were tried.
+TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
+                                            uint64_t maxBytes) {
+    for (int round = 1;; ++round) {
+        TDownloadOutcome last;
+        bool passing = true;
+        TStringList failures;
+        for (const std::string& server : Servers()) {
+            last = DownloadOnce(server + name, fileName, showProgress, maxBytes);
+            if (last) return last;
+            failures.push_back(server + name + ": " + last.Reason);
+            passing = passing && last.Transient;
+            if (last.Status == 0 && last.Transient &&
+                std::find(FDeadServers.begin(), FDeadServers.end(), server) == FDeadServers.end())
+                FDeadServers.push_back(server);
+        }
+        last.Transient = passing;
+        const auto wait = RetryWait(last, round, Limits.Retry);
         if (!wait) {
-            Notify(url + ": " + outcome.Reason +
-                   (tries > 1 ? ", given up after " + std::to_string(tries) + " tries" : ", not retried"));
-            return outcome;
+            for (const std::string& failure : failures)
+                Notify(failure + (round > 1 ? ", given up after " + std::to_string(round) + " tries" : ", not retried"));
+            return last;
         }
         std::this_thread::sleep_for(*wait);
     }
@@ -237,7 +266,7 @@ void GFilesThread::UnpackList(const std::vector<uint8_t>& packed, TStream& text)
 // earlier launchers unpacked beside the game. Raises when the list cannot be fetched.
 std::vector<uint8_t> GFilesThread::DownloadList(const std::string& packedList) {
     const RemovedOnExit download(packedList);
-    const bool downloaded = static_cast<bool>(DownloadFile(FUpdatesUrl + PackedListName, packedList, true, Limits.MaxPackedList));
+    const bool downloaded = static_cast<bool>(DownloadFile(PackedListName, packedList, true, Limits.MaxPackedList));
     RemoveIfPresent(JoinPath(FBaseDir, ListFileName));
     if (!downloaded) throw Exception("The update list could not be fetched");
     return ReadFileBytes(packedList);
@@ -251,7 +280,7 @@ std::vector<uint8_t> GFilesThread::FetchSignedList(const std::string& packedList
     for (int attempt = 0;; ++attempt) {
         std::vector<uint8_t> packed = DownloadList(packedList);
         const RemovedOnExit download(signatureFile);
-        if (!DownloadFile(FUpdatesUrl + ListSignatureName, signatureFile, false, MaxSignatureBytes))
+        if (!DownloadFile(ListSignatureName, signatureFile, false, MaxSignatureBytes))
             Refuse(std::string("its signature ") + ListSignatureName + " could not be fetched");
         const std::vector<uint8_t> signature = ReadFileBytes(signatureFile);
         const minisign::TVerification verification = minisign::Verify(trustedKeys, AsText(signature), AsText(packed));
@@ -387,7 +416,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     const std::string packed = localFile + PackedSuffix;
     // The copy is as long as the list says, never longer; a longer one fails only this entry.
     const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
-    const TDownloadOutcome downloaded = DownloadFile(FUpdatesUrl + entry.CopyAddress(), packed, true, copySize);
+    const TDownloadOutcome downloaded = DownloadFile(entry.CopyAddress(), packed, true, copySize);
     // An answer the server gave (an error status, a body too long) fails this entry; a server that
     // cannot be reached ends the pass.
     if (downloaded.TooLong || downloaded.Refused) return FetchResult::Failed;
@@ -432,7 +461,7 @@ void GFilesThread::UpdateSelf(const std::string& line) {
     const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
     const std::string packed = localFile + PackedSuffix;
     const std::string fresh = localFile + ".New";
-    if (!DownloadFile(FUpdatesUrl + entry.CopyName(), packed, true, copySize)) return;
+    if (!DownloadFile(entry.CopyName(), packed, true, copySize)) return;
     try {
         UnpackFile(packed, fresh);
         if (FileMD5Hex(fresh) != md5) throw Exception("The new " + name + " does not match the update list");

@@ -57,6 +57,9 @@ public:
 
     // Inputs.
     std::string FUpdatesUrl;
+    // Further base addresses of the same server folder, separated by spaces: each download goes
+    // to them in turn when the ones before fail.
+    std::string FMirrors;
     int32_t FCreateBackup = 0;
     int32_t FAtRevision = 0;
     bool FFullCheck = false;
@@ -90,8 +93,10 @@ public:
     const TFetchSummary& Fetched() const { return FFetched; }
 
     // Steps of the run, public for the tests.
-    // maxBytes: the longest body taken; a longer one fails the download.
-    TDownloadOutcome DownloadFile(const std::string& url, const std::string& fileName, bool showProgress,
+    // Downloads name (relative to the server folder) from the first server that has it, trying
+    // again after a wait while failures are passing. maxBytes: the longest body taken; a longer one
+    // fails the download.
+    TDownloadOutcome DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
                                   uint64_t maxBytes = MaxUnsizedBody);
     void UnpackFile(const std::string& source, const std::string& target);
     void CheckFiles(const TStringList& entries);
@@ -118,6 +123,9 @@ private:
     void UnpackFinished() override;
 
     void RunSteps();
+    TDownloadOutcome DownloadOnce(const std::string& url, const std::string& fileName, bool showProgress,
+                                  uint64_t maxBytes);
+    std::vector<std::string> Servers() const;
     enum class FetchResult { NotOpened, Installed, Failed };
     FetchResult FetchEntry(const TListEntry& entry);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
@@ -140,6 +148,8 @@ private:
     TStream* FPackedStream = nullptr;
     bool FFetchFailed = false;
     TFetchSummary FFetched;
+    // Servers that did not answer during this run: later downloads try them last.
+    std::vector<std::string> FDeadServers;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;
 };

@@ -28,8 +28,9 @@ constexpr SettingsKey SettingsKeys[] = {
     {"RunCustom", "system\\orvex.exe"},
     {UpdateKeySetting, ""},
     {ListSeqSetting, ""},
+    {"Mirrors", ""},
 };
-static_assert(std::size(SettingsKeys) == ListSeqPos);
+static_assert(std::size(SettingsKeys) == MirrorsPos);
 
 }  // namespace
 

@@ -20,7 +20,9 @@ enum SettingsPosition : std::size_t {
     // The public key lines a list must be signed with, separated by spaces; empty: lists unsigned.
     UpdateKeyPos,
     // The sequence number of the last signed list accepted; an older one is a replay.
-    ListSeqPos
+    ListSeqPos,
+    // Further base addresses serving the same server folder, separated by spaces.
+    MirrorsPos
 };
 
 inline constexpr const char* UpdateKeySetting = "UpdateKey";

@@ -88,6 +88,7 @@ protected:
         HeadlessDispatcher dispatcher;
         GFilesThread run(dispatcher, FView);
         run.FUpdatesUrl = FUrlOverride.empty() ? FUrl : FUrlOverride;
+        run.FMirrors = FMirrors;
         run.FAtRevision = atRevision;
         run.FFullCheck = fullCheck;
         run.FCreateBackup = createBackup;
@@ -123,7 +124,7 @@ protected:
 
     ScratchFolder FInstallFolder, FClientFolder, FHostsFolder;
     fs::path FInstall = FInstallFolder.Path(), FClient = FClientFolder.Path(), FHosts = FHostsFolder.Path(), FServer;
-    std::string FUrl, FUrlOverride, FStatus, FUpdateKey, FListSeq;
+    std::string FUrl, FUrlOverride, FMirrors, FStatus, FUpdateKey, FListSeq;
     TPublishDescription FDescription;
     SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
     TLauncherProcess FLauncher;
@@ -189,6 +190,40 @@ void ExpectFileProgressUpTo(const std::vector<std::string>& events, int64_t byte
         }
     }
     EXPECT_EQ(last, bytes) << what;
+}
+
+// A main server that is down, or that lacks a copy, leaves the work to the mirrors; a mirror
+// address without its final "/" is taken as a folder.
+TEST_F(RunUpdateTest, MirrorsServeWhatTheMainServerCannot) {
+    MakeClient();
+    Publish(3);
+    const fs::path copy = FServer.string() + "-mirror";
+    fs::remove_all(copy);
+    fs::copy(FServer, copy, fs::copy_options::recursive);
+    const std::string mirror = FUrl.substr(0, FUrl.size() - 1) + "-mirror";
+    struct Case {
+        const char* Name;
+        std::string Main;
+        std::string Mirrors;
+        const char* Missing;  // a copy the main server lacks
+    };
+    const std::vector<Case> cases = {
+        {"main server down", "http://127.0.0.1:1/", "http://127.0.0.1:1/mirror/ " + mirror, nullptr},
+        {"main server lacks a copy", FUrl, mirror, "data/a.txt.bz2"},
+    };
+    for (const Case& c : cases) {
+        if (c.Missing) fs::remove(FServer / c.Missing);
+        InstallOldVersions();
+        FUrlOverride = c.Main;
+        FMirrors = c.Mirrors;
+        FView = RecordingView();
+        Run(0);
+        EXPECT_EQ(FStatus, "All the files have been updated") << c.Name << testing::PrintToString(FView.Notices);
+        EXPECT_TRUE(Same("game.exe") && Same("data\\a.txt") && Same("data\\sub dir\\b.bin")) << c.Name;
+        EXPECT_EQ(FView.Notices, std::vector<std::string>{"The update list is not signed: no UpdateKey in the settings"})
+            << c.Name;
+        ExpectNoLeftovers();
+    }
 }
 
 TEST_F(RunUpdateTest, GaugesFollowEachPhaseOfTheRun) {

@@ -67,4 +67,19 @@ while read -r command; do
 done < "$work/commands"
 [ -s "$inst/_settings.ini" ] || fail "keygen printed no UpdateKey line"
 grep -qx "AtRevision=$((version + 1))" <(tr -d '\r' < "$inst/_settings.ini") || fail "AtRevision not recorded: $(cat "$inst/_settings.ini")"
+# The mirroring commands, the mirror served beside the folder: an installation whose main server
+# is down updates from it.
+grep -E '^ +rsync ' "$readme" > "$work/mirroring"
+[ "$(wc -l < "$work/mirroring")" = 2 ] || fail "not the two mirroring commands in README: $(cat "$work/mirroring")"
+while read -r command; do
+  command=${command//mirror:\/var\/www\/talvora/$work/web/www/mirror}
+  command=${command//\/var\/www\/talvora/$work/web/www}
+  eval "$command --exclude mirror" || fail "$command"
+done < "$work/mirroring"
+"$publish" verify "$work/web/www/mirror" > "$work/out" 2>&1 || fail "the mirror does not verify: $(cat "$work/out")"
+printf 'v%d' $((++version)) > "$client/system/orvex.exe"
+"$publish" build -q --sign "$work/keys/talvora-2.key" "$client" "$work/web/www/mirror" > /dev/null 2>&1 || fail "publish to the mirror"
+sed -i "s|^UpdatesUrl=.*|UpdatesUrl=http://127.0.0.1:1/\r\nMirrors=$(cat "$work/web/url")mirror|" "$inst/_settings.ini"
+"$update" "$inst" > "$work/out" 2>&1 || fail "orvex-update from the mirror: $(cat "$work/out")"
+cmp -s "$client/system/orvex.exe" "$inst/system/orvex.exe" || fail "the mirror's game was not installed: $(cat "$work/out")"
 echo "the README's examples work as copied"

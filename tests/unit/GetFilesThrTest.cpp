@@ -262,7 +262,8 @@ TEST(GFilesThreadDownload, UnreachableAddressIsTriedAgainAndLeavesTheFileAloneAn
     RecordingView view;
     GFilesThread run(dispatcher, view);
     run.Limits.Retry = {3, std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
-    EXPECT_FALSE(run.DownloadFile("http://127.0.0.1:1/files.lst.bz2", folder.File("files.lst.bz2"), true));
+    run.FUpdatesUrl = "http://127.0.0.1:1/";
+    EXPECT_FALSE(run.DownloadFile("files.lst.bz2", folder.File("files.lst.bz2"), true));
     EXPECT_EQ(view.FileProgress, (std::vector<int32_t>{0, 0, 0}));
     ASSERT_EQ(view.Notices.size(), 1u);
     EXPECT_NE(view.Notices[0].find(", given up after 3 tries"), std::string::npos) << view.Notices[0];

@@ -13,7 +13,7 @@ using orvex::test::CurrentDirGuard;
 
 namespace {
 
-const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe", "", ""};
+const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe", "", "", ""};
 
 TStringList WithoutBaseDir(const TStringList& list) { return TStringList(list.begin() + 1, list.end()); }
 
@@ -38,7 +38,7 @@ TEST(LoadSettings, EmptyFileOrNoMainSectionGivesAllDefaults) {
         CurrentDirGuard inFolder(folder.Dir());
         TStringList settings;
         EXPECT_TRUE(LoadSettings(settings));
-        ASSERT_EQ(settings.size(), 10u);
+        ASSERT_EQ(settings.size(), 11u);
         EXPECT_EQ(WithoutBaseDir(settings), AllDefaults) << "content: " << content;
     }
 }
@@ -56,12 +56,14 @@ TEST(LoadSettings, KeepsTheValuesAsTheTextsRead) {
                  "AtRevision=\"42\"\r\n"
                  "RunCustom=bin\\game.exe\r\n"
                  "UpdateKey=RWQkey1 RWQkey2\r\n"
-                 "ListSeq=7\r\n");
+                 "ListSeq=7\r\n"
+                 "Mirrors=http://m1/ http://m2/\r\n");
     CurrentDirGuard inFolder(folder.Dir());
     TStringList settings;
     ASSERT_TRUE(LoadSettings(settings));
     EXPECT_EQ(WithoutBaseDir(settings), (TStringList{longUrl.substr(0, 2047), "http://updates.example/client", "", "00",
-                                                     "yes", "42", "bin\\game.exe", "RWQkey1 RWQkey2", "7"}));
+                                                     "yes", "42", "bin\\game.exe", "RWQkey1 RWQkey2", "7",
+                                                     "http://m1/ http://m2/"}));
 }
 
 TEST(WriteSetting, ReplacesOnlyItsKey) {
@@ -89,7 +91,7 @@ TEST(WriteSetting, ReplacesOnlyItsKey) {
     TStringList reloaded;
     ASSERT_TRUE(LoadSettings(reloaded));
     EXPECT_EQ(WithoutBaseDir(reloaded), (TStringList{"http://news/", "http://updates/", "Talvora", "1", "1", "12",
-                                                     "system\\orvex.exe", "RWQkey1 RWQkey2", "9"}));
+                                                     "system\\orvex.exe", "RWQkey1 RWQkey2", "9", ""}));
 }
 
 TEST(WriteSetting, RefusedWriteNamesTheFullPath) {

@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
         run.FAtRevision = atRevision;
         run.FUpdateKey = settings[UpdateKeyPos];
         run.FListSeq = settings[ListSeqPos];
+        run.FMirrors = settings[MirrorsPos];
         run.FFullCheck = fullCheck;
         run.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
         run.HostsFile = hostsFile;
