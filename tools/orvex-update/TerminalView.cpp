@@ -2,6 +2,8 @@
 
 #include "update/Settings.h"
 
+#include <algorithm>
+
 namespace orvex {
 
 namespace {
@@ -55,12 +57,16 @@ void TerminalView::ShowStatus(const std::string& status) {
 
 void TerminalView::SetGaugeMax(int32_t gauge, int32_t maxValue) {
     bool changed = false;
-    if (gauge == 0) changed = FFileGauge.SetMaxValue(maxValue);
+    if (gauge == 0) {
+        changed = FFileGauge.SetMaxValue(maxValue);
+        FFileRate.Start(maxValue, TRateMeter::Clock::now());
+    }
     if (gauge == 1) changed = FTotalGauge.SetMaxValue(maxValue);
     if (changed) Redraw();
 }
 
 void TerminalView::SetFileProgress(int32_t position) {
+    FFileRate.Progress(position, TRateMeter::Clock::now());
     if (FFileGauge.SetProgress(position)) Redraw();
 }
 
@@ -86,8 +92,11 @@ void TerminalView::Notice(const std::string& text) {
 
 void TerminalView::Redraw() {
     if (!FInteractive) return;
-    const int cells = 20;
-    std::string line = "file " + Bar(FFileGauge, cells) + "  total " + Bar(FTotalGauge, cells) + "  " + FStatus;
+    // Narrow terminals get shorter bars, so the rate and some of the status still fit.
+    const int cells = std::clamp((FWidth - 70) / 2, 8, 20);
+    const std::string rate = FFileRate.Text();
+    std::string line = "file " + Bar(FFileGauge, cells) + (rate.empty() ? "" : " " + rate) + "  total " +
+                       Bar(FTotalGauge, cells) + "  " + FStatus;
     if (static_cast<int>(line.size()) > FWidth - 1) line.resize(static_cast<std::size_t>(FWidth - 1));
     if (line == FDrawn) return;
     std::string padded = line;

@@ -1,8 +1,10 @@
 #pragma once
 // Shows an update run on a terminal: the status line and both gauges as bars redrawn in place,
+// the file bar with its rate and time left,
 // or, when the output is not a terminal, each status as a plain line. Control characters of the
 // update list's names are shown escaped, never sent to the terminal.
 #include "base/Text.h"
+#include "tools/common/RateMeter.h"
 #include "update/Gauge.h"
 #include "update/ProgressView.h"
 
@@ -47,6 +49,7 @@ private:
     std::string FDrawn;
     std::string FSavedRevision;
     TGaugeModel FFileGauge;
+    TRateMeter FFileRate;  // of the file bar: its transfer, or its unpacking
     TGaugeModel FTotalGauge;
 };
 
