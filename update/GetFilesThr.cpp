@@ -210,24 +210,28 @@ std::vector<std::string> GFilesThread::Servers() const {
 TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
                                             uint64_t maxBytes) {
     for (int round = 1;; ++round) {
-        TDownloadOutcome last;
-        bool passing = true;
+        // What the round ends with: a server's answer (an error status, a body too long) rather
+        // than a server that could not be reached, so a copy one server lacks fails only its entry.
+        TDownloadOutcome result;
+        bool answered = false, passing = true;
         TStringList failures;
         for (const std::string& server : Servers()) {
-            last = DownloadOnce(server + name, fileName, showProgress, maxBytes);
-            if (last) return last;
-            failures.push_back(server + name + ": " + last.Reason);
-            passing = passing && last.Transient;
-            if (last.Status == 0 && last.Transient &&
+            const TDownloadOutcome outcome = DownloadOnce(server + name, fileName, showProgress, maxBytes);
+            if (outcome) return outcome;
+            failures.push_back(server + name + ": " + outcome.Reason);
+            passing = passing && outcome.Transient;
+            if (!answered) result = outcome;
+            answered = answered || outcome.Refused || outcome.TooLong;
+            if (outcome.Status == 0 && outcome.Transient &&
                 std::find(FDeadServers.begin(), FDeadServers.end(), server) == FDeadServers.end())
                 FDeadServers.push_back(server);
         }
-        last.Transient = passing;
-        const auto wait = RetryWait(last, round, Limits.Retry);
+        result.Transient = passing;
+        const auto wait = RetryWait(result, round, Limits.Retry);
         if (!wait) {
             for (const std::string& failure : failures)
                 Notify(failure + (round > 1 ? ", given up after " + std::to_string(round) + " tries" : ", not retried"));
-            return last;
+            return result;
         }
         std::this_thread::sleep_for(*wait);
     }

@@ -193,35 +193,38 @@ void ExpectFileProgressUpTo(const std::vector<std::string>& events, int64_t byte
 }
 
 // A main server that is down, or that lacks a copy, leaves the work to the mirrors; a mirror
-// address without its final "/" is taken as a folder.
+// address without its final "/" is taken as a folder. A copy no server has fails its entry alone.
 TEST_F(RunUpdateTest, MirrorsServeWhatTheMainServerCannot) {
     MakeClient();
     Publish(3);
     const fs::path copy = FServer.string() + "-mirror";
     fs::remove_all(copy);
     fs::copy(FServer, copy, fs::copy_options::recursive);
+    fs::remove(FServer / "data" / "a.txt.bz2");
     const std::string mirror = FUrl.substr(0, FUrl.size() - 1) + "-mirror";
+    const std::string dead = "http://127.0.0.1:1/";
     struct Case {
         const char* Name;
         std::string Main;
         std::string Mirrors;
-        const char* Missing;  // a copy the main server lacks
+        bool Whole;  // every file installed
     };
     const std::vector<Case> cases = {
-        {"main server down", "http://127.0.0.1:1/", "http://127.0.0.1:1/mirror/ " + mirror, nullptr},
-        {"main server lacks a copy", FUrl, mirror, "data/a.txt.bz2"},
+        {"main server down", dead, dead + "mirror/ " + mirror, true},
+        {"main server lacks a copy", FUrl, mirror, true},
+        {"main server lacks a copy, mirror down", FUrl, dead, false},
     };
     for (const Case& c : cases) {
-        if (c.Missing) fs::remove(FServer / c.Missing);
         InstallOldVersions();
         FUrlOverride = c.Main;
         FMirrors = c.Mirrors;
         FView = RecordingView();
         Run(0);
-        EXPECT_EQ(FStatus, "All the files have been updated") << c.Name << testing::PrintToString(FView.Notices);
-        EXPECT_TRUE(Same("game.exe") && Same("data\\a.txt") && Same("data\\sub dir\\b.bin")) << c.Name;
-        EXPECT_EQ(FView.Notices, std::vector<std::string>{"The update list is not signed: no UpdateKey in the settings"})
-            << c.Name;
+        EXPECT_EQ(FStatus, c.Whole ? "All the files have been updated" : "Update Failed") << c.Name;
+        EXPECT_TRUE(Same("game.exe") && Same("data\\sub dir\\b.bin")) << c.Name;
+        EXPECT_EQ(Same("data\\a.txt"), c.Whole) << c.Name;
+        // The unsigned list's notice, and for the failed copy one line for each server.
+        EXPECT_EQ(FView.Notices.size(), c.Whole ? 1u : 3u) << c.Name << testing::PrintToString(FView.Notices);
         ExpectNoLeftovers();
     }
 }
