@@ -36,7 +36,7 @@ public:
     BodyFile(const BodyFile&) = delete;
     BodyFile& operator=(const BodyFile&) = delete;
 
-    void BodyOpened(int status) override {
+    void BodyOpened(int status, bool) override {
         FStatus = status;
         if (status < 200 || status > 299) {
             FRefused = true;
@@ -169,6 +169,29 @@ std::optional<std::chrono::milliseconds> RetryWait(const TDownloadOutcome& outco
 }
 
 namespace http {
+
+std::optional<uint64_t> ContentRangeStart(const std::string& value) {
+    const std::string prefix = "bytes ";
+    if (value.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const std::size_t dash = value.find('-', prefix.size());
+    if (dash == std::string::npos || dash == prefix.size() || dash - prefix.size() > 19) return std::nullopt;
+    uint64_t start = 0;
+    for (std::size_t i = prefix.size(); i < dash; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(value[i]))) return std::nullopt;
+        start = start * 10 + static_cast<uint64_t>(value[i] - '0');
+    }
+    return start;
+}
+
+std::string ChooseValidator(const std::string& etag, const std::string& lastModified) {
+    // If-Range takes only a strong ETag.
+    if (!etag.empty() && etag.compare(0, 2, "W/") != 0) return etag;
+    return lastModified;
+}
+
+bool ContinuesFrom(int status, const std::string& contentRange, uint64_t from) {
+    return status == 206 && ContentRangeStart(contentRange) == from;
+}
 
 std::optional<std::chrono::seconds> ParseRetryAfter(const std::string& value) {
     std::size_t begin = value.find_first_not_of(" \t");

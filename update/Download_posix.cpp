@@ -5,9 +5,12 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <cctype>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace orvex::http {
 namespace {
@@ -28,17 +31,22 @@ struct CurlEasyDeleter {
 // leaves the receiver unheard.
 class Relay {
 public:
-    Relay(CURL* handle, IBodyReceiver& receiver, const TTransferLimits& limits)
-        : FHandle(handle), FReceiver(receiver), FWatch(limits, TTransferWatch::Clock::now()) {}
+    Relay(CURL* handle, IBodyReceiver& receiver, const TTransferLimits& limits, const std::optional<TRange>& range)
+        : FHandle(handle), FReceiver(receiver), FWatch(limits, TTransferWatch::Clock::now()), FRange(range) {}
 
     static size_t Write(char* data, size_t size, size_t count, void* self) {
         return static_cast<Relay*>(self)->Pass(data, size * count);
     }
 
-    static size_t Header(char*, size_t size, size_t count, void* self) {
-        static_cast<Relay*>(self)->FWatch.Answered(TTransferWatch::Clock::now());
+    static size_t Header(char* data, size_t size, size_t count, void* self) {
+        Relay& relay = *static_cast<Relay*>(self);
+        relay.FWatch.Answered(TTransferWatch::Clock::now());
+        relay.Heard(std::string(data, size * count));
         return size * count;
     }
+
+    // The final answer's validator.
+    std::string Validator() const { return ChooseValidator(FETag, FLastModified); }
 
     // Non-zero ends the transfer.
     static int Progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -78,7 +86,28 @@ private:
         FOpened = true;
         long status = 0;
         curl_easy_getinfo(FHandle, CURLINFO_RESPONSE_CODE, &status);
-        FReceiver.BodyOpened(static_cast<int>(status));
+        const bool continues = FRange && ContinuesFrom(static_cast<int>(status), FContentRange, FRange->From);
+        FReceiver.BodyOpened(static_cast<int>(status), continues);
+    }
+
+    // One header line; a status line starts the headers of another answer (after a redirect).
+    void Heard(std::string line) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        if (line.compare(0, 5, "HTTP/") == 0) {
+            FETag.clear();
+            FLastModified.clear();
+            FContentRange.clear();
+            return;
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) return;
+        std::string name = line.substr(0, colon);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::size_t start = line.find_first_not_of(' ', colon + 1);
+        const std::string value = start == std::string::npos ? "" : line.substr(start);
+        if (name == "etag") FETag = value;
+        if (name == "last-modified") FLastModified = value;
+        if (name == "content-range") FContentRange = value;
     }
 
     CURL* FHandle;
@@ -88,6 +117,12 @@ private:
     std::exception_ptr FError;
     bool FOpened = false;
     TransferVerdict FVerdict = TransferVerdict::Going;
+    std::optional<TRange> FRange;
+    std::string FETag, FLastModified, FContentRange;
+};
+
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
 // Failures of the connection, which another try a moment later may not meet.
@@ -131,7 +166,8 @@ std::string EscapeUnsafeUrlBytes(const std::string& url) {
 
 }  // namespace
 
-TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
+TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver,
+                       const std::optional<TRange>& range) {
     static CurlGlobal global;
     TFetchResult result;
     std::unique_ptr<CURL, CurlEasyDeleter> curl(curl_easy_init());
@@ -140,7 +176,16 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
         return result;
     }
     CURL* handle = curl.get();
-    Relay relay(handle, receiver, limits);
+    Relay relay(handle, receiver, limits, range);
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    const std::string from = range ? std::to_string(range->From) + "-" : "";
+    if (range) {
+        curl_easy_setopt(handle, CURLOPT_RANGE, from.c_str());
+        if (!range->Validator.empty()) {
+            headers.reset(curl_slist_append(nullptr, ("If-Range: " + range->Validator).c_str()));
+            curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+        }
+    }
     char errorText[CURL_ERROR_SIZE] = "";
     const std::string address = EscapeUnsafeUrlBytes(url);
     curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
@@ -163,6 +208,7 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     result.Status = static_cast<int>(status);
+    result.Validator = relay.Validator();
     curl_off_t retryAfter = 0;
     if (curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
         result.RetryAfter = std::chrono::seconds(retryAfter);

@@ -37,6 +37,13 @@ std::optional<std::string> Location(HINTERNET request) {
     return std::string(text, size);
 }
 
+std::string TextHeader(HINTERNET request, DWORD query) {
+    char text[1024];
+    DWORD size = sizeof text;
+    if (!::HttpQueryInfoA(request, query, text, &size, nullptr)) return {};
+    return std::string(text, size);
+}
+
 // A Retry-After answer header as sent; nothing when there is none.
 std::optional<std::string> RetryAfterHeader(HINTERNET request) {
     char text[256] = "Retry-After";
@@ -109,6 +116,8 @@ struct Shared {
     bool Abandoned = false;
     bool Opened = false;
     int Status = 0;
+    bool Continues = false;
+    std::string Validator;
     std::optional<std::chrono::seconds> RetryAfter;
     DWORD Error = 0;  // of the call that failed
     bool Failed = false;
@@ -131,8 +140,14 @@ struct Shared {
 // still there.
 class Worker {
 public:
-    Worker(std::shared_ptr<Shared> shared, std::string url, const TTransferLimits& limits)
-        : FShared(std::move(shared)), FUrl(std::move(url)), FLimits(limits) {}
+    Worker(std::shared_ptr<Shared> shared, std::string url, const TTransferLimits& limits,
+           const std::optional<TRange>& range)
+        : FShared(std::move(shared)), FUrl(std::move(url)), FLimits(limits), FRange(range) {
+        if (FRange) {
+            FHeaders = "Range: bytes=" + std::to_string(FRange->From) + "-\r\n";
+            if (!FRange->Validator.empty()) FHeaders += "If-Range: " + FRange->Validator + "\r\n";
+        }
+    }
 
     void Run() {
         const bool opened = Open();
@@ -171,7 +186,8 @@ private:
         SetTimeout(root, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
         std::string address = FUrl;
         for (;;) {
-            HINTERNET request = ::InternetOpenUrlA(root, address.c_str(), nullptr, 0, RequestFlags, 0);
+            HINTERNET request = ::InternetOpenUrlA(root, address.c_str(), FHeaders.empty() ? nullptr : FHeaders.c_str(),
+                                                   static_cast<DWORD>(FHeaders.size()), RequestFlags, 0);
             if (!request) FError = ::GetLastError();
             {
                 const std::lock_guard<std::mutex> lock(FShared->Mutex);
@@ -190,8 +206,13 @@ private:
                 // Wine honours this on a request: a blocked read then ends by itself after the stall.
                 SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
                 const std::optional<std::string> retryAfter = RetryAfterHeader(request);
+                const std::string validator =
+                    ChooseValidator(TextHeader(request, HTTP_QUERY_ETAG), TextHeader(request, HTTP_QUERY_LAST_MODIFIED));
+                const std::string contentRange = TextHeader(request, HTTP_QUERY_CONTENT_RANGE);
                 const std::lock_guard<std::mutex> lock(FShared->Mutex);
                 FShared->Status = status ? static_cast<int>(*status) : 0;
+                FShared->Validator = validator;
+                FShared->Continues = FRange && ContinuesFrom(FShared->Status, contentRange, FRange->From);
                 if (retryAfter) FShared->RetryAfter = ParseRetryAfter(*retryAfter);
                 FShared->Expected = NumberHeader(request, HTTP_QUERY_CONTENT_LENGTH);
                 FShared->Watch.Answered(TTransferWatch::Clock::now());
@@ -250,6 +271,8 @@ private:
     std::shared_ptr<Shared> FShared;
     std::string FUrl;
     TTransferLimits FLimits;
+    std::optional<TRange> FRange;
+    std::string FHeaders;  // Range and If-Range, for each request of the redirects
     DWORD FError = 0;  // of the call that failed to open
 };
 
@@ -273,9 +296,10 @@ private:
 
 }  // namespace
 
-TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver) {
+TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver,
+                       const std::optional<TRange>& range) {
     auto shared = std::make_shared<Shared>(limits);
-    auto worker = std::make_shared<Worker>(shared, url, limits);
+    auto worker = std::make_shared<Worker>(shared, url, limits, range);
     std::thread([worker] { worker->Run(); }).detach();
     const Abandoner abandoner(*shared);
 
@@ -290,12 +314,14 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
         });
         result.Status = shared->Status;
         result.RetryAfter = shared->RetryAfter;
+        result.Validator = shared->Validator;
         result.Watch = shared->Watch.Check(TTransferWatch::Clock::now());
         if (result.Watch != TransferVerdict::Going) return result;
         if (!opened && shared->Opened) {
             opened = true;
+            const bool continues = shared->Continues;
             lock.unlock();
-            receiver.BodyOpened(result.Status);
+            receiver.BodyOpened(result.Status, continues);
             lock.lock();
         }
         if (shared->ChunkReady) {

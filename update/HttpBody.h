@@ -15,10 +15,18 @@ namespace orvex::http {
 class IBodyReceiver {
 public:
     virtual ~IBodyReceiver() = default;
-    // The URL answered with this HTTP status; the body follows. Comes once, before the first read.
-    virtual void BodyOpened(int status) = 0;
+    // The URL answered with this HTTP status; the body follows. continues: it is the rest of a body
+    // asked for with a TRange, from exactly the byte asked for. Comes once, before the first read.
+    virtual void BodyOpened(int status, bool continues) = 0;
     // One read of the body; count 0 once the client saw the body end.
     virtual void BodyRead(const void* data, std::size_t count) = 0;
+};
+
+// A request for the rest of a body: from byte From on, provided the server's file is still the one
+// Validator names (an ETag, else a Last-Modified date, as an earlier answer gave it).
+struct TRange {
+    uint64_t From = 0;
+    std::string Validator;
 };
 
 // How a fetch ended.
@@ -32,12 +40,25 @@ struct TFetchResult {
     std::string Error;
     bool Transient = false;
     std::optional<std::chrono::seconds> RetryAfter;  // as the answer asked, in seconds
+    // What names this version of the file for a later TRange: the answer's strong ETag, else its
+    // Last-Modified; empty when it gave neither.
+    std::string Validator;
 };
 
 // Fetches url whatever the HTTP status, following redirects, through the system's proxy
 // configuration and naming the updater as UserAgent. Complete only after BodyOpened and a final
 // read of 0; the receiver hears nothing when the URL could not be opened.
-TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver);
+// With range, asks for the rest of the body (Range and If-Range); the receiver hears whether the
+// answer continues it or starts over.
+TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver,
+                       const std::optional<TRange>& range = std::nullopt);
+
+// The first byte a Content-Range value ("bytes 100-999/1000") gives; nothing for anything else.
+std::optional<uint64_t> ContentRangeStart(const std::string& value);
+// The validator of an answer with these headers (either may be empty): a strong ETag, else the date.
+std::string ChooseValidator(const std::string& etag, const std::string& lastModified);
+// Whether an answer of this status and Content-Range continues a body from byte from.
+bool ContinuesFrom(int status, const std::string& contentRange, uint64_t from);
 
 // A Retry-After header's delay in seconds; nothing for a date or anything else.
 std::optional<std::chrono::seconds> ParseRetryAfter(const std::string& value);

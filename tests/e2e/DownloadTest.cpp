@@ -5,6 +5,7 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "update/Download.h"
+#include "update/HttpBody.h"
 
 #include <gtest/gtest.h>
 
@@ -258,4 +259,66 @@ TEST(Download, LeavesNoCopyInTheInternetCache) {
     ASSERT_TRUE(fetch.From(url));
     EXPECT_EQ(ReadWholeFile(fetch.File), Pattern(20000));
     EXPECT_FALSE(*InInternetCache(url));
+}
+
+namespace {
+
+struct BodyRecorder final : http::IBodyReceiver {
+    void BodyOpened(int status, bool continues) override {
+        Status = status;
+        Continues = continues;
+    }
+    void BodyRead(const void* data, std::size_t count) override { Body.append(static_cast<const char*>(data), count); }
+    int Status = 0;
+    bool Continues = false;
+    std::string Body;
+};
+
+}  // namespace
+
+// The rest of a file is asked for with the validator of the first answer: the same file continues
+// from the byte asked for; a changed file, a server without ranges or a range past the end start over.
+TEST(FetchBody, ARangeContinuesOnlyTheSameFileFromTheByteAskedFor) {
+    const std::string body = Pattern(5000);
+    WriteWholeFile(WwwDir() + "range.bin", body);
+    BodyRecorder whole;
+    const http::TFetchResult first = http::FetchBody(ServerUrl() + "range.bin", TTransferLimits{}, whole);
+    ASSERT_TRUE(first.Complete);
+    ASSERT_FALSE(first.Validator.empty());
+
+    BrokenServer noRanges;
+    noRanges.Serve("range.bin", Behaviour::Body, body);
+    struct Case {
+        const char* Name;
+        std::string Url;
+        http::TRange Range;
+        int Status;
+        bool Continues;
+        std::string Body;
+    };
+    const std::vector<Case> cases = {
+        {"same file", ServerUrl() + "range.bin", {1234, first.Validator}, 206, true, body.substr(1234)},
+        {"changed file", ServerUrl() + "range.bin", {1234, "\"another-version\""}, 200, false, body},
+        {"server without ranges", noRanges.Url("range.bin"), {1234, first.Validator}, 200, false, body},
+        {"past the end", ServerUrl() + "range.bin", {5000, first.Validator}, 416, false, ""},
+    };
+    for (const Case& c : cases) {
+        BodyRecorder rest;
+        const http::TFetchResult result = http::FetchBody(c.Url, TTransferLimits{}, rest, c.Range);
+        EXPECT_EQ(rest.Status, c.Status) << c.Name;
+        EXPECT_EQ(rest.Continues, c.Continues) << c.Name;
+        if (c.Status != 416) {
+            EXPECT_EQ(rest.Body, c.Body) << c.Name;
+        }
+        EXPECT_TRUE(result.Complete) << c.Name;
+    }
+}
+
+TEST(ContentRange, StartOfABytesRangeOnly) {
+    EXPECT_EQ(http::ContentRangeStart("bytes 100-999/1000"), 100u);
+    EXPECT_EQ(http::ContentRangeStart("bytes 0-0/*"), 0u);
+    EXPECT_EQ(http::ContentRangeStart("bytes */1000"), std::nullopt);
+    EXPECT_EQ(http::ContentRangeStart("items 1-2/3"), std::nullopt);
+    EXPECT_EQ(http::ChooseValidator("W/\"weak\"", "Mon, 07 Dec 2026 10:00:00 GMT"), "Mon, 07 Dec 2026 10:00:00 GMT");
+    EXPECT_EQ(http::ChooseValidator("\"strong\"", "Mon, 07 Dec 2026 10:00:00 GMT"), "\"strong\"");
 }
