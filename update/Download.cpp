@@ -138,7 +138,7 @@ TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileN
             outcome.Reason = "longer than the " + std::to_string(maxBytes) + " bytes expected";
             return outcome;  // the partial file goes with file
         }
-        fetched.Status = file.Status();
+        // An error page too long to read through: refused below, like a short one.
     }
     if (file.IsRefused()) {
         outcome.Refused = true;
@@ -194,8 +194,8 @@ bool ContinuesFrom(int status, const std::string& contentRange, uint64_t from) {
 }
 
 std::optional<std::chrono::seconds> ParseRetryAfter(const std::string& value) {
-    std::size_t begin = value.find_first_not_of(" \t");
-    std::size_t end = value.find_last_not_of(" \t\r\n");
+    const std::size_t begin = value.find_first_not_of(" \t");
+    const std::size_t end = value.find_last_not_of(" \t\r\n");
     if (begin == std::string::npos) return std::nullopt;
     const std::string digits = value.substr(begin, end - begin + 1);
     if (digits.empty() || digits.size() > 9 ||

@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,25 +31,13 @@ std::optional<DWORD> NumberHeader(HINTERNET request, DWORD query) {
     return value;
 }
 
-std::optional<std::string> Location(HINTERNET request) {
-    char text[4096];
+// An answer header as sent; nothing when there is none. custom names a header that has no
+// HTTP_QUERY_ constant (query is then HTTP_QUERY_CUSTOM).
+std::optional<std::string> Header(HINTERNET request, DWORD query, const char* custom = nullptr) {
+    char text[4096] = "";
+    if (custom) std::snprintf(text, sizeof text, "%s", custom);
     DWORD size = sizeof text;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_LOCATION, text, &size, nullptr)) return std::nullopt;
-    return std::string(text, size);
-}
-
-std::string TextHeader(HINTERNET request, DWORD query) {
-    char text[1024];
-    DWORD size = sizeof text;
-    if (!::HttpQueryInfoA(request, query, text, &size, nullptr)) return {};
-    return std::string(text, size);
-}
-
-// A Retry-After answer header as sent; nothing when there is none.
-std::optional<std::string> RetryAfterHeader(HINTERNET request) {
-    char text[256] = "Retry-After";
-    DWORD size = sizeof text;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, text, &size, nullptr)) return std::nullopt;
+    if (!::HttpQueryInfoA(request, query, text, &size, nullptr)) return std::nullopt;
     return std::string(text, size);
 }
 
@@ -201,14 +190,14 @@ private:
             // The fetched body stays out of the cache even where the flags are not honoured.
             static_cast<void>(::DeleteUrlCacheEntryA(address.c_str()));
             const std::optional<DWORD> status = NumberHeader(request, HTTP_QUERY_STATUS_CODE);
-            const std::optional<std::string> location = Location(request);
+            const std::optional<std::string> location = Header(request, HTTP_QUERY_LOCATION);
             if (!status || !IsRedirect(*status) || !location) {
                 // Wine honours this on a request: a blocked read then ends by itself after the stall.
                 SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
-                const std::optional<std::string> retryAfter = RetryAfterHeader(request);
+                const std::optional<std::string> retryAfter = Header(request, HTTP_QUERY_CUSTOM, "Retry-After");
                 const std::string validator =
-                    ChooseValidator(TextHeader(request, HTTP_QUERY_ETAG), TextHeader(request, HTTP_QUERY_LAST_MODIFIED));
-                const std::string contentRange = TextHeader(request, HTTP_QUERY_CONTENT_RANGE);
+                    ChooseValidator(Header(request, HTTP_QUERY_ETAG).value_or(""), Header(request, HTTP_QUERY_LAST_MODIFIED).value_or(""));
+                const std::string contentRange = Header(request, HTTP_QUERY_CONTENT_RANGE).value_or("");
                 const std::lock_guard<std::mutex> lock(FShared->Mutex);
                 FShared->Status = status ? static_cast<int>(*status) : 0;
                 FShared->Validator = validator;
