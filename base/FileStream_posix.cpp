@@ -11,14 +11,23 @@ namespace orvex {
 
 TFileStream::TFileStream(const std::string& fileName, FileMode mode) : FFileName(fileName), FHandle(-1) {
     const std::string native = os::NativePath(fileName);
-    const int fd = mode == FileMode::OpenRead ? ::open(native.c_str(), O_RDONLY | O_CLOEXEC)
-                                              : ::open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int flags = mode == FileMode::OpenRead ? O_RDONLY
+                      : mode == FileMode::Append ? O_RDWR
+                                                 : O_RDWR | O_CREAT | O_TRUNC;
+    const int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int code = errno;
-        if (mode == FileMode::OpenRead) throw EFOpenError(Format(SFOpenError, fileName.c_str(), os::ErrorText(code).c_str()));
-        throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
+        if (mode == FileMode::Create) throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
+        throw EFOpenError(Format(SFOpenError, fileName.c_str(), os::ErrorText(code).c_str()));
     }
     FHandle = fd;
+    if (mode != FileMode::Append) return;
+    try {
+        Seek(0, SeekOrigin::End);
+    } catch (...) {
+        ::close(fd);  // the destructor does not run for a constructor that throws
+        throw;
+    }
 }
 
 TFileStream::~TFileStream() {

@@ -9,17 +9,23 @@
 namespace orvex {
 
 TFileStream::TFileStream(const std::string& fileName, FileMode mode) : FFileName(fileName), FHandle(-1) {
-    HANDLE handle = mode == FileMode::OpenRead
-                        ? ::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr)
-                        : ::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool reading = mode == FileMode::OpenRead;
+    HANDLE handle = ::CreateFileA(fileName.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                                  reading ? FILE_SHARE_READ : 0, nullptr,
+                                  mode == FileMode::Create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const int code = static_cast<int>(::GetLastError());
-        if (mode == FileMode::OpenRead) throw EFOpenError(Format(SFOpenError, fileName.c_str(), os::ErrorText(code).c_str()));
-        throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
+        if (mode == FileMode::Create) throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
+        throw EFOpenError(Format(SFOpenError, fileName.c_str(), os::ErrorText(code).c_str()));
     }
     FHandle = reinterpret_cast<std::intptr_t>(handle);
+    if (mode != FileMode::Append) return;
+    try {
+        Seek(0, SeekOrigin::End);
+    } catch (...) {
+        ::CloseHandle(handle);  // the destructor does not run for a constructor that throws
+        throw;
+    }
 }
 
 TFileStream::~TFileStream() {

@@ -34,6 +34,7 @@ public:
 enum class FileMode {
     OpenRead,   // existing file, read access, others may read but not write
     Create,     // created or truncated, write access, no sharing
+    Append,     // existing file, write access from its end on, no sharing
 };
 
 class TFileStream final : public TStream {

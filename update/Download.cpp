@@ -13,43 +13,126 @@
 namespace orvex {
 namespace {
 
-// The body goes into a file beside fileName that takes its place once the body is complete. When
-// the URL answered but the body did not arrive, the previous file goes too: no file then means no
-// download, and nothing stale is taken for the new body.
+// Where a resumable body gathers until it is complete, and the validator of the answer it came
+// from. Both are kept after a transfer that broke, so a later try asks for the rest only.
+class PartialCopy {
+public:
+    explicit PartialCopy(const std::string& fileName)
+        : FBody(fileName + PartialSuffix), FTag(fileName + PartialTagSuffix) {}
+
+    const std::string& Body() const { return FBody; }
+
+    // The rest to ask for: what is there and which answer it came from. Anything that cannot be
+    // continued (no validator, nothing kept, more than the copy may be) is removed.
+    std::optional<http::TRange> Resumable(uint64_t maxBytes) {
+        const int64_t size = os::FileSize(FBody);
+        std::string validator;
+        if (size > 0 && static_cast<uint64_t>(size) < maxBytes) validator = ReadTag();
+        if (validator.empty()) {
+            Discard();
+            return std::nullopt;
+        }
+        return http::TRange{static_cast<uint64_t>(size), validator};
+    }
+
+    // Keeps what arrived for the next try; without a validator it cannot be continued and goes.
+    void Keep(const std::string& validator) {
+        if (validator.empty() || validator.size() > MaxTag || os::FileSize(FBody) <= 0) {
+            Discard();
+            return;
+        }
+        TTempFile tag(FTag);
+        {
+            TFileStream stream(tag.Name(), FileMode::Create);
+            stream.WriteBuffer(validator.data(), validator.size());
+        }
+        static_cast<void>(tag.Commit());  // no tag: the next try starts over, which is only slower
+    }
+
+    void Discard() {
+        static_cast<void>(os::DeleteFile(FTag));
+        static_cast<void>(os::DeleteFile(FBody));
+    }
+
+    // Puts the complete body in place as fileName.
+    void Commit(const std::string& fileName) {
+        static_cast<void>(os::DeleteFile(FTag));
+        if (!os::ReplaceFile(FBody, fileName)) {
+            const int code = os::LastError();
+            throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
+        }
+    }
+
+private:
+    static constexpr std::size_t MaxTag = 1024;
+
+    std::string ReadTag() const {
+        try {
+            TFileStream stream(FTag, FileMode::OpenRead);
+            std::string text(MaxTag, '\0');
+            text.resize(stream.Read(text.data(), text.size()));
+            return text;
+        } catch (const std::exception&) {
+            return std::string();
+        }
+    }
+
+    std::string FBody, FTag;
+};
+
+// The body goes into a file beside fileName that takes its place once the body is complete: a
+// temporary one, or for a resumable download the partial copy. When the URL answered but the body
+// did not arrive, the previous file goes too: no file then means no download, and nothing stale is
+// taken for the new body.
 class BodyFile final : public http::IBodyReceiver {
 public:
     // Thrown through the HTTP client to end the transfer at the read that passes the limit.
     struct TooLong {};
+    // Thrown when a part answers a range other than the one asked for.
+    struct UnaskedPart {};
     // An error page is read to its end (a short one lets the connection finish cleanly) but not
     // kept, and not beyond this.
     static constexpr uint64_t MaxErrorBody = 64 * 1024;
 
-    BodyFile(const std::string& fileName, uint64_t maxBytes, const std::function<void(uint32_t)>& onRead)
-        : FFileName(fileName), FMaxBytes(maxBytes), FOnRead(onRead) {}
+    BodyFile(const std::string& fileName, uint64_t maxBytes, const TReadReport& onRead, bool resumable)
+        : FFileName(fileName), FMaxBytes(maxBytes), FOnRead(onRead) {
+        if (resumable) FPartial.emplace(fileName);
+    }
     ~BodyFile() override {
         if (!FCreated || FCommitted) return;
         FStream.reset();
         FTemp.reset();
+        if (FPartial && !FKept) FPartial->Discard();
         // Missing already, or held by someone else: either way there is nothing more to do.
         static_cast<void>(os::DeleteFile(FFileName));
     }
     BodyFile(const BodyFile&) = delete;
     BodyFile& operator=(const BodyFile&) = delete;
 
-    void BodyOpened(int status, bool) override {
+    // The range to ask for: the rest of a partial copy kept by an earlier try.
+    std::optional<http::TRange> Range() {
+        FRange = FPartial ? FPartial->Resumable(FMaxBytes) : std::nullopt;
+        return FRange;
+    }
+
+    void BodyOpened(int status, bool continues) override {
         FStatus = status;
+        FCreated = true;  // from here on, the previous file goes unless the body arrives
         if (status < 200 || status > 299) {
             FRefused = true;
-            FCreated = true;  // the previous file goes, as for a body that did not arrive
+            FKept = true;  // a busy or failing server leaves the partial copy as it was
             return;
         }
-        FTemp.emplace(FFileName);
+        if (status == 206 && !continues) throw UnaskedPart{};
+        if (!continues) FRange.reset();  // the whole body again: it starts over
+        FReceived = FRange ? FRange->From : 0;
+        const std::string& name = FPartial ? FPartial->Body() : FTemp.emplace(FFileName).Name();
         try {
-            FStream.emplace(FTemp->Name(), FileMode::Create);
+            FStream.emplace(name, FRange ? FileMode::Append : FileMode::Create);
         } catch (const EFCreateError& error) {
-            throw EFCreateError(NamingTarget(error.what()));
+            throw EFCreateError(NamingTarget(name, error.what()));
         }
-        FCreated = true;
+        if (FRange) FOnRead(FReceived, 0);
     }
 
     void BodyRead(const void* data, std::size_t count) override {
@@ -57,22 +140,35 @@ public:
         if (FReceived > (FRefused ? std::min(FMaxBytes, MaxErrorBody) : FMaxBytes)) throw TooLong{};
         if (FRefused) return;
         FStream->WriteBuffer(data, count);
-        FOnRead(static_cast<uint32_t>(count));
+        FOnRead(FReceived, static_cast<uint32_t>(count));
     }
 
     bool IsRefused() const { return FRefused; }
     int Status() const { return FStatus; }
+    uint64_t Received() const { return FReceived; }
+
+    // The transfer broke: what arrived stays for the next try when the answer named its version.
+    void KeepPartial(const std::string& validator) {
+        if (!FPartial || FRefused || !FCreated) return;  // no answer: a kept copy stays as it was
+        FStream.reset();
+        // A part that continued the copy is of the version the range named, whatever it says.
+        FPartial->Keep(validator.empty() && FRange ? FRange->Validator : validator);
+        FKept = true;
+    }
 
     void Commit() {
         FStream.reset();
-        FTemp->CommitOrRaise();
+        if (FPartial)
+            FPartial->Commit(FFileName);
+        else
+            FTemp->CommitOrRaise();
         FCommitted = true;
     }
 
 private:
-    // A refusal to create names the file the caller asked for, not the temporary one.
-    std::string NamingTarget(const std::string& message) const {
-        const std::string prefix = Format(SFCreateError, FTemp->Name().c_str(), "");
+    // A refusal to create names the file the caller asked for, not the one beside it.
+    std::string NamingTarget(const std::string& name, const std::string& message) const {
+        const std::string prefix = Format(SFCreateError, name.c_str(), "");
         if (message.compare(0, prefix.size(), prefix) != 0) return message;
         return Format(SFCreateError, FFileName.c_str(), message.c_str() + prefix.size());
     }
@@ -80,11 +176,14 @@ private:
     const std::string& FFileName;
     uint64_t FMaxBytes;
     uint64_t FReceived = 0;
-    const std::function<void(uint32_t)>& FOnRead;
+    const TReadReport& FOnRead;
+    std::optional<PartialCopy> FPartial;
+    std::optional<http::TRange> FRange;
     std::optional<TTempFile> FTemp;
     std::optional<TFileStream> FStream;  // after FTemp: closed before the file is removed
     bool FCreated = false;
     bool FCommitted = false;
+    bool FKept = false;
     bool FRefused = false;
     int FStatus = 0;
 };
@@ -121,16 +220,14 @@ TDownloadOutcome Failed(const http::TFetchResult& fetched, const TTransferLimits
     return outcome;
 }
 
-}  // namespace
-
-TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
-                                const TTransferLimits& limits,
-                                const std::function<void(uint32_t bytesThisRead)>& onRead) {
-    BodyFile file(fileName, maxBytes, onRead);
+// One request: the rest of a partial copy when one is kept, else the whole body.
+TDownloadOutcome FetchOnce(const std::string& url, BodyFile& file, uint64_t maxBytes, const TTransferLimits& limits,
+                           bool& rangeRefused) {
     TDownloadOutcome outcome;
     http::TFetchResult fetched;
+    const std::optional<http::TRange> range = file.Range();
     try {
-        fetched = http::FetchBody(url, limits, file);
+        fetched = http::FetchBody(url, limits, file, range);
     } catch (const BodyFile::TooLong&) {
         if (!file.IsRefused()) {
             outcome.TooLong = true;
@@ -139,6 +236,11 @@ TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileN
             return outcome;  // the partial file goes with file
         }
         // An error page too long to read through: refused below, like a short one.
+    } catch (const BodyFile::UnaskedPart&) {
+        outcome.Status = 206;
+        outcome.Reason = "a part of the file that was not asked for";
+        outcome.Transient = true;  // the partial copy goes: the next try asks for the whole body
+        return outcome;
     }
     if (file.IsRefused()) {
         outcome.Refused = true;
@@ -146,13 +248,37 @@ TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileN
         outcome.Reason = "HTTP status " + std::to_string(outcome.Status);
         outcome.Transient = IsTransientStatus(outcome.Status);
         outcome.RetryAfter = fetched.RetryAfter;
+        rangeRefused = range && outcome.Status == 416;
         return outcome;
     }
-    if (!fetched.Complete) return Failed(fetched, limits);
+    if (!fetched.Complete) {
+        file.KeepPartial(fetched.Validator);
+        return Failed(fetched, limits);
+    }
     file.Commit();
     outcome.Complete = true;
     outcome.Status = fetched.Status;
     return outcome;
+}
+
+}  // namespace
+
+TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
+                                const TTransferLimits& limits, const TReadReport& onRead, bool resumable) {
+    bool rangeRefused = false;
+    {
+        BodyFile file(fileName, maxBytes, onRead, resumable);
+        const TDownloadOutcome outcome = FetchOnce(url, file, maxBytes, limits, rangeRefused);
+        if (!rangeRefused) return outcome;
+    }
+    // The server's file no longer reaches as far as the partial copy: it starts over at once.
+    DiscardPartialCopy(fileName);
+    BodyFile file(fileName, maxBytes, onRead, resumable);
+    return FetchOnce(url, file, maxBytes, limits, rangeRefused);
+}
+
+void DiscardPartialCopy(const std::string& fileName) {
+    PartialCopy(fileName).Discard();
 }
 
 bool IsTransientStatus(int status) {

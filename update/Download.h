@@ -29,17 +29,31 @@ struct TDownloadOutcome {
     explicit operator bool() const { return Complete; }
 };
 
+// Hears of each read of a body: the body's bytes so far (counting those a partial copy already
+// held) and the bytes of this read (0 once, when a partial copy is continued).
+using TReadReport = std::function<void(uint64_t bodyBytes, uint32_t bytesThisRead)>;
+
+// A resumable download gathers its body in fileName + PartialSuffix and keeps the validator of the
+// answer (ETag or Last-Modified) in fileName + PartialTagSuffix while it is incomplete.
+inline constexpr const char* PartialSuffix = ".orvex-partial";
+inline constexpr const char* PartialTagSuffix = ".orvex-partial-tag";
+
 // Stores the response body of url in fileName when the answer's status is 2xx; redirects are
 // followed and the system's proxy configuration is used. Complete once the whole body is stored.
 // Not complete, leaving fileName untouched, when the URL cannot be opened; not complete, removing
-// fileName and any partial file, when the answer is not 2xx (Refused), when the transfer breaks
-// before the body is complete, passes limits, or its body passes maxBytes (TooLong: the transfer
-// stops at that read).
+// fileName, when the answer is not 2xx (Refused), when the transfer breaks before the body is
+// complete, passes limits, or its body passes maxBytes (TooLong: the transfer stops at that read).
+// Resumable: a body that broke after its answer named its version is kept as a partial copy, and
+// the next call asks for the rest only (If-Range), starting over when the server sends the whole
+// body, refuses the range (416) or has another version; a part of another range fails the try.
+// Nothing partial ever takes fileName's place.
 // Raises the stream errors when fileName cannot be created or written; an exception from onRead
 // passes through. In both cases the partial file is removed.
 TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
-                                const TTransferLimits& limits,
-                                const std::function<void(uint32_t bytesThisRead)>& onRead);
+                                const TTransferLimits& limits, const TReadReport& onRead, bool resumable = false);
+
+// Removes the partial copy a resumable download of fileName kept, if any.
+void DiscardPartialCopy(const std::string& fileName);
 
 // Whether an answer with this status is worth another try.
 bool IsTransientStatus(int status);

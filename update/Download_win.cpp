@@ -71,6 +71,21 @@ std::string ErrorText(DWORD error) {
     return "error " + std::to_string(error) + (message.empty() ? "" : " (" + message + ")");
 }
 
+// Retry-After as seconds or as an HTTP date, the time from now until then (0 when it is past).
+std::optional<std::chrono::seconds> RetryAfterValue(const std::string& value) {
+    if (const auto seconds = ParseRetryAfter(value)) return seconds;
+    SYSTEMTIME then{};
+    if (!::InternetTimeToSystemTimeA(value.c_str(), &then, 0)) return std::nullopt;
+    FILETIME thenFile{}, nowFile{};
+    if (!::SystemTimeToFileTime(&then, &thenFile)) return std::nullopt;
+    ::GetSystemTimeAsFileTime(&nowFile);
+    const auto ticks = [](const FILETIME& time) {
+        return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    };
+    const int64_t ahead = ticks(thenFile) - ticks(nowFile);  // in 100 ns
+    return std::chrono::seconds(ahead > 0 ? ahead / 10'000'000 : 0);
+}
+
 bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 
 // location taken relative to the address that answered with it.
@@ -202,7 +217,7 @@ private:
                 FShared->Status = status ? static_cast<int>(*status) : 0;
                 FShared->Validator = validator;
                 FShared->Continues = FRange && ContinuesFrom(FShared->Status, contentRange, FRange->From);
-                if (retryAfter) FShared->RetryAfter = ParseRetryAfter(*retryAfter);
+                if (retryAfter) FShared->RetryAfter = RetryAfterValue(*retryAfter);
                 FShared->Expected = NumberHeader(request, HTTP_QUERY_CONTENT_LENGTH);
                 FShared->Watch.Answered(TTransferWatch::Clock::now());
                 return true;

@@ -179,15 +179,16 @@ void GFilesThread::Show(const std::string& status) {
 // --- download and unpacking ----------------------------------------------------------------------
 
 TDownloadOutcome GFilesThread::DownloadOnce(const std::string& url, const std::string& fileName, bool showProgress,
-                                            uint64_t maxBytes) {
+                                            uint64_t maxBytes, bool resumable) {
     FGaugeValue = 0;
-    const TDownloadOutcome outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, [&](uint32_t received) {
+    const TReadReport onRead = [&](uint64_t bodyBytes, uint32_t received) {
         FFetched.Bytes += received;
         if (!showProgress) return;
         // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
-        FGaugeValue = Low32(static_cast<int64_t>(FGaugeValue) + received);
+        FGaugeValue = Low32(static_cast<int64_t>(bodyBytes));
         SetFileProgress();
-    });
+    };
+    const TDownloadOutcome outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, onRead, resumable);
     FGaugeValue = 0;
     SetFileProgress();
     return outcome;
@@ -208,7 +209,7 @@ std::vector<std::string> GFilesThread::Servers() const {
 // Each round asks every server in turn; a round that ended in passing failures only is tried again
 // after a wait. The last round's failures are told with their addresses and how often they were tried.
 TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
-                                            uint64_t maxBytes) {
+                                            uint64_t maxBytes, bool resumable) {
     for (int round = 1;; ++round) {
         // What the round ends with: a server's answer (an error status, a body too long) rather
         // than a server that could not be reached, so a copy one server lacks fails only its entry.
@@ -216,7 +217,7 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
         bool answered = false, passing = true;
         TStringList failures;
         for (const std::string& server : Servers()) {
-            const TDownloadOutcome outcome = DownloadOnce(server + name, fileName, showProgress, maxBytes);
+            const TDownloadOutcome outcome = DownloadOnce(server + name, fileName, showProgress, maxBytes, resumable);
             if (outcome) return outcome;
             failures.push_back(server + name + ": " + outcome.Reason);
             passing = passing && outcome.Transient;
@@ -420,7 +421,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     const std::string packed = localFile + PackedSuffix;
     // The copy is as long as the list says, never longer; a longer one fails only this entry.
     const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
-    const TDownloadOutcome downloaded = DownloadFile(entry.CopyAddress(), packed, true, copySize);
+    const TDownloadOutcome downloaded = DownloadFile(entry.CopyAddress(), packed, true, copySize, true);
     // An answer the server gave (an error status, a body too long) fails this entry; a server that
     // cannot be reached ends the pass.
     if (downloaded.TooLong || downloaded.Refused) return FetchResult::Failed;
@@ -465,7 +466,7 @@ void GFilesThread::UpdateSelf(const std::string& line) {
     const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
     const std::string packed = localFile + PackedSuffix;
     const std::string fresh = localFile + ".New";
-    if (!DownloadFile(entry.CopyName(), packed, true, copySize)) return;
+    if (!DownloadFile(entry.CopyName(), packed, true, copySize, true)) return;
     try {
         UnpackFile(packed, fresh);
         if (FileMD5Hex(fresh) != md5) throw Exception("The new " + name + " does not match the update list");

@@ -95,9 +95,10 @@ public:
     // Steps of the run, public for the tests.
     // Downloads name (relative to the server folder) from the first server that has it, trying
     // again after a wait while failures are passing. maxBytes: the longest body taken; a longer one
-    // fails the download.
+    // fails the download. resumable: what arrived before a transfer broke is kept and continued by
+    // the next try, in this run or a later one (DownloadToFile).
     TDownloadOutcome DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
-                                  uint64_t maxBytes = MaxUnsizedBody);
+                                  uint64_t maxBytes = MaxUnsizedBody, bool resumable = false);
     void UnpackFile(const std::string& source, const std::string& target);
     void CheckFiles(const TStringList& entries);
     void FetchFiles();
@@ -124,7 +125,7 @@ private:
 
     void RunSteps();
     TDownloadOutcome DownloadOnce(const std::string& url, const std::string& fileName, bool showProgress,
-                                  uint64_t maxBytes);
+                                  uint64_t maxBytes, bool resumable);
     std::vector<std::string> Servers() const;
     enum class FetchResult { NotOpened, Installed, Failed };
     FetchResult FetchEntry(const TListEntry& entry);

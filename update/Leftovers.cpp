@@ -4,6 +4,7 @@
 #include "base/Path.h"
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
+#include "update/Download.h"
 
 #include <map>
 #include <set>
@@ -15,6 +16,13 @@ namespace {
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A partial copy stays for the run to continue while its file is listed.
+bool IsStalePartialCopy(const std::string& name, const std::set<std::string>& listed) {
+    for (const std::string& suffix : {std::string(PackedSuffix) + PartialSuffix, std::string(PackedSuffix) + PartialTagSuffix})
+        if (EndsWith(name, suffix)) return !listed.count(name.substr(0, name.size() - suffix.size()));
+    return false;
 }
 
 void RemoveEntry(const std::string& path) {
@@ -45,7 +53,7 @@ void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths)
             const std::string& name = entry.Name;
             const bool staleDownload = EndsWith(name, PackedSuffix) && !names.count(name) &&
                                        names.count(name.substr(0, name.size() - std::string(PackedSuffix).size()));
-            if (os::IsTempName(name) || staleDownload) RemoveEntry(folder + name);
+            if (os::IsTempName(name) || staleDownload || IsStalePartialCopy(name, names)) RemoveEntry(folder + name);
         }
     }
 }

@@ -47,6 +47,11 @@ int Send(Socket socket, const char* data, int size) {
     return static_cast<int>(::send(static_cast<int>(socket), data, static_cast<size_t>(size), MSG_NOSIGNAL));
 }
 
+void ResetOnClose(Socket socket) {
+    const linger abort{1, 0};
+    static_cast<void>(::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_LINGER, &abort, sizeof abort));
+}
+
 void Close(Socket socket) {
     if (socket != None) ::close(static_cast<int>(socket));
 }

@@ -60,6 +60,11 @@ int Receive(Socket socket, char* buffer, int size) { return ::recv(Native(socket
 
 int Send(Socket socket, const char* data, int size) { return ::send(Native(socket), data, size, 0); }
 
+void ResetOnClose(Socket socket) {
+    const linger abort{1, 0};
+    static_cast<void>(::setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort));
+}
+
 void Close(Socket socket) {
     if (socket != None) ::closesocket(Native(socket));
 }

@@ -30,7 +30,7 @@ std::string Pattern(std::size_t size) {
 struct Fetch {
     explicit Fetch(const std::string& name = "out") : Name(name), File(Folder.File(name)), Before(Beside()) {}
     bool From(const std::string& url) {
-        Outcome = DownloadToFile(url, File, MaxBytes, TTransferLimits{}, [this](uint32_t count) { Reads.push_back(count); });
+        Outcome = DownloadToFile(url, File, MaxBytes, TTransferLimits{}, [this](uint64_t, uint32_t count) { Reads.push_back(count); });
         return Outcome.Complete;
     }
     // A file left by an earlier run would pass for one the download made.
@@ -205,7 +205,7 @@ TEST(Download, AFileThatCannotBeCreatedRaisesAfterTheUrlOpened) {
     const ScratchFolder folder;
     const std::string file = folder.File("missing\\out");
     try {
-        DownloadToFile(ServerUrl() + "small.bin", file, 3, TTransferLimits{}, [](uint32_t) {});
+        DownloadToFile(ServerUrl() + "small.bin", file, 3, TTransferLimits{}, [](uint64_t, uint32_t) {});
         ADD_FAILURE() << "a file that cannot be created was reported as downloaded";
     } catch (const EFCreateError& e) {
         // The file asked for, not a name the download may have used on the way.
@@ -220,7 +220,7 @@ TEST(Download, AnErrorOfTheProgressReportPassesThroughAndRemovesThePartialFile) 
     Fetch fetch("progress_error");
     int reads = 0;
     EXPECT_THROW(DownloadToFile(ServerUrl() + "big.bin", fetch.File, 200000, TTransferLimits{},
-                                [&](uint32_t) {
+                                [&](uint64_t, uint32_t) {
                                     if (++reads == 3) throw EInvalidOperation("Value must be between 0 and 2147483647");
                                 }),
                  EInvalidOperation);
@@ -312,6 +312,61 @@ TEST(FetchBody, ARangeContinuesOnlyTheSameFileFromTheByteAskedFor) {
         }
         EXPECT_TRUE(result.Complete) << c.Name;
     }
+}
+
+// A resumable copy whose transfer broke keeps what arrived, asks for the rest only and is never
+// put in place before it is whole. It starts over when the server cannot continue the same file.
+TEST(Download, AResumableCopyContinuesWhereItBrokeAndStartsOverWhenItMust) {
+    const std::string body = Pattern(200000);
+    struct Case {
+        const char* Name;
+        std::vector<Fault> Faults;
+        int Calls;  // until the copy is whole
+        int Cuts;   // each may cost the bytes in flight
+    };
+    const std::vector<Case> cases = {
+        {"cut", {{Fault::Cut, 70000}}, 2, 1},
+        {"reset", {{Fault::Reset, 30000}}, 2, 1},
+        {"stall", {{Fault::Stall, 20000}}, 2, 1},
+        {"cut twice", {{Fault::Cut, 10000}, {Fault::Cut, 10000}}, 3, 2},
+        {"busy after a cut", {{Fault::Cut, 10000}, {Fault::Busy}}, 3, 1},
+        {"ranges ignored", {{Fault::Cut, 10000}, {Fault::IgnoreRange}}, 2, 1},
+        {"another version first", {{Fault::OldVersion, 10000}}, 2, 0},
+        {"no validator", {{Fault::NoValidator, 10000}}, 2, 0},
+        {"another range", {{Fault::Cut, 10000}, {Fault::OtherRange}}, 3, 1},
+    };
+    TTransferLimits limits;
+    limits.Stall = std::chrono::milliseconds(300);
+    for (const Case& c : cases) {
+        BrokenServer server;
+        server.ServeFile("copy.bz2", body, c.Faults);
+        Fetch fetch("resumed");
+        int calls = 1;
+        for (; !DownloadToFile(server.Url("copy.bz2"), fetch.File, body.size(), limits, [](uint64_t, uint32_t) {}, true) &&
+               calls < 5;
+             ++calls)
+            EXPECT_FALSE(os::FileExists(fetch.File)) << c.Name;
+        EXPECT_EQ(calls, c.Calls) << c.Name;
+        EXPECT_EQ(ReadWholeFile(fetch.File), body) << c.Name;
+        EXPECT_TRUE(fetch.LeftBeside().empty()) << c.Name;
+        server.Stop();
+        const uint64_t useful = server.FileBytesSent() - server.FileBytesSentInVain();
+        EXPECT_GE(useful, body.size()) << c.Name;
+        EXPECT_LE(useful, body.size() + c.Cuts * 64 * 1024) << c.Name;
+    }
+
+    // A partial copy longer than the file it came from: the server refuses the range and the
+    // download starts over at once.
+    WriteWholeFile(WwwDir() + "shrunk.bin", body.substr(0, 5000));
+    BodyRecorder first;
+    const std::string validator = http::FetchBody(ServerUrl() + "shrunk.bin", TTransferLimits{}, first).Validator;
+    ASSERT_FALSE(validator.empty());
+    Fetch fetch("shrunk");
+    WriteWholeFile(fetch.File + PartialSuffix, body.substr(0, 6000));
+    WriteWholeFile(fetch.File + PartialTagSuffix, validator);
+    EXPECT_TRUE(DownloadToFile(ServerUrl() + "shrunk.bin", fetch.File, 10000, limits, [](uint64_t, uint32_t) {}, true));
+    EXPECT_EQ(ReadWholeFile(fetch.File), body.substr(0, 5000));
+    EXPECT_TRUE(fetch.LeftBeside().empty());
 }
 
 TEST(ContentRange, StartOfABytesRangeOnly) {

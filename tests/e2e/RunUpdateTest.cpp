@@ -24,6 +24,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <random>
 
 namespace fs = std::filesystem;
 using namespace orvex;
@@ -761,23 +762,25 @@ TEST_F(HostileServerTest, AListNotMatchingItsSignatureIsFetchedOnceMore) {
 TEST_F(HostileServerTest, PassingFailuresAreTriedAgainAndAMissingCopyIsNot) {
     struct Case {
         const char* Name;
-        Behaviour How;
-        int Failures;
+        std::vector<Fault> Faults;  // none: the copy is missing
         int Requests;
         const char* Notice;  // nullptr: installed without one
     };
+    const std::string copy = ReadWholeFile(FServer / "bad.bin.bz2");
+    const Fault busy{Fault::Busy};
     const std::vector<Case> cases = {
-        {"busy twice", Behaviour::BusyFirst, 2, 3, nullptr},
-        {"cut once", Behaviour::CutFirst, 1, 2, nullptr},
-        {"busy for good", Behaviour::BusyFirst, 9, 3, "bad.bin.bz2: HTTP status 503, given up after 3 tries"},
-        {"missing", Behaviour::Reply, 0, 1, "bad.bin.bz2: HTTP status 404, not retried"},
+        {"busy twice", {busy, busy}, 3, nullptr},
+        {"cut once", {{Fault::Cut, copy.size() / 2}}, 2, nullptr},
+        {"busy for good", std::vector<Fault>(9, busy), 3, "bad.bin.bz2: HTTP status 503, given up after 3 tries"},
+        {"missing", {}, 1, "bad.bin.bz2: HTTP status 404, not retried"},
     };
     FLimits.Retry.Tries = 3;
-    const std::string copy = ReadWholeFile(FServer / "bad.bin.bz2");
     for (const Case& c : cases) {
         Put(FInstall / "bad.bin", "old bad");
-        FHostile.Serve("bad.bin.bz2", c.How, c.How == Behaviour::Reply ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" : copy,
-                       c.Failures);
+        if (c.Faults.empty())
+            FHostile.Serve("bad.bin.bz2", Behaviour::Reply, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        else
+            FHostile.ServeFile("bad.bin.bz2", copy, c.Faults);
         const int before = FHostile.Requests("bad.bin.bz2");
         FView = RecordingView();
         Run(0);
@@ -788,6 +791,50 @@ TEST_F(HostileServerTest, PassingFailuresAreTriedAgainAndAMissingCopyIsNot) {
         if (c.Notice) notices.push_back(FHostile.Url("") + c.Notice);
         EXPECT_EQ(FView.Notices, notices) << c.Name;
     }
+}
+
+// A client of 40 files from a server that fails every way a network does, each copy meeting up to
+// two faults: every file arrives whole, and the bytes sent twice stay within 64 KiB per cut.
+TEST_F(RunUpdateTest, FortyFilesArriveWholeThroughEveryKindOfFault) {
+    std::mt19937 random(20261207);
+    const auto below = [&](std::size_t bound) { return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random); };
+    for (int i = 0; i < 40; ++i) {
+        std::string content(32 * 1024 + below(480 * 1024), '\0');
+        for (char& c : content) c = static_cast<char>(below(256));
+        const std::string path = "data\\f" + std::to_string(i) + ".bin";
+        Put(Under(FClient, path), content);
+        FDescription.NormalFiles.push_back(path);
+    }
+    Publish(1);
+    BrokenServer server;
+    server.Serve(PackedListName, Behaviour::Body, ReadWholeFile(FServer / PackedListName));
+    uint64_t copies = 0;
+    int cuts = 0, faults = 0;
+    for (const std::string& path : FDescription.NormalFiles) {
+        const std::string copy = ReadWholeFile(Under(FServer, path + ".bz2"));
+        copies += copy.size();
+        std::vector<Fault> planned(below(3));
+        for (Fault& fault : planned) {
+            fault = Fault{static_cast<Fault::Kind>(1 + below(Fault::NoValidator)), below(copy.size())};
+            cuts += fault.What == Fault::Reset || fault.What == Fault::Cut || fault.What == Fault::Stall;
+        }
+        faults += static_cast<int>(planned.size());
+        std::string address = path + ".bz2";
+        std::replace(address.begin(), address.end(), '\\', '/');
+        server.ServeFile(address, copy, planned);
+    }
+    FUrlOverride = server.Url("");
+    FLimits.Transfer.Stall = std::chrono::milliseconds(300);
+    Run(0, true);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    for (const std::string& path : FDescription.NormalFiles) EXPECT_TRUE(Same(path)) << path;
+    ExpectNoLeftovers();
+    server.Stop();
+    const uint64_t useful = server.FileBytesSent() - server.FileBytesSentInVain();
+    std::cout << "[ resume   ] " << faults << " faults, " << cuts << " cuts: " << server.FileBytesSent() << " bytes sent, "
+              << server.FileBytesSentInVain() << " of them unusable, for copies of " << copies << " bytes\n";
+    EXPECT_GE(useful, copies);
+    EXPECT_LE(useful, copies + cuts * 64 * 1024);
 }
 
 // The shipped limits, on the wait a real server can cause: headers, then silence.

@@ -9,7 +9,7 @@
 using namespace orvex;
 using namespace orvex::test;
 
-TEST(RemoveLeftovers, RemovesTemporariesAndStaleDownloadsBesideListedFilesOnly) {
+TEST(RemoveLeftovers, RemovesTemporariesStaleDownloadsAndPartialCopiesOfFilesNoLongerListed) {
     struct Case {
         std::string file;  // present before the run, "/" between folders
         bool stays;
@@ -31,6 +31,10 @@ TEST(RemoveLeftovers, RemovesTemporariesAndStaleDownloadsBesideListedFilesOnly) 
         {"data/game.orvex-part.txt", true},
         {"other/x.orvex-part", true},               // a folder the list has nothing in
         {"game.exe.bz2", false},
+        {"data/game.dat.bz2.orvex-partial", true},   // a broken transfer the next fetch continues
+        {"data/game.dat.bz2.orvex-partial-tag", true},
+        {"data/gone.dat.bz2.orvex-partial", false},  // its file left the list
+        {"data/gone.dat.bz2.orvex-partial-tag", false},
     };
     for (const Case& c : cases) scratch.Write(c.file, "x");
 
