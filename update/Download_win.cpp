@@ -2,6 +2,7 @@
 #include "update/HttpBody.h"
 #include "update/TransferWatch.h"
 
+#include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
 
@@ -51,6 +52,14 @@ bool IsTransient(DWORD error) {
         case ERROR_INTERNET_CONNECTION_RESET:
         case ERROR_INTERNET_FORCE_RETRY:
         case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+        // A read may end with the socket's own error (Wine's WinINet passes them through).
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
+        case WSAETIMEDOUT:
+        case WSAECONNREFUSED:
+        case WSAENETDOWN:
+        case WSAENETUNREACH:
+        case WSAEHOSTUNREACH:
             return true;
         default:
             return false;

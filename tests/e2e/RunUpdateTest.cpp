@@ -826,7 +826,9 @@ TEST_F(RunUpdateTest, FortyFilesArriveWholeThroughEveryKindOfFault) {
     FUrlOverride = server.Url("");
     FLimits.Transfer.Stall = std::chrono::milliseconds(300);
     Run(0, true);
-    EXPECT_EQ(FStatus, "All the files have been updated");
+    std::string notices;
+    for (const std::string& notice : FView.Notices) notices += "\n" + notice;
+    EXPECT_EQ(FStatus, "All the files have been updated") << notices;
     for (const std::string& path : FDescription.NormalFiles) EXPECT_TRUE(Same(path)) << path;
     ExpectNoLeftovers();
     server.Stop();
