@@ -36,17 +36,17 @@ public:
     }
 
     // Keeps what arrived for the next try; without a validator it cannot be continued and goes.
-    void Keep(const std::string& validator) {
+    bool Keep(const std::string& validator) {
         if (validator.empty() || validator.size() > MaxTag || os::FileSize(FBody) <= 0) {
             Discard();
-            return;
+            return false;
         }
         TTempFile tag(FTag);
         {
             TFileStream stream(tag.Name(), FileMode::Create);
             stream.WriteBuffer(validator.data(), validator.size());
         }
-        static_cast<void>(tag.Commit());  // no tag: the next try starts over, which is only slower
+        return tag.Commit();  // no tag: the next try starts over, which is only slower
     }
 
     void Discard() {
@@ -148,12 +148,14 @@ public:
     uint64_t Received() const { return FReceived; }
 
     // The transfer broke: what arrived stays for the next try when the answer named its version.
-    void KeepPartial(const std::string& validator) {
-        if (!FPartial || FRefused || !FCreated) return;  // no answer: a kept copy stays as it was
+    // The bytes it added to the partial copy.
+    uint64_t KeepPartial(const std::string& validator) {
+        if (!FPartial || FRefused || !FCreated) return 0;  // no answer: a kept copy stays as it was
         FStream.reset();
         // A part that continued the copy is of the version the range named, whatever it says.
-        FPartial->Keep(validator.empty() && FRange ? FRange->Validator : validator);
+        if (!FPartial->Keep(validator.empty() && FRange ? FRange->Validator : validator)) return 0;
         FKept = true;
+        return FReceived - (FRange ? FRange->From : 0);
     }
 
     void Commit() {
@@ -252,8 +254,10 @@ TDownloadOutcome FetchOnce(const std::string& url, BodyFile& file, uint64_t maxB
         return outcome;
     }
     if (!fetched.Complete) {
-        file.KeepPartial(fetched.Validator);
-        return Failed(fetched, limits);
+        const uint64_t kept = file.KeepPartial(fetched.Validator);
+        outcome = Failed(fetched, limits);
+        outcome.KeptBytes = kept;
+        return outcome;
     }
     file.Commit();
     outcome.Complete = true;
@@ -266,15 +270,19 @@ TDownloadOutcome FetchOnce(const std::string& url, BodyFile& file, uint64_t maxB
 TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
                                 const TTransferLimits& limits, const TReadReport& onRead, bool resumable) {
     bool rangeRefused = false;
+    TDownloadOutcome outcome;
     {
         BodyFile file(fileName, maxBytes, onRead, resumable);
-        const TDownloadOutcome outcome = FetchOnce(url, file, maxBytes, limits, rangeRefused);
-        if (!rangeRefused) return outcome;
+        outcome = FetchOnce(url, file, maxBytes, limits, rangeRefused);
     }
-    // The server's file no longer reaches as far as the partial copy: it starts over at once.
-    DiscardPartialCopy(fileName);
-    BodyFile file(fileName, maxBytes, onRead, resumable);
-    return FetchOnce(url, file, maxBytes, limits, rangeRefused);
+    if (rangeRefused) {
+        // The server's file no longer reaches as far as the partial copy: it starts over at once.
+        DiscardPartialCopy(fileName);
+        BodyFile file(fileName, maxBytes, onRead, resumable);
+        outcome = FetchOnce(url, file, maxBytes, limits, rangeRefused);
+    }
+    outcome.Url = url;
+    return outcome;
 }
 
 void DiscardPartialCopy(const std::string& fileName) {

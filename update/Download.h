@@ -26,6 +26,10 @@ struct TDownloadOutcome {
     // it is busy (408, 429, 500, 502, 503, 504).
     bool Transient = false;
     std::optional<std::chrono::seconds> RetryAfter;
+    // The address asked.
+    std::string Url;
+    // Of a resumable download that broke: the bytes this try added to the partial copy it kept.
+    uint64_t KeptBytes = 0;
     explicit operator bool() const { return Complete; }
 };
 

@@ -6,6 +6,7 @@
 #include "base/Path.h"
 #include "base/Stream.h"
 #include "base/TempFile.h"
+#include "formats/BZip2.h"
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
@@ -207,20 +208,24 @@ std::vector<std::string> GFilesThread::Servers() const {
 }
 
 // Each round asks every server in turn; a round that ended in passing failures only is tried again
-// after a wait. The last round's failures are told with their addresses and how often they were tried.
+// after a wait. A round that brought a partial copy a good deal further does not count against the
+// tries, so a link that breaks every few megabytes still delivers a large copy. The last round's
+// failures are told with their addresses and how often they were tried.
 TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
                                             uint64_t maxBytes, bool resumable) {
-    for (int round = 1;; ++round) {
+    constexpr uint64_t Progress = 64 * 1024;
+    for (int tries = 1, failedRounds = 0;; ++tries) {
         // What the round ends with: a server's answer (an error status, a body too long) rather
         // than a server that could not be reached, so a copy one server lacks fails only its entry.
         TDownloadOutcome result;
-        bool answered = false, passing = true;
+        bool answered = false, passing = true, progressed = false;
         TStringList failures;
         for (const std::string& server : Servers()) {
             const TDownloadOutcome outcome = DownloadOnce(server + name, fileName, showProgress, maxBytes, resumable);
             if (outcome) return outcome;
             failures.push_back(server + name + ": " + outcome.Reason);
             passing = passing && outcome.Transient;
+            progressed = progressed || outcome.KeptBytes >= Progress;
             if (!answered) result = outcome;
             answered = answered || outcome.Refused || outcome.TooLong;
             if (outcome.Status == 0 && outcome.Transient &&
@@ -228,10 +233,11 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
                 FDeadServers.push_back(server);
         }
         result.Transient = passing;
-        const auto wait = RetryWait(result, round, Limits.Retry);
+        failedRounds = progressed ? 0 : failedRounds + 1;
+        const auto wait = RetryWait(result, std::max(failedRounds, 1), Limits.Retry);
         if (!wait) {
             for (const std::string& failure : failures)
-                Notify(failure + (round > 1 ? ", given up after " + std::to_string(round) + " tries" : ", not retried"));
+                Notify(failure + (tries > 1 ? ", given up after " + std::to_string(tries) + " tries" : ", not retried"));
             return result;
         }
         std::this_thread::sleep_for(*wait);
@@ -336,12 +342,12 @@ void GFilesThread::Refuse(const std::string& why) {
 }
 
 // Unpacks beside target and puts the result in place only when it has the listed digest, so a
-// wrong or damaged copy never replaces a file.
-bool GFilesThread::InstallVerified(const std::string& packed, const std::string& target, const std::string& md5) {
+// wrong or damaged copy never replaces a file. Raises, saying why, when it does not.
+void GFilesThread::InstallVerified(const std::string& packed, const std::string& target, const std::string& md5) {
     TTempFile unpacked(target);
     UnpackFile(packed, unpacked.Name());
-    if (FileMD5Hex(unpacked.Name()) != md5) return false;
-    return unpacked.Commit();
+    if (FileMD5Hex(unpacked.Name()) != md5) throw Exception("the unpacked file does not match the update list");
+    unpacked.CommitOrRaise();
 }
 
 // --- file sets ---------------------------------------------------------------------------------
@@ -434,9 +440,13 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
             static_cast<void>(CopyToBackup(localFile, FBaseDir + "backup", path));
         }
         Show("Extracting " + path);
-        if (InstallVerified(packed, localFile, entry.MD5)) result = FetchResult::Installed;
-    } catch (const std::exception&) {
+        InstallVerified(packed, localFile, entry.MD5);
+        result = FetchResult::Installed;
+    } catch (const EBZDecompressionError& error) {
         // Counted as failed; the pass goes on with the next entry.
+        Notify(downloaded.Url + ": the copy does not unpack (bzip2 " + error.what() + "), not retried");
+    } catch (const std::exception& error) {
+        Notify(downloaded.Url + ": " + error.what() + ", not retried");
     }
     RemoveIfPresent(packed);
     return result;

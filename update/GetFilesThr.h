@@ -135,7 +135,7 @@ private:
                                          const std::vector<minisign::TPublicKey>& trustedKeys);
     void AcceptSignedList(TListFile& list, int32_t rev);
     [[noreturn]] void Refuse(const std::string& why);
-    bool InstallVerified(const std::string& packed, const std::string& target, const std::string& md5);
+    void InstallVerified(const std::string& packed, const std::string& target, const std::string& md5);
 
     IDispatcher& FDispatcher;
     IProgressView& FView;

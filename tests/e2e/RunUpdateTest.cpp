@@ -344,6 +344,8 @@ TEST_F(RunUpdateTest, FileHeldOpenByAnotherProcessFailsAndKeepsThePreviousFile) 
     if (!holder) GTEST_SKIP() << "an open file does not stop its replacement here";
     Run(1);
     EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(FView.Notices, (std::vector<std::string>{"The update list is not signed: no UpdateKey in the settings",
+                                                       FUrl + "data/a.txt.bz2: HTTP status 404, not retried"}));
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
     EXPECT_TRUE(Same("game.exe"));
     EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
@@ -399,6 +401,8 @@ TEST_F(RunUpdateTest, MissingCopyAnsweredByAnErrorPageFailsAndKeepsThePreviousFi
     fs::remove(Under(FServer, "data\\a.txt.bz2"));
     Run(1);
     EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(FView.Notices, (std::vector<std::string>{"The update list is not signed: no UpdateKey in the settings",
+                                                       FUrl + "data/a.txt.bz2: HTTP status 404, not retried"}));
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
     EXPECT_TRUE(Same("game.exe"));
     EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
@@ -419,6 +423,11 @@ TEST_F(RunUpdateTest, TruncatedAndWrongContentCopiesFailAndKeepThePreviousFiles)
     CompressFile(Under(FClient, "other.txt").string(), Under(FServer, "data\\a.txt.bz2").string());
     Run(1);
     EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(FView.Notices, (std::vector<std::string>{
+                                 "The update list is not signed: no UpdateKey in the settings",
+                                 FUrl + "data/a.txt.bz2: the unpacked file does not match the update list, not retried",
+                                 FUrl + "data/sub dir/b.bin.bz2: the copy does not unpack (bzip2 error -7), not retried",
+                             }));
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\sub dir\\b.bin")), "old b");
     EXPECT_TRUE(Same("game.exe"));
@@ -794,12 +803,14 @@ TEST_F(HostileServerTest, PassingFailuresAreTriedAgainAndAMissingCopyIsNot) {
 }
 
 // A client of 40 files from a server that fails every way a network does, each copy meeting up to
-// two faults: every file arrives whole, and the bytes sent twice stay within 64 KiB per cut.
+// two faults, one copy cut more often than there are tries: every file arrives whole, and the
+// bytes sent twice stay within 64 KiB per cut.
 TEST_F(RunUpdateTest, FortyFilesArriveWholeThroughEveryKindOfFault) {
     std::mt19937 random(20261207);
     const auto below = [&](std::size_t bound) { return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random); };
     for (int i = 0; i < 40; ++i) {
-        std::string content(32 * 1024 + below(480 * 1024), '\0');
+        // The first on a link that breaks every 80 KiB: more cuts than tries.
+        std::string content(i == 0 ? 1024 * 1024 : 32 * 1024 + below(480 * 1024), '\0');
         for (char& c : content) c = static_cast<char>(below(256));
         const std::string path = "data\\f" + std::to_string(i) + ".bin";
         Put(Under(FClient, path), content);
@@ -813,9 +824,11 @@ TEST_F(RunUpdateTest, FortyFilesArriveWholeThroughEveryKindOfFault) {
     for (const std::string& path : FDescription.NormalFiles) {
         const std::string copy = ReadWholeFile(Under(FServer, path + ".bz2"));
         copies += copy.size();
-        std::vector<Fault> planned(below(3));
+        std::vector<Fault> planned(path == FDescription.NormalFiles.front() ? 12 : below(3));
         for (Fault& fault : planned) {
-            fault = Fault{static_cast<Fault::Kind>(1 + below(Fault::NoValidator)), below(copy.size())};
+            fault = path == FDescription.NormalFiles.front()
+                        ? Fault{Fault::Cut, 80 * 1024}
+                        : Fault{static_cast<Fault::Kind>(1 + below(Fault::NoValidator)), below(copy.size())};
             cuts += fault.What == Fault::Reset || fault.What == Fault::Cut || fault.What == Fault::Stall;
         }
         faults += static_cast<int>(planned.size());
