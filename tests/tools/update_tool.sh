@@ -92,6 +92,12 @@ expect_line "$work/out" "Update Failed"
 expect_line "$work/out" "orvex-update: ${url}game.exe.bz2: HTTP status 404, not retried"
 tr -d '\r' <"$work/out" | grep -qE '^0 files fetched, 1 failed, ' || fail "no summary of the failure: $(cat "$work/out")"
 
+# A copy that does not unpack: the address and the decoder's reason.
+publish 4
+printf 'not bzip2 data' >"$www/game.exe.bz2"
+expect_exit 1 "a copy that does not unpack" -- "$(arg "$install")"
+expect_line "$work/out" "orvex-update: ${url}game.exe.bz2: the copy does not unpack (bzip2 error -5), not retried"
+
 # A name with control characters is refused, and shown escaped, never sent raw.
 printf '[settings]\r\nRev|5\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\nbad\033[31m\007.txt|d41d8cd98f00b204e9800998ecf8427e|1\r\n[/files_critical]\r\n' |
   bzip2 -9 >"$www/files.lst.bz2"
