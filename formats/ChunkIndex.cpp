@@ -54,6 +54,9 @@ std::vector<std::string_view> Fields(std::string_view line, std::size_t count, b
     return fields;
 }
 
+// What the line is: its first field.
+std::string_view Key(std::string_view line) { return line.substr(0, line.find(' ')); }
+
 // Plain decimal: digits only, no leading zero, no overflow.
 uint64_t Decimal(std::string_view text, uint64_t highest, const char* what) {
     if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == '0'))
@@ -83,22 +86,22 @@ TSha256Digest Digest(std::string_view text, const char* what) {
 class TIndexBuilder {
 public:
     void Header(std::string_view line) {
+        if (Key(line) != Magic) Refuse("not a chunk index");
         const auto fields = Fields(line, 2);
-        if (fields[0] != Magic) Refuse("not a chunk index");
         const uint64_t version = Decimal(fields[1], UINT32_MAX, "the version");
         if (version != ChunkIndexVersion) Refuse("version " + std::to_string(version) + " is not known");
     }
 
     void Chunker(std::string_view line) {
+        if (Key(line) != ChunkerKey) Refuse("no chunker line");
         const auto fields = Fields(line, 4);
-        if (fields[0] != ChunkerKey) Refuse("no chunker line");
         FIndex.Chunker = {Decimal32(fields[1], "the minimum size"), Decimal32(fields[2], "the average size"),
                           Decimal32(fields[3], "the maximum size")};
         if (const auto problem = ChunkerParamsProblem(FIndex.Chunker)) Refuse(*problem);
     }
 
     void Entry(std::string_view line) {
-        const std::string_view key = line.substr(0, line.find(' '));
+        const std::string_view key = Key(line);
         if (key == FileKey) return File(line);
         if (key == ChunkKey) return Chunk(line);
         Refuse("an unknown line");

@@ -57,6 +57,8 @@ TEST(ChunkIndex, RefusesMalformedIndexes) {
         {"another format", Replaced(text, "orvex-chunks", "orvex-blocks"), "line 1: not a chunk index"},
         {"unknown version", Replaced(text, "orvex-chunks 1", "orvex-chunks 2"), "line 1: version 2 is not known"},
         {"no chunker line", "orvex-chunks 1\n", "line 2: no chunker line"},
+        {"a header with more", Replaced(text, "orvex-chunks 1", "orvex-chunks 1 x"), "line 1: not 2 fields"},
+        {"binary", std::string("\x28\xb5\x2f\xfd\0\n", 6), "line 1: not a chunk index"},
         {"unusable chunker", Replaced(text, "chunker 16384 65536", "chunker 16384 60000"), "line 2: the average"},
         {"no final line end", text.substr(0, text.size() - 1), "no line end"},
         {"unknown line", text + "folder x\n", "an unknown line"},
