@@ -85,6 +85,8 @@ TSha256Digest Digest(std::string_view text, const char* what) {
 // Builds the index line by line, checking each against what came before.
 class TIndexBuilder {
 public:
+    explicit TIndexBuilder(const TChunkIndexLimits& limits) : FLimits(limits) {}
+
     void Header(std::string_view line) {
         if (Key(line) != Magic) Refuse("not a chunk index");
         const auto fields = Fields(line, 2);
@@ -115,8 +117,7 @@ public:
 private:
     void File(std::string_view line) {
         EndFile();
-        if (FIndex.Files.size() == MaxChunkIndexFiles)
-            Refuse("more than " + std::to_string(MaxChunkIndexFiles) + " files");
+        if (FIndex.Files.size() == FLimits.Files) Refuse("more than " + std::to_string(FLimits.Files) + " files");
         const auto fields = Fields(line, 4, true);
         TChunkedFile file;
         file.Size = Decimal(fields[1], UINT64_MAX, "the file size");
@@ -129,8 +130,7 @@ private:
 
     void Chunk(std::string_view line) {
         if (FIndex.Files.empty()) Refuse("a chunk before any file");
-        if (FChunkCount == MaxChunkIndexChunks)
-            Refuse("more than " + std::to_string(MaxChunkIndexChunks) + " chunks");
+        if (FChunkCount == FLimits.Chunks) Refuse("more than " + std::to_string(FLimits.Chunks) + " chunks");
         const auto fields = Fields(line, 5);
         TChunkedFile& file = FIndex.Files.back();
         TChunkRef chunk;
@@ -160,6 +160,7 @@ private:
                    std::to_string(file.Size) + " bytes");
     }
 
+    const TChunkIndexLimits FLimits;
     TChunkIndex FIndex;
     std::unordered_set<std::string> FPaths;
     std::size_t FChunkCount = 0;
@@ -204,10 +205,10 @@ std::vector<uint8_t> FormatChunkIndex(const TChunkIndex& index) {
     return ZstdCompress(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-TParsed<TChunkIndex> ParseChunkIndexText(std::string_view text) {
-    if (text.size() > MaxChunkIndexTextSize)
-        return TParsed<TChunkIndex>::Refused("the index is longer than " + std::to_string(MaxChunkIndexTextSize) + " bytes");
-    TIndexBuilder builder;
+TParsed<TChunkIndex> ParseChunkIndexText(std::string_view text, const TChunkIndexLimits& limits) {
+    if (text.size() > limits.TextSize)
+        return TParsed<TChunkIndex>::Refused("chunk index: longer than " + std::to_string(limits.TextSize) + " bytes");
+    TIndexBuilder builder(limits);
     std::size_t number = 0;
     try {
         for (std::size_t start = 0; start < text.size();) {
@@ -230,14 +231,14 @@ TParsed<TChunkIndex> ParseChunkIndexText(std::string_view text) {
     }
 }
 
-TParsed<TChunkIndex> ReadChunkIndex(const uint8_t* data, std::size_t size) {
+TParsed<TChunkIndex> ReadChunkIndex(const uint8_t* data, std::size_t size, const TChunkIndexLimits& limits) {
     std::vector<uint8_t> text;
     try {
-        text = ZstdDecompress(data, size, std::nullopt, MaxChunkIndexTextSize);
+        text = ZstdDecompress(data, size, std::nullopt, limits.TextSize);
     } catch (const EZstdError& error) {
         return TParsed<TChunkIndex>::Refused(std::string("chunk index: ") + error.what());
     }
-    return ParseChunkIndexText({reinterpret_cast<const char*>(text.data()), text.size()});
+    return ParseChunkIndexText({reinterpret_cast<const char*>(text.data()), text.size()}, limits);
 }
 
 }  // namespace orvex

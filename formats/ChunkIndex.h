@@ -36,6 +36,13 @@ inline constexpr std::size_t MaxChunkIndexFiles = 1'000'000;
 inline constexpr std::size_t MaxChunkIndexChunks = 4'000'000;  // 256 GiB of files at the default average
 inline constexpr std::size_t MaxChunkIndexPathLength = 1024;
 
+// The caps above as a reader applies them; tests shorten them.
+struct TChunkIndexLimits {
+    std::size_t TextSize = MaxChunkIndexTextSize;
+    std::size_t Files = MaxChunkIndexFiles;
+    std::size_t Chunks = MaxChunkIndexChunks;
+};
+
 struct TChunkRef {
     TSha256Digest Hash{};
     uint64_t Offset = 0;
@@ -74,7 +81,7 @@ std::vector<uint8_t> FormatChunkIndex(const TChunkIndex& index);
 // do not tile their file or exceed the chunker's maximum, a compressed size beyond what zstd makes
 // of the chunk, a path twice (letter case aside, as Windows names files), counts or sizes beyond the
 // caps above.
-TParsed<TChunkIndex> ParseChunkIndexText(std::string_view text);
-TParsed<TChunkIndex> ReadChunkIndex(const uint8_t* data, std::size_t size);
+TParsed<TChunkIndex> ParseChunkIndexText(std::string_view text, const TChunkIndexLimits& limits = {});
+TParsed<TChunkIndex> ReadChunkIndex(const uint8_t* data, std::size_t size, const TChunkIndexLimits& limits = {});
 
 }  // namespace orvex

@@ -97,10 +97,22 @@ TEST(ChunkIndex, RefusesMalformedIndexes) {
     }
     EXPECT_TRUE(ParseChunkIndexText(text)) << "the sample itself";
     EXPECT_TRUE(ParseChunkIndexText("orvex-chunks 1\nchunker 64 256 1024\n")) << "an index of no files";
+    // The caps, shortened to just below the sample.
+    const std::vector<std::pair<TChunkIndexLimits, const char*>> capped{
+        {{text.size() - 1, 3, 3}, "longer than"},
+        {{text.size(), 2, 3}, "line 7: more than 2 files"},
+        {{text.size(), 3, 2}, "line 8: more than 2 chunks"},
+    };
+    for (const auto& [limits, reason] : capped) {
+        const TParsed<TChunkIndex> parsed = ParseChunkIndexText(text, limits);
+        EXPECT_NE(parsed.Error.find(reason), std::string::npos) << parsed.Error;
+    }
     // The compressed file: what zstd refuses is refused too.
     const std::vector<uint8_t> file = FormatChunkIndex(Sample());
     const TParsed<TChunkIndex> cut = ReadChunkIndex(file.data(), file.size() - 1);
     EXPECT_NE(cut.Error.find("chunk index: zstd: "), std::string::npos) << cut.Error;
     const TParsed<TChunkIndex> plain = ReadChunkIndex(BytesOf(text), text.size());
     EXPECT_NE(plain.Error.find("not a zstd frame"), std::string::npos) << plain.Error;
+    const TParsed<TChunkIndex> tooLong = ReadChunkIndex(file.data(), file.size(), {text.size() - 1, 3, 3});
+    EXPECT_NE(tooLong.Error.find("above the cap"), std::string::npos) << tooLong.Error;
 }
