@@ -41,7 +41,6 @@ TEST(Chunker, ChunksStayWithinTheBounds) {
     const std::vector<Case> cases{
         {"random", RandomBytes(6'000'000, 1), {}},
         {"zeros", std::string(3'000'000, '\0'), {}},
-        {"text", [] { std::string t; while (t.size() < 2'000'000) t += "line " + std::to_string(t.size() % 977) + "\n"; return t; }(), {}},
         {"random, small sizes", RandomBytes(300'000, 2), SmallParams},
         {"below the minimum", RandomBytes(1000, 3), {}},
         {"one byte", "x", {}},
@@ -56,10 +55,7 @@ TEST(Chunker, ChunksStayWithinTheBounds) {
         for (std::size_t i = 0; i < cuts.size(); ++i) {
             const uint64_t size = cuts[i] - start;
             EXPECT_LE(size, c.params.MaxSize) << "chunk " << i;
-            if (i + 1 < cuts.size()) {
-                EXPECT_GE(size, c.params.MinSize) << "chunk " << i;
-            }
-            EXPECT_GT(size, 0u) << "chunk " << i;
+            EXPECT_GE(size, i + 1 < cuts.size() ? c.params.MinSize : 1u) << "chunk " << i;
             start = cuts[i];
         }
     }
