@@ -112,7 +112,7 @@ if [ ! -f "$zstd/lib/libzstd.a" ] || [ "$(cat "$zstd/options" 2>/dev/null)" != "
         make clean &&
         make -j"$(nproc)" libzstd.a CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar "${zstd_options[@]}" &&
         mkdir -p "$zstd/lib" "$zstd/include" &&
-        cp libzstd.a "$zstd/lib/" && cp zstd.h zstd_errors.h zdict.h "$zstd/include/") >"$build_log" 2>&1; then
+        cp libzstd.a "$zstd/lib/" && cp zstd.h zstd_errors.h "$zstd/include/") >"$build_log" 2>&1; then
     echo "setup: building libzstd for Windows failed (last lines of $build_log):" >&2
     tail -30 "$build_log" >&2
     exit 1
