@@ -21,6 +21,8 @@
 //   expires=N  Unix seconds after which the signature no longer counts (optional)
 // Unknown keys are ignored so later publishers can add some; a known key with a value that is not
 // a plain decimal number, or given twice, refuses the whole comment.
+#include "formats/Parsed.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -51,15 +53,7 @@ struct TKeyPair {
     TSecretKey Secret;
 };
 
-// A parsed value, or the reason the text was refused.
-template <class T>
-struct TParsed {
-    std::optional<T> Value;
-    std::string Error;
-
-    explicit operator bool() const { return Value.has_value(); }
-    static TParsed Refused(std::string reason) { return TParsed{std::nullopt, std::move(reason)}; }
-};
+using orvex::TParsed;
 
 enum class TSignatureAlgorithm {
     Legacy,     // "Ed": the data itself is signed

@@ -14,7 +14,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   libbz2-dev bzip2 libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
   nginx xvfb xdotool imagemagick fonts-dejavu-core python3 openssl dpkg-dev locales
-  wine wine32:i386 libsodium-dev minisign autoconf automake libtool rsync
+  wine wine32:i386 libsodium-dev libzstd-dev minisign autoconf automake libtool rsync
 )
 
 missing=()
@@ -96,4 +96,27 @@ if [ ! -f "$sodium/lib/libsodium.a" ] || [ "$(cat "$sodium/options" 2>/dev/null)
   fi
   echo "${sodium_options[*]}" > "$sodium/options"
   echo "setup: libsodium for Windows in $sodium"
+fi
+
+# libzstd (chunk compression) for the Windows programs: the compressor and decompressor alone, as a
+# single-threaded static library built by its own Makefile with the MinGW compiler. Sections per
+# function again, so that the launcher carries only the decoding it calls.
+zstd="$third_party/zstd-i686"
+zstd_options=(ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1
+              "MOREFLAGS=-ffunction-sections -fdata-sections")
+if [ ! -f "$zstd/lib/libzstd.a" ] || [ "$(cat "$zstd/options" 2>/dev/null)" != "${zstd_options[*]}" ]; then
+  [ -f "$third_party/libzstd/lib/Makefile" ] || fetch_source libzstd "$third_party/libzstd"
+  build_log="$third_party/libzstd-build.log"
+  rm -rf "$zstd"
+  if ! (cd "$third_party/libzstd/lib" &&
+        make clean &&
+        make -j"$(nproc)" libzstd.a CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar "${zstd_options[@]}" &&
+        mkdir -p "$zstd/lib" "$zstd/include" &&
+        cp libzstd.a "$zstd/lib/" && cp zstd.h zstd_errors.h "$zstd/include/") >"$build_log" 2>&1; then
+    echo "setup: building libzstd for Windows failed (last lines of $build_log):" >&2
+    tail -30 "$build_log" >&2
+    exit 1
+  fi
+  echo "${zstd_options[*]}" > "$zstd/options"
+  echo "setup: libzstd for Windows in $zstd"
 fi
