@@ -445,6 +445,10 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     } catch (const EBZDecompressionError& error) {
         // Counted as failed; the pass goes on with the next entry.
         Notify(downloaded.Url + ": the copy does not unpack (bzip2 " + error.what() + "), not retried");
+    } catch (const EStreamError& error) {
+        Notify(error.what());  // the installation's own file: the message names it
+    } catch (const EInOutError& error) {
+        Notify(error.what());
     } catch (const std::exception& error) {
         Notify(downloaded.Url + ": " + error.what() + ", not retried");
     }
