@@ -145,7 +145,6 @@ public:
 
     bool IsRefused() const { return FRefused; }
     int Status() const { return FStatus; }
-    uint64_t Received() const { return FReceived; }
 
     // The transfer broke: what arrived stays for the next try when the answer named its version.
     // The bytes it added to the partial copy.
