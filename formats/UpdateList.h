@@ -25,6 +25,8 @@ inline constexpr const char* NormalSection = "files_normal";
 inline constexpr const char* KeysSection = "keys";
 inline constexpr const char* RevKey = "Rev";
 inline constexpr const char* ModHostsKey = "ModHosts";
+// The SHA-256 (hex) of the chunk index files.idx.zst when the folder has a chunk store.
+inline constexpr const char* IndexKey = "Index";
 
 // What a section reads as when it is absent or has no entries: this single line.
 inline constexpr const char* SFail = "FAIL";
