@@ -7,9 +7,11 @@
 #include "base/Stream.h"
 #include "base/TempFile.h"
 #include "formats/BZip2.h"
+#include "formats/Sha256.h"
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
+#include "update/ChunkedCopy.h"
 #include "update/Dispatcher.h"
 #include "update/Download.h"
 #include "update/Hosts.h"
@@ -186,11 +188,11 @@ TDownloadOutcome GFilesThread::DownloadOnce(const std::string& url, const std::s
         FFetched.Bytes += received;
         if (!showProgress) return;
         // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
-        FGaugeValue = Low32(static_cast<int64_t>(bodyBytes));
+        FGaugeValue = Low32(static_cast<int64_t>(FGaugeBase + bodyBytes));
         SetFileProgress();
     };
     const TDownloadOutcome outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, onRead, resumable);
-    FGaugeValue = 0;
+    FGaugeValue = Low32(static_cast<int64_t>(FGaugeBase));
     SetFileProgress();
     return outcome;
 }
@@ -424,6 +426,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     const std::string folder = FolderOf(localFile);
     // A folder that cannot be made shows as the download's file that cannot be created.
     if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
+    if (FetchThroughChunks(entry, localFile)) return FetchResult::Installed;
     const std::string packed = localFile + PackedSuffix;
     // The copy is as long as the list says, never longer; a longer one fails only this entry.
     const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
@@ -454,6 +457,79 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     }
     RemoveIfPresent(packed);
     return result;
+}
+
+// --- chunks ----------------------------------------------------------------------------------------
+
+// The chunk index, fetched once per run and only when the list names one. Any trouble with it
+// leaves the run fetching whole copies, as it does from a folder without chunks.
+void GFilesThread::LoadIndex() {
+    if (FIndexLoaded || FIndexHash.empty()) return;
+    FIndexLoaded = true;
+    const std::string name = FBaseDir + ChunkIndexName;
+    const RemovedOnExit removed(name);
+    const auto expected = DigestFromHex(FIndexHash);
+    std::string why;
+    if (!expected) {
+        why = "the list's Index is not a SHA-256";
+    } else if (!DownloadFile(ChunkIndexName, name, false, Limits.MaxPackedList)) {
+        why = "it could not be downloaded";
+    } else {
+        const std::vector<uint8_t> bytes = ReadFileBytes(name);
+        auto index = ReadChunkIndex(bytes.data(), bytes.size());
+        if (Sha256(bytes.data(), bytes.size()) != *expected)
+            why = "it is not the one the list names";
+        else if (!index)
+            why = index.Error;
+        else
+            FIndex = std::move(index.Value);
+    }
+    if (!why.empty()) {
+        Notify(std::string("The chunk index was not used (") + why + "): copies are fetched whole");
+        return;
+    }
+    for (std::size_t i = 0; i < FIndex->Files.size(); ++i) FIndexFiles.emplace(FIndex->Files[i].Path, i);
+}
+
+// Builds the entry from the chunks its previous version lacks. False when the index does not hold
+// the entry, and, after a notice, when building failed: its whole copy is fetched then.
+bool GFilesThread::FetchThroughChunks(const TListEntry& entry, const std::string& localFile) {
+    LoadIndex();
+    if (!FIndex) return false;
+    const auto found = FIndexFiles.find(entry.Path);
+    if (found == FIndexFiles.end()) return false;
+    const TChunkedFile& file = FIndex->Files[found->second];
+    uint64_t downloaded = 0;
+    try {
+        const TChunkSources sources = FindChunkSources(file, FIndex->Chunker, localFile);
+        FGauge = 0;
+        FGaugeValue = Low32(static_cast<int64_t>(sources.DownloadBytes));
+        SetGaugeMax();
+        TTempFile built(localFile), scratch(localFile);
+        const MD5Digest md5 = AssembleChunkedFile(file, sources, localFile, built.Name(), [&](const TChunkRef& chunk) {
+            FGaugeBase = downloaded;
+            const std::string name = ChunkStorePath(chunk.Hash);
+            if (!DownloadFile(name, scratch.Name(), true, chunk.CompressedSize))
+                throw Exception(name + " could not be downloaded");
+            downloaded += chunk.CompressedSize;
+            return ReadFileBytes(scratch.Name());
+        });
+        FGaugeBase = 0;
+        if (DigestToHex(md5) != entry.MD5) throw Exception("the built file does not match the update list");
+        // As for a whole copy: a backup that cannot be made does not hold the update back.
+        if (FCreateBackup == 1) static_cast<void>(CopyToBackup(localFile, FBaseDir + "backup", entry.Path));
+        built.CommitOrRaise();
+        FFetched.Built.push_back({entry.Path, sources.ReusedBytes, downloaded,
+                                  static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)))});
+        return true;
+    } catch (const std::exception& error) {
+        FGaugeBase = 0;
+        Notify("\"" + entry.Path + "\" was not built from chunks (" + error.what() + "): its whole copy is fetched");
+        FGauge = 0;
+        FGaugeValue = StrToInt(entry.Size);
+        SetGaugeMax();
+        return false;
+    }
 }
 
 // --- the launcher itself -------------------------------------------------------------------------
@@ -561,6 +637,10 @@ void GFilesThread::RunSteps() {
         TListFile list(listText);
         rev = StrToInt(list.GetValue(SettingsSection, RevKey));
         AcceptSignedList(list, rev);
+        FIndexHash = list.GetValue(SettingsSection, IndexKey);
+        FIndexLoaded = false;
+        FIndex.reset();
+        FIndexFiles.clear();
         RemoveLeftovers(FBaseDir, list);
         if (StrToInt(list.GetValue(SettingsSection, ModHostsKey)) == 1)
             ApplyHosts(list.GetSection(HostsSection), HostsFile.empty() ? HostsFileIn(HostsFolder) : HostsFile,

@@ -3,12 +3,14 @@
 // apply its host entries, replace the launcher when the list names a new one, compare the file
 // sets, fetch what differs, record the revision reached.
 #include "base/Text.h"
+#include "formats/ChunkIndex.h"
 #include "formats/Minisign.h"
 #include "formats/Unpack.h"
 #include "update/Download.h"
 #include "update/Limits.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,6 +91,15 @@ public:
         int Installed = 0;
         int Failed = 0;
         uint64_t Bytes = 0;
+        // Each file built from the chunk store: the bytes its previous version gave, those
+        // downloaded, and the size of the whole copy that was not needed.
+        struct TBuilt {
+            std::string Path;
+            uint64_t Reused = 0;
+            uint64_t Downloaded = 0;
+            uint64_t WholeCopy = 0;
+        };
+        std::vector<TBuilt> Built;
     };
     const TFetchSummary& Fetched() const { return FFetched; }
 
@@ -129,6 +140,8 @@ private:
     std::vector<std::string> Servers() const;
     enum class FetchResult { NotOpened, Installed, Failed };
     FetchResult FetchEntry(const TListEntry& entry);
+    void LoadIndex();
+    bool FetchThroughChunks(const TListEntry& entry, const std::string& localFile);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
     std::vector<uint8_t> DownloadList(const std::string& packedList);
     std::vector<uint8_t> FetchSignedList(const std::string& packedList,
@@ -151,6 +164,14 @@ private:
     TFetchSummary FFetched;
     // Servers that did not answer during this run: later downloads try them last.
     std::vector<std::string> FDeadServers;
+    // The chunk index the list names (Index): fetched when the first copy is needed, checked
+    // against the list; none when the list names none or it cannot be used.
+    std::string FIndexHash;
+    bool FIndexLoaded = false;
+    std::optional<TChunkIndex> FIndex;
+    std::map<std::string, std::size_t> FIndexFiles;  // list path -> its place in FIndex
+    // The file bar's start while a file's chunks download one after another.
+    uint64_t FGaugeBase = 0;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;
 };

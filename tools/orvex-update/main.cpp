@@ -111,8 +111,17 @@ int main(int argc, char** argv) {
     }
     view.Conclude(finalStatus);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf("%d files fetched, %d failed, %llu bytes downloaded in %.1f s\n", fetched.Installed, fetched.Failed,
+    uint64_t saved = 0;
+    for (const auto& built : fetched.Built) {
+        std::printf("%s: built from chunks, %llu bytes reused, %llu downloaded\n", built.Path.c_str(),
+                    static_cast<unsigned long long>(built.Reused), static_cast<unsigned long long>(built.Downloaded));
+        if (built.WholeCopy > built.Downloaded) saved += built.WholeCopy - built.Downloaded;
+    }
+    std::printf("%d files fetched, %d failed, %llu bytes downloaded in %.1f s", fetched.Installed, fetched.Failed,
                 static_cast<unsigned long long>(fetched.Bytes), took.count());
+    if (!fetched.Built.empty())
+        std::printf(", %llu bytes fewer than the whole copies", static_cast<unsigned long long>(saved));
+    std::printf("\n");
     if (!view.SavedRevision().empty()) std::printf("Revision %s recorded\n", view.SavedRevision().c_str());
     return finalStatus == SUpdateFailed ? ExitFailed : ExitUpdated;
 }
