@@ -199,7 +199,13 @@ already signs the list with that key.
 
 --next-key PUBFILE (with --sign, repeatable) names a key in the list's [keys] section: launchers
 that accept the list trust that key from then on. Sign with the old key and name the new one for as
-long as players may still update from an older list, then sign with the new key.)";
+long as players may still update from an older list, then sign with the new key.
+
+--chunks also writes SERVER/chunks/ (each piece of each file once, zstd-compressed, named by its
+SHA-256) and SERVER/files.idx.zst (every file's pieces), before the list, and adds the index's
+SHA-256 to the list as Index. Launchers that know the index fetch only the pieces they lack; the
+others keep using the .bz2 copies, which stay the same. With --prune, pieces the index no longer
+names are deleted.)";
 
 }  // namespace
 
