@@ -159,6 +159,9 @@ TEST(PublishChunks, RepublishCutsOnlyChangedFilesAndPruneKeepsWhatTheIndexNames)
     EXPECT_FALSE(same.ListChanged);
     EXPECT_EQ(same.ChunksWritten, 0u);
     EXPECT_EQ(c.Server.Read(ChunkIndexName), firstIndex);
+    // An unchanged file whose chunk went missing is stored again rather than indexed as it was.
+    fs::remove(c.Server.Path() / ChunkStorePath(c.Index().Files[2].Chunks[0].Hash));
+    EXPECT_EQ(c.Publish().ChunksWritten, 1u);
 
     std::string game = c.Client.Read("game.exe");
     game[350000] ^= 0x20;
