@@ -120,6 +120,20 @@ expect_exit 2 "server inside client" -- "$tool" build "$client" "$client/www"
 after=$(cd "$work/server" && find . -type f -exec md5sum {} + | sort)
 [ "$before" = "$after" ] || fail "a refused run changed the server folder"
 
+# --chunks: a chunk store and its index beside the same copies, checked by verify --deep.
+chunked=$work/chunked
+expect_exit 0 "publish with chunks" -- "$tool" build --chunks "$client" "$chunked"
+expect_text "$work/out" "chunks written"
+[ -f "$chunked/files.idx.zst" ] || fail "no files.idx.zst"
+[ "$(bzip2 -dc "$chunked/files.lst.bz2" | tr -d '\r' | grep '^Index|' | cut -d'|' -f2)" = "$(sha256sum < "$chunked/files.idx.zst" | cut -d' ' -f1)" ] ||
+  fail "the Index line does not name files.idx.zst"
+cmp -s "$chunked/system/table.txt.bz2" "$work/server/system/table.txt.bz2" || fail "--chunks changed a copy"
+expect_exit 0 "verify --deep of chunks" -- "$tool" verify --deep "$chunked"
+victim=$(find "$chunked/chunks" -type f | head -n 1)
+printf 'x' >> "$victim"
+expect_exit 1 "verify of a damaged chunk" -- "$tool" verify "$chunked"
+expect_text "$work/out" "the index says"
+
 # verify names each fault and exits 1.
 s=$work/server
 cat "$s/game.exe.bz2" "$s/game.exe.bz2" > "$s/joined" && mv "$s/joined" "$s/game.exe.bz2"

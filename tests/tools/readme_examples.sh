@@ -82,4 +82,14 @@ printf 'v%d' $((++version)) > "$client/system/orvex.exe"
 sed -i "s|^UpdatesUrl=.*|UpdatesUrl=http://127.0.0.1:1/\r\nMirrors=$(cat "$work/web/url")mirror|" "$inst/_settings.ini"
 "$update" "$inst" > "$work/out" 2>&1 || fail "orvex-update from the mirror: $(cat "$work/out")"
 cmp -s "$client/system/orvex.exe" "$inst/system/orvex.exe" || fail "the mirror's game was not installed: $(cat "$work/out")"
+# The delta-update commands, into a folder of their own: the chunk store verifies, deeply.
+grep -E '^ +orvex-publish (build --chunks|verify --deep) ' "$readme" | sed 's/#.*//' > "$work/chunked"
+[ "$(wc -l < "$work/chunked")" = 2 ] || fail "not the two --chunks commands in README: $(cat "$work/chunked")"
+while read -r command; do
+  command=${command//\/srv\/client/$client}
+  command=${command//\/var\/www\/talvora/$work/chunks-www}
+  read -r -a words <<< "$command"
+  "$publish" "${words[@]:1}" < /dev/null > "$work/out" 2>&1 || fail "$command: $(cat "$work/out")"
+done < "$work/chunked"
+[ -f "$work/chunks-www/files.idx.zst" ] || fail "build --chunks wrote no index"
 echo "the README's examples work as copied"

@@ -35,7 +35,7 @@ enum ExitCode {
 struct TBuildArgs {
     std::string Client, Server, Config;
     std::optional<int32_t> Rev;
-    bool Prune = false, Full = false, Quiet = false;
+    bool Prune = false, Full = false, Quiet = false, Chunks = false;
     unsigned Jobs = 0;
     std::string SignKey;
     std::optional<uint64_t> Seq, ExpiresIn;
@@ -45,6 +45,7 @@ struct TBuildArgs {
 struct TVerifyArgs {
     std::string Server, Key;
     unsigned Jobs = 0;
+    bool Deep = false;
 };
 
 class EExit : public std::exception {
@@ -107,6 +108,7 @@ int Build(const TBuildArgs& args) {
     options.Incremental = !args.Full;
     options.Rev = args.Rev;
     options.Prune = args.Prune;
+    options.Chunks = args.Chunks;
     if (!args.SignKey.empty()) {
         TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt};
         if (args.ExpiresIn) signing.Expires = static_cast<uint64_t>(std::time(nullptr)) + *args.ExpiresIn;
@@ -127,6 +129,8 @@ int Build(const TBuildArgs& args) {
     std::printf("Published %zu files to %s: Rev %d%s\n", files, args.Server.c_str(), summary.Rev,
                 summary.ListChanged ? "" : " (unchanged)");
     std::printf("  compressed %zu, reused %zu, pruned %zu\n", summary.Compressed, summary.Reused, summary.Pruned);
+    if (options.Chunks)
+        std::printf("  chunks written %zu, pruned %zu\n", summary.ChunksWritten, summary.ChunksPruned);
     std::printf("  %s in, %s out, %.2f s\n", Bytes(summary.BytesIn).c_str(), Bytes(summary.BytesOut).c_str(),
                 report.Seconds());
     if (options.Signing)
@@ -140,7 +144,7 @@ int Verify(const TVerifyArgs& args) {
     RequireFolder("server", args.Server);
     const std::vector<minisign::TPublicKey> keys =
         args.Key.empty() ? std::vector<minisign::TPublicKey>{} : LoadPublicKeys(args.Key);
-    const TStringList problems = VerifyServerFolder(args.Server, args.Jobs, keys);
+    const TStringList problems = VerifyServerFolder(args.Server, args.Jobs, keys, args.Deep);
     for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
     if (problems.empty()) std::printf("%s: no problems found\n", args.Server.c_str());
     else std::fprintf(stderr, "%zu problem(s) found\n", problems.size());
@@ -195,7 +199,13 @@ already signs the list with that key.
 
 --next-key PUBFILE (with --sign, repeatable) names a key in the list's [keys] section: launchers
 that accept the list trust that key from then on. Sign with the old key and name the new one for as
-long as players may still update from an older list, then sign with the new key.)";
+long as players may still update from an older list, then sign with the new key.
+
+--chunks also writes SERVER/chunks/ (each piece of each file once, zstd-compressed, named by its
+SHA-256) and SERVER/files.idx.zst (every file's pieces), before the list, and adds the index's
+SHA-256 to the list as Index. Launchers that know the index fetch only the pieces they lack; the
+others keep using the .bz2 copies, which stay the same. With --prune, pieces the index no longer
+names are deleted.)";
 
 }  // namespace
 
@@ -211,7 +221,9 @@ int main(int argc, char** argv) {
     buildCommand->add_option("SERVER", build.Server, "Folder the web server serves (created when missing)")->required();
     buildCommand->add_option("-c,--config", build.Config, "Publish configuration (default: CLIENT/publish.ini)");
     buildCommand->add_option("--rev", build.Rev, "Set Rev instead of counting it up");
-    buildCommand->add_flag("--prune", build.Prune, "Delete copies of files no longer in the client, after the new list is in place");
+    buildCommand->add_flag("--prune", build.Prune, "Delete copies of files no longer in the client (with --chunks, also chunks the index no longer names), after the new list is in place");
+    buildCommand->add_flag("--chunks", build.Chunks,
+                           "Also write the chunk store (chunks/) and its index files.idx.zst for delta updates");
     buildCommand->add_flag("--full", build.Full, "Compress every file again, even unchanged ones");
     buildCommand->add_option("-j,--jobs", build.Jobs, "Files compressed at once (default: one per core)");
     buildCommand->add_flag("-q,--quiet", build.Quiet, "No progress, only the summary");
@@ -230,6 +242,8 @@ int main(int argc, char** argv) {
     verifyCommand->footer("Prints every problem, one a line; exits 1 when there is any.");
     verifyCommand->add_option("SERVER", verify.Server, "The published folder")->required();
     verifyCommand->add_option("-j,--jobs", verify.Jobs, "Copies checked at once (default: one per core)");
+    verifyCommand->add_flag("--deep", verify.Deep,
+                            "Also decompress every chunk of the chunk store and check each file's chunks hash to it");
     verifyCommand->add_option("--key", verify.Key, "Check the list's signature with this public key file (or UpdateKey line)");
 
     try {

@@ -5,7 +5,9 @@
 #include "base/Stream.h"
 #include "base/TempFile.h"
 #include "formats/BZ2FileCheck.h"
+#include "formats/LstFile.h"
 #include "tools/publish/BZ2Compressor.h"
+#include "tools/publish/ChunkStore.h"
 #include "tools/publish/FileText.h"
 #include "tools/publish/ListSignature.h"
 #include "util/Parallel.h"
@@ -162,6 +164,7 @@ std::string FormatUpdateList(const TPublishDescription& description, const TPubl
     line(OpeningTag(SettingsSection));
     line(std::string(RevKey) + "|" + IntToStr(description.Rev));
     line(std::string(ModHostsKey) + "|" + IntToStr(description.ModHosts));
+    if (!folder.IndexHash.empty()) line(std::string(IndexKey) + "|" + folder.IndexHash);
     line(ClosingTag(SettingsSection));
     line(OpeningTag(HostsSection));
     for (const THostEntry& host : description.Hosts) line(host.Address + "|" + host.Host);
@@ -211,6 +214,7 @@ TPreviousList ReadPreviousList(const std::string& serverDir) {
     if (!TryStrToInt(list.Rev, previous.Rev))
         throw EPublishError(Format("The published list \"%s\" has no whole-number Rev", packed.c_str()));
     previous.Present = true;
+    previous.IndexHash = TListFile::FromText(previous.Text).GetValue(SettingsSection, IndexKey);
     RememberEntries(list.Self, previous.Entries);
     RememberEntries(list.Critical, previous.Entries);
     RememberEntries(list.Normal, previous.Entries);
@@ -259,12 +263,49 @@ TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription
     return plan;
 }
 
+// The previous index's entries by path, when the previous list names that index.
+std::map<std::string, TChunkedFile> PreviousChunks(const std::string& serverDir, const TPreviousList& previous) {
+    std::map<std::string, TChunkedFile> entries;
+    if (std::optional<TChunkIndex> index = ReadPublishedIndex(serverDir, previous.IndexHash))
+        for (TChunkedFile& file : index->Files) entries.emplace(file.Path, std::move(file));
+    return entries;
+}
+
+// A file's entry in the index: the previous one for a file whose copy was reused, when it has the
+// file's size and its chunks are all in the store; otherwise the file is cut and stored again.
+TChunkedFile ChunkOrReuse(const std::string& source, const std::string& listed, int64_t size, bool copyReused,
+                          const std::string& serverDir, const std::map<std::string, TChunkedFile>& previousChunks,
+                          TChunkClaims& claims, std::size_t& chunksWritten) {
+    if (copyReused)
+        if (const auto known = previousChunks.find(listed); known != previousChunks.end() &&
+                                                           known->second.Size == static_cast<uint64_t>(size) &&
+                                                           ChunksPresent(serverDir, known->second))
+            return known->second;
+    TStoredFile stored = StoreFileChunks(source, listed, serverDir, claims);
+    chunksWritten += stored.ChunksWritten;
+    return std::move(stored.Entry);
+}
+
+struct TFileResults {
+    std::vector<TPublishedFile> Published;  // by plan index
+    std::vector<TChunkedFile> Chunked;      // by plan index; empty without a chunk store
+};
+
 // Compresses every planned file on several threads, or reuses its copy when the published list
-// names it unchanged and the copy still has the listed size. Returns the entries by plan index.
-std::vector<TPublishedFile> CompressOrReuse(const TPublishPlan& plan, const std::string& clientDir,
-                                            const std::string& serverDir, const TPreviousList& previous,
-                                            const TPublishOptions& options, TPublishSummary& summary) {
-    std::vector<TPublishedFile> published(plan.Sources.size());
+// names it unchanged and the copy still has the listed size; with options.Chunks, stores its chunks
+// too.
+TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& clientDir, const std::string& serverDir,
+                             const TPreviousList& previous, const TPublishOptions& options,
+                             TPublishSummary& summary) {
+    TFileResults results;
+    std::vector<TPublishedFile>& published = results.Published;
+    published.resize(plan.Sources.size());
+    std::map<std::string, TChunkedFile> previousChunks;
+    TChunkClaims claims;
+    if (options.Chunks) {
+        results.Chunked.resize(plan.Sources.size());
+        if (options.Incremental) previousChunks = PreviousChunks(serverDir, previous);
+    }
     TPublishProgress progress;
     progress.FilesTotal = plan.Sources.size();
     for (const int64_t size : plan.Sizes) progress.BytesTotal += size;
@@ -285,7 +326,12 @@ std::vector<TPublishedFile> CompressOrReuse(const TPublishPlan& plan, const std:
             published[i] = TPublishedFile{listed, DigestToHex(compressed.SourceDigest), compressed.Size};
             outcome = TFileOutcome::Compressed;
         }
+        std::size_t chunksWritten = 0;
+        if (options.Chunks)
+            results.Chunked[i] = ChunkOrReuse(source, listed, plan.Sizes[i], outcome == TFileOutcome::Reused,
+                                              serverDir, previousChunks, claims, chunksWritten);
         const std::lock_guard<std::mutex> lock(reportLock);
+        summary.ChunksWritten += chunksWritten;
         ++progress.FilesDone;
         progress.BytesDone += plan.Sizes[i];
         if (outcome == TFileOutcome::Compressed) {
@@ -297,7 +343,7 @@ std::vector<TPublishedFile> CompressOrReuse(const TPublishPlan& plan, const std:
         }
         if (options.OnFile) options.OnFile(published[i], outcome, progress);
     });
-    return published;
+    return results;
 }
 
 TPublishedFolder ListedFolder(const TPublishPlan& plan, const std::string& selfName,
@@ -353,9 +399,11 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     if (options.Signing) seq = options.Signing->Seq ? *options.Signing->Seq : NextSequence(serverDir);
 
     TPublishSummary summary;
-    const std::vector<TPublishedFile> published =
-        CompressOrReuse(plan, clientDir, serverDir, previous, options, summary);
-    summary.Folder = ListedFolder(plan, description.SelfName, published);
+    TFileResults results = CompressOrReuse(plan, clientDir, serverDir, previous, options, summary);
+    summary.Folder = ListedFolder(plan, description.SelfName, results.Published);
+    // The index after the chunks it names and before the list that names it.
+    const TChunkIndex index{TChunkerParams{}, std::move(results.Chunked)};
+    if (options.Chunks) summary.Folder.IndexHash = WriteChunkIndex(serverDir, index);
     description.Rev = DecideRev(description, summary.Folder, previous, options);
     summary.Rev = description.Rev;
     const std::string text = FormatUpdateList(description, summary.Folder);
@@ -371,6 +419,7 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
                      minisign::TTrustedFields{static_cast<uint64_t>(summary.Rev), *seq, signing.Expires});
     }
     if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
+    if (options.Prune && options.Chunks) summary.ChunksPruned = PruneChunks(serverDir, index);
     return summary;
 }
 

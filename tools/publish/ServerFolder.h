@@ -48,6 +48,7 @@ struct TPublishedFolder {
     std::optional<TPublishedFile> Self;
     std::vector<TPublishedFile> Critical;
     std::vector<TPublishedFile> Normal;
+    std::string IndexHash;  // SHA-256 hex of files.idx.zst, listed as Index; empty without a chunk store
 };
 
 struct TCompressedFile {
@@ -80,6 +81,7 @@ struct TPreviousList {
     bool Present = false;
     std::string Text;
     int32_t Rev = 0;
+    std::string IndexHash;  // its Index value
     std::map<std::string, TPublishedFile> Entries;  // by listed path; the self entry included
 };
 // Raises EPublishError when files.lst.bz2 exists but is damaged or has no whole-number Rev.
@@ -99,6 +101,9 @@ struct TPublishOptions {
     bool Incremental = true;       // reuse the copies of files the published list names unchanged
     std::optional<int32_t> Rev;    // otherwise the published Rev, plus 1 when any entry changed
     bool Prune = false;            // delete copies the new list no longer names
+    // Also write the chunk store and files.idx.zst (tools/publish/ChunkStore.h) and list the
+    // index's hash; with Prune, delete the chunks the new index does not name.
+    bool Chunks = false;
     std::optional<TListSigning> Signing;  // sign the list, after it is in place and before pruning
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
@@ -111,6 +116,8 @@ struct TPublishSummary {
     std::size_t Compressed = 0;
     std::size_t Reused = 0;
     std::size_t Pruned = 0;
+    std::size_t ChunksWritten = 0;
+    std::size_t ChunksPruned = 0;
     bool Signed = false;  // a new signature was written
     uint64_t Seq = 0;     // the sequence number signed
     int64_t BytesIn = 0;   // client bytes compressed

@@ -4,8 +4,10 @@
 #include "base/Os.h"
 #include "base/Path.h"
 #include "formats/BZ2FileCheck.h"
+#include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
+#include "tools/publish/ChunkVerify.h"
 #include "tools/publish/FileText.h"
 #include "tools/publish/ListSignature.h"
 #include "update/HostEntry.h"
@@ -21,6 +23,8 @@ namespace {
 
 struct TCopyCheck {
     std::string Where;  // how problems name the entry
+    std::string Path;   // as listed
+    int64_t DecodedSize = -1;  // of the file, once its copy decoded whole
     std::string Copy;   // the file on disk
     std::string Name;   // the copy as its address names it
     std::string MD5;
@@ -53,6 +57,7 @@ void CheckEntry(const std::string& serverDir, const std::string& section, const 
     TCopyCheck check;
     check.Where = where;
     check.MD5 = entry.MD5;
+    check.Path = entry.Path;
     bool sound = true;
     // The launcher's rule; a path leaving the installation would leave this folder too.
     if (const auto reason = self ? RefusedSelfName(entry.Path, place) : RefusedListPath(entry.Path, place)) {
@@ -87,8 +92,10 @@ void CheckCopy(TCopyCheck& check) {
                                  " bytes, the list says " + std::to_string(check.Size));
     MD5_CTX context;
     MD5Init(context);
-    const TStreamCheck stream = DecodeOneStream(check.Copy, [&context](const char* data, std::size_t count) {
+    int64_t decoded = 0;
+    const TStreamCheck stream = DecodeOneStream(check.Copy, [&context, &decoded](const char* data, std::size_t count) {
         detail::MD5UpdateLarge(context, data, count);
+        decoded += static_cast<int64_t>(count);
     });
     MD5Digest digest;
     MD5Final(context, digest);
@@ -96,12 +103,13 @@ void CheckCopy(TCopyCheck& check) {
         check.Problems.push_back(check.Where + ": the copy " + check.Name + " " + DescribeStreamCheck(stream));
     else if (DigestToHex(digest) != check.MD5)
         check.Problems.push_back(check.Where + ": the copy " + check.Name + " decodes to MD5 " + DigestToHex(digest));
+    if (stream == TStreamCheck::Whole) check.DecodedSize = decoded;
 }
 
 }  // namespace
 
 TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
-                               const std::vector<minisign::TPublicKey>& keys) {
+                               const std::vector<minisign::TPublicKey>& keys, bool deep) {
     TStringList problems;
     const std::string packed = JoinPath(serverDir, PackedListName);
     if (!os::FileExists(packed)) {
@@ -153,6 +161,12 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
 
     ParallelFor(copies.size(), threads, [&copies](std::size_t i) { CheckCopy(copies[i]); });
     for (const TCopyCheck& check : copies) problems.insert(problems.end(), check.Problems.begin(), check.Problems.end());
+
+    TChunkStoreCheck store{TListFile::FromText(text).GetValue(SettingsSection, IndexKey), {}, deep, threads};
+    if (store.IndexHex.empty()) return problems;
+    for (const TCopyCheck& check : copies) store.ListedSizes.emplace(check.Path, check.DecodedSize);
+    const TStringList chunks = VerifyChunkStore(serverDir, store);
+    problems.insert(problems.end(), chunks.begin(), chunks.end());
     return problems;
 }
 

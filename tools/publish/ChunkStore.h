@@ -1,0 +1,55 @@
+#pragma once
+// The chunk store of a server folder: every published file cut into content-defined chunks, each
+// chunk kept once as a zstd frame of its own under chunks/, and files.idx.zst naming them, so a
+// launcher that holds an older version of a file fetches only the chunks it lacks.
+#include "formats/ChunkIndex.h"
+
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace orvex {
+
+// The file in serverDir that holds the chunk.
+std::string ChunkFileIn(const std::string& serverDir, const TSha256Digest& hash);
+
+// The chunks one publish has taken on to write, shared by its threads so that two files holding
+// the same chunk do not both write it.
+class TChunkClaims {
+public:
+    // True for the first caller with hash only: that caller writes the chunk.
+    bool Claim(const TSha256Digest& hash);
+
+private:
+    std::mutex FLock;
+    std::set<TSha256Digest> FClaimed;
+};
+
+struct TStoredFile {
+    TChunkedFile Entry;
+    std::size_t ChunksWritten = 0;  // chunks the store did not hold before
+};
+
+// Cuts source (published as listed) with the default chunker and writes to serverDir's store each
+// chunk it does not hold yet, through a temporary name. Reads in blocks: one chunk and one block at
+// most are held at a time, whatever the file's size. Raises EFOpenError, I/O or EZstdError errors.
+TStoredFile StoreFileChunks(const std::string& source, const std::string& listed, const std::string& serverDir,
+                            TChunkClaims& claims);
+
+// Whether the store holds every chunk of entry, each of the size the entry gives it.
+bool ChunksPresent(const std::string& serverDir, const TChunkedFile& entry);
+
+// The index serverDir holds, when its SHA-256 is indexHex and it reads as an index of the default
+// chunker; nothing otherwise (a stale or damaged index is not to be reused).
+std::optional<TChunkIndex> ReadPublishedIndex(const std::string& serverDir, const std::string& indexHex);
+
+// Writes files.idx.zst through a temporary name when its content changes; the SHA-256 hex of it.
+std::string WriteChunkIndex(const std::string& serverDir, const TChunkIndex& index);
+
+// Deletes every file under serverDir's chunks/ that index does not name, temporary files left by an
+// interrupted publish included, and the folders that leaves empty. The number of files deleted.
+std::size_t PruneChunks(const std::string& serverDir, const TChunkIndex& index);
+
+}  // namespace orvex
