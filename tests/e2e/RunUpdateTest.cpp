@@ -12,7 +12,6 @@
 #include "tools/publish/ServerFolder.h"
 #include "formats/ChunkIndex.h"
 #include "formats/Minisign.h"
-#include "formats/Zstd.h"
 #include "common/RandomBytes.h"
 #include "formats/md5.h"
 #include "update/Dispatcher.h"
@@ -1030,34 +1029,15 @@ TEST_F(SignedListTest, AKeyNamedByATrustedListSignsTheNextOnesAlone) {
 // lacks, and anything wrong with the store falls back to the whole copy.
 class ChunkedRunTest : public RunUpdateTest {
 protected:
-    // Publishes rev with data\big.dat holding big, then the chunk store and index of its files,
-    // the list naming the index.
+    // Publishes rev with data\big.dat holding big, and a chunk store.
     void PublishWithChunks(int32_t rev, const std::string& big) {
         Put(Under(FClient, "data\\big.dat"), big);
         Put(Under(FClient, "small.txt"), "small file of revision " + std::to_string(rev));
         FDescription.NormalFiles = {"data\\big.dat", "small.txt"};
-        Publish(rev);
-        TChunkIndex index;
-        for (const std::string& path : FDescription.NormalFiles) {
-            const std::string content = ReadWholeFile(Under(FClient, path));
-            TChunkedFile file{path, content.size(), Sha256(content.data(), content.size()), {}};
-            uint64_t start = 0;
-            for (const uint64_t end : CutPoints(BytesOf(content), content.size())) {
-                const std::string piece = content.substr(start, end - start);
-                const std::vector<uint8_t> frame = ZstdCompress(BytesOf(piece), piece.size());
-                const TSha256Digest hash = Sha256(piece.data(), piece.size());
-                const fs::path stored = FServer / ChunkStorePath(hash);
-                if (!fs::exists(stored)) Put(stored, std::string(frame.begin(), frame.end()));
-                file.Chunks.push_back({hash, start, static_cast<uint32_t>(piece.size()), static_cast<uint32_t>(frame.size())});
-                start = end;
-            }
-            index.Files.push_back(file);
-        }
-        const std::vector<uint8_t> packed = FormatChunkIndex(index);
-        Put(FServer / ChunkIndexName, std::string(packed.begin(), packed.end()));
-        std::string list = ReadWholeFile(FServer / "files.lst");
-        list.insert(list.find("\r\n") + 2, std::string(IndexKey) + "|" + Sha256Hex(packed.data(), packed.size()) + "\r\n");
-        PublishList(FClient, FServer, list);
+        TPublishOptions options;
+        options.Rev = rev;
+        options.Chunks = true;
+        PublishServerFolder(FClient.string(), FServer.string(), FDescription, options);
     }
 
     void ExpectBigBuiltFromChunks(uint64_t atMostDownloaded) {
