@@ -29,7 +29,8 @@ if [ ! -f "$data/done" ]; then
     find /usr/include /usr/share/doc -type f ! -name '*.gz' -print0 | sort -z | xargs -0 cat 2>/dev/null | head -c $((mib * 1024 * 1024 * 3 / 8)) || true
     find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -print0 | sort -z | xargs -0 cat 2>/dev/null | head -c $((mib * 1024 * 1024 / 4)) || true
     head -c $((mib * 1024 * 1024)) /dev/urandom
-  } | head -c $((mib * 1024 * 1024)) >"$data/v1/client/game.pak"
+  } | head -c $((mib * 1024 * 1024)) >"$data/v1/client/game.pak" || true
+  [ "$(stat -c %s "$data/v1/client/game.pak")" = $((mib * 1024 * 1024)) ] || { echo "could not build the archive" >&2; exit 1; }
   cp -r "$data/v1" "$data/v2"; cp -r "$data/v1" "$data/v3"
   head -c $((mib * 1024 * 1024 / 100)) /dev/urandom |
     dd of="$data/v2/client/game.pak" bs=1M seek=$((mib / 3)) conv=notrunc status=none
@@ -50,7 +51,7 @@ rm -rf "$www"/*
 for v in v1 v2 v3; do ln -s "$data/$v/server" "$www/$v"; done
 # v1 without its Index line: the whole copies only.
 mkdir -p "$www/v1-whole"
-for f in "$data/v1/server"/*.bz2; do ln -s "$f" "$www/v1-whole/"; done
+for f in "$data/v1/server"/*.bz2; do [ "$(basename "$f")" = files.lst.bz2 ] || ln -s "$f" "$www/v1-whole/"; done
 grep -v '^Index|' "$data/v1/server/files.lst" | bzip2 -9 >"$www/v1-whole/files.lst.bz2"
 
 # update BIN VERSION INSTALLATION RUNNER...: sets took and bytes.

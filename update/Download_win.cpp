@@ -111,6 +111,19 @@ void SetTimeout(HINTERNET handle, DWORD option, std::chrono::milliseconds limit)
     static_cast<void>(::InternetSetOptionA(handle, option, &value, sizeof value));
 }
 
+// The process's one Internet session: WinINet keeps its connections open between requests, so
+// that many small requests to one server (a file's chunks) do not each connect anew. Transfers
+// end by closing their request handles; the session stays.
+HINTERNET Session() {
+    static const struct Holder {
+        HINTERNET Handle = ::InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        ~Holder() {
+            if (Handle) ::InternetCloseHandle(Handle);
+        }
+    } session;
+    return session.Handle;
+}
+
 // One transfer, shared by the caller and the worker thread that makes the blocking WinINet calls.
 // When the watch gives up, the caller closes the handles and goes: on Windows that unblocks the
 // worker; Wine's WinINet only invalidates them and leaves a blocked call waiting for the server,
@@ -124,7 +137,6 @@ struct Shared {
     std::mutex Mutex;
     std::condition_variable Changed;
     TTransferWatch Watch;
-    HINTERNET Root = nullptr;
     HINTERNET Request = nullptr;
     bool Abandoned = false;
     bool Opened = false;
@@ -140,12 +152,10 @@ struct Shared {
     std::vector<unsigned char> Chunk;
     bool ChunkReady = false;
 
-    // Under Mutex: the handles go once, by whichever thread gets here first.
+    // Under Mutex: the handle goes once, by whichever thread gets here first.
     void CloseHandles() {
         if (Request) ::InternetCloseHandle(Request);
-        if (Root) ::InternetCloseHandle(Root);
         Request = nullptr;
-        Root = nullptr;
     }
 };
 
@@ -183,15 +193,10 @@ private:
     }
 
     bool Open() {
-        HINTERNET root = ::InternetOpenA(UserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        HINTERNET root = Session();
         if (!root) {
             FError = ::GetLastError();
             return false;
-        }
-        {
-            const std::lock_guard<std::mutex> lock(FShared->Mutex);
-            FShared->Root = root;
-            if (FShared->Abandoned) return false;
         }
         // Where Windows honours them, the system's own timeouts end waits sooner.
         SetTimeout(root, INTERNET_OPTION_CONNECT_TIMEOUT, Limits().Answer);
