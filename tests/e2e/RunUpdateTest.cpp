@@ -1071,6 +1071,8 @@ TEST_F(ChunkedRunTest, FilesAreBuiltFromTheChunksTheirPreviousVersionsLack) {
         {"small change", v1, 1, v2, 512 * 1024},
         {"grown", v2, 2, v3, 900 * 1024},
         {"shrunk", v3, 3, v3.substr(300 * 1024, MiB), 300 * 1024},
+        {"a part moved", v1, 1, v1.substr(0, 200 * 1024) + v1.substr(1536 * 1024) + v1.substr(200 * 1024, 1336 * 1024),
+         400 * 1024},
         {"two revisions on", v1, 1, v3, 1200 * 1024},
     };
     int32_t rev = 0;
