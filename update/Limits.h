@@ -42,6 +42,8 @@ struct TRunLimits {
     uint64_t MaxListText = 128 * MiB;
     // Unpacking stops before the volume's free space falls below this.
     uint64_t FreeSpaceReserve = DefaultFreeSpaceReserve;
+    // Threads for checking, fetching and unpacking; 0: one per core.
+    unsigned Threads = 0;
 };
 
 }  // namespace orvex

@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
     std::string hostsFile;
     app.add_option("--hosts-file", hostsFile,
                    "apply the update list's host entries to this file (Linux: without it they are not applied)");
+    unsigned threads = 0;
+    app.add_option("--threads", threads, "threads for checking, fetching and unpacking (default: one per core)")
+        ->check(CLI::Range(1u, 64u));
     app.add_option("FOLDER", folder, "the installation folder (holds _settings.ini)");
     try {
         app.parse(argc, argv);
@@ -105,6 +108,7 @@ int main(int argc, char** argv) {
         run.FFullCheck = fullCheck;
         run.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
         run.HostsFile = hostsFile;
+        run.Limits.Threads = threads;
         run.RunUpdate();
         finalStatus = run.Status();
         fetched = run.Fetched();
