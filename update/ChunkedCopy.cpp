@@ -107,7 +107,9 @@ TChunkSources FindChunkSources(const TChunkedFile& file, const TChunkerParams& p
         }
         // A chunk that repeats within the file is fetched once.
         const std::size_t first = wanted[chunk.Hash].front();
-        if (first == i) sources.DownloadBytes += chunk.CompressedSize;
+        if (first != i) continue;
+        sources.DownloadBytes += chunk.CompressedSize;
+        sources.ToFetch.push_back(i);
     }
     return sources;
 }

@@ -18,6 +18,8 @@ struct TChunkSources {
     std::vector<std::optional<uint64_t>> OldOffsets;
     uint64_t ReusedBytes = 0;    // chunk bytes the old file gives
     uint64_t DownloadBytes = 0;  // the store sizes of the chunks to fetch, each counted once
+    // The chunks to fetch, each once, in the order AssembleChunkedFile asks for them.
+    std::vector<std::size_t> ToFetch;
 };
 
 // Cuts oldFile with params and finds file's chunks in it by their hashes; every chunk is fetched
@@ -29,7 +31,7 @@ TChunkSources FindChunkSources(const TChunkedFile& file, const TChunkerParams& p
 using TChunkFetcher = std::function<std::vector<uint8_t>(const TChunkRef& chunk)>;
 
 // Writes file into target (created or truncated): the chunks sources finds in oldFile from there,
-// the others through fetch, each fetched chunk checked against its hash, the whole against the
+// the others through fetch, called for sources.ToFetch in order, each fetched chunk checked against its hash, the whole against the
 // file's. Raises, saying which chunk and why, when a chunk or the whole does not match. Returns
 // the MD5 of what it wrote, for the list's check.
 MD5Digest AssembleChunkedFile(const TChunkedFile& file, const TChunkSources& sources, const std::string& oldFile,

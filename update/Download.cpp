@@ -84,15 +84,16 @@ private:
 // temporary one, or for a resumable download the partial copy. When the URL answered but the body
 // did not arrive, the previous file goes too: no file then means no download, and nothing stale is
 // taken for the new body.
+// Thrown through the HTTP client to end the transfer at the read that passes the limit.
+struct TooLong {};
+// Thrown when a part answers a range other than the one asked for.
+struct UnaskedPart {};
+// An error page is read to its end (a short one lets the connection finish cleanly) but not kept,
+// and not beyond this.
+constexpr uint64_t MaxErrorBody = 64 * 1024;
+
 class BodyFile final : public http::IBodyReceiver {
 public:
-    // Thrown through the HTTP client to end the transfer at the read that passes the limit.
-    struct TooLong {};
-    // Thrown when a part answers a range other than the one asked for.
-    struct UnaskedPart {};
-    // An error page is read to its end (a short one lets the connection finish cleanly) but not
-    // kept, and not beyond this.
-    static constexpr uint64_t MaxErrorBody = 64 * 1024;
 
     BodyFile(const std::string& fileName, uint64_t maxBytes, const TReadReport& onRead, bool resumable)
         : FFileName(fileName), FMaxBytes(maxBytes), FOnRead(onRead) {
@@ -221,15 +222,59 @@ TDownloadOutcome Failed(const http::TFetchResult& fetched, const TTransferLimits
     return outcome;
 }
 
+// The body kept in memory, e.g. a chunk: nothing to resume, nothing left behind.
+class BodyInMemory final : public http::IBodyReceiver {
+public:
+    BodyInMemory(std::vector<uint8_t>& body, uint64_t maxBytes, const TReadReport& onRead)
+        : FBody(body), FMaxBytes(maxBytes), FOnRead(onRead) {
+        FBody.clear();
+    }
+
+    std::optional<http::TRange> Range() { return std::nullopt; }
+
+    void BodyOpened(int status, bool) override {
+        FStatus = status;
+        FRefused = status < 200 || status > 299;
+        if (status == 206) throw UnaskedPart{};
+        FBody.clear();
+    }
+
+    void BodyRead(const void* data, std::size_t count) override {
+        FReceived += count;
+        if (FReceived > (FRefused ? std::min(FMaxBytes, MaxErrorBody) : FMaxBytes)) throw TooLong{};
+        if (FRefused) return;
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        FBody.insert(FBody.end(), bytes, bytes + count);
+        FOnRead(FReceived, static_cast<uint32_t>(count));
+    }
+
+    bool IsRefused() const { return FRefused; }
+    int Status() const { return FStatus; }
+    uint64_t KeepPartial(const std::string&) {
+        FBody.clear();
+        return 0;
+    }
+    void Commit() {}
+
+private:
+    std::vector<uint8_t>& FBody;
+    uint64_t FMaxBytes;
+    uint64_t FReceived = 0;
+    const TReadReport& FOnRead;
+    bool FRefused = false;
+    int FStatus = 0;
+};
+
 // One request: the rest of a partial copy when one is kept, else the whole body.
-TDownloadOutcome FetchOnce(const std::string& url, BodyFile& file, uint64_t maxBytes, const TTransferLimits& limits,
+template <class Body>
+TDownloadOutcome FetchOnce(const std::string& url, Body& file, uint64_t maxBytes, const TTransferLimits& limits,
                            bool& rangeRefused) {
     TDownloadOutcome outcome;
     http::TFetchResult fetched;
     const std::optional<http::TRange> range = file.Range();
     try {
         fetched = http::FetchBody(url, limits, file, range);
-    } catch (const BodyFile::TooLong&) {
+    } catch (const TooLong&) {
         if (!file.IsRefused()) {
             outcome.TooLong = true;
             outcome.Status = file.Status();
@@ -237,7 +282,7 @@ TDownloadOutcome FetchOnce(const std::string& url, BodyFile& file, uint64_t maxB
             return outcome;  // the partial file goes with file
         }
         // An error page too long to read through: refused below, like a short one.
-    } catch (const BodyFile::UnaskedPart&) {
+    } catch (const UnaskedPart&) {
         outcome.Status = 206;
         outcome.Reason = "a part of the file that was not asked for";
         outcome.Transient = true;  // the partial copy goes: the next try asks for the whole body
@@ -280,6 +325,19 @@ TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileN
         BodyFile file(fileName, maxBytes, onRead, resumable);
         outcome = FetchOnce(url, file, maxBytes, limits, rangeRefused);
     }
+    outcome.Url = url;
+    return outcome;
+}
+
+TDownloadOutcome DownloadToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
+                                  const TTransferLimits& limits, const TReadReport& onRead) {
+    bool rangeRefused = false;
+    TDownloadOutcome outcome;
+    {
+        BodyInMemory receiver(body, maxBytes, onRead);
+        outcome = FetchOnce(url, receiver, maxBytes, limits, rangeRefused);
+    }
+    if (!outcome) body.clear();
     outcome.Url = url;
     return outcome;
 }

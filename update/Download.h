@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -55,6 +56,11 @@ inline constexpr const char* PartialTagSuffix = ".orvex-partial-tag";
 // passes through. In both cases the partial file is removed.
 TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
                                 const TTransferLimits& limits, const TReadReport& onRead, bool resumable = false);
+
+// As DownloadToFile, into body (emptied first, and emptied again when the download is not
+// complete), never resumable; for small bodies such as chunks.
+TDownloadOutcome DownloadToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
+                                  const TTransferLimits& limits, const TReadReport& onRead);
 
 // Removes the partial copy a resumable download of fileName kept, if any.
 void DiscardPartialCopy(const std::string& fileName);

@@ -11,6 +11,7 @@
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
+#include "update/BackgroundDownload.h"
 #include "update/ChunkedCopy.h"
 #include "update/Dispatcher.h"
 #include "update/Download.h"
@@ -19,12 +20,15 @@
 #include "update/ProgressView.h"
 #include "util/Backup.h"
 #include "util/Misc.h"
+#include "util/OrderedAhead.h"
+#include "util/Parallel.h"
 
 #include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <sstream>
 #include <chrono>
+#include <condition_variable>
 #include <thread>
 
 namespace orvex {
@@ -121,7 +125,61 @@ std::string VerdictText(minisign::TVerdict verdict) {
     return "refused";
 }
 
+// Thrown from a read of a download whose stop was requested: the transfer ends there.
+struct TStopped {};
+
+// A path as Windows may take it: delimiters alike, ASCII letters folded, and every other letter
+// alike too, since the system folds those as well.
+std::string FoldedPath(const std::string& path) {
+    std::string folded = path;
+    for (char& c : folded) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/') c = '\\';
+        else if (u >= 0x80) c = '?';
+        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+// Whether two listed files may be fetched at once: neither names the other, its copy or a file in
+// it (the same file named twice, "a" and "a.bz2", "a" and "a\\b").
+bool Apart(const std::string& a, const std::string& b) {
+    const std::string x = FoldedPath(a), y = FoldedPath(b);
+    return x.compare(0, y.size(), y) != 0 && y.compare(0, x.size(), x) != 0;
+}
+
+// Chunks asked for at once, and how many may wait to be written.
+constexpr unsigned ChunksInFlight = 4;
+constexpr std::size_t ChunksAhead = 8;
+
 }  // namespace
+
+// The next entry's copy, downloading on a thread of its own while the current one unpacks. When
+// the pass ends before it is followed, it is stopped and what it fetched goes: the run leaves
+// what a pass fetching one copy after the other would.
+class TPrefetchedCopy {
+public:
+    TPrefetchedCopy(std::string packed, TBackgroundDownload::TWork work)
+        : FPacked(std::move(packed)), FDownload(std::make_unique<TBackgroundDownload>(std::move(work))) {}
+    ~TPrefetchedCopy() {
+        FDownload.reset();
+        if (FFollowed) return;
+        RemoveIfPresent(FPacked);
+        DiscardPartialCopy(FPacked);
+    }
+    TPrefetchedCopy(const TPrefetchedCopy&) = delete;
+    TPrefetchedCopy& operator=(const TPrefetchedCopy&) = delete;
+
+    TDownloadOutcome Follow(const TBackgroundDownload::TBar& bar, const std::function<void(const std::string&)>& notify) {
+        FFollowed = true;
+        return FDownload->Follow(bar, notify);
+    }
+
+private:
+    std::string FPacked;
+    std::unique_ptr<TBackgroundDownload> FDownload;
+    bool FFollowed = false;
+};
 
 GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view)
     : HostsFolder(DefaultHostsFolder()), FDispatcher(dispatcher), FView(view) {}
@@ -143,6 +201,14 @@ bool GFilesThread::Resume(std::unique_ptr<GFilesThread> thread) {
 }
 
 bool GFilesThread::RunExists() { return gRunsAlive.load() != 0; }
+
+GFilesThread::TFetchSummary GFilesThread::Fetched() const {
+    TFetchSummary summary = FFetched;
+    summary.Bytes = FBytes.load();
+    return summary;
+}
+
+unsigned GFilesThread::Threads() const { return Limits.Threads == 0 ? CoreCount() : Limits.Threads; }
 
 // --- the progress sink -----------------------------------------------------------------------
 
@@ -181,20 +247,14 @@ void GFilesThread::Show(const std::string& status) {
 
 // --- download and unpacking ----------------------------------------------------------------------
 
-TDownloadOutcome GFilesThread::DownloadOnce(const std::string& url, const std::string& fileName, bool showProgress,
-                                            uint64_t maxBytes, bool resumable) {
-    FGaugeValue = 0;
+TDownloadOutcome GFilesThread::DownloadOnce(const std::string& url, const std::string& fileName, uint64_t maxBytes,
+                                            bool resumable, const TBar& bar, const std::stop_token& stop) {
     const TReadReport onRead = [&](uint64_t bodyBytes, uint32_t received) {
-        FFetched.Bytes += received;
-        if (!showProgress) return;
-        // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
-        FGaugeValue = Low32(static_cast<int64_t>(FGaugeBase + bodyBytes));
-        SetFileProgress();
+        if (stop.stop_requested()) throw TStopped{};
+        FBytes += received;
+        bar(bodyBytes);
     };
-    const TDownloadOutcome outcome = DownloadToFile(url, fileName, maxBytes, Limits.Transfer, onRead, resumable);
-    FGaugeValue = Low32(static_cast<int64_t>(FGaugeBase));
-    SetFileProgress();
-    return outcome;
+    return DownloadToFile(url, fileName, maxBytes, Limits.Transfer, onRead, resumable);
 }
 
 // The servers in the order to ask them: UpdatesUrl and the mirrors as the settings give them, those
@@ -203,6 +263,7 @@ std::vector<std::string> GFilesThread::Servers() const {
     std::vector<std::string> servers{FUpdatesUrl};
     std::istringstream mirrors(FMirrors);
     for (std::string mirror; mirrors >> mirror;) servers.push_back(mirror.back() == '/' ? mirror : mirror + '/');
+    const std::lock_guard<std::mutex> lock(FServersLock);
     std::stable_partition(servers.begin(), servers.end(), [this](const std::string& server) {
         return std::find(FDeadServers.begin(), FDeadServers.end(), server) == FDeadServers.end();
     });
@@ -213,8 +274,8 @@ std::vector<std::string> GFilesThread::Servers() const {
 // after a wait. A round that brought a partial copy a good deal further does not count against the
 // tries, so a link that breaks every few megabytes still delivers a large copy. The last round's
 // failures are told with their addresses and how often they were tried.
-TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
-                                            uint64_t maxBytes, bool resumable) {
+TDownloadOutcome GFilesThread::Retried(const std::string& name, const TTry& once, TStringList& notices,
+                                       const std::stop_token& stop) {
     constexpr uint64_t Progress = 64 * 1024;
     for (int tries = 1, failedRounds = 0;; ++tries) {
         // What the round ends with: a server's answer (an error status, a body too long) rather
@@ -223,13 +284,15 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
         bool answered = false, passing = true, progressed = false;
         TStringList failures;
         for (const std::string& server : Servers()) {
-            const TDownloadOutcome outcome = DownloadOnce(server + name, fileName, showProgress, maxBytes, resumable);
+            if (stop.stop_requested()) throw TStopped{};
+            const TDownloadOutcome outcome = once(server + name);
             if (outcome) return outcome;
             failures.push_back(server + name + ": " + outcome.Reason);
             passing = passing && outcome.Transient;
             progressed = progressed || outcome.KeptBytes >= Progress;
             if (!answered) result = outcome;
             answered = answered || outcome.Refused || outcome.TooLong;
+            const std::lock_guard<std::mutex> lock(FServersLock);
             if (outcome.Status == 0 && outcome.Transient &&
                 std::find(FDeadServers.begin(), FDeadServers.end(), server) == FDeadServers.end())
                 FDeadServers.push_back(server);
@@ -239,11 +302,52 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
         const auto wait = RetryWait(result, std::max(failedRounds, 1), Limits.Retry);
         if (!wait) {
             for (const std::string& failure : failures)
-                Notify(failure + (tries > 1 ? ", given up after " + std::to_string(tries) + " tries" : ", not retried"));
+                notices.push_back(failure + (tries > 1 ? ", given up after " + std::to_string(tries) + " tries" : ", not retried"));
             return result;
         }
-        std::this_thread::sleep_for(*wait);
+        std::mutex sleeping;
+        std::unique_lock<std::mutex> lock(sleeping);
+        if (std::condition_variable_any().wait_for(lock, stop, *wait, [] { return false; }) || stop.stop_requested())
+            throw TStopped{};
     }
+}
+
+TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
+                                            uint64_t maxBytes, bool resumable) {
+    const TBar bar = [this](uint64_t position) {
+        // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
+        FGaugeValue = Low32(static_cast<int64_t>(position));
+        SetFileProgress();
+    };
+    const TBar quiet = [](uint64_t) {};
+    TStringList notices;
+    const TDownloadOutcome outcome = Retried(
+        name,
+        [&](const std::string& url) {
+            FGaugeValue = 0;
+            const TDownloadOutcome tried = DownloadOnce(url, fileName, maxBytes, resumable, showProgress ? bar : quiet);
+            bar(0);
+            return tried;
+        },
+        notices);
+    for (const std::string& notice : notices) Notify(notice);
+    return outcome;
+}
+
+// As DownloadFile with progress does for the copy, wherever bar leads.
+TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TBar& bar, TStringList& notices,
+                                            const std::stop_token& stop) {
+    const std::string packed = JoinPath(FBaseDir, entry.Path) + PackedSuffix;
+    // The copy is as long as the list says, never longer.
+    const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
+    return Retried(
+        entry.CopyAddress(),
+        [&](const std::string& url) {
+            const TDownloadOutcome tried = DownloadOnce(url, packed, copySize, true, bar, stop);
+            bar(0);
+            return tried;
+        },
+        notices, stop);
 }
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
@@ -390,8 +494,11 @@ void GFilesThread::FetchFiles() {
     SetGaugeMax();
     const TInstallPlace place = RunPlace(FBaseDir, Launcher.FileName, FSelfEntry);
     bool failed = false;
+    // The next entry's copy, downloading while this one unpacks.
+    std::unique_ptr<TPrefetchedCopy> ahead;
     for (std::size_t i = 0; i < FFetchList.size(); ++i) {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
+        std::unique_ptr<TPrefetchedCopy> prefetched = std::move(ahead);
         if (const auto reason = RefusedListPath(entry.Path, place)) {
             Notify(Refusal(entry.Path, *reason));
             ++FFetched.Failed;
@@ -401,7 +508,8 @@ void GFilesThread::FetchFiles() {
             FGauge = 0;
             FGaugeValue = StrToInt(entry.Size);
             SetGaugeMax();
-            const FetchResult result = FetchEntry(entry);
+            const FetchResult result =
+                FetchEntry(entry, std::move(prefetched), [&] { ahead = Prefetch(entry, i + 1); });
             ++(result == FetchResult::Installed ? FFetched.Installed : FFetched.Failed);
             if (result == FetchResult::NotOpened) {
                 FStatus = SUpdateFailed;
@@ -419,22 +527,34 @@ void GFilesThread::FetchFiles() {
     FFetchFailed = failed;
 }
 
-// Downloads, backs up and installs one entry.
-GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
+// Downloads, backs up and installs one entry: its copy from prefetched when that holds it.
+// copyArrived is called once the copy is in, before it unpacks.
+GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std::unique_ptr<TPrefetchedCopy> prefetched,
+                                                   const std::function<void()>& copyArrived) {
     const std::string& path = entry.Path;
     const std::string localFile = JoinPath(FBaseDir, path);
     const std::string folder = FolderOf(localFile);
     // A folder that cannot be made shows as the download's file that cannot be created.
-    if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
-    if (FetchThroughChunks(entry, localFile)) return FetchResult::Installed;
+    if (!prefetched && !folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
+    if (!prefetched && FetchThroughChunks(entry, localFile)) return FetchResult::Installed;
     const std::string packed = localFile + PackedSuffix;
-    // The copy is as long as the list says, never longer; a longer one fails only this entry.
-    const uint64_t copySize = static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)));
-    const TDownloadOutcome downloaded = DownloadFile(entry.CopyAddress(), packed, true, copySize, true);
+    const TBar bar = [this](uint64_t position) {
+        FGaugeValue = Low32(static_cast<int64_t>(position));
+        SetFileProgress();
+    };
+    TDownloadOutcome downloaded;
+    if (prefetched) {
+        downloaded = prefetched->Follow(bar, [this](const std::string& text) { Notify(text); });
+    } else {
+        TStringList notices;
+        downloaded = DownloadCopy(entry, bar, notices);
+        for (const std::string& notice : notices) Notify(notice);
+    }
     // An answer the server gave (an error status, a body too long) fails this entry; a server that
     // cannot be reached ends the pass.
     if (downloaded.TooLong || downloaded.Refused) return FetchResult::Failed;
     if (!downloaded) return FetchResult::NotOpened;
+    copyArrived();
     FetchResult result = FetchResult::Failed;
     try {
         if (FCreateBackup == 1) {
@@ -457,6 +577,29 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry) {
     }
     RemoveIfPresent(packed);
     return result;
+}
+
+// The copy of the entry after current, started now when it can download beside current's
+// unpacking: more than one thread, a whole copy (not built from chunks), a path apart from
+// current's. Nothing otherwise; the pass then fetches it in turn.
+std::unique_ptr<TPrefetchedCopy> GFilesThread::Prefetch(const TListEntry& current, std::size_t next) {
+    if (Threads() < 2 || next >= FFetchList.size()) return nullptr;
+    try {
+        const TListEntry entry = ReadListEntry(FFetchList[next]);
+        if (RefusedListPath(entry.Path, RunPlace(FBaseDir, Launcher.FileName, FSelfEntry))) return nullptr;
+        if (FIndex && FIndexFiles.count(entry.Path) != 0) return nullptr;
+        if (!Apart(entry.Path, current.Path)) return nullptr;
+        StrToInt(entry.Size);  // a size that is not a number stops the pass at its entry, in turn
+        const std::string localFile = JoinPath(FBaseDir, entry.Path);
+        const std::string folder = FolderOf(localFile);
+        if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
+        return std::make_unique<TPrefetchedCopy>(
+            localFile + PackedSuffix, [this, entry](const TBar& bar, TStringList& notices, std::stop_token stop) {
+                return DownloadCopy(entry, bar, notices, stop);
+            });
+    } catch (const std::exception&) {
+        return nullptr;  // whatever it is, the pass meets it at that entry
+    }
 }
 
 // --- chunks ----------------------------------------------------------------------------------------
@@ -505,16 +648,39 @@ bool GFilesThread::FetchThroughChunks(const TListEntry& entry, const std::string
         FGauge = 0;
         FGaugeValue = Low32(static_cast<int64_t>(sources.DownloadBytes));
         SetGaugeMax();
-        TTempFile built(localFile), scratch(localFile);
+        TTempFile built(localFile);
+        // A few chunks on the way at once, each into memory; they are written in the file's order.
+        struct TFetchedChunk {
+            TDownloadOutcome Outcome;
+            std::vector<uint8_t> Frame;
+            TStringList Notices;
+        };
+        const unsigned threads = Threads() < 2 ? 0 : ChunksInFlight;
+        TOrderedAhead<TFetchedChunk> fetching(
+            sources.ToFetch.size(), threads, ChunksAhead, [&](std::size_t i, std::stop_token stop) {
+                const TChunkRef& chunk = file.Chunks[sources.ToFetch[i]];
+                TFetchedChunk fetched;
+                const TReadReport counted = [&](uint64_t, uint32_t received) {
+                    if (stop.stop_requested()) throw TStopped{};
+                    FBytes += received;
+                };
+                fetched.Outcome = Retried(
+                    ChunkStorePath(chunk.Hash),
+                    [&](const std::string& url) {
+                        return DownloadToMemory(url, fetched.Frame, chunk.CompressedSize, Limits.Transfer, counted);
+                    },
+                    fetched.Notices, stop);
+                return fetched;
+            });
         const MD5Digest md5 = AssembleChunkedFile(file, sources, localFile, built.Name(), [&](const TChunkRef& chunk) {
-            FGaugeBase = downloaded;
-            const std::string name = ChunkStorePath(chunk.Hash);
-            if (!DownloadFile(name, scratch.Name(), true, chunk.CompressedSize))
-                throw Exception(name + " could not be downloaded");
+            TFetchedChunk fetched = fetching.Take();
+            for (const std::string& notice : fetched.Notices) Notify(notice);
+            if (!fetched.Outcome) throw Exception(ChunkStorePath(chunk.Hash) + " could not be downloaded");
             downloaded += chunk.CompressedSize;
-            return ReadFileBytes(scratch.Name());
+            FGaugeValue = Low32(static_cast<int64_t>(downloaded));
+            SetFileProgress();
+            return std::move(fetched.Frame);
         });
-        FGaugeBase = 0;
         if (DigestToHex(md5) != entry.MD5) throw Exception("the built file does not match the update list");
         // As for a whole copy: a backup that cannot be made does not hold the update back.
         if (FCreateBackup == 1) static_cast<void>(CopyToBackup(localFile, FBaseDir + "backup", entry.Path));
@@ -523,7 +689,6 @@ bool GFilesThread::FetchThroughChunks(const TListEntry& entry, const std::string
                                   static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(entry.Size)))});
         return true;
     } catch (const std::exception& error) {
-        FGaugeBase = 0;
         Notify("\"" + entry.Path + "\" was not built from chunks (" + error.what() + "): its whole copy is fetched");
         FGauge = 0;
         FGaugeValue = StrToInt(entry.Size);

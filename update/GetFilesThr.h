@@ -9,10 +9,14 @@
 #include "update/Download.h"
 #include "update/Limits.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,7 @@ class IProgressView;
 class TStream;
 struct TListEntry;
 class TListFile;
+class TPrefetchedCopy;
 
 inline constexpr const char* SUpdateFailed = "Update Failed";
 inline constexpr const char* SAllFilesUpdated = "All the files have been updated";
@@ -101,7 +106,7 @@ public:
         };
         std::vector<TBuilt> Built;
     };
-    const TFetchSummary& Fetched() const { return FFetched; }
+    TFetchSummary Fetched() const;
 
     // Steps of the run, public for the tests.
     // Downloads name (relative to the server folder) from the first server that has it, trying
@@ -135,11 +140,23 @@ private:
     void UnpackFinished() override;
 
     void RunSteps();
-    TDownloadOutcome DownloadOnce(const std::string& url, const std::string& fileName, bool showProgress,
-                                  uint64_t maxBytes, bool resumable);
+    using TBar = std::function<void(uint64_t position)>;
+    // One try at url; bar hears the body's bytes at each read. Ends at a read once stop is requested.
+    TDownloadOutcome DownloadOnce(const std::string& url, const std::string& fileName, uint64_t maxBytes,
+                                  bool resumable, const TBar& bar, const std::stop_token& stop = {});
+    // DownloadFile's rounds and tries, on any thread: what the player is to hear goes to notices.
+    using TTry = std::function<TDownloadOutcome(const std::string& url)>;
+    TDownloadOutcome Retried(const std::string& name, const TTry& once, TStringList& notices,
+                             const std::stop_token& stop = {});
+    // A list entry's copy, on any thread; bar hears the file bar's positions.
+    TDownloadOutcome DownloadCopy(const TListEntry& entry, const TBar& bar, TStringList& notices,
+                                  const std::stop_token& stop = {});
     std::vector<std::string> Servers() const;
+    unsigned Threads() const;
     enum class FetchResult { NotOpened, Installed, Failed };
-    FetchResult FetchEntry(const TListEntry& entry);
+    FetchResult FetchEntry(const TListEntry& entry, std::unique_ptr<TPrefetchedCopy> prefetched,
+                           const std::function<void()>& copyArrived);
+    std::unique_ptr<TPrefetchedCopy> Prefetch(const TListEntry& current, std::size_t next);
     void LoadIndex();
     bool FetchThroughChunks(const TListEntry& entry, const std::string& localFile);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
@@ -162,7 +179,9 @@ private:
     TStream* FPackedStream = nullptr;
     bool FFetchFailed = false;
     TFetchSummary FFetched;
+    std::atomic<uint64_t> FBytes{0};  // FFetched.Bytes, counted by every download thread
     // Servers that did not answer during this run: later downloads try them last.
+    mutable std::mutex FServersLock;
     std::vector<std::string> FDeadServers;
     // The chunk index the list names (Index): fetched when the first copy is needed, checked
     // against the list; none when the list names none or it cannot be used.
@@ -170,8 +189,6 @@ private:
     bool FIndexLoaded = false;
     std::optional<TChunkIndex> FIndex;
     std::map<std::string, std::size_t> FIndexFiles;  // list path -> its place in FIndex
-    // The file bar's start while a file's chunks download one after another.
-    uint64_t FGaugeBase = 0;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;
 };

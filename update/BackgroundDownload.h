@@ -1,0 +1,51 @@
+#pragma once
+// A download that runs on a thread of its own while the run does something else, and is followed
+// later: every file-bar position it reported is handed over then, in order, as if the run had
+// waited for it, and then its notices.
+#include "base/Text.h"
+#include "update/Download.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+namespace orvex {
+
+class TBackgroundDownload {
+public:
+    using TBar = std::function<void(uint64_t position)>;
+    // The download: it reports the file bar's positions through bar and what the player is to hear
+    // through notices, and ends early once stop is requested.
+    using TWork = std::function<TDownloadOutcome(const TBar& bar, TStringList& notices, std::stop_token stop)>;
+
+    explicit TBackgroundDownload(TWork work);
+    // Stops the download if it still runs and waits for its thread.
+    ~TBackgroundDownload() = default;
+    TBackgroundDownload(const TBackgroundDownload&) = delete;
+    TBackgroundDownload& operator=(const TBackgroundDownload&) = delete;
+
+    // Hands every position over to bar, those reported so far and those still to come, then every
+    // notice to notify, and returns the outcome once the download has ended; an exception of the
+    // download is raised here. Once only.
+    TDownloadOutcome Follow(const TBar& bar, const std::function<void(const std::string&)>& notify);
+
+private:
+    void Run(const TWork& work, std::stop_token stop);
+
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::vector<uint64_t> FPositions;
+    TStringList FNotices;
+    bool FEnded = false;
+    TDownloadOutcome FOutcome;
+    std::exception_ptr FError;
+    std::jthread FThread;  // last: started once the members above exist, joined first
+};
+
+}  // namespace orvex
