@@ -221,6 +221,11 @@ void GFilesThread::SetGaugeMax() {
 void GFilesThread::SetFileProgress() {
     FDispatcher.Invoke([this] { FView.SetFileProgress(FGaugeValue); });
 }
+void GFilesThread::ShowFileBar(uint64_t position) {
+    // Beyond 2 GiB the 32-bit position wraps instead of overflowing.
+    FGaugeValue = Low32(static_cast<int64_t>(position));
+    SetFileProgress();
+}
 void GFilesThread::SetTotalProgress() {
     FDispatcher.Invoke([this] { FView.SetTotalProgress(FGaugeValue); });
 }
@@ -314,11 +319,7 @@ TDownloadOutcome GFilesThread::Retried(const std::string& name, const TTry& once
 
 TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
                                             uint64_t maxBytes, bool resumable) {
-    const TBar bar = [this](uint64_t position) {
-        // A body beyond 2 GiB wraps the 32-bit count instead of overflowing it.
-        FGaugeValue = Low32(static_cast<int64_t>(position));
-        SetFileProgress();
-    };
+    const TBar bar = [this](uint64_t position) { ShowFileBar(position); };
     const TBar quiet = [](uint64_t) {};
     TStringList notices;
     const TDownloadOutcome outcome = Retried(
@@ -538,10 +539,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     if (!prefetched && !folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
     if (!prefetched && FetchThroughChunks(entry, localFile)) return FetchResult::Installed;
     const std::string packed = localFile + PackedSuffix;
-    const TBar bar = [this](uint64_t position) {
-        FGaugeValue = Low32(static_cast<int64_t>(position));
-        SetFileProgress();
-    };
+    const TBar bar = [this](uint64_t position) { ShowFileBar(position); };
     TDownloadOutcome downloaded;
     if (prefetched) {
         downloaded = prefetched->Follow(bar, [this](const std::string& text) { Notify(text); });
@@ -677,8 +675,7 @@ bool GFilesThread::FetchThroughChunks(const TListEntry& entry, const std::string
             for (const std::string& notice : fetched.Notices) Notify(notice);
             if (!fetched.Outcome) throw Exception(ChunkStorePath(chunk.Hash) + " could not be downloaded");
             downloaded += chunk.CompressedSize;
-            FGaugeValue = Low32(static_cast<int64_t>(downloaded));
-            SetFileProgress();
+            ShowFileBar(downloaded);
             return std::move(fetched.Frame);
         });
         if (DigestToHex(md5) != entry.MD5) throw Exception("the built file does not match the update list");

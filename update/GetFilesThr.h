@@ -127,6 +127,7 @@ private:
     void ShowStatus();
     void SetGaugeMax();
     void SetFileProgress();
+    void ShowFileBar(uint64_t position);
     void SetTotalProgress();
     void SaveRevision();
     void SaveListTrust(const std::string& updateKey, uint64_t listSeq);

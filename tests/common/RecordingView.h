@@ -15,41 +15,41 @@ class RecordingView final : public IProgressView {
 public:
     void ShowStatus(const std::string& status) override {
         Statuses.push_back(status);
-        Events.push_back("status:" + status);
+        Record("status:" + status);
     }
     void SetGaugeMax(int32_t gauge, int32_t maxValue) override {
-        Events.push_back("max" + std::to_string(gauge) + ":" + std::to_string(maxValue));
+        Record("max" + std::to_string(gauge) + ":" + std::to_string(maxValue));
         if (gauge == 0) FileGauge.SetMaxValue(maxValue);
         if (gauge == 1) TotalGauge.SetMaxValue(maxValue);
     }
     void SetFileProgress(int32_t position) override {
         FileProgress.push_back(position);
-        Events.push_back("file:" + std::to_string(position));
+        Record("file:" + std::to_string(position));
         FileGauge.SetProgress(position);
     }
     void SetTotalProgress(int32_t position) override {
-        Events.push_back("total:" + std::to_string(position));
+        Record("total:" + std::to_string(position));
         TotalGauge.SetProgress(position);
     }
     void SaveRevision(const std::string& revision) override {
-        Events.push_back("save:" + revision);
+        Record("save:" + revision);
         SavedRevisions.push_back(revision);
         if (FailRevisionWrite) throw Exception("Unable to write to _settings.ini");
     }
     void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override {
-        Events.push_back("trust:" + listSeq);
+        Record("trust:" + listSeq);
         SavedTrust.push_back({updateKey, listSeq});
     }
     void LockButtons() override {
-        Events.push_back("lock");
+        Record("lock");
         Locked = true;
     }
     void UnlockButtons() override {
-        Events.push_back("unlock");
+        Record("unlock");
         Locked = false;
     }
     void Notice(const std::string& text) override {
-        Events.push_back("notice:" + text);
+        Record("notice:" + text);
         Notices.push_back(text);
     }
 
@@ -70,6 +70,14 @@ public:
     TGaugeModel TotalGauge;
     bool Locked = false;
     bool FailRevisionWrite = false;
+    // An event that raises once it is recorded, as a report to a window that is gone does.
+    std::string FailOn;
+
+private:
+    void Record(const std::string& event) {
+        Events.push_back(event);
+        if (event == FailOn) throw Exception("the view is gone");
+    }
 };
 
 }  // namespace orvex::test
