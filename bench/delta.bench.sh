@@ -7,7 +7,8 @@
 #  1% in one place: ARCHIVE_MIB/100 MiB overwritten at one offset; bytes downloaded against the
 #         new .bz2 copy (goal at most 3%);
 #  scattered: 100 edits of 4 KiB spread over the archive (goal at most 5%).
-# Natively and, when built, the Windows build under Wine.
+# Natively and, when built, the Windows build under Wine. Each update's peak memory (max RSS) is
+# shown too: the run must stay under 64 MiB whatever the file's size.
 set -euo pipefail
 source "$ROOT/tests/common/lib.sh"
 mib=${ARCHIVE_MIB:-1024}
@@ -54,15 +55,17 @@ mkdir -p "$www/v1-whole"
 for f in "$data/v1/server"/*.bz2; do [ "$(basename "$f")" = files.lst.bz2 ] || ln -s "$f" "$www/v1-whole/"; done
 grep -v '^Index|' "$data/v1/server/files.lst" | bzip2 -9 >"$www/v1-whole/files.lst.bz2"
 
-# update BIN VERSION INSTALLATION RUNNER...: sets took and bytes.
+# update BIN VERSION INSTALLATION RUNNER...: sets took, bytes and rss_mib.
 update() {
   local bin=$1 version=$2 install=$3; shift 3
   printf '[main]\r\nUpdatesUrl=%s%s/\r\nAtRevision=0\r\n' "$url" "$version" >"$install/_settings.ini"
   local start; start=$(now)
-  "$@" "$bin" "$(if [ $# -gt 0 ]; then win_path "$install"; else echo "$install"; fi)" >"$data/out.txt" 2>&1 ||
+  /usr/bin/time -f %M -o "$data/rss.txt" "$@" "$bin" "$(if [ $# -gt 0 ]; then win_path "$install"; else echo "$install"; fi)" >"$data/out.txt" 2>&1 ||
     { cat "$data/out.txt" >&2; exit 1; }
   took=$(elapsed "$start" "$(now)")
   bytes=$(tr -d '\r' <"$data/out.txt" | sed -n 's/^[0-9]* files fetched, [0-9]* failed, \([0-9]*\) bytes downloaded.*/\1/p')
+  rss_mib=$(( $(tail -n 1 "$data/rss.txt") / 1024 ))
+  [ "$rss_mib" -lt 64 ] || { echo "the update of $version took $rss_mib MiB" >&2; exit 1; }
   cmp -s "$install/game.pak" "$data/${version%-whole}/client/game.pak" || { echo "game.pak differs after $version" >&2; exit 1; }
 }
 copy_size() { stat -c %s "$data/$1/server/game.pak.bz2"; }
@@ -73,16 +76,17 @@ measure() {  # measure LABEL BIN RUNNER...
   rm -rf "$install"; mkdir -p "$install"
   update "$bin" v1-whole "$install" "$@"; local whole_s=$took whole_bytes=$bytes
   rm -rf "$install"; mkdir -p "$install"
-  update "$bin" v1 "$install" "$@"; local chunks_s=$took chunks_bytes=$bytes
-  printf '%-28s fresh: chunks %7.2f s %11s B, whole copy %7.2f s %11s B: %sx faster, %sx the bytes\n' "$label" \
-    "$chunks_s" "$chunks_bytes" "$whole_s" "$whole_bytes" "$(ratio "$whole_s" "$chunks_s")" "$(ratio "$chunks_bytes" "$whole_bytes")"
+  update "$bin" v1 "$install" "$@"; local chunks_s=$took chunks_bytes=$bytes chunks_rss=$rss_mib
+  printf '%-28s fresh: chunks %7.2f s %11s B, whole copy %7.2f s %11s B: %sx faster, %sx the bytes, max RSS %s MiB\n' \
+    "$label" "$chunks_s" "$chunks_bytes" "$whole_s" "$whole_bytes" "$(ratio "$whole_s" "$chunks_s")" \
+    "$(ratio "$chunks_bytes" "$whole_bytes")" "$chunks_rss"
   update "$bin" v2 "$install" "$@"
-  printf '%-28s 1%% in one place: %11s B downloaded, %s%% of the new copy (%s B), %.2f s\n' "$label" "$bytes" \
-    "$(percent "$bytes" "$(copy_size v2)")" "$(copy_size v2)" "$took"
+  printf '%-28s 1%% in one place: %11s B downloaded, %s%% of the new copy (%s B), %.2f s, max RSS %s MiB\n' "$label" \
+    "$bytes" "$(percent "$bytes" "$(copy_size v2)")" "$(copy_size v2)" "$took" "$rss_mib"
   cp "$data/v1/client/game.pak" "$install/game.pak"
   update "$bin" v3 "$install" "$@"
-  printf '%-28s 100 edits of 4 KiB: %11s B downloaded, %s%% of the new copy (%s B), %.2f s\n' "$label" "$bytes" \
-    "$(percent "$bytes" "$(copy_size v3)")" "$(copy_size v3)" "$took"
+  printf '%-28s 100 edits of 4 KiB: %11s B downloaded, %s%% of the new copy (%s B), %.2f s, max RSS %s MiB\n' "$label" \
+    "$bytes" "$(percent "$bytes" "$(copy_size v3)")" "$(copy_size v3)" "$took" "$rss_mib"
 }
 
 echo "archive: $mib MiB"
