@@ -148,9 +148,12 @@ struct Shared {
     bool Failed = false;
     bool Ended = false;
     std::optional<DWORD> Expected;
-    // One read at a time crosses over; the worker waits until the caller took it.
-    std::vector<unsigned char> Chunk;
-    bool ChunkReady = false;
+    // The reads the caller has not taken yet: their bytes one after another and each one's count
+    // (0 for the end of the body). The caller takes them all at each wake, so a fast transfer does
+    // not cost two thread switches per read; the worker waits while too much is waiting.
+    std::vector<unsigned char> Pending;
+    std::vector<DWORD> Reads;
+    static constexpr std::size_t MostPending = 256 * 1024;
 
     // Under Mutex: the handle goes once, by whichever thread gets here first.
     void CloseHandles() {
@@ -271,16 +274,16 @@ private:
                 Finish(lock);
                 return;
             }
-            FShared->Chunk.assign(buffer.begin(), buffer.begin() + count);
-            FShared->ChunkReady = true;
+            FShared->Pending.insert(FShared->Pending.end(), buffer.begin(), buffer.begin() + count);
+            FShared->Reads.push_back(count);
             FShared->Changed.notify_all();
-            FShared->Changed.wait(lock, [this] { return !FShared->ChunkReady || FShared->Abandoned; });
-            if (FShared->Abandoned) return;
             if (count == 0) {
                 FShared->Ended = true;
                 Finish(lock);
                 return;
             }
+            FShared->Changed.wait(lock, [this] { return FShared->Pending.size() < Shared::MostPending || FShared->Abandoned; });
+            if (FShared->Abandoned) return;
         }
     }
 
@@ -324,11 +327,12 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
     TFetchResult result;
     bool opened = false;
     uint64_t received = 0;
-    std::vector<unsigned char> chunk;
+    std::vector<unsigned char> bytes;
+    std::vector<DWORD> reads;
     std::unique_lock<std::mutex> lock(shared->Mutex);
-    for (;;) {
+    for (bool ended = false; !ended;) {
         shared->Changed.wait_for(lock, WaitTick, [&] {
-            return shared->ChunkReady || shared->Failed || (!opened && shared->Opened);
+            return !shared->Reads.empty() || shared->Failed || (!opened && shared->Opened);
         });
         result.Status = shared->Status;
         result.RetryAfter = shared->RetryAfter;
@@ -342,16 +346,23 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
             receiver.BodyOpened(result.Status, continues);
             lock.lock();
         }
-        if (shared->ChunkReady) {
-            chunk.swap(shared->Chunk);
-            shared->ChunkReady = false;
-            received += chunk.size();
+        if (!shared->Reads.empty()) {
+            bytes.swap(shared->Pending);
+            reads.swap(shared->Reads);
+            shared->Pending.clear();
+            shared->Reads.clear();
+            received += bytes.size();
             shared->Watch.Received(received, TTransferWatch::Clock::now());
             shared->Changed.notify_all();
             lock.unlock();
-            receiver.BodyRead(chunk.data(), chunk.size());
+            // Each read is handed on as it was made.
+            std::size_t at = 0;
+            for (const DWORD count : reads) {
+                receiver.BodyRead(bytes.data() + at, count);
+                at += count;
+                ended = ended || count == 0;
+            }
             lock.lock();
-            if (chunk.empty()) break;
             continue;
         }
         if (shared->Failed) {
