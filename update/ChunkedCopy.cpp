@@ -25,11 +25,7 @@ public:
     void Write(const uint8_t* data, std::size_t size) {
         FStream.WriteBuffer(data, size);
         FSha.Update(data, size);
-        for (std::size_t done = 0; done < size;) {
-            const uint32_t piece = static_cast<uint32_t>(std::min<std::size_t>(size - done, ReadBlock));
-            MD5Update(FMd5, data + done, piece);
-            done += piece;
-        }
+        detail::MD5UpdateLarge(FMd5, data, size);
     }
     // Reads back what was written at offset; writing goes on at the end.
     void ReadBack(uint64_t offset, std::vector<uint8_t>& bytes) {
