@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -297,6 +299,54 @@ private:
     DWORD FError = 0;  // of the call that failed to open
 };
 
+// Threads for the blocking WinINet calls, kept for the next transfers: under Wine a new thread
+// costs over a millisecond, and a run of many small requests (a file's chunks) that starts one per
+// request slows down as thousands are made. A thread still blocked in an abandoned transfer is
+// simply not idle; the next transfer then starts another. A thread idle for a minute ends.
+class WorkerThreads {
+public:
+    static void Start(std::function<void()> job) {
+        // Never destroyed: detached threads wait on it until the process ends.
+        static WorkerThreads* const threads = new WorkerThreads;
+        threads->Queue(std::move(job));
+    }
+
+private:
+    void Queue(std::function<void()> job) {
+        std::unique_lock<std::mutex> lock(FLock);
+        FJobs.push_back(std::move(job));
+        const bool enoughIdle = FJobs.size() <= FIdle;
+        lock.unlock();
+        if (enoughIdle)
+            FWake.notify_one();
+        else
+            std::thread([this] { Serve(); }).detach();
+    }
+
+    void Serve() {
+        std::unique_lock<std::mutex> lock(FLock);
+        for (;;) {
+            if (FJobs.empty()) {
+                ++FIdle;
+                const bool woken = FWake.wait_for(lock, std::chrono::minutes(1), [this] { return !FJobs.empty(); });
+                --FIdle;
+                if (!woken) return;
+            }
+            std::function<void()> job = std::move(FJobs.front());
+            FJobs.pop_front();
+            lock.unlock();
+            job();
+            job = nullptr;  // what the job holds goes before the thread waits again
+            lock.lock();
+        }
+    }
+
+    std::mutex FLock;
+    std::condition_variable FWake;
+    std::deque<std::function<void()>> FJobs;
+    std::size_t FIdle = 0;
+};
+
 // The caller's side: leaving, on any way out, abandons the transfer.
 class Abandoner {
 public:
@@ -321,7 +371,7 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
                        const std::optional<TRange>& range) {
     auto shared = std::make_shared<Shared>(limits);
     auto worker = std::make_shared<Worker>(shared, url, limits, range);
-    std::thread([worker] { worker->Run(); }).detach();
+    WorkerThreads::Start([worker] { worker->Run(); });
     const Abandoner abandoner(*shared);
 
     TFetchResult result;
