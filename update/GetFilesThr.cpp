@@ -19,6 +19,8 @@
 #include "update/ProgressView.h"
 #include "util/Backup.h"
 #include "util/Misc.h"
+#include "util/Parallel.h"
+#include "util/ResultsAhead.h"
 
 #include <algorithm>
 #include <atomic>
@@ -361,15 +363,49 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
     FGauge = 1;
     FGaugeValue = static_cast<int32_t>(entries.size()) - 1;
     SetGaugeMax();
+    // The local file's digest; none when it is absent. A path the list may not name is not read:
+    // it is collected and the fetch pass refuses it.
+    using TLocalDigest = std::optional<std::string>;
+    const auto digestOf = [](const std::string& localFile) -> TLocalDigest {
+        if (!os::FileExists(localFile)) return std::nullopt;
+        return FileMD5Hex(localFile);
+    };
+    // With more than one thread, the entries after the one reported are digested meanwhile, a few
+    // per worker ahead; each is still reported, and raises, at its own place.
+    const unsigned threads = std::min<std::size_t>(Limits.Threads == 0 ? CoreCount() : Limits.Threads, entries.size());
+    std::optional<TResultsAhead<TLocalDigest>> ahead;
+    if (threads > 1) ahead.emplace(threads, 2 * std::size_t{threads});
+    std::size_t submitted = 0;
+    bool readableAhead = true;
+    const auto submitAhead = [&] {
+        while (ahead && readableAhead && submitted < entries.size() && ahead->HasRoom()) {
+            std::optional<TListEntry> entry;
+            try {
+                entry = ReadListEntry(entries[submitted]);
+            } catch (const std::exception&) {
+                // Raised again when the entry is reached; nothing after it is needed before then.
+                readableAhead = false;
+                break;
+            }
+            if (RefusedListPath(entry->Path, place).has_value())
+                ahead->Submit([] { return TLocalDigest(); });
+            else
+                ahead->Submit([localFile = JoinPath(FBaseDir, entry->Path), &digestOf] { return digestOf(localFile); });
+            ++submitted;
+        }
+    };
     for (std::size_t i = 0; i < entries.size(); ++i) {
+        submitAhead();
         FGaugeValue = static_cast<int32_t>(i);
         SetTotalProgress();
         const TListEntry entry = ReadListEntry(entries[i]);
         const std::string localFile = JoinPath(FBaseDir, entry.Path);
         Show("Checking " + entry.Path);
-        // A path the list may not name is collected unread; the fetch pass refuses it.
-        const bool differs = RefusedListPath(entry.Path, place).has_value() || !os::FileExists(localFile) ||
-                             FileMD5Hex(localFile) != entry.MD5;
+        bool differs;
+        if (i < submitted)
+            differs = ahead->Take() != entry.MD5;
+        else
+            differs = RefusedListPath(entry.Path, place).has_value() || digestOf(localFile) != entry.MD5;
         if (differs) {
             StrToInt(entry.Size);
             FFetchList.push_back(entries[i]);
