@@ -5,7 +5,10 @@
 #  fetch: 200 files / 256 MiB into an empty installation against a shell loop of curl -s and
 #  bzip2 -d over the same copies. Natively and, when built, the Windows build under Wine.
 # Every input is read from the page cache. Other work on the machine shows in the figures: the
-# load average is printed first. ENGINE_BENCH_PARTS=check leaves out the fetch. The tool's fixed cost (start, list download) is
+# load average is printed first. ENGINE_BENCH_PARTS=check leaves out the fetch.
+# ENGINE_BENCH_LAUNCHER_DISPLAY=:N also times the launcher (OrvexUpdater.exe under Wine on an Xvfb
+# server at that display) fetching the same 200 files, from its start until it records the revision,
+# less the same on a list without files, beside orvex-update.exe's fetch. The tool's fixed cost (start, list download) is
 # measured on a list without files and reported beside the totals.
 set -euo pipefail
 source "$ROOT/tests/common/lib.sh"
@@ -148,4 +151,48 @@ measure native native_path "$NATIVE_BIN/orvex-update"
 if [ -x "$WIN32_BIN/orvex-update.exe" ]; then
   wine_run "$ROOT/build/win32/wine" wineboot -i >/dev/null 2>&1 || true
   measure "win32 under Wine" win_path wine_run "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe"
+fi
+
+# --- the launcher's own run, under Wine on Xvfb ---------------------------------------------------------
+# Seconds from the launcher's start until its run records revision 1 of the server folder $1.
+launcher_run() {
+  local dir=$data/launcher-install start end pid
+  rm -rf "$dir"; mkdir -p "$dir"
+  printf '[main]\r\nUpdatesUrl=%s\r\nNewsUrl=\r\nLinkName=\r\nInstalled=1\r\nAtRevision=0\r\n' "$url$1/" >"$dir/_settings.ini"
+  start=$(now)
+  (cd "$dir" && wine_env "$ROOT/build/win32/wine" && exec wine "$WIN32_BIN/OrvexUpdater.exe") >"$data/launcher-wine.log" 2>&1 &
+  pid=$!
+  for _ in $(seq 3000); do grep -q '^AtRevision=1' "$dir/_settings.ini" && break; sleep 0.02; done
+  end=$(now)
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  grep -q '^AtRevision=1' "$dir/_settings.ini" || { echo "launcher: the run on $1 did not record the revision" >&2; exit 1; }
+  if [ "$1" = fetch ]; then diff -rq "$dir/files" "$fetch_files" >/dev/null || { echo "launcher: the fetch gave other files" >&2; exit 1; }; fi
+  elapsed "$start" "$end"
+}
+if [ -n "${ENGINE_BENCH_LAUNCHER_DISPLAY:-}" ] && [ -x "$WIN32_BIN/OrvexUpdater.exe" ]; then
+  xvfb_start "$data/x" "$ENGINE_BENCH_LAUNCHER_DISPLAY" 1024x768x24 >/dev/null
+  export DISPLAY=$ENGINE_BENCH_LAUNCHER_DISPLAY
+  launcher_fixed="" launcher_fetch=""
+  for _ in 1 2 3; do launcher_fixed=$(best "$launcher_fixed" "$(launcher_run empty)"); done
+  for _ in 1 2; do launcher_fetch=$(best "$launcher_fetch" "$(launcher_run fetch)"); done
+  tool_fetch=""
+  for _ in 1 2; do
+    install=$data/fetch-install
+    rm -rf "$install"; mkdir -p "$install"; settings fetch 0 "$install"
+    start=$(now); wine_run "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe" "$(win_path "$install")" >/dev/null; end=$(now)
+    tool_fetch=$(best "$tool_fetch" "$(elapsed "$start" "$end")")
+  done
+  rm -rf "$install"
+  tool_fixed=""
+  for _ in 1 2 3; do
+    start=$(now); wine_run "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe" --full "$(win_path "$empty_install")" >/dev/null; end=$(now)
+    tool_fixed=$(best "$tool_fixed" "$(elapsed "$start" "$end")")
+  done
+  launcher_net=$(echo "$launcher_fetch - $launcher_fixed" | bc -l)
+  tool_net=$(echo "$tool_fetch - $tool_fixed" | bc -l)
+  printf 'launcher under Wine: fetch 200 files / 256 MiB %.3f s from its start, %.3f s on a list without files\n' "$launcher_fetch" "$launcher_fixed"
+  printf '  the fetch itself: launcher %.3f s, orvex-update.exe %.3f s (%.3f s less its fixed cost %.3f s)\n' "$launcher_net" "$tool_fetch" "$tool_net" "$tool_fixed"
+  echo "  launcher time / orvex-update.exe time: $(ratio "$launcher_net" "$tool_net")"
+  xvfb_stop "$data/x"
 fi
