@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # The update run's two heavy phases through orvex-update against nginx on 127.0.0.1:
-#  full check: 2,000 files / 1 GiB that all match the list (orvex-update --full) against md5sum -c;
+#  full check: 2,000 files / 1 GiB that all match the list (orvex-update --full) against md5sum -c,
+#  with every core the process may use and again held to one core (taskset -c 0);
 #  fetch: 200 files / 256 MiB into an empty installation against a shell loop of curl -s and
 #  bzip2 -d over the same copies. Natively and, when built, the Windows build under Wine.
-# Every input is read from the page cache. The tool's fixed cost (start, list download) is
+# Every input is read from the page cache. Other work on the machine shows in the figures: the
+# load average is printed first. ENGINE_BENCH_PARTS=check leaves out the fetch; =launcher times
+# the launcher only.
+# ENGINE_BENCH_LAUNCHER_DISPLAY=:N also times the launcher (OrvexUpdater.exe under Wine on an Xvfb
+# server at that display) fetching the same 200 files, from its start until it records the revision,
+# less the same on a list without files, beside orvex-update.exe's fetch. The tool's fixed cost (start, list download) is
 # measured on a list without files and reported beside the totals.
 set -euo pipefail
 source "$ROOT/tests/common/lib.sh"
@@ -78,8 +84,8 @@ for _ in 1 2 3; do
   md5sum_time=$(best "$md5sum_time" "$(elapsed "$start" "$end")")
 done
 loop_dir=$data/loop
-loop_time=""
-for _ in 1 2; do
+loop_time=0
+for _ in $([ -n "${ENGINE_BENCH_PARTS:-}" ] || echo 1 2); do
   rm -rf "$loop_dir"; mkdir -p "$loop_dir"
   start=$(now)
   for f in "$fetch_files"/*; do
@@ -88,24 +94,25 @@ for _ in 1 2; do
     bzip2 -d "$loop_dir/$n.bz2"
   done
   end=$(now)
-  loop_time=$(best "$loop_time" "$(elapsed "$start" "$end")")
+  loop_time=$(best "${loop_time#0}" "$(elapsed "$start" "$end")")
 done
-diff -rq "$loop_dir" "$fetch_files" >/dev/null || { echo "the curl + bzip2 loop gave other files" >&2; exit 1; }
+[ -n "${ENGINE_BENCH_PARTS:-}" ] || diff -rq "$loop_dir" "$fetch_files" >/dev/null || { echo "the curl + bzip2 loop gave other files" >&2; exit 1; }
 rm -rf "$loop_dir"
 
 # --- orvex-update, natively and under Wine -----------------------------------------------------------
 measure() {  # measure NAME PATHARG RUNNER...
   local name=$1 patharg=$2; shift 2
-  local fixed="" full="" fetch="" start end install
+  local fixed="" full="" one_core="" fetch="" start end install
   for _ in 1 2 3; do
     start=$(now); "$@" --full "$($patharg "$empty_install")" >/dev/null; end=$(now)
     fixed=$(best "$fixed" "$(elapsed "$start" "$end")")
   done
-  for _ in 1 2 3; do
-    start=$(now); "$@" --full "$($patharg "$check_install")" >"$data/out.txt"; end=$(now)
-    full=$(best "$full" "$(elapsed "$start" "$end")")
-    grep -q "Up to date" "$data/out.txt" || { echo "$name: the full check did not find everything current" >&2; cat "$data/out.txt" >&2; exit 1; }
-  done
+  full=$(full_check "$name" "$patharg" "$@")
+  one_core=$(full_check "$name" "$patharg" pinned "$@")
+  printf '%s: fixed cost (start, list, no files) %.3f s\n' "$name" "$fixed"
+  report_check "all cores ($(nproc) here)" "$full" "$fixed"
+  report_check "one core (taskset -c 0)" "$one_core" "$fixed"
+  [ "${ENGINE_BENCH_PARTS:-}" = check ] && return
   install=$data/fetch-install
   for _ in 1 2; do
     rm -rf "$install"; mkdir -p "$install"
@@ -116,20 +123,78 @@ measure() {  # measure NAME PATHARG RUNNER...
   done
   diff -rq "$install/files" "$fetch_files" >/dev/null || { echo "$name: the fetch gave other files" >&2; exit 1; }
   rm -rf "$install"
-  local net_full net_fetch
-  net_full=$(echo "$full - $fixed" | bc -l)
-  net_fetch=$(echo "$fetch - $fixed" | bc -l)
-  printf '%s: fixed cost (start, list, no files) %.3f s\n' "$name" "$fixed"
-  printf '  full check 2000 files / 1 GiB: %.3f s (%.3f s without the fixed cost), md5sum -c %.3f s\n' "$full" "$net_full" "$md5sum_time"
-  echo "  full check speed / md5sum -c: $(ratio "$md5sum_time" "$full") (without the fixed cost: $(ratio "$md5sum_time" "$net_full"))"
   printf '  fetch 200 files / 256 MiB: %.3f s, curl + bzip2 -d loop %.3f s\n' "$fetch" "$loop_time"
   echo "  fetch speed / curl + bzip2 loop: $(ratio "$loop_time" "$fetch")"
 }
+# The best of three full checks of the check installation: measure's NAME PATHARG, then the runner.
+full_check() {
+  local name=$1 patharg=$2 full="" start end; shift 2
+  for _ in 1 2 3; do
+    start=$(now); "$@" --full "$($patharg "$check_install")" >"$data/out.txt"; end=$(now)
+    full=$(best "$full" "$(elapsed "$start" "$end")")
+    grep -q "Up to date" "$data/out.txt" || { echo "$name: the full check did not find everything current" >&2; cat "$data/out.txt" >&2; exit 1; }
+  done
+  echo "$full"
+}
+report_check() {  # report_check WHAT SECONDS FIXED
+  local net
+  net=$(echo "$2 - $3" | bc -l)
+  printf '  full check 2000 files / 1 GiB, %s: %.3f s (%.3f s without the fixed cost), md5sum -c %.3f s\n' "$1" "$2" "$net" "$md5sum_time"
+  echo "    speed / md5sum -c: $(ratio "$md5sum_time" "$2") (without the fixed cost: $(ratio "$md5sum_time" "$net"))"
+}
+# Runs a command (a shell function too) held to the first core, as taskset -c 0 would.
+pinned() { (taskset -cp 0 "$BASHPID" >/dev/null && "$@"); }
 native_path() { printf '%s' "$1"; }
 
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "md5sum -c: $(printf %.3f "$md5sum_time") s; curl + bzip2 -d loop: $(printf %.3f "$loop_time") s"
-measure native native_path "$NATIVE_BIN/orvex-update"
-if [ -x "$WIN32_BIN/orvex-update.exe" ]; then
+[ "${ENGINE_BENCH_PARTS:-}" = launcher ] || measure native native_path "$NATIVE_BIN/orvex-update"
+if [ "${ENGINE_BENCH_PARTS:-}" != launcher ] && [ -x "$WIN32_BIN/orvex-update.exe" ]; then
   wine_run "$ROOT/build/win32/wine" wineboot -i >/dev/null 2>&1 || true
   measure "win32 under Wine" win_path wine_run "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe"
+fi
+
+# --- the launcher's own run, under Wine on Xvfb ---------------------------------------------------------
+# Seconds from the launcher's start until its run records revision 1 of the server folder $1.
+launcher_run() {
+  local dir=$data/launcher-install start end pid
+  rm -rf "$dir"; mkdir -p "$dir"
+  printf '[main]\r\nUpdatesUrl=%s\r\nNewsUrl=\r\nLinkName=\r\nInstalled=1\r\nAtRevision=0\r\n' "$url$1/" >"$dir/_settings.ini"
+  start=$(now)
+  (cd "$dir" && wine_env "$ROOT/build/win32/wine" && exec wine "$WIN32_BIN/OrvexUpdater.exe") >"$data/launcher-wine.log" 2>&1 &
+  pid=$!
+  while ! grep -q '^AtRevision=1' "$dir/_settings.ini" && [ "$(echo "$(now) - $start < 600" | bc -l)" = 1 ]; do sleep 0.02; done
+  end=$(now)
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  grep -q '^AtRevision=1' "$dir/_settings.ini" || { echo "launcher: the run on $1 did not record the revision" >&2; exit 1; }
+  if [ "$1" = fetch ]; then diff -rq "$dir/files" "$fetch_files" >/dev/null || { echo "launcher: the fetch gave other files" >&2; exit 1; }; fi
+  elapsed "$start" "$end"
+}
+if [ -n "${ENGINE_BENCH_LAUNCHER_DISPLAY:-}" ] && [ -x "$WIN32_BIN/OrvexUpdater.exe" ]; then
+  xvfb_start "$data/x" "$ENGINE_BENCH_LAUNCHER_DISPLAY" 1024x768x24 >/dev/null
+  export DISPLAY=$ENGINE_BENCH_LAUNCHER_DISPLAY
+  launcher_fixed="" launcher_fetch=""
+  # Assigned first, so that a run that fails ends the bench.
+  for _ in 1 2 3; do seconds=$(launcher_run empty); launcher_fixed=$(best "$launcher_fixed" "$seconds"); done
+  for _ in 1 2; do seconds=$(launcher_run fetch); launcher_fetch=$(best "$launcher_fetch" "$seconds"); done
+  tool_fetch=""
+  for _ in 1 2; do
+    install=$data/fetch-install
+    rm -rf "$install"; mkdir -p "$install"; settings fetch 0 "$install"
+    start=$(now); wine_run "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe" "$(win_path "$install")" >/dev/null; end=$(now)
+    tool_fetch=$(best "$tool_fetch" "$(elapsed "$start" "$end")")
+  done
+  rm -rf "$install"
+  tool_fixed=""
+  for _ in 1 2 3; do
+    start=$(now); wine_run "$ROOT/build/win32/wine" "$WIN32_BIN/orvex-update.exe" --full "$(win_path "$empty_install")" >/dev/null; end=$(now)
+    tool_fixed=$(best "$tool_fixed" "$(elapsed "$start" "$end")")
+  done
+  launcher_net=$(echo "$launcher_fetch - $launcher_fixed" | bc -l)
+  tool_net=$(echo "$tool_fetch - $tool_fixed" | bc -l)
+  printf 'launcher under Wine: fetch 200 files / 256 MiB %.3f s from its start, %.3f s on a list without files\n' "$launcher_fetch" "$launcher_fixed"
+  printf '  the fetch itself: launcher %.3f s, orvex-update.exe %.3f s (%.3f s less its fixed cost %.3f s)\n' "$launcher_net" "$tool_fetch" "$tool_net" "$tool_fixed"
+  echo "  launcher time / orvex-update.exe time: $(ratio "$launcher_net" "$tool_net")"
+  xvfb_stop "$data/x"
 fi

@@ -466,15 +466,28 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
     FGauge = 1;
     FGaugeValue = static_cast<int32_t>(entries.size()) - 1;
     SetGaugeMax();
+    // The local file's digest; none when it is absent. A path the list may not name is not read:
+    // it is collected and the fetch pass refuses it.
+    using TLocalDigest = std::optional<std::string>;
+    const auto digestOf = [](const std::string& localFile) -> TLocalDigest {
+        if (!os::FileExists(localFile)) return std::nullopt;
+        return FileMD5Hex(localFile);
+    };
+    // With more than one thread, the entries after the one reported are digested meanwhile, two per
+    // thread ahead; each is still reported, and raises, at its own place.
+    const unsigned threads = Threads() < 2 ? 0 : Threads();
+    TOrderedAhead<TLocalDigest> digests(entries.size(), threads, 2 * std::size_t{threads},
+                                        [&](std::size_t i, std::stop_token) -> TLocalDigest {
+                                            const TListEntry entry = ReadListEntry(entries[i]);
+                                            if (RefusedListPath(entry.Path, place)) return std::nullopt;
+                                            return digestOf(JoinPath(FBaseDir, entry.Path));
+                                        });
     for (std::size_t i = 0; i < entries.size(); ++i) {
         FGaugeValue = static_cast<int32_t>(i);
         SetTotalProgress();
         const TListEntry entry = ReadListEntry(entries[i]);
-        const std::string localFile = JoinPath(FBaseDir, entry.Path);
         Show("Checking " + entry.Path);
-        // A path the list may not name is collected unread; the fetch pass refuses it.
-        const bool differs = RefusedListPath(entry.Path, place).has_value() || !os::FileExists(localFile) ||
-                             FileMD5Hex(localFile) != entry.MD5;
+        const bool differs = digests.Take() != entry.MD5;
         if (differs) {
             StrToInt(entry.Size);
             FFetchList.push_back(entries[i]);

@@ -9,8 +9,6 @@
 
 namespace orvex {
 
-unsigned CoreCount() { return std::max(1u, std::thread::hardware_concurrency()); }
-
 void ParallelFor(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& job) {
     if (threads == 0) threads = CoreCount();
     const std::size_t workers = std::min<std::size_t>(threads, count);

@@ -5,7 +5,8 @@
 
 namespace orvex {
 
-// The number of threads that keeps every core busy (at least 1).
+// The number of threads that keeps every core this process may run on busy (at least 1): a process
+// held to some cores (taskset, a job's affinity) counts only those.
 unsigned CoreCount();
 
 // Calls job(i) for every i below count, on up to threads threads (0: CoreCount()), in order of i

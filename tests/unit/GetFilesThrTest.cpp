@@ -132,6 +132,103 @@ TEST_F(CheckFilesTest, NamesTheListMayNotUseAreCollectedUnreadAndFailTheFetchPas
     EXPECT_EQ(FFolder.Read("inst/_settings.ini"), "[main]");
 }
 
+// A recording view that raises at one report, as a window gone meanwhile would.
+class FailingView final : public IProgressView {
+public:
+    explicit FailingView(std::size_t failAtEvent) : FFailAt(failAtEvent) {}
+    void ShowStatus(const std::string& status) override { Record([&] { Recorded.ShowStatus(status); }); }
+    void SetGaugeMax(int32_t gauge, int32_t value) override { Record([&] { Recorded.SetGaugeMax(gauge, value); }); }
+    void SetFileProgress(int32_t position) override { Record([&] { Recorded.SetFileProgress(position); }); }
+    void SetTotalProgress(int32_t position) override { Record([&] { Recorded.SetTotalProgress(position); }); }
+    void SaveRevision(const std::string& revision) override { Record([&] { Recorded.SaveRevision(revision); }); }
+    void SaveListTrust(const std::string& key, const std::string& seq) override {
+        Record([&] { Recorded.SaveListTrust(key, seq); });
+    }
+    void LockButtons() override { Record([&] { Recorded.LockButtons(); }); }
+    void UnlockButtons() override { Record([&] { Recorded.UnlockButtons(); }); }
+    void Notice(const std::string& text) override { Record([&] { Recorded.Notice(text); }); }
+
+    RecordingView Recorded;
+
+private:
+    template <typename F>
+    void Record(F report) {
+        report();
+        if (Recorded.Events.size() == FFailAt) throw Exception("the window has gone");
+    }
+    std::size_t FFailAt;
+};
+
+struct CheckOutcome {
+    std::vector<std::string> Events;
+    TStringList Fetched;
+    std::string Raised;
+};
+
+CheckOutcome CheckOnThreads(unsigned threads, const std::string& baseDir, const TStringList& entries,
+                            std::size_t failAtEvent) {
+    HeadlessDispatcher dispatcher;
+    FailingView view(failAtEvent);
+    GFilesThread run(dispatcher, view);
+    run.SetBaseDir(baseDir);
+    run.Limits.Threads = threads;
+    CheckOutcome outcome;
+    try {
+        run.CheckFiles(entries);
+    } catch (const std::exception& error) {
+        outcome.Raised = error.what();
+    }
+    outcome.Events = view.Recorded.Events;
+    outcome.Fetched = run.FetchList();
+    return outcome;
+}
+
+// Digesting ahead on several threads changes nothing the check reports, collects or raises.
+TEST_F(CheckFilesTest, ChecksOnSeveralThreadsReportCollectAndRaiseAsOneThreadDoes) {
+    FFolder.Write("outside.txt", "outside");
+    TStringList entries;
+    for (int i = 0; i < 60; ++i) {
+        const std::string content(static_cast<std::size_t>(i) * 3000 + 1, static_cast<char>('a' + i % 26));
+        const std::string name = "data\\file" + std::to_string(i) + ".bin";
+        const std::string digest = Md5Hex(content);
+        switch (i % 4) {
+            case 0: Local("data/file" + std::to_string(i) + ".bin", content); break;  // equal
+            case 1: Local("data/file" + std::to_string(i) + ".bin", content + "local"); break;  // differing
+            case 2: break;  // missing
+            case 3: entries.push_back("..\\outside.txt|" + Md5Hex("outside") + "|7"); continue;  // refused
+        }
+        entries.push_back(name + "|" + digest + "|" + std::to_string(content.size()));
+    }
+    const auto with = [&entries](std::size_t at, const std::string& entry) {
+        TStringList changed = entries;
+        changed[at] = entry;
+        return changed;
+    };
+    const std::size_t never = 0;
+    const struct {
+        const char* name;
+        TStringList entries;
+        std::size_t failAtEvent;
+        bool raises;
+    } cases[] = {
+        {"equal, differing, missing and refused entries", entries, never, false},
+        {"a differing entry's size is not a number", with(29, "data\\file29.bin|" + Md5Hex("x") + "|many"), never, true},
+        {"an entry without a path", with(37, Md5Hex("x") + "|1"), never, true},
+        {"the view fails at a report", entries, 57, true},
+    };
+    for (const auto& c : cases) {
+        const CheckOutcome sequential = CheckOnThreads(1, FFolder.File("inst") + "\\", c.entries, c.failAtEvent);
+        EXPECT_EQ(sequential.Raised.empty(), !c.raises) << c.name << ": " << sequential.Raised;
+        EXPECT_FALSE(sequential.Fetched.empty()) << c.name;
+        for (const unsigned threads : {0u, 2u, 3u, 8u}) {
+            const CheckOutcome parallel = CheckOnThreads(threads, FFolder.File("inst") + "\\", c.entries, c.failAtEvent);
+            EXPECT_EQ(parallel.Events, sequential.Events) << c.name << ", " << threads << " threads";
+            EXPECT_EQ(parallel.Fetched, sequential.Fetched) << c.name << ", " << threads << " threads";
+            EXPECT_EQ(parallel.Raised, sequential.Raised) << c.name << ", " << threads << " threads";
+        }
+    }
+}
+
 using UpdateSelfTest = CheckFilesTest;
 
 TEST_F(UpdateSelfTest, OnlyThisLaunchersOwnNameIsFetchedAndAnyOtherIsLeftOutWithTheReason) {
