@@ -130,8 +130,8 @@ private:
     void Show(const std::string& status);
     void Notify(const std::string& text);
 
-    void UnpackStarted(TStream& packed) override;
-    void UnpackProgress(TStream& packed) override;
+    void UnpackStarted(uint64_t packedSize) override;
+    void UnpackProgress(uint64_t packedDone) override;
     void UnpackFinished() override;
 
     void RunSteps();
@@ -159,7 +159,6 @@ private:
     int32_t FGauge = 0;
     std::string FSelfEntry;
     std::string FBaseDir;
-    TStream* FPackedStream = nullptr;
     bool FFetchFailed = false;
     TFetchSummary FFetched;
     // Servers that did not answer during this run: later downloads try them last.
