@@ -342,8 +342,10 @@ private:
         while (FParts.size() < 2 && !FInputEnded)
             if (!ReadWindow()) return false;
         if (FParts.size() < 2) return false;
-        TPart& head = FParts[0];
-        TPart& next = FParts[1];
+        TPart head = std::move(FParts[0]);
+        TPart next = std::move(FParts[1]);
+        FParts.pop_front();
+        FParts.pop_front();
         if (next.Bits.EndBit - head.Bits.FirstBit > uint64_t{MaxPackedPart} * 8) return false;
         auto joined = std::make_shared<std::vector<uint8_t>>(
             head.Bits.Bytes->begin(),
@@ -353,10 +355,10 @@ private:
         head.Bits.EndBit = next.Bits.EndBit;
         head.Last = next.Last;
         next.Dropped->store(true);
-        FParts.erase(FParts.begin() + 1);
         std::promise<TDecoded> promise;
         head.Result = promise.get_future();
         promise.set_value(DecodePart(FLevel, head.Bits));
+        FParts.push_front(std::move(head));
         return true;
     }
 

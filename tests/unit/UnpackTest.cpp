@@ -163,7 +163,9 @@ TEST_F(UnpackFileTest, SeveralThreadsGiveTheBytesAndTheErrorsOfOne) {
                 UnpackBZip2File(Path("game.dat.bz2"), Path("game.dat"), &observer, c.Reserve, threads);
                 outcome = ReadFile(Path("game.dat")) == data ? "the original bytes" : "other bytes";
             } catch (const Exception& e) {
-                outcome = std::string(typeid(e).name()) + ": " + e.what();
+                // The free-space message names the temporary file, which differs from run to run.
+                const std::string message = e.what();
+                outcome = std::string(typeid(e).name()) + ": " + message.substr(0, message.find(" to unpack "));
                 EXPECT_EQ(ReadFile(Path("game.dat")), previous) << c.Name;
             }
             EXPECT_EQ(Listing(), std::vector<std::string>{"game.dat"}) << c.Name;
@@ -176,10 +178,14 @@ TEST_F(UnpackFileTest, SeveralThreadsGiveTheBytesAndTheErrorsOfOne) {
                 EXPECT_GE(at, last) << c.Name << ", " << threads << " threads: progress fell";
                 last = at;
             }
-            if (outcome == "the original bytes") EXPECT_EQ(last, c.Packed.size()) << c.Name;
+            if (outcome == "the original bytes") {
+                EXPECT_EQ(last, c.Packed.size()) << c.Name;
+            }
         }
         EXPECT_EQ(outcomes[0], outcomes[1]) << c.Name;
-        if (c.Name == "whole") EXPECT_EQ(outcomes[1], "the original bytes");
+        if (c.Name == "whole") {
+            EXPECT_EQ(outcomes[1], "the original bytes");
+        }
     }
 }
 
