@@ -9,6 +9,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <thread>
 
@@ -75,12 +76,67 @@ private:
     unsigned FCount = 0;
 };
 
+// The memory libbz2 asks for, kept for the next block of the same thread: every block needs the
+// same few megabytes, which would otherwise be mapped and zeroed afresh each time.
+class TDecoderMemory {
+public:
+    TDecoderMemory() = default;
+    TDecoderMemory(const TDecoderMemory&) = delete;
+    TDecoderMemory& operator=(const TDecoderMemory&) = delete;
+    ~TDecoderMemory() {
+        for (const TBlock& block : FFree) ::operator delete(block.Address);
+    }
+
+    static void* Allocate(void* opaque, int items, int size) {
+        return static_cast<TDecoderMemory*>(opaque)->Take(static_cast<std::size_t>(items) * static_cast<std::size_t>(size));
+    }
+    static void Release(void* opaque, void* address) { static_cast<TDecoderMemory*>(opaque)->Keep(address); }
+
+private:
+    struct TBlock {
+        void* Address;
+        std::size_t Size;
+    };
+    static constexpr std::size_t KeptBlocks = 4;
+
+    void* Take(std::size_t size) {
+        for (std::size_t i = 0; i < FFree.size(); ++i) {
+            if (FFree[i].Size != size) continue;
+            const TBlock block = FFree[i];
+            FFree.erase(FFree.begin() + static_cast<std::ptrdiff_t>(i));
+            FInUse.push_back(block);
+            return block.Address;
+        }
+        void* address = ::operator new(size, std::nothrow);  // libbz2 reports a null as BZ_MEM_ERROR
+        if (address) FInUse.push_back({address, size});
+        return address;
+    }
+
+    void Keep(void* address) {
+        const auto used = std::find_if(FInUse.begin(), FInUse.end(), [&](const TBlock& b) { return b.Address == address; });
+        if (used == FInUse.end()) return;
+        FFree.push_back(*used);
+        FInUse.erase(used);
+        if (FFree.size() > KeptBlocks) {
+            ::operator delete(FFree.front().Address);
+            FFree.erase(FFree.begin());
+        }
+    }
+
+    std::vector<TBlock> FInUse;
+    std::vector<TBlock> FFree;
+};
+
 uint32_t CombineCrc(uint32_t combined, uint32_t blockCrc) { return ((combined << 1) | (combined >> 31)) ^ blockCrc; }
 
 // Runs a wrapped single-block stream through libbz2, passing its output to sink in pieces. True
 // only when the stream decoded to its end with every byte of it used and both CRCs right.
-bool DecodeWrapped(const std::vector<uint8_t>& wrapped, const std::function<void(const uint8_t*, std::size_t)>& sink) {
+bool DecodeWrapped(const std::vector<uint8_t>& wrapped, TDecoderMemory& memory,
+                   const std::function<void(const uint8_t*, std::size_t)>& sink) {
     bz_stream rec{};
+    rec.bzalloc = TDecoderMemory::Allocate;
+    rec.bzfree = TDecoderMemory::Release;
+    rec.opaque = &memory;
     if (BZ2_bzDecompressInit(&rec, 0, 0) != BZ_OK) return false;
     struct EndDecoder {
         bz_stream& Rec;
@@ -123,14 +179,14 @@ struct TPackedBits {
     }
 };
 
-TDecoded DecodePart(char level, const TPackedBits& bits) {
+TDecoded DecodePart(char level, const TPackedBits& bits, TDecoderMemory& memory) {
     TDecoded decoded;
     try {
         uint32_t blockCrc = 0;
         const std::vector<uint8_t> wrapped = bits.Wrap(level, blockCrc);
         if (wrapped.empty()) return decoded;
         decoded.Output.reserve(std::size_t{1} << 20);
-        decoded.Ok = DecodeWrapped(wrapped, [&](const uint8_t* bytes, std::size_t count) {
+        decoded.Ok = DecodeWrapped(wrapped, memory, [&](const uint8_t* bytes, std::size_t count) {
             if (decoded.Oversized) return;
             if (decoded.Output.size() + count > MaxHeldOutput) {
                 decoded.Oversized = true;
@@ -167,7 +223,9 @@ public:
     TWorkerPool(const TWorkerPool&) = delete;
     TWorkerPool& operator=(const TWorkerPool&) = delete;
 
-    void Submit(std::function<void()> job) {
+    using TJob = std::function<void(TDecoderMemory&)>;
+
+    void Submit(TJob job) {
         {
             std::lock_guard<std::mutex> lock(FMutex);
             FJobs.push_back(std::move(job));
@@ -177,8 +235,9 @@ public:
 
 private:
     void Work() {
+        TDecoderMemory memory;
         for (;;) {
-            std::function<void()> job;
+            TJob job;
             {
                 std::unique_lock<std::mutex> lock(FMutex);
                 FWake.wait(lock, [this] { return FStopping || !FJobs.empty(); });
@@ -186,13 +245,13 @@ private:
                 job = std::move(FJobs.front());
                 FJobs.pop_front();
             }
-            job();
+            job(memory);
         }
     }
 
     std::mutex FMutex;
     std::condition_variable FWake;
-    std::deque<std::function<void()>> FJobs;
+    std::deque<TJob> FJobs;
     bool FStopping = false;
     std::vector<std::thread> FThreads;
 };
@@ -328,12 +387,12 @@ private:
     void Submit(TPart& part) {
         part.Submitted = true;
         if (part.EndOfStream) return;
-        auto task = std::make_shared<std::packaged_task<TDecoded()>>(
-            [level = FLevel, bits = part.Bits, dropped = part.Dropped] {
-                return dropped->load() ? TDecoded{} : DecodePart(level, bits);
+        auto task = std::make_shared<std::packaged_task<TDecoded(TDecoderMemory&)>>(
+            [level = FLevel, bits = part.Bits, dropped = part.Dropped](TDecoderMemory& memory) {
+                return dropped->load() ? TDecoded{} : DecodePart(level, bits, memory);
             });
         part.Result = task->get_future();
-        FPool.Submit([task] { (*task)(); });
+        FPool.Submit([task](TDecoderMemory& memory) { (*task)(memory); });
     }
 
     // The head part did not decode: its end was a false candidate, so it takes in the next part
@@ -357,7 +416,7 @@ private:
         next.Dropped->store(true);
         std::promise<TDecoded> promise;
         head.Result = promise.get_future();
-        promise.set_value(DecodePart(FLevel, head.Bits));
+        promise.set_value(DecodePart(FLevel, head.Bits, FMemory));
         FParts.push_front(std::move(head));
         return true;
     }
@@ -368,7 +427,7 @@ private:
         } else {
             uint32_t blockCrc = 0;
             const std::vector<uint8_t> wrapped = part.Bits.Wrap(FLevel, blockCrc);
-            if (!DecodeWrapped(wrapped, [this](const uint8_t* bytes, std::size_t count) { FOutput.Output(bytes, count); }))
+            if (!DecodeWrapped(wrapped, FMemory, [this](const uint8_t* bytes, std::size_t count) { FOutput.Output(bytes, count); }))
                 return false;
         }
         FCombinedCrc = CombineCrc(FCombinedCrc, part.Bits.BlockCrc());
@@ -405,6 +464,7 @@ private:
     uint32_t FCombinedCrc = 0;
 
     std::deque<TPart> FParts;
+    TDecoderMemory FMemory;  // for the parts decoded on the calling thread
     // Last, so it goes first: no job outlives what it reads.
     TWorkerPool FPool;
 };
@@ -438,10 +498,23 @@ std::vector<uint8_t> WrapBlock(char level, const uint8_t* source, uint64_t sourc
     blockCrc = Bits32At(source, firstBit + 48 - base);
     wrapped.reserve(static_cast<std::size_t>((endBit - firstBit) / 8 + 16));
     wrapped.insert(wrapped.end(), {'B', 'Z', 'h', static_cast<uint8_t>(level)});
-    TBitWriter writer(wrapped);
+    // The header ends on a byte boundary, so whole bytes of the block go over by one shift.
     uint64_t bit = firstBit - base;
     const uint64_t end = endBit - base;
-    for (; bit + 16 <= end; bit += 16) writer.Put(BitsAt(source, bit, 16), 16);
+    const unsigned shift = static_cast<unsigned>(bit % 8);
+    const uint8_t* from = source + bit / 8;
+    const uint64_t wholeBytes = (end - bit) / 8;
+    const std::size_t headerBytes = wrapped.size();
+    wrapped.resize(headerBytes + static_cast<std::size_t>(wholeBytes));
+    uint8_t* to = wrapped.data() + headerBytes;
+    if (shift == 0) {
+        std::copy(from, from + wholeBytes, to);
+    } else {
+        // Each byte takes its last bits from the next source byte, which the range still reaches.
+        for (uint64_t i = 0; i < wholeBytes; ++i) to[i] = static_cast<uint8_t>((from[i] << shift) | (from[i + 1] >> (8 - shift)));
+    }
+    bit += wholeBytes * 8;
+    TBitWriter writer(wrapped);
     if (bit < end) writer.Put(BitsAt(source, bit, static_cast<unsigned>(end - bit)), static_cast<unsigned>(end - bit));
     writer.Put(EndOfStreamMagic >> 24, 24);
     writer.Put(EndOfStreamMagic & 0xFFFFFF, 24);
