@@ -323,6 +323,9 @@ private:
     }
 
     bool ReadWindow() {
+        // Bytes before the open part are dropped here, once a window, rather than at every cut.
+        FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(FOpenPartByte - FPendingFirstByte));
+        FPendingFirstByte = FOpenPartByte;
         const std::size_t kept = FPending.size();
         FPending.resize(kept + WindowSize);
         const std::size_t got = FSource.Read(FPending.data() + kept, WindowSize);
@@ -340,7 +343,7 @@ private:
             FParts.back().Last = true;
         }
         // Whatever candidate comes next, the part it ends would be too long to be a block.
-        return FPending.size() <= MaxPackedPart;
+        return FRead - FOpenPartByte <= MaxPackedPart;
     }
 
     void AddExtraCandidates() {
@@ -379,9 +382,7 @@ private:
         part.Bits.EndBit = end;
         part.EndOfStream = FOpenIsEnd;
         FParts.push_back(std::move(part));
-        const uint64_t keepFrom = end / 8;
-        FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(keepFrom - FPendingFirstByte));
-        FPendingFirstByte = keepFrom;
+        FOpenPartByte = end / 8;
     }
 
     void Submit(TPart& part) {
@@ -454,8 +455,9 @@ private:
     char FLevel = '9';
     TMagicScanner FScanner;
     std::vector<TMagicHit> FHits;
-    std::vector<uint8_t> FPending;  // the input from the open part's first byte on
+    std::vector<uint8_t> FPending;  // the input from the last window's open part on
     uint64_t FPendingFirstByte = 0;
+    uint64_t FOpenPartByte = 0;  // where the part after the last cut begins
     uint64_t FRead = 0;
     bool FInputEnded = false;
     bool FOpen = false;  // a part has begun

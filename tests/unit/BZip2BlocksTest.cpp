@@ -51,12 +51,22 @@ std::vector<TMagicHit> Scan(const Bytes& packed, std::size_t window) {
 
 Bytes SampleFile(const std::string& name) { return ReadFile(std::string(ORVEX_BZIP2_SAMPLES) + "/" + name); }
 
-// Several blocks of different kinds: text, incompressible bytes, and runs that decode to far more
-// than a part may hold.
-Bytes MixedBytes() {
-    Bytes data = Joined(TextBytes(1500000), RandomBytes(1200000, 5));
-    data = Joined(data, Bytes(9000000, 'x'));
-    return Joined(data, TextBytes(200000));
+// Several blocks of different kinds: text, incompressible bytes, and runs that decode to more than
+// a part may hold. Made once: compressing takes most of these tests' time.
+struct Mixed {
+    Bytes Plain;
+    Bytes Packed;
+};
+
+const Mixed& MixedSample() {
+    static const Mixed sample = [] {
+        Mixed mixed;
+        mixed.Plain = Joined(Joined(TextBytes(600000), RandomBytes(1500000, 5)), Bytes(3000000, 'x'));
+        mixed.Plain = Joined(mixed.Plain, TextBytes(200000));
+        mixed.Packed = Compress(mixed.Plain);
+        return mixed;
+    }();
+    return sample;
 }
 
 }  // namespace
@@ -92,11 +102,10 @@ TEST(BlockDecode, GivesTheOriginalBytesInOrderWithRisingProgress) {
     std::vector<Case> cases;
     for (const char* name : {"sample1", "sample2", "sample3"})
         cases.push_back({name, SampleFile(std::string(name) + ".bz2"), SampleFile(std::string(name) + ".ref")});
-    const Bytes random = RandomBytes(2500000, 9);
+    const Bytes random = RandomBytes(1000000, 9);
     cases.push_back({"random", Compress(random), random});
-    const Bytes mixed = MixedBytes();
-    cases.push_back({"mixed", Compress(mixed), mixed});
-    cases.push_back({"small blocks", Compress(mixed, 1), mixed});
+    cases.push_back({"mixed", MixedSample().Packed, MixedSample().Plain});
+    cases.push_back({"small blocks", Compress(MixedSample().Plain, 1), MixedSample().Plain});
     // What bzip2 makes of an empty file: the header and the trailer with a CRC of 0.
     cases.push_back({"empty", {'B', 'Z', 'h', '9', 0x17, 0x72, 0x45, 0x38, 0x50, 0x90, 0, 0, 0, 0}, {}});
 
@@ -115,10 +124,10 @@ TEST(BlockDecode, GivesTheOriginalBytesInOrderWithRisingProgress) {
 }
 
 TEST(BlockDecode, MergesAPartThatEndsAtAFalseCandidate) {
-    const Bytes plain = MixedBytes();
-    const Bytes packed = Compress(plain);
+    const Bytes& plain = MixedSample().Plain;
+    const Bytes& packed = MixedSample().Packed;
     const std::vector<TMagicHit> real = Scan(packed, packed.size());
-    ASSERT_GE(real.size(), 5u);
+    ASSERT_GE(real.size(), 4u);
     const uint64_t firstMiddle = (real[0].Bit + real[1].Bit) / 2;
     const uint64_t lastBlock = real[real.size() - 2].Bit;
     const std::vector<std::vector<TMagicHit>> falseOnes = {
@@ -128,17 +137,16 @@ TEST(BlockDecode, MergesAPartThatEndsAtAFalseCandidate) {
         {{lastBlock + 100, false}, {(lastBlock + real.back().Bit) / 2, false}},
         {{real.back().Bit - 1, false}},
     };
+    // Parts are merged on the calling thread, whatever the number of threads.
     for (std::size_t i = 0; i < falseOnes.size(); ++i) {
-        for (const unsigned threads : {1u, 3u}) {
-            const ParallelResult result = DecodeParallel(packed, threads, falseOnes[i]);
-            EXPECT_TRUE(result.Decoded) << "case " << i;
-            EXPECT_TRUE(result.Output.Decoded == plain) << "case " << i << ", " << threads << " threads";
-        }
+        const ParallelResult result = DecodeParallel(packed, 2, falseOnes[i]);
+        EXPECT_TRUE(result.Decoded) << "case " << i;
+        EXPECT_TRUE(result.Output.Decoded == plain) << "case " << i;
     }
 }
 
 TEST(BlockDecode, LeavesAnythingButOneCompleteStreamToTheSequentialDecode) {
-    const Bytes packed = Compress(Joined(TextBytes(1000000), RandomBytes(1000000, 4)));
+    const Bytes& packed = MixedSample().Packed;
     const std::vector<TMagicHit> real = Scan(packed, packed.size());
     ASSERT_GE(real.size(), 3u);
     Bytes corrupt = packed;
@@ -158,6 +166,5 @@ TEST(BlockDecode, LeavesAnythingButOneCompleteStreamToTheSequentialDecode) {
         {"not bzip2", TextBytes(100000)},
         {"nothing", {}},
     };
-    for (const auto& [name, bytes] : cases)
-        for (const unsigned threads : {1u, 3u}) EXPECT_FALSE(DecodeParallel(bytes, threads).Decoded) << name;
+    for (const auto& [name, bytes] : cases) EXPECT_FALSE(DecodeParallel(bytes, 2).Decoded) << name;
 }

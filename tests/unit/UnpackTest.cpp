@@ -135,7 +135,7 @@ TEST_F(UnpackFileTest, SeveralThreadsGiveTheBytesAndTheErrorsOfOne) {
     ASSERT_GT(packed.size(), ParallelUnpackMinimum);
     Bytes corrupt = packed;
     corrupt[packed.size() / 2] ^= 0x04;
-    const Bytes runs = Compress(Joined(RandomBytes(2200000, 22), Bytes(40 * MiB, 0)));
+    const Bytes runs = Compress(Joined(RandomBytes(2200000, 22), Bytes(20 * MiB, 0)));
     const std::optional<uint64_t> free = os::FreeSpace(FFolder.Path());
     ASSERT_TRUE(free.has_value());
     ASSERT_GT(*free, 512 * MiB);
