@@ -136,7 +136,9 @@ TEST_F(UnpackFileTest, SeveralThreadsGiveTheBytesAndTheErrorsOfOne) {
     Bytes corrupt = packed;
     corrupt[packed.size() / 2] ^= 0x04;
     const Bytes runs = Compress(Joined(RandomBytes(2200000, 22), Bytes(20 * MiB, 0)));
-    const std::optional<uint64_t> free = os::FreeSpace(FFolder.Path());
+    const Bytes previous = TextBytes(100);
+    WriteFile(Path("game.dat"), previous);
+    const std::optional<uint64_t> free = os::FreeSpace(Path("game.dat"));
     ASSERT_TRUE(free.has_value());
     ASSERT_GT(*free, 512 * MiB);
     struct Case {
@@ -151,7 +153,6 @@ TEST_F(UnpackFileTest, SeveralThreadsGiveTheBytesAndTheErrorsOfOne) {
         {"second stream", Joined(packed, Compress(TextBytes(10)))},
         {"beyond the free space", runs, *free - 12 * MiB},
     };
-    const Bytes previous = TextBytes(100);
     for (const Case& c : cases) {
         std::string outcomes[2];
         for (const unsigned threads : {1u, 3u}) {
