@@ -7,6 +7,7 @@
 #include "formats/BZip2.h"
 #include "formats/BZip2Blocks.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -85,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::vector<uint8_t>& ours = parallel.Decoded;
     const std::vector<uint8_t>& theirs = sequential.Decoded;
     const std::size_t common = ours.size() < theirs.size() ? ours.size() : theirs.size();
-    if (std::memcmp(ours.data(), theirs.data(), common) != 0) __builtin_trap();
+    if (!std::equal(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(common), theirs.begin())) __builtin_trap();
     // Verified blocks come out in order, so the sequential decode gets at least as far, but an error
     // takes with it the bytes of the read it ends.
     if (ours.size() > theirs.size() + 65536 && theirs.size() <= static_cast<std::size_t>(DecodedLimit)) __builtin_trap();
