@@ -1,9 +1,11 @@
-// Unpacks a .bz2 file the way the update run does, with a progress observer that reads the
-// compressed position on every report. The .bz2 file is deleted, so pass a link to the real one.
+// Unpacks a .bz2 file the way the update run does, with a progress observer that records every
+// report. The .bz2 file is deleted, so pass a link to the real one.
+// unpack_bench PACKED.bz2 TARGET [THREADS]: THREADS as UnpackBZip2File takes them (0: every core).
 #include "formats/Unpack.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 namespace {
@@ -11,9 +13,9 @@ namespace {
 struct PositionReader : orvex::IUnpackObserver {
     int64_t Reports = 0;
     int64_t Position = 0;
-    void UnpackStarted(orvex::TStream& packed) override { Position = packed.GetSize(); }
-    void UnpackProgress(orvex::TStream& packed) override {
-        Position = packed.GetPosition();
+    void UnpackStarted(uint64_t packedSize) override { Position = static_cast<int64_t>(packedSize); }
+    void UnpackProgress(uint64_t packedDone) override {
+        Position = static_cast<int64_t>(packedDone);
         ++Reports;
     }
     void UnpackFinished() override { Position = 0; }
@@ -22,13 +24,14 @@ struct PositionReader : orvex::IUnpackObserver {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: unpack_bench PACKED.bz2 TARGET\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: unpack_bench PACKED.bz2 TARGET [THREADS]\n");
         return 2;
     }
+    const unsigned threads = argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 0;
     PositionReader observer;
     try {
-        orvex::UnpackBZip2File(argv[1], argv[2], &observer);
+        orvex::UnpackBZip2File(argv[1], argv[2], &observer, orvex::DefaultFreeSpaceReserve, threads);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

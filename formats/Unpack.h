@@ -13,9 +13,9 @@ namespace orvex {
 class IUnpackObserver {
 public:
     virtual ~IUnpackObserver() = default;
-    virtual void UnpackStarted(TStream& packed) = 0;   // packed is at its start; its size is the work
-    virtual void UnpackProgress(TStream& packed) = 0;  // packed's position is the work done
-    virtual void UnpackFinished() = 0;                 // on every way out, also when an error passes
+    virtual void UnpackStarted(uint64_t packedSize) = 0;  // the work: the packed bytes
+    virtual void UnpackProgress(uint64_t packedDone) = 0;  // rises, in order, to packedSize
+    virtual void UnpackFinished() = 0;                     // on every way out, also when an error passes
 };
 
 // A few hundred bytes can decode to terabytes: the output is bounded.
@@ -41,11 +41,15 @@ public:
 // before the output passes limits.
 void UnpackBZip2Stream(TStream& source, TStream& target, IUnpackObserver* observer, const TUnpackLimits& limits = {});
 
+// Smaller copies decode faster on one core than split into blocks.
+inline constexpr uint64_t ParallelUnpackMinimum = uint64_t{2} << 20;
+
 // Decodes the .bz2 file source into the file target and deletes source once it could be opened.
 // The target is replaced only by a completely decoded stream; on any error the previous target stays
 // as it was. Raises EUnpackLimit, leaving no partial file, before the free space of the target's
-// volume falls below freeSpaceReserve.
+// volume falls below freeSpaceReserve. threads: 1 decodes on the calling thread alone, 0 uses every
+// core; results and errors are the same either way.
 void UnpackBZip2File(const std::string& source, const std::string& target, IUnpackObserver* observer,
-                     uint64_t freeSpaceReserve = DefaultFreeSpaceReserve);
+                     uint64_t freeSpaceReserve = DefaultFreeSpaceReserve, unsigned threads = 0);
 
 }  // namespace orvex

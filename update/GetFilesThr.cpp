@@ -352,23 +352,21 @@ TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TBar&
 }
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
-    UnpackBZip2File(source, target, this, Limits.FreeSpaceReserve);
+    UnpackBZip2File(source, target, this, Limits.FreeSpaceReserve, Limits.Threads);
 }
 
-void GFilesThread::UnpackStarted(TStream& packed) {
-    FPackedStream = &packed;
-    FGaugeValue = Low32(packed.GetSize());
+void GFilesThread::UnpackStarted(uint64_t packedSize) {
+    FGaugeValue = Low32(static_cast<int64_t>(packedSize));
     FGauge = 0;
     SetGaugeMax();
 }
 
-void GFilesThread::UnpackProgress(TStream&) {
-    FGaugeValue = Low32(FPackedStream->GetPosition());
+void GFilesThread::UnpackProgress(uint64_t packedDone) {
+    FGaugeValue = Low32(static_cast<int64_t>(packedDone));
     SetFileProgress();
 }
 
 void GFilesThread::UnpackFinished() {
-    FPackedStream = nullptr;
     FGaugeValue = 0;
     SetFileProgress();
 }

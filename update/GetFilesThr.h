@@ -136,8 +136,8 @@ private:
     void Show(const std::string& status);
     void Notify(const std::string& text);
 
-    void UnpackStarted(TStream& packed) override;
-    void UnpackProgress(TStream& packed) override;
+    void UnpackStarted(uint64_t packedSize) override;
+    void UnpackProgress(uint64_t packedDone) override;
     void UnpackFinished() override;
 
     void RunSteps();
@@ -177,7 +177,6 @@ private:
     int32_t FGauge = 0;
     std::string FSelfEntry;
     std::string FBaseDir;
-    TStream* FPackedStream = nullptr;
     bool FFetchFailed = false;
     TFetchSummary FFetched;
     std::atomic<uint64_t> FBytes{0};  // FFetched.Bytes, counted by every download thread

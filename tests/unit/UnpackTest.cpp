@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 using namespace orvex;
@@ -23,9 +24,9 @@ namespace {
 
 struct RecordingObserver : IUnpackObserver {
     std::vector<std::string> Events;
-    void UnpackStarted(TStream& packed) override { Events.push_back("max " + std::to_string(packed.GetSize())); }
-    void UnpackProgress(TStream& packed) override {
-        const std::string event = "at " + std::to_string(packed.GetPosition());
+    void UnpackStarted(uint64_t packedSize) override { Events.push_back("max " + std::to_string(packedSize)); }
+    void UnpackProgress(uint64_t packedDone) override {
+        const std::string event = "at " + std::to_string(packedDone);
         if (Events.empty() || Events.back() != event) Events.push_back(event);
     }
     void UnpackFinished() override { Events.push_back("finished"); }
@@ -125,6 +126,68 @@ TEST_F(UnpackFileTest, StopsBeforeTheFreeSpaceFallsBelowTheReserveAndLeavesNoPar
     WriteFile(Path("small.bz2"), Compress(TextBytes(10)));
     EXPECT_THROW(UnpackBZip2File(Path("small.bz2"), Path("small"), nullptr, *free + 1024 * MiB), EUnpackLimit);
     EXPECT_EQ(Listing(), std::vector<std::string>{"bomb"});
+}
+
+TEST_F(UnpackFileTest, SeveralThreadsGiveTheBytesAndTheErrorsOfOne) {
+    constexpr uint64_t MiB = 1024 * 1024;
+    const Bytes data = Joined(RandomBytes(2200000, 21), TextBytes(600000));
+    const Bytes packed = Compress(data);
+    ASSERT_GT(packed.size(), ParallelUnpackMinimum);
+    Bytes corrupt = packed;
+    corrupt[packed.size() / 2] ^= 0x04;
+    const Bytes runs = Compress(Joined(RandomBytes(2200000, 22), Bytes(20 * MiB, 0)));
+    const Bytes previous = TextBytes(100);
+    WriteFile(Path("game.dat"), previous);
+    const std::optional<uint64_t> free = os::FreeSpace(Path("game.dat"));
+    ASSERT_TRUE(free.has_value());
+    ASSERT_GT(*free, 512 * MiB);
+    struct Case {
+        std::string Name;
+        Bytes Packed;
+        uint64_t Reserve = DefaultFreeSpaceReserve;
+    };
+    const std::vector<Case> cases = {
+        {"whole", packed},
+        {"cut", Bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() * 2 / 3))},
+        {"corrupt", corrupt},
+        {"second stream", Joined(packed, Compress(TextBytes(10)))},
+        {"beyond the free space", runs, *free - 12 * MiB},
+    };
+    for (const Case& c : cases) {
+        std::string outcomes[2];
+        for (const unsigned threads : {1u, 3u}) {
+            std::string& outcome = outcomes[threads == 1 ? 0 : 1];
+            WriteFile(Path("game.dat"), previous);
+            WriteFile(Path("game.dat.bz2"), c.Packed);
+            RecordingObserver observer;
+            try {
+                UnpackBZip2File(Path("game.dat.bz2"), Path("game.dat"), &observer, c.Reserve, threads);
+                outcome = ReadFile(Path("game.dat")) == data ? "the original bytes" : "other bytes";
+            } catch (const Exception& e) {
+                // The free-space message names the temporary file, which differs from run to run.
+                const std::string message = e.what();
+                outcome = std::string(typeid(e).name()) + ": " + message.substr(0, message.find(" to unpack "));
+                EXPECT_EQ(ReadFile(Path("game.dat")), previous) << c.Name;
+            }
+            EXPECT_EQ(Listing(), std::vector<std::string>{"game.dat"}) << c.Name;
+            ASSERT_GE(observer.Events.size(), 2u) << c.Name;
+            EXPECT_EQ(observer.Events.front(), "max " + std::to_string(c.Packed.size())) << c.Name;
+            EXPECT_EQ(observer.Events.back(), "finished") << c.Name;
+            uint64_t last = 0;
+            for (std::size_t i = 1; i + 1 < observer.Events.size(); ++i) {
+                const uint64_t at = std::stoull(observer.Events[i].substr(3));
+                EXPECT_GE(at, last) << c.Name << ", " << threads << " threads: progress fell";
+                last = at;
+            }
+            if (outcome == "the original bytes") {
+                EXPECT_EQ(last, c.Packed.size()) << c.Name;
+            }
+        }
+        EXPECT_EQ(outcomes[0], outcomes[1]) << c.Name;
+        if (c.Name == "whole") {
+            EXPECT_EQ(outcomes[1], "the original bytes");
+        }
+    }
 }
 
 TEST(UnpackStream, StopsAtTheLongestOutputAllowed) {
