@@ -12,7 +12,7 @@ packages=(
   cmake ninja-build make pkg-config
   g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  libbz2-dev bzip2 lbzip2 libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
+  libbz2-dev bzip2 lbzip2 time libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
   nginx xvfb xdotool imagemagick fonts-dejavu-core python3 openssl dpkg-dev locales
   wine wine32:i386 libsodium-dev libzstd-dev minisign autoconf automake libtool rsync
 )
