@@ -465,20 +465,18 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
     FGaugeValue = static_cast<int32_t>(entries.size()) - 1;
     SetGaugeMax();
     // The local file's digest; none when it is absent. A path the list may not name is not read:
-    // it is collected and the fetch pass refuses it.
+    // it is collected and the fetch pass refuses it. With more than one thread, the entries after
+    // the one reported are digested meanwhile, two per thread ahead; each is still reported, and
+    // raises, at its own place.
     using TLocalDigest = std::optional<std::string>;
-    const auto digestOf = [](const std::string& localFile) -> TLocalDigest {
-        if (!os::FileExists(localFile)) return std::nullopt;
-        return FileMD5Hex(localFile);
-    };
-    // With more than one thread, the entries after the one reported are digested meanwhile, two per
-    // thread ahead; each is still reported, and raises, at its own place.
     const unsigned threads = Threads() < 2 ? 0 : Threads();
     TOrderedAhead<TLocalDigest> digests(entries.size(), threads, 2 * std::size_t{threads},
                                         [&](std::size_t i, std::stop_token) -> TLocalDigest {
                                             const TListEntry entry = ReadListEntry(entries[i]);
-                                            if (RefusedListPath(entry.Path, place)) return std::nullopt;
-                                            return digestOf(JoinPath(FBaseDir, entry.Path));
+                                            const std::string localFile = JoinPath(FBaseDir, entry.Path);
+                                            if (RefusedListPath(entry.Path, place) || !os::FileExists(localFile))
+                                                return std::nullopt;
+                                            return FileMD5Hex(localFile);
                                         });
     for (std::size_t i = 0; i < entries.size(); ++i) {
         FGaugeValue = static_cast<int32_t>(i);

@@ -5,6 +5,7 @@
 #include "update/ProgressView.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,13 +71,15 @@ public:
     TGaugeModel TotalGauge;
     bool Locked = false;
     bool FailRevisionWrite = false;
-    // An event that raises once it is recorded, as a report to a window that is gone does.
+    // The event, or the event's number (from 1), that raises once it is recorded, as a report to a
+    // window that is gone does.
     std::string FailOn;
+    std::size_t FailAtEvent = 0;
 
 private:
     void Record(const std::string& event) {
         Events.push_back(event);
-        if (event == FailOn) throw Exception("the view is gone");
+        if (event == FailOn || Events.size() == FailAtEvent) throw Exception("the window has gone");
     }
 };
 

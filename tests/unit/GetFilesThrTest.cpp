@@ -132,33 +132,6 @@ TEST_F(CheckFilesTest, NamesTheListMayNotUseAreCollectedUnreadAndFailTheFetchPas
     EXPECT_EQ(FFolder.Read("inst/_settings.ini"), "[main]");
 }
 
-// A recording view that raises at one report, as a window gone meanwhile would.
-class FailingView final : public IProgressView {
-public:
-    explicit FailingView(std::size_t failAtEvent) : FFailAt(failAtEvent) {}
-    void ShowStatus(const std::string& status) override { Record([&] { Recorded.ShowStatus(status); }); }
-    void SetGaugeMax(int32_t gauge, int32_t value) override { Record([&] { Recorded.SetGaugeMax(gauge, value); }); }
-    void SetFileProgress(int32_t position) override { Record([&] { Recorded.SetFileProgress(position); }); }
-    void SetTotalProgress(int32_t position) override { Record([&] { Recorded.SetTotalProgress(position); }); }
-    void SaveRevision(const std::string& revision) override { Record([&] { Recorded.SaveRevision(revision); }); }
-    void SaveListTrust(const std::string& key, const std::string& seq) override {
-        Record([&] { Recorded.SaveListTrust(key, seq); });
-    }
-    void LockButtons() override { Record([&] { Recorded.LockButtons(); }); }
-    void UnlockButtons() override { Record([&] { Recorded.UnlockButtons(); }); }
-    void Notice(const std::string& text) override { Record([&] { Recorded.Notice(text); }); }
-
-    RecordingView Recorded;
-
-private:
-    template <typename F>
-    void Record(F report) {
-        report();
-        if (Recorded.Events.size() == FFailAt) throw Exception("the window has gone");
-    }
-    std::size_t FFailAt;
-};
-
 struct CheckOutcome {
     std::vector<std::string> Events;
     TStringList Fetched;
@@ -168,7 +141,8 @@ struct CheckOutcome {
 CheckOutcome CheckOnThreads(unsigned threads, const std::string& baseDir, const TStringList& entries,
                             std::size_t failAtEvent) {
     HeadlessDispatcher dispatcher;
-    FailingView view(failAtEvent);
+    RecordingView view;
+    view.FailAtEvent = failAtEvent;
     GFilesThread run(dispatcher, view);
     run.SetBaseDir(baseDir);
     run.Limits.Threads = threads;
@@ -178,7 +152,7 @@ CheckOutcome CheckOnThreads(unsigned threads, const std::string& baseDir, const 
     } catch (const std::exception& error) {
         outcome.Raised = error.what();
     }
-    outcome.Events = view.Recorded.Events;
+    outcome.Events = view.Events;
     outcome.Fetched = run.FetchList();
     return outcome;
 }
