@@ -1,6 +1,6 @@
 #include "app/UnitMain_win.h"
 
-#include "app/SendMessageDispatcher_win.h"
+#include "app/WindowDispatcher_win.h"
 #include "app/Shortcut.h"
 #include "assets/Resources.h"
 #include "ui/Drag_win.h"
@@ -91,7 +91,7 @@ LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-TFMain::TFMain(HINSTANCE instance, HWND application, TSendMessageDispatcher& dispatcher, uint32_t instanceTag)
+TFMain::TFMain(HINSTANCE instance, HWND application, TWindowDispatcher& dispatcher, uint32_t instanceTag)
     : FInstance(instance),
       FApplication(application),
       FDispatcher(dispatcher),
@@ -370,8 +370,9 @@ LRESULT TFMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     const int x = GET_X_LPARAM(lParam);
     const int y = GET_Y_LPARAM(lParam);
     switch (message) {
-        case WM_ORVEX_INVOKE:
-            return TSendMessageDispatcher::Execute(lParam);
+        case WM_ORVEX_RUN_QUEUED:
+            FDispatcher.RunQueued();
+            return 0;
         case WM_ERASEBKGND:
             return 1;
         case WM_PAINT:

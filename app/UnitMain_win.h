@@ -17,7 +17,7 @@
 
 namespace orvex {
 
-class TSendMessageDispatcher;
+class TWindowDispatcher;
 
 inline constexpr const wchar_t* SMainWindowClass = L"TFMain";
 // Window property holding InstanceTag of the installation folder, for a second start to find us.
@@ -25,7 +25,7 @@ inline constexpr const wchar_t* SInstanceProperty = L"OrvexInstance";
 
 class TFMain final : public IMainWindowHost {
 public:
-    TFMain(HINSTANCE instance, HWND application, TSendMessageDispatcher& dispatcher, uint32_t instanceTag);
+    TFMain(HINSTANCE instance, HWND application, TWindowDispatcher& dispatcher, uint32_t instanceTag);
     ~TFMain() override;
     TFMain(const TFMain&) = delete;
     TFMain& operator=(const TFMain&) = delete;
@@ -86,7 +86,7 @@ private:
 
     HINSTANCE FInstance;
     HWND FApplication;
-    TSendMessageDispatcher& FDispatcher;
+    TWindowDispatcher& FDispatcher;
     uint32_t FInstanceTag;
     TFMainModel FModel;  // the controls (Label1-3, Gauge1-2, ImgBtn1-5) and what they do
     HWND FHandle = nullptr;

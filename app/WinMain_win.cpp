@@ -1,7 +1,7 @@
 // The program's entry: COM, the application window that carries the title, one launcher per
 // installation folder, the main window, the options window, the message loop.
 #include "app/MainWindowModel.h"
-#include "app/SendMessageDispatcher_win.h"
+#include "app/WindowDispatcher_win.h"
 #include "app/UnitMain_win.h"
 #include "base/Win32_win.h"
 #include "options/Frm2_win.h"
@@ -35,8 +35,8 @@ private:
 
 // The reports of a run may still be on their way when the window is gone; the dispatcher stays
 // until the process ends.
-TSendMessageDispatcher& Dispatcher() {
-    static auto* dispatcher = new TSendMessageDispatcher;
+TWindowDispatcher& Dispatcher() {
+    static auto* dispatcher = new TWindowDispatcher;
     return *dispatcher;
 }
 

@@ -213,13 +213,13 @@ unsigned GFilesThread::Threads() const { return Limits.Threads == 0 ? CoreCount(
 // --- the progress sink -----------------------------------------------------------------------
 
 void GFilesThread::ShowStatus() {
-    FDispatcher.Invoke([this] { FView.ShowStatus(FStatus); });
+    FDispatcher.Post([&view = FView, status = FStatus] { view.ShowStatus(status); });
 }
 void GFilesThread::SetGaugeMax() {
-    FDispatcher.Invoke([this] { FView.SetGaugeMax(FGauge, FGaugeValue); });
+    FDispatcher.Post([&view = FView, gauge = FGauge, value = FGaugeValue] { view.SetGaugeMax(gauge, value); });
 }
 void GFilesThread::SetFileProgress() {
-    FDispatcher.Invoke([this] { FView.SetFileProgress(FGaugeValue); });
+    FDispatcher.Post([&view = FView, value = FGaugeValue] { view.SetFileProgress(value); });
 }
 void GFilesThread::ShowFileBar(uint64_t position) {
     // Beyond 2 GiB the 32-bit position wraps instead of overflowing.
@@ -227,7 +227,7 @@ void GFilesThread::ShowFileBar(uint64_t position) {
     SetFileProgress();
 }
 void GFilesThread::SetTotalProgress() {
-    FDispatcher.Invoke([this] { FView.SetTotalProgress(FGaugeValue); });
+    FDispatcher.Post([&view = FView, value = FGaugeValue] { view.SetTotalProgress(value); });
 }
 void GFilesThread::SaveRevision() {
     FDispatcher.Invoke([this] { FView.SaveRevision(IntToStr(FAtRevision)); });

@@ -123,7 +123,8 @@ public:
     void SetBaseDir(const std::string& baseDir) { FBaseDir = baseDir; }
 
 private:
-    // The progress sink: hands the run's fields to the view on the user-interface thread and waits.
+    // The progress sink: hands the run's fields to the view on the user-interface thread. The status
+    // and the bars are posted with their values; the rest waits until the view has taken it.
     void ShowStatus();
     void SetGaugeMax();
     void SetFileProgress();

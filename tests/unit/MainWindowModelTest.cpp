@@ -67,46 +67,24 @@ public:
 // Stands in for the window's message loop: reports wait until the test thread pumps them.
 class QueueDispatcher final : public IDispatcher {
 public:
-    void Invoke(const std::function<void()>& callback) override {
-        Call call{&callback, nullptr, false};
-        std::unique_lock<std::mutex> lock(FLock);
-        FQueue.push_back(&call);
-        FChanged.notify_all();
-        FChanged.wait(lock, [&] { return call.Done; });
-        if (call.Error) std::rethrow_exception(call.Error);
-    }
+    QueueDispatcher() { FCalls.Open(std::this_thread::get_id()); }
+    void Invoke(const std::function<void()>& callback) override { FCalls.Invoke(callback); }
+    void Post(std::function<void()> callback) override { FCalls.Post(std::move(callback)); }
 
     // Runs the reports on this thread until no run exists; false after ten seconds.
     bool PumpUntilRunEnds() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        std::unique_lock<std::mutex> lock(FLock);
         while (GFilesThread::RunExists()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
-            if (!FChanged.wait_for(lock, std::chrono::milliseconds(10), [this] { return !FQueue.empty(); })) continue;
-            Call* call = FQueue.front();
-            FQueue.pop_front();
-            lock.unlock();
-            try {
-                (*call->Callback)();
-            } catch (...) {
-                call->Error = std::current_exception();
-            }
-            lock.lock();
-            call->Done = true;
-            FChanged.notify_all();
+            FCalls.RunQueued();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        FCalls.RunQueued();
         return true;
     }
 
 private:
-    struct Call {
-        const std::function<void()>* Callback;
-        std::exception_ptr Error;
-        bool Done;
-    };
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    std::deque<Call*> FQueue;
+    TCallQueue FCalls{[] { return true; }, "The test window is closed"};
 };
 
 class MainWindowModelTest : public ::testing::Test {

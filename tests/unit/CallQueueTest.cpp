@@ -1,0 +1,178 @@
+#include "base/Exceptions.h"
+#include "update/CallQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace orvex;
+
+namespace {
+
+// The test thread is the consumer; calls come from threads of their own.
+struct QueueUnderTest {
+    explicit QueueUnderTest(std::size_t mostQueued = 256)
+        : Calls([this] { return ++Wakes, WakeWorks.load(); }, "closed", mostQueued) {
+        Calls.Open(std::this_thread::get_id());
+    }
+    // Runs the queue until done becomes true.
+    void RunUntil(const std::atomic<bool>& done) {
+        while (!done) {
+            Calls.RunQueued();
+            std::this_thread::yield();
+        }
+        Calls.RunQueued();
+    }
+    std::atomic<int> Wakes{0};
+    std::atomic<bool> WakeWorks{true};
+    TCallQueue Calls;
+};
+
+}  // namespace
+
+TEST(CallQueue, RunsPostsAndInvokesInTheirOrderOnTheConsumerAndInvokeWaitsForItsCall) {
+    QueueUnderTest queue;
+    const std::thread::id consumer = std::this_thread::get_id();
+    std::vector<int> ran;  // touched by calls only, which run one at a time
+    bool allOnConsumer = true;
+    bool invokeWaited = true;
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        for (int i = 0; i < 1000; ++i) {
+            const auto report = [&, i] {
+                ran.push_back(i);
+                allOnConsumer = allOnConsumer && std::this_thread::get_id() == consumer;
+            };
+            if (i % 100 != 99) {
+                queue.Calls.Post(report);
+                continue;
+            }
+            queue.Calls.Invoke(report);
+            invokeWaited = invokeWaited && ran.size() == static_cast<std::size_t>(i + 1);
+        }
+        done = true;
+    });
+    queue.RunUntil(done);
+    caller.join();
+    EXPECT_TRUE(allOnConsumer);
+    EXPECT_TRUE(invokeWaited);
+    ASSERT_EQ(ran.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(ran[static_cast<std::size_t>(i)], i);
+    // A call made on the consumer runs at once.
+    int inlineCalls = 0;
+    queue.Calls.Invoke([&] { ++inlineCalls; });
+    queue.Calls.Post([&] { ++inlineCalls; });
+    EXPECT_EQ(inlineCalls, 2);
+}
+
+TEST(CallQueue, WakesOncePerBurstAndAgainForCallsThatArriveWhileItRuns) {
+    QueueUnderTest queue;
+    std::vector<int> ran;
+    std::thread([&] {
+        queue.Calls.Post([&] {
+            std::thread([&] { queue.Calls.Post([&] { ran.push_back(2); }); }).join();
+            ran.push_back(1);
+        });
+        for (int i = 0; i < 9; ++i) queue.Calls.Post([] {});
+    }).join();
+    EXPECT_EQ(queue.Wakes, 1);
+    queue.Calls.RunQueued();
+    EXPECT_EQ(ran, std::vector<int>{1});
+    EXPECT_EQ(queue.Wakes, 2);
+    queue.Calls.RunQueued();
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(queue.Calls.Empty());
+}
+
+TEST(CallQueue, APosterWaitsWhileTheQueueIsFull) {
+    QueueUnderTest queue(4);
+    std::atomic<int> posted{0};
+    std::thread poster([&] {
+        for (int i = 0; i < 6; ++i) {
+            queue.Calls.Post([] {});
+            ++posted;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(posted, 4);
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (posted < 6) std::this_thread::yield();
+        done = true;
+    });
+    queue.RunUntil(done);
+    poster.join();
+    watcher.join();
+    EXPECT_TRUE(queue.Calls.Empty());
+}
+
+TEST(CallQueue, FailuresComeOutOfTheirOwnInvokeOrOnceOutOfTheNextCall) {
+    QueueUnderTest queue;
+    const auto outcome = [](const std::function<void()>& call) -> std::string {
+        try {
+            call();
+            return "nothing";
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+    };
+    std::atomic<bool> done{false};
+    std::string invoked;
+    std::thread invoker([&] {
+        invoked = outcome([&] { queue.Calls.Invoke([] { throw std::runtime_error("invoked"); }); });
+        done = true;
+    });
+    queue.RunUntil(done);
+    invoker.join();
+    EXPECT_EQ(invoked, "invoked");
+
+    int ran = 0;
+    std::thread([&] {
+        queue.Calls.Post([] { throw EInvalidOperation("posted"); });
+        queue.Calls.Post([&] { ++ran; });
+    }).join();
+    queue.Calls.RunQueued();
+    std::vector<std::string> next;
+    std::thread([&] {
+        for (int i = 0; i < 2; ++i) next.push_back(outcome([&] { queue.Calls.Post([&] { ran += 10; }); }));
+    }).join();
+    queue.Calls.RunQueued();
+    EXPECT_EQ(next, (std::vector<std::string>{"posted", "nothing"}));
+    EXPECT_EQ(ran, 11);  // the call that threw was not queued
+}
+
+TEST(CallQueue, ClosingDropsQueuedCallsAndFailsTheirCallersAndLaterCalls) {
+    for (const bool byWake : {false, true}) {
+        QueueUnderTest queue;
+        queue.WakeWorks = !byWake;
+        bool ran = false;
+        std::string waiting, later;
+        std::thread caller([&] {
+            try {
+                queue.Calls.Post([&] { ran = true; });
+                queue.Calls.Invoke([&] { ran = true; });
+            } catch (const Exception& e) {
+                waiting = e.what();
+            }
+            try {
+                queue.Calls.Post([&] { ran = true; });
+            } catch (const Exception& e) {
+                later = e.what();
+            }
+        });
+        if (!byWake) {
+            while (queue.Calls.Empty()) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            queue.Calls.Close();
+        }
+        caller.join();
+        queue.Calls.RunQueued();
+        EXPECT_FALSE(ran) << byWake;
+        EXPECT_EQ(waiting, "closed") << byWake;
+        EXPECT_EQ(later, "closed") << byWake;
+    }
+}
