@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
     GFilesThread::TFetchSummary fetched;
     const auto start = std::chrono::steady_clock::now();
     {
-        HeadlessDispatcher dispatcher;
+        // The bars are drawn as fast as the terminal takes them; the run does not wait for each.
+        HeadlessDispatcher dispatcher(true);
         GFilesThread run(dispatcher, view);
         run.FUpdatesUrl = settings[UpdatesUrlPos];
         run.FCreateBackup = createBackup;
