@@ -3,7 +3,8 @@
 #  full check: 2,000 files / 1 GiB that all match the list (orvex-update --full) against md5sum -c,
 #  with every core the process may use and again held to one core (taskset -c 0);
 #  fetch: 200 files / 256 MiB into an empty installation against a shell loop of curl -s and
-#  bzip2 -d over the same copies. Natively and, when built, the Windows build under Wine.
+#  bzip2 -d over the same copies, with every core and held to one core. Natively and, when built,
+#  the Windows build under Wine.
 # Every input is read from the page cache. Other work on the machine shows in the figures: the
 # load average is printed first. ENGINE_BENCH_PARTS=check leaves out the fetch; =launcher times
 # the launcher only.
@@ -102,7 +103,7 @@ rm -rf "$loop_dir"
 # --- orvex-update, natively and under Wine -----------------------------------------------------------
 measure() {  # measure NAME PATHARG RUNNER...
   local name=$1 patharg=$2; shift 2
-  local fixed="" full="" one_core="" fetch="" start end install
+  local fixed="" full="" one_core="" fetch="" fetch_one_core="" start end
   for _ in 1 2 3; do
     start=$(now); "$@" --full "$($patharg "$empty_install")" >/dev/null; end=$(now)
     fixed=$(best "$fixed" "$(elapsed "$start" "$end")")
@@ -113,7 +114,14 @@ measure() {  # measure NAME PATHARG RUNNER...
   report_check "all cores ($(nproc) here)" "$full" "$fixed"
   report_check "one core (taskset -c 0)" "$one_core" "$fixed"
   [ "${ENGINE_BENCH_PARTS:-}" = check ] && return
-  install=$data/fetch-install
+  fetch=$(fetch_all "$name" "$patharg" "$@")
+  fetch_one_core=$(fetch_all "$name" "$patharg" pinned "$@")
+  printf '  fetch 200 files / 256 MiB: %.3f s, one core (taskset -c 0) %.3f s; curl + bzip2 -d loop %.3f s\n' "$fetch" "$fetch_one_core" "$loop_time"
+  echo "  fetch speed / curl + bzip2 loop: $(ratio "$loop_time" "$fetch"), one core: $(ratio "$loop_time" "$fetch_one_core")"
+}
+# The best of two fetches into an empty installation: measure's NAME PATHARG, then the runner.
+fetch_all() {
+  local name=$1 patharg=$2 fetch="" start end install=$data/fetch-install; shift 2
   for _ in 1 2; do
     rm -rf "$install"; mkdir -p "$install"
     settings fetch 0 "$install"
@@ -123,8 +131,7 @@ measure() {  # measure NAME PATHARG RUNNER...
   done
   diff -rq "$install/files" "$fetch_files" >/dev/null || { echo "$name: the fetch gave other files" >&2; exit 1; }
   rm -rf "$install"
-  printf '  fetch 200 files / 256 MiB: %.3f s, curl + bzip2 -d loop %.3f s\n' "$fetch" "$loop_time"
-  echo "  fetch speed / curl + bzip2 loop: $(ratio "$loop_time" "$fetch")"
+  echo "$fetch"
 }
 # The best of three full checks of the check installation: measure's NAME PATHARG, then the runner.
 full_check() {

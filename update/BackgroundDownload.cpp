@@ -4,10 +4,10 @@
 
 namespace orvex {
 
-TBackgroundDownload::TBackgroundDownload(TWork work)
-    : FThread([this, work = std::move(work)](std::stop_token stop) { Run(work, stop); }) {}
+TBackgroundDownload::TBackgroundDownload(TWork work, TThen then)
+    : FThread([this, work = std::move(work), then = std::move(then)](std::stop_token stop) { Run(work, then, stop); }) {}
 
-void TBackgroundDownload::Run(const TWork& work, std::stop_token stop) {
+void TBackgroundDownload::Run(const TWork& work, const TThen& then, std::stop_token stop) {
     const TBar bar = [this](uint64_t position) {
         {
             const std::lock_guard<std::mutex> lock(FLock);
@@ -31,6 +31,18 @@ void TBackgroundDownload::Run(const TWork& work, std::stop_token stop) {
         FEnded = true;
     }
     FChanged.notify_one();
+    // The step's own exceptions are its to keep; the outcome above is handed over all the same.
+    if (then && !error) then(FOutcome, stop);
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FThenEnded = true;
+    }
+    FChanged.notify_one();
+}
+
+void TBackgroundDownload::WaitForThen() {
+    std::unique_lock<std::mutex> lock(FLock);
+    FChanged.wait(lock, [this] { return FThenEnded; });
 }
 
 TDownloadOutcome TBackgroundDownload::Follow(const TBar& bar, const std::function<void(const std::string&)>& notify) {

@@ -1,7 +1,8 @@
 #pragma once
 // A download that runs on a thread of its own while the run does something else, and is followed
 // later: every file-bar position it reported is handed over then, in order, as if the run had
-// waited for it, and then its notices.
+// waited for it, and then its notices. A step of the caller's may follow the download on the same
+// thread (unpacking the copy), to be waited for once the download has been followed.
 #include "base/Text.h"
 #include "update/Download.h"
 
@@ -24,7 +25,10 @@ public:
     // through notices, and ends early once stop is requested.
     using TWork = std::function<TDownloadOutcome(const TBar& bar, TStringList& notices, std::stop_token stop)>;
 
-    explicit TBackgroundDownload(TWork work);
+    // What follows a download that ended without an exception; it is given the outcome.
+    using TThen = std::function<void(const TDownloadOutcome& outcome, std::stop_token stop)>;
+
+    explicit TBackgroundDownload(TWork work, TThen then = {});
     // Stops the download if it still runs and waits for its thread.
     ~TBackgroundDownload() = default;
     TBackgroundDownload(const TBackgroundDownload&) = delete;
@@ -34,15 +38,18 @@ public:
     // notice to notify, and returns the outcome once the download has ended; an exception of the
     // download is raised here. Once only.
     TDownloadOutcome Follow(const TBar& bar, const std::function<void(const std::string&)>& notify);
+    // Returns once the step after the download has ended, or at once when there is none.
+    void WaitForThen();
 
 private:
-    void Run(const TWork& work, std::stop_token stop);
+    void Run(const TWork& work, const TThen& then, std::stop_token stop);
 
     std::mutex FLock;
     std::condition_variable FChanged;
     std::vector<uint64_t> FPositions;
     TStringList FNotices;
     bool FEnded = false;
+    bool FThenEnded = false;
     TDownloadOutcome FOutcome;
     std::exception_ptr FError;
     std::jthread FThread;  // last: started once the members above exist, joined first

@@ -154,15 +154,59 @@ constexpr std::size_t ChunksAhead = 8;
 
 }  // namespace
 
-// The next entry's copy, downloading on a thread of its own while the current one unpacks. When
-// the pass ends before it is followed, it is stopped and what it fetched goes: the run leaves
-// what a pass fetching one copy after the other would.
+// Unpacks packed beside target and checks the file against md5; putting it in place is the caller's.
+std::unique_ptr<TTempFile> UnpackVerified(const std::string& packed, const std::string& target, const std::string& md5,
+                                          IUnpackObserver& observer, uint64_t freeSpaceReserve, unsigned threads) {
+    auto unpacked = std::make_unique<TTempFile>(target);
+    UnpackBZip2File(packed, unpacked->Name(), &observer, freeSpaceReserve, threads);
+    if (FileMD5Hex(unpacked->Name()) != md5) throw Exception("the unpacked file does not match the update list");
+    return unpacked;
+}
+
+// What an unpacking reported, kept to be shown later; it ends the unpacking once stop is requested.
+class TUnpackRecorder final : public IUnpackObserver {
+public:
+    TUnpackRecorder(std::stop_token stop) : FStop(std::move(stop)) {}
+    void UnpackStarted(uint64_t packedSize) override { Record(Started, packedSize); }
+    void UnpackProgress(uint64_t packedDone) override { Record(Progress, packedDone); }
+    void UnpackFinished() override { FReports.push_back({Finished, 0}); }
+
+    void ShowTo(IUnpackObserver& observer) const {
+        for (const auto& [kind, value] : FReports) {
+            if (kind == Started) observer.UnpackStarted(value);
+            else if (kind == Progress) observer.UnpackProgress(value);
+            else observer.UnpackFinished();
+        }
+    }
+
+private:
+    enum Kind { Started, Progress, Finished };
+    void Record(Kind kind, uint64_t value) {
+        if (FStop.stop_requested()) throw TStopped{};
+        FReports.push_back({kind, value});
+    }
+    std::stop_token FStop;
+    std::vector<std::pair<Kind, uint64_t>> FReports;
+};
+
+// The next entry's copy, downloading and then unpacking beside its file on a thread of its own
+// while the current entry unpacks. The pass follows it when it reaches the entry, and is shown
+// what it reported as if it had waited for each step; only then is the file put in place. When
+// the pass ends before that, it is stopped and what it fetched goes: the run leaves what a pass
+// fetching one copy after the other would.
 class TPrefetchedCopy {
 public:
-    TPrefetchedCopy(std::string packed, TBackgroundDownload::TWork work)
-        : FPacked(std::move(packed)), FDownload(std::make_unique<TBackgroundDownload>(std::move(work))) {}
+    using TUnpack = std::function<std::unique_ptr<TTempFile>(IUnpackObserver& observer)>;
+
+    TPrefetchedCopy(std::string packed, TBackgroundDownload::TWork work, TUnpack unpack)
+        : FPacked(std::move(packed)),
+          FDownload(std::make_unique<TBackgroundDownload>(
+              std::move(work), [this, unpack = std::move(unpack)](const TDownloadOutcome& outcome, std::stop_token stop) {
+                  UnpackAhead(unpack, outcome, std::move(stop));
+              })) {}
     ~TPrefetchedCopy() {
         FDownload.reset();
+        FUnpacked.reset();  // a file not put in place goes
         if (FFollowed) return;
         RemoveIfPresent(FPacked);
         DiscardPartialCopy(FPacked);
@@ -175,9 +219,33 @@ public:
         return FDownload->Follow(bar, notify);
     }
 
+    // After Follow gave a copy: shows observer the unpacking's reports, then puts the file in
+    // place or raises what the unpacking raised.
+    void Install(IUnpackObserver& observer) {
+        FDownload->WaitForThen();
+        if (FRecorder) FRecorder->ShowTo(observer);
+        if (FError) std::rethrow_exception(FError);
+        if (!FUnpacked) throw Exception("the copy was not unpacked");
+        FUnpacked->CommitOrRaise();
+    }
+
 private:
+    void UnpackAhead(const TUnpack& unpack, const TDownloadOutcome& outcome, std::stop_token stop) {
+        if (!outcome || outcome.TooLong || outcome.Refused) return;
+        FRecorder.emplace(std::move(stop));
+        try {
+            FUnpacked = unpack(*FRecorder);
+        } catch (...) {
+            FError = std::current_exception();
+        }
+    }
+
     std::string FPacked;
-    std::unique_ptr<TBackgroundDownload> FDownload;
+    // Written by the download's thread before its step ends, read by the pass after WaitForThen.
+    std::optional<TUnpackRecorder> FRecorder;
+    std::unique_ptr<TTempFile> FUnpacked;
+    std::exception_ptr FError;
+    std::unique_ptr<TBackgroundDownload> FDownload;  // last: its thread uses the members above
     bool FFollowed = false;
 };
 
@@ -449,10 +517,7 @@ void GFilesThread::Refuse(const std::string& why) {
 // Unpacks beside target and puts the result in place only when it has the listed digest, so a
 // wrong or damaged copy never replaces a file. Raises, saying why, when it does not.
 void GFilesThread::InstallVerified(const std::string& packed, const std::string& target, const std::string& md5) {
-    TTempFile unpacked(target);
-    UnpackFile(packed, unpacked.Name());
-    if (FileMD5Hex(unpacked.Name()) != md5) throw Exception("the unpacked file does not match the update list");
-    unpacked.CommitOrRaise();
+    UnpackVerified(packed, target, md5, *this, Limits.FreeSpaceReserve, Limits.Threads)->CommitOrRaise();
 }
 
 // --- file sets ---------------------------------------------------------------------------------
@@ -504,7 +569,7 @@ void GFilesThread::FetchFiles() {
     SetGaugeMax();
     const TInstallPlace place = RunPlace(FBaseDir, Launcher.FileName, FSelfEntry);
     bool failed = false;
-    // The next entry's copy, downloading while this one unpacks.
+    // The next entry's copy, downloading and unpacking while this one unpacks.
     std::unique_ptr<TPrefetchedCopy> ahead;
     for (std::size_t i = 0; i < FFetchList.size(); ++i) {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
@@ -570,7 +635,10 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
             static_cast<void>(CopyToBackup(localFile, FBaseDir + "backup", path));
         }
         Show("Extracting " + path);
-        InstallVerified(packed, localFile, entry.MD5);
+        if (prefetched)
+            prefetched->Install(*this);
+        else
+            InstallVerified(packed, localFile, entry.MD5);
         result = FetchResult::Installed;
     } catch (const EBZDecompressionError& error) {
         // Counted as failed; the pass goes on with the next entry.
@@ -586,8 +654,8 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     return result;
 }
 
-// The copy of the entry after current, started now when it can download beside current's
-// unpacking: more than one thread, a whole copy (not built from chunks), a path apart from
+// The copy of the entry after current, started now when it can download and unpack beside
+// current's unpacking: more than one thread, a whole copy (not built from chunks), a path apart from
 // current's. Nothing otherwise; the pass then fetches it in turn.
 std::unique_ptr<TPrefetchedCopy> GFilesThread::Prefetch(const TListEntry& current, std::size_t next) {
     if (Threads() < 2 || next >= FFetchList.size()) return nullptr;
@@ -600,9 +668,14 @@ std::unique_ptr<TPrefetchedCopy> GFilesThread::Prefetch(const TListEntry& curren
         const std::string localFile = JoinPath(FBaseDir, entry.Path);
         const std::string folder = FolderOf(localFile);
         if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
+        const std::string packed = localFile + PackedSuffix;
         return std::make_unique<TPrefetchedCopy>(
-            localFile + PackedSuffix, [this, entry](const TBar& bar, TStringList& notices, std::stop_token stop) {
+            packed,
+            [this, entry](const TBar& bar, TStringList& notices, std::stop_token stop) {
                 return DownloadCopy(entry, bar, notices, stop);
+            },
+            [this, packed, localFile, md5 = entry.MD5](IUnpackObserver& observer) {
+                return UnpackVerified(packed, localFile, md5, observer, Limits.FreeSpaceReserve, Limits.Threads);
             });
     } catch (const std::exception&) {
         return nullptr;  // whatever it is, the pass meets it at that entry

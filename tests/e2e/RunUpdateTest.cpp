@@ -355,7 +355,14 @@ protected:
         Publish(1);
         fs::remove(Under(FServer, "data\\f3.bin.bz2"));
         Put(Under(FServer, "data\\f6.bin.bz2"), "this is not a bzip2 stream");
+        // Unpacks well, to other bytes than the list's.
+        fs::copy_file(Under(FServer, "data\\f2.bin.bz2"), Under(FServer, "data\\f8.bin.bz2"),
+                      fs::copy_options::overwrite_existing);
+    }
+    void InstallOldFiles() {
+        for (const auto& entry : fs::directory_iterator(FInstall)) fs::remove_all(entry.path());
         Put(Under(FInstall, "data\\f7.bin"), "old f7");
+        Put(Under(FInstall, "data\\f8.bin"), "old f8");
     }
     std::vector<std::string> ReportsBesidesTheFileBar() const {
         std::vector<std::string> reports;
@@ -370,16 +377,18 @@ TEST_F(ParallelFetchTest, ReportsAndFilesAreThoseOfAOneThreadPass) {
     std::vector<std::vector<std::string>> reports;
     for (const unsigned threads : {1u, 4u}) {
         SCOPED_TRACE("threads " + std::to_string(threads));
-        for (const auto& entry : fs::directory_iterator(FInstall)) fs::remove_all(entry.path());
-        Put(Under(FInstall, "data\\f7.bin"), "old f7");
+        InstallOldFiles();
         FView = RecordingView();
         FLimits.Threads = threads;
-        Run(0);
+        Run(0, false, 1);
         EXPECT_EQ(FStatus, "Update Failed");
         for (const std::string& path : FDescription.NormalFiles)
-            EXPECT_EQ(Same(path), path != "data\\f3.bin" && path != "data\\f6.bin") << path;
+            EXPECT_EQ(Same(path), path != "data\\f3.bin" && path != "data\\f6.bin" && path != "data\\f8.bin") << path;
         EXPECT_FALSE(fs::exists(Under(FInstall, "data\\f3.bin")));
         EXPECT_FALSE(fs::exists(Under(FInstall, "data\\f6.bin")));
+        EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\f8.bin")), "old f8");
+        EXPECT_EQ(ReadWholeFile(Under(FInstall, "backup\\data\\f7.bin")), "old f7");
+        EXPECT_EQ(ReadWholeFile(Under(FInstall, "backup\\data\\f8.bin")), "old f8");
         ExpectNoLeftovers();
         reports.push_back(ReportsBesidesTheFileBar());
     }
@@ -388,6 +397,7 @@ TEST_F(ParallelFetchTest, ReportsAndFilesAreThoseOfAOneThreadPass) {
 
 TEST_F(ParallelFetchTest, APassEndingEarlyLeavesNoPrefetchedCopy) {
     MakeMixed();
+    InstallOldFiles();
     FLimits.Threads = 4;
     // The window goes once f1 is in, while f2's copy downloads.
     FView.FailOn = "status:Downloading data\\f2.bin";
