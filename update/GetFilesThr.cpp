@@ -152,8 +152,6 @@ bool Apart(const std::string& a, const std::string& b) {
 constexpr unsigned ChunksInFlight = 4;
 constexpr std::size_t ChunksAhead = 8;
 
-}  // namespace
-
 // Unpacks packed beside target and checks the file against md5; putting it in place is the caller's.
 std::unique_ptr<TTempFile> UnpackVerified(const std::string& packed, const std::string& target, const std::string& md5,
                                           IUnpackObserver& observer, uint64_t freeSpaceReserve, unsigned threads) {
@@ -166,7 +164,7 @@ std::unique_ptr<TTempFile> UnpackVerified(const std::string& packed, const std::
 // What an unpacking reported, kept to be shown later; it ends the unpacking once stop is requested.
 class TUnpackRecorder final : public IUnpackObserver {
 public:
-    TUnpackRecorder(std::stop_token stop) : FStop(std::move(stop)) {}
+    explicit TUnpackRecorder(std::stop_token stop) : FStop(std::move(stop)) {}
     void UnpackStarted(uint64_t packedSize) override { Record(Started, packedSize); }
     void UnpackProgress(uint64_t packedDone) override { Record(Progress, packedDone); }
     void UnpackFinished() override { FReports.push_back({Finished, 0}); }
@@ -188,6 +186,8 @@ private:
     std::stop_token FStop;
     std::vector<std::pair<Kind, uint64_t>> FReports;
 };
+
+}  // namespace
 
 // The next entry's copy, downloading and then unpacking beside its file on a thread of its own
 // while the current entry unpacks. The pass follows it when it reaches the entry, and is shown
