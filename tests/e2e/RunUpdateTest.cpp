@@ -356,8 +356,7 @@ protected:
         fs::remove(Under(FServer, "data\\f3.bin.bz2"));
         Put(Under(FServer, "data\\f6.bin.bz2"), "this is not a bzip2 stream");
         // Unpacks well, to other bytes than the list's.
-        fs::copy_file(Under(FServer, "data\\f2.bin.bz2"), Under(FServer, "data\\f8.bin.bz2"),
-                      fs::copy_options::overwrite_existing);
+        Put(Under(FServer, "data\\f8.bin.bz2"), ReadWholeFile(Under(FServer, "data\\f2.bin.bz2")));
     }
     void InstallOldFiles() {
         for (const auto& entry : fs::directory_iterator(FInstall)) fs::remove_all(entry.path());
