@@ -26,6 +26,10 @@ constexpr DWORD RequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELO
                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
 
 constexpr auto WaitTick = std::chrono::milliseconds(100);
+// A fast transfer wakes the caller once per this many bytes, a slow one once per read: waking a
+// thread costs more than a read under Wine. The caller looks at each WaitTick all the same.
+constexpr std::size_t WakeBytes = 16 * 1024;
+constexpr auto WakeEvery = std::chrono::milliseconds(20);
 
 std::optional<DWORD> NumberHeader(HINTERNET request, DWORD query) {
     DWORD value = 0;
@@ -278,7 +282,11 @@ private:
             }
             FShared->Pending.insert(FShared->Pending.end(), buffer.begin(), buffer.begin() + count);
             FShared->Reads.push_back(count);
-            FShared->Changed.notify_all();
+            const auto now = std::chrono::steady_clock::now();
+            if (count == 0 || FShared->Pending.size() >= WakeBytes || now - FLastWake >= WakeEvery) {
+                FLastWake = now;
+                FShared->Changed.notify_all();
+            }
             if (count == 0) {
                 FShared->Ended = true;
                 Finish(lock);
@@ -297,6 +305,7 @@ private:
     std::optional<TRange> FRange;
     std::string FHeaders;  // Range and If-Range, for each request of the redirects
     DWORD FError = 0;  // of the call that failed to open
+    std::chrono::steady_clock::time_point FLastWake;
 };
 
 // Threads for the blocking WinINet calls, kept for the next transfers: under Wine a new thread
