@@ -29,6 +29,7 @@
 #include <sstream>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <thread>
 
 namespace orvex {
@@ -569,11 +570,26 @@ void GFilesThread::FetchFiles() {
     SetGaugeMax();
     const TInstallPlace place = RunPlace(FBaseDir, Launcher.FileName, FSelfEntry);
     bool failed = false;
-    // The next entry's copy, downloading and unpacking while this one unpacks.
-    std::unique_ptr<TPrefetchedCopy> ahead;
+    // The copies of the entries after this one, downloading and unpacking while this one
+    // unpacks: one per thread at most, for the entries that follow one another from i + 1.
+    std::deque<std::pair<std::size_t, std::unique_ptr<TPrefetchedCopy>>> ahead;
+    const auto prefetchAfter = [&](const TListEntry& current, std::size_t i) {
+        std::vector<std::string> busy{current.Path};
+        for (const auto& copy : ahead) busy.push_back(ReadListEntry(FFetchList[copy.first]).Path);
+        for (std::size_t next = ahead.empty() ? i + 1 : ahead.back().first + 1; ahead.size() < Threads(); ++next) {
+            std::unique_ptr<TPrefetchedCopy> copy = Prefetch(busy, next);
+            if (!copy) return;
+            busy.push_back(ReadListEntry(FFetchList[next]).Path);
+            ahead.emplace_back(next, std::move(copy));
+        }
+    };
     for (std::size_t i = 0; i < FFetchList.size(); ++i) {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
-        std::unique_ptr<TPrefetchedCopy> prefetched = std::move(ahead);
+        std::unique_ptr<TPrefetchedCopy> prefetched;
+        if (!ahead.empty() && ahead.front().first == i) {
+            prefetched = std::move(ahead.front().second);
+            ahead.pop_front();
+        }
         if (const auto reason = RefusedListPath(entry.Path, place)) {
             Notify(Refusal(entry.Path, *reason));
             ++FFetched.Failed;
@@ -584,7 +600,7 @@ void GFilesThread::FetchFiles() {
             FGaugeValue = StrToInt(entry.Size);
             SetGaugeMax();
             const FetchResult result =
-                FetchEntry(entry, std::move(prefetched), [&] { ahead = Prefetch(entry, i + 1); });
+                FetchEntry(entry, std::move(prefetched), [&] { prefetchAfter(entry, i); });
             ++(result == FetchResult::Installed ? FFetched.Installed : FFetched.Failed);
             if (result == FetchResult::NotOpened) {
                 FStatus = SUpdateFailed;
@@ -654,16 +670,17 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     return result;
 }
 
-// The copy of the entry after current, started now when it can download and unpack beside
-// current's unpacking: more than one thread, a whole copy (not built from chunks), a path apart from
-// current's. Nothing otherwise; the pass then fetches it in turn.
-std::unique_ptr<TPrefetchedCopy> GFilesThread::Prefetch(const TListEntry& current, std::size_t next) {
+// The copy of the entry next, started now when it can download and unpack beside the entries
+// being fetched (busy): more than one thread, a whole copy (not built from chunks), a path apart
+// from each of theirs. Nothing otherwise; the pass then fetches it in turn.
+std::unique_ptr<TPrefetchedCopy> GFilesThread::Prefetch(const std::vector<std::string>& busy, std::size_t next) {
     if (Threads() < 2 || next >= FFetchList.size()) return nullptr;
     try {
         const TListEntry entry = ReadListEntry(FFetchList[next]);
         if (RefusedListPath(entry.Path, RunPlace(FBaseDir, Launcher.FileName, FSelfEntry))) return nullptr;
         if (FIndex && FIndexFiles.count(entry.Path) != 0) return nullptr;
-        if (!Apart(entry.Path, current.Path)) return nullptr;
+        for (const std::string& path : busy)
+            if (!Apart(entry.Path, path)) return nullptr;
         StrToInt(entry.Size);  // a size that is not a number stops the pass at its entry, in turn
         const std::string localFile = JoinPath(FBaseDir, entry.Path);
         const std::string folder = FolderOf(localFile);

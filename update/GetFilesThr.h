@@ -158,7 +158,7 @@ private:
     enum class FetchResult { NotOpened, Installed, Failed };
     FetchResult FetchEntry(const TListEntry& entry, std::unique_ptr<TPrefetchedCopy> prefetched,
                            const std::function<void()>& copyArrived);
-    std::unique_ptr<TPrefetchedCopy> Prefetch(const TListEntry& current, std::size_t next);
+    std::unique_ptr<TPrefetchedCopy> Prefetch(const std::vector<std::string>& busy, std::size_t next);
     void LoadIndex();
     bool FetchThroughChunks(const TListEntry& entry, const std::string& localFile);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
