@@ -15,11 +15,6 @@ void TCallQueue::Open(std::thread::id consumer) {
     FClosed = false;
 }
 
-bool TCallQueue::OnConsumer() const {
-    const std::lock_guard<std::mutex> guard(FLock);
-    return FConsumer == std::this_thread::get_id();
-}
-
 bool TCallQueue::Empty() const {
     const std::lock_guard<std::mutex> guard(FLock);
     return FQueue.empty();
@@ -46,12 +41,13 @@ void TCallQueue::Wake() {
 }
 
 void TCallQueue::Invoke(const std::function<void()>& call) {
-    if (OnConsumer()) {
+    std::unique_lock<std::mutex> lock(FLock);
+    if (FConsumer == std::this_thread::get_id()) {
+        lock.unlock();
         call();
         return;
     }
     TWaiter waiter;
-    std::unique_lock<std::mutex> lock(FLock);
     if (Push(lock, TItem{{}, &call, &waiter})) {
         lock.unlock();
         Wake();
@@ -66,11 +62,12 @@ void TCallQueue::Invoke(const std::function<void()>& call) {
 }
 
 void TCallQueue::Post(std::function<void()> call) {
-    if (OnConsumer()) {
+    std::unique_lock<std::mutex> lock(FLock);
+    if (FConsumer == std::this_thread::get_id()) {
+        lock.unlock();
         call();
         return;
     }
-    std::unique_lock<std::mutex> lock(FLock);
     FChanged.wait(lock, [this] { return FClosed || FQueue.size() < FMostQueued; });
     if (!Push(lock, TItem{std::move(call), nullptr, nullptr})) return;
     lock.unlock();

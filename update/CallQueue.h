@@ -53,7 +53,6 @@ private:
         TWaiter* Waiter = nullptr;
     };
 
-    bool OnConsumer() const;
     // Queues item under lock; returns whether the consumer needs waking.
     bool Push(std::unique_lock<std::mutex>& lock, TItem item);
     void Wake();

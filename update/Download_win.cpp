@@ -282,11 +282,7 @@ private:
             }
             FShared->Pending.insert(FShared->Pending.end(), buffer.begin(), buffer.begin() + count);
             FShared->Reads.push_back(count);
-            const auto now = std::chrono::steady_clock::now();
-            if (count == 0 || FShared->Pending.size() >= WakeBytes || now - FLastWake >= WakeEvery) {
-                FLastWake = now;
-                FShared->Changed.notify_all();
-            }
+            if (count == 0 || FShared->Pending.size() >= WakeBytes || WakeTimeCame()) FShared->Changed.notify_all();
             if (count == 0) {
                 FShared->Ended = true;
                 Finish(lock);
@@ -299,13 +295,21 @@ private:
 
     const TTransferLimits& Limits() const { return FLimits; }
 
+    // Whether WakeEvery has passed since it last said so.
+    bool WakeTimeCame() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - FLastWake < WakeEvery) return false;
+        FLastWake = now;
+        return true;
+    }
+
     std::shared_ptr<Shared> FShared;
     std::string FUrl;
     TTransferLimits FLimits;
     std::optional<TRange> FRange;
     std::string FHeaders;  // Range and If-Range, for each request of the redirects
     DWORD FError = 0;  // of the call that failed to open
-    std::chrono::steady_clock::time_point FLastWake;
+    std::chrono::steady_clock::time_point FLastWake;  // of WakeTimeCame
 };
 
 // Threads for the blocking WinINet calls, kept for the next transfers: under Wine a new thread

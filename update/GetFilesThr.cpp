@@ -572,22 +572,27 @@ void GFilesThread::FetchFiles() {
     bool failed = false;
     // The copies of the entries after this one, downloading and unpacking while this one
     // unpacks: one per thread at most, for the entries that follow one another from i + 1.
-    std::deque<std::pair<std::size_t, std::unique_ptr<TPrefetchedCopy>>> ahead;
+    struct TAhead {
+        std::size_t Index;
+        std::string Path;
+        std::unique_ptr<TPrefetchedCopy> Copy;
+    };
+    std::deque<TAhead> ahead;
     const auto prefetchAfter = [&](const TListEntry& current, std::size_t i) {
         std::vector<std::string> busy{current.Path};
-        for (const auto& copy : ahead) busy.push_back(ReadListEntry(FFetchList[copy.first]).Path);
-        for (std::size_t next = ahead.empty() ? i + 1 : ahead.back().first + 1; ahead.size() < Threads(); ++next) {
+        for (const TAhead& copy : ahead) busy.push_back(copy.Path);
+        for (std::size_t next = ahead.empty() ? i + 1 : ahead.back().Index + 1; ahead.size() < Threads(); ++next) {
             std::unique_ptr<TPrefetchedCopy> copy = Prefetch(busy, next);
             if (!copy) return;
             busy.push_back(ReadListEntry(FFetchList[next]).Path);
-            ahead.emplace_back(next, std::move(copy));
+            ahead.push_back({next, busy.back(), std::move(copy)});
         }
     };
     for (std::size_t i = 0; i < FFetchList.size(); ++i) {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
         std::unique_ptr<TPrefetchedCopy> prefetched;
-        if (!ahead.empty() && ahead.front().first == i) {
-            prefetched = std::move(ahead.front().second);
+        if (!ahead.empty() && ahead.front().Index == i) {
+            prefetched = std::move(ahead.front().Copy);
             ahead.pop_front();
         }
         if (const auto reason = RefusedListPath(entry.Path, place)) {

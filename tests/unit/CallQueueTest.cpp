@@ -1,4 +1,5 @@
 #include "base/Exceptions.h"
+#include "common/PumpedCalls.h"
 #include "update/CallQueue.h"
 
 #include <gtest/gtest.h>
@@ -10,32 +11,11 @@
 #include <vector>
 
 using namespace orvex;
+using orvex::test::PumpedCalls;
 
-namespace {
-
-// The test thread is the consumer; calls come from threads of their own.
-struct QueueUnderTest {
-    explicit QueueUnderTest(std::size_t mostQueued = 256)
-        : Calls([this] { return ++Wakes, WakeWorks.load(); }, "closed", mostQueued) {
-        Calls.Open(std::this_thread::get_id());
-    }
-    // Runs the queue until done becomes true.
-    void RunUntil(const std::atomic<bool>& done) {
-        while (!done) {
-            Calls.RunQueued();
-            std::this_thread::yield();
-        }
-        Calls.RunQueued();
-    }
-    std::atomic<int> Wakes{0};
-    std::atomic<bool> WakeWorks{true};
-    TCallQueue Calls;
-};
-
-}  // namespace
 
 TEST(CallQueue, RunsPostsAndInvokesInTheirOrderOnTheConsumerAndInvokeWaitsForItsCall) {
-    QueueUnderTest queue;
+    PumpedCalls queue;
     const std::thread::id consumer = std::this_thread::get_id();
     std::vector<int> ran;  // touched by calls only, which run one at a time
     bool allOnConsumer = true;
@@ -56,7 +36,7 @@ TEST(CallQueue, RunsPostsAndInvokesInTheirOrderOnTheConsumerAndInvokeWaitsForIts
         }
         done = true;
     });
-    queue.RunUntil(done);
+    ASSERT_TRUE(queue.RunUntil([&] { return done.load(); }));
     caller.join();
     EXPECT_TRUE(allOnConsumer);
     EXPECT_TRUE(invokeWaited);
@@ -70,7 +50,7 @@ TEST(CallQueue, RunsPostsAndInvokesInTheirOrderOnTheConsumerAndInvokeWaitsForIts
 }
 
 TEST(CallQueue, WakesOncePerBurstAndAgainForCallsThatArriveWhileItRuns) {
-    QueueUnderTest queue;
+    PumpedCalls queue;
     std::vector<int> ran;
     std::thread([&] {
         queue.Calls.Post([&] {
@@ -89,7 +69,7 @@ TEST(CallQueue, WakesOncePerBurstAndAgainForCallsThatArriveWhileItRuns) {
 }
 
 TEST(CallQueue, APosterWaitsWhileTheQueueIsFull) {
-    QueueUnderTest queue(4);
+    PumpedCalls queue(4);
     std::atomic<int> posted{0};
     std::thread poster([&] {
         for (int i = 0; i < 6; ++i) {
@@ -104,14 +84,14 @@ TEST(CallQueue, APosterWaitsWhileTheQueueIsFull) {
         while (posted < 6) std::this_thread::yield();
         done = true;
     });
-    queue.RunUntil(done);
+    ASSERT_TRUE(queue.RunUntil([&] { return done.load(); }));
     poster.join();
     watcher.join();
     EXPECT_TRUE(queue.Calls.Empty());
 }
 
 TEST(CallQueue, FailuresComeOutOfTheirOwnInvokeOrOnceOutOfTheNextCall) {
-    QueueUnderTest queue;
+    PumpedCalls queue;
     const auto outcome = [](const std::function<void()>& call) -> std::string {
         try {
             call();
@@ -126,7 +106,7 @@ TEST(CallQueue, FailuresComeOutOfTheirOwnInvokeOrOnceOutOfTheNextCall) {
         invoked = outcome([&] { queue.Calls.Invoke([] { throw std::runtime_error("invoked"); }); });
         done = true;
     });
-    queue.RunUntil(done);
+    ASSERT_TRUE(queue.RunUntil([&] { return done.load(); }));
     invoker.join();
     EXPECT_EQ(invoked, "invoked");
 
@@ -147,7 +127,7 @@ TEST(CallQueue, FailuresComeOutOfTheirOwnInvokeOrOnceOutOfTheNextCall) {
 
 TEST(CallQueue, ClosingDropsQueuedCallsAndFailsTheirCallersAndLaterCalls) {
     for (const bool byWake : {false, true}) {
-        QueueUnderTest queue;
+        PumpedCalls queue;
         queue.WakeWorks = !byWake;
         bool ran = false;
         std::string waiting, later;

@@ -1,4 +1,5 @@
 #include "common/CurrentDirGuard.h"
+#include "common/PumpedCalls.h"
 #include "app/MainWindowModel.h"
 
 #include "common/ScratchFolder.h"
@@ -11,12 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <exception>
 #include <filesystem>
-#include <mutex>
 
 using namespace orvex;
 using orvex::test::ScratchFolder;
@@ -67,24 +63,13 @@ public:
 // Stands in for the window's message loop: reports wait until the test thread pumps them.
 class QueueDispatcher final : public IDispatcher {
 public:
-    QueueDispatcher() { FCalls.Open(std::this_thread::get_id()); }
-    void Invoke(const std::function<void()>& callback) override { FCalls.Invoke(callback); }
-    void Post(std::function<void()> callback) override { FCalls.Post(std::move(callback)); }
-
+    void Invoke(const std::function<void()>& callback) override { FPumped.Calls.Invoke(callback); }
+    void Post(std::function<void()> callback) override { FPumped.Calls.Post(std::move(callback)); }
     // Runs the reports on this thread until no run exists; false after ten seconds.
-    bool PumpUntilRunEnds() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (GFilesThread::RunExists()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            FCalls.RunQueued();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        FCalls.RunQueued();
-        return true;
-    }
+    bool PumpUntilRunEnds() { return FPumped.RunUntil([] { return !GFilesThread::RunExists(); }); }
 
 private:
-    TCallQueue FCalls{[] { return true; }, "The test window is closed"};
+    test::PumpedCalls FPumped;
 };
 
 class MainWindowModelTest : public ::testing::Test {
