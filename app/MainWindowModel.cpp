@@ -75,16 +75,9 @@ bool TFMainModel::StartUpdateRun(bool fullCheck) {
     if (!SettingsLoaded() || GFilesThread::RunExists()) return false;
     Label3.Caption.clear();
     FHost.Repaint(Label3.Bounds);
-    auto run = std::make_unique<GFilesThread>(FDispatcher, *this);
-    run->FUpdatesUrl = ListAt(*FSettingsList, UpdatesUrlPos);
-    run->FFullCheck = fullCheck;
-    run->FCreateBackup = StrToInt(ListAt(*FSettingsList, CreateBackupPos));
-    run->FAtRevision = StrToInt(ListAt(*FSettingsList, AtRevisionPos));
-    run->FUpdateKey = ListAt(*FSettingsList, UpdateKeyPos);
-    run->FListSeq = ListAt(*FSettingsList, ListSeqPos);
-    run->FMirrors = ListAt(*FSettingsList, MirrorsPos);
-    run->Launcher = Launcher;
-    return GFilesThread::Resume(std::move(run));
+    TRunSettings settings = RunSettingsFrom(*FSettingsList, fullCheck);
+    settings.Launcher = Launcher;
+    return GFilesThread::Resume(std::make_unique<GFilesThread>(FDispatcher, *this, std::move(settings)));
 }
 
 void TFMainModel::ImgBtn1Click() {

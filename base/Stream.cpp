@@ -31,4 +31,11 @@ void TStream::WriteBuffer(const void* buffer, std::size_t count) {
     }
 }
 
+std::vector<uint8_t> ReadFileBytes(const std::string& fileName) {
+    TFileStream file(fileName, FileMode::OpenRead);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(file.GetSize()));
+    if (!bytes.empty()) file.ReadBuffer(bytes.data(), bytes.size());
+    return bytes;
+}
+
 }  // namespace orvex

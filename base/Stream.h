@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -53,5 +54,8 @@ private:
     std::string FFileName;
     std::intptr_t FHandle;
 };
+
+// The whole of a small file (a list, a signature, an index), read in one go.
+std::vector<uint8_t> ReadFileBytes(const std::string& fileName);
 
 }  // namespace orvex

@@ -23,4 +23,10 @@ void TTempFile::CommitOrRaise() {
     throw EFCreateError(Format(SFCreateError, FTarget.c_str(), os::ErrorText(code).c_str()));
 }
 
+void RemoveIfPresent(const std::string& name) {
+    if (os::FileExists(name)) static_cast<void>(os::DeleteFile(name));
+}
+
+TRemovedOnExit::~TRemovedOnExit() { RemoveIfPresent(FName); }
+
 }  // namespace orvex

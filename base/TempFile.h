@@ -29,4 +29,20 @@ private:
     bool FCommitted = false;
 };
 
+// Removes a file of the run's own if it is there; one that cannot be removed stays harmless.
+void RemoveIfPresent(const std::string& name);
+
+// A file of the run's own removed on every way out, e.g. a downloaded list once it has been read.
+// One that cannot be removed stays harmless: the next run downloads it afresh over it.
+class TRemovedOnExit {
+public:
+    explicit TRemovedOnExit(std::string name) : FName(std::move(name)) {}
+    ~TRemovedOnExit();
+    TRemovedOnExit(const TRemovedOnExit&) = delete;
+    TRemovedOnExit& operator=(const TRemovedOnExit&) = delete;
+
+private:
+    std::string FName;
+};
+
 }  // namespace orvex

@@ -2,6 +2,7 @@
 
 #include "base/Exceptions.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace orvex {
@@ -96,5 +97,16 @@ std::string Trim(std::string_view text) {
 }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+std::vector<std::string> SplitOnSpaces(std::string_view text) {
+    std::vector<std::string> items;
+    constexpr std::string_view Blanks = " \t";
+    for (std::size_t start = text.find_first_not_of(Blanks); start != std::string_view::npos;) {
+        const std::size_t end = std::min(text.find_first_of(Blanks, start), text.size());
+        items.emplace_back(text.substr(start, end - start));
+        start = text.find_first_not_of(Blanks, end);
+    }
+    return items;
+}
 
 }  // namespace orvex

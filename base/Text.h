@@ -29,4 +29,7 @@ std::string Trim(std::string_view text);
 
 std::string IntToStr(int64_t value);
 
+// The items of a value separated by spaces or tabs (Mirrors, UpdateKey); no empty items.
+std::vector<std::string> SplitOnSpaces(std::string_view text);
+
 }  // namespace orvex

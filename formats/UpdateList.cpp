@@ -27,6 +27,8 @@ std::string OpeningTag(const std::string& section) { return "[" + section + "]";
 
 std::string ClosingTag(const std::string& section) { return "[/" + section + "]"; }
 
+uint64_t TListEntry::CopySize() const { return static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(Size))); }
+
 std::string TListEntry::CopyAddress() const {
     std::string address = CopyName();
     std::replace(address.begin(), address.end(), '\\', '/');

@@ -47,6 +47,8 @@ struct TListEntry {
     std::string CopyName() const { return Path + PackedSuffix; }
     // The copy as its address names it, with "/" between folders.
     std::string CopyAddress() const;
+    // SIZE as the run takes it: a negative one as 0; raises EConvertError when it is no number.
+    uint64_t CopySize() const;
 };
 
 TListEntry SplitListEntry(const std::string& line);

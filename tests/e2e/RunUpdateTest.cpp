@@ -89,18 +89,19 @@ protected:
 
     void Run(int32_t atRevision, bool fullCheck = false, int32_t createBackup = 0) {
         HeadlessDispatcher dispatcher;
-        GFilesThread run(dispatcher, FView);
-        run.FUpdatesUrl = FUrlOverride.empty() ? FUrl : FUrlOverride;
-        run.FMirrors = FMirrors;
-        run.FAtRevision = atRevision;
-        run.FFullCheck = fullCheck;
-        run.FCreateBackup = createBackup;
-        run.FUpdateKey = FUpdateKey;
-        run.FListSeq = FListSeq;
-        run.HostsFolder = FHosts.string();
-        run.SelfUpdate = FSelfUpdate;
-        run.Launcher = FLauncher;
-        run.Limits = FLimits;
+        TRunSettings settings;
+        settings.UpdatesUrl = FUrlOverride.empty() ? FUrl : FUrlOverride;
+        settings.Mirrors = FMirrors;
+        settings.AtRevision = atRevision;
+        settings.FullCheck = fullCheck;
+        settings.CreateBackup = createBackup;
+        settings.UpdateKey = FUpdateKey;
+        settings.ListSeq = FListSeq;
+        settings.HostsFolder = FHosts.string();
+        settings.SelfUpdate = FSelfUpdate;
+        settings.Launcher = FLauncher;
+        settings.Limits = FLimits;
+        GFilesThread run(dispatcher, FView, settings);
         run.RunUpdate();
         FStatus = run.Status();
         FFetched = run.Fetched();

@@ -82,12 +82,13 @@ int main() {
     {
         HeadlessDispatcher dispatcher;
         LogView view;
-        GFilesThread run(dispatcher, view);
-        run.FUpdatesUrl = settings[UpdatesUrlPos];
-        run.FAtRevision = StrToIntDef(settings[AtRevisionPos], 0);
-        run.HostsFolder.clear();
-        run.SelfUpdate = SelfUpdateMode::BatchFile;
-        run.Launcher = TLauncherProcess{OwnFileName(), static_cast<uint32_t>(::GetCurrentProcessId())};
+        TRunSettings runSettings;
+        runSettings.UpdatesUrl = settings[UpdatesUrlPos];
+        runSettings.AtRevision = StrToIntDef(settings[AtRevisionPos], 0);
+        runSettings.HostsFolder.clear();
+        runSettings.SelfUpdate = SelfUpdateMode::BatchFile;
+        runSettings.Launcher = TLauncherProcess{OwnFileName(), static_cast<uint32_t>(::GetCurrentProcessId())};
+        GFilesThread run(dispatcher, view, runSettings);
         run.RunUpdate();
         status = run.Status();
     }

@@ -38,6 +38,12 @@ protected:
         FRun.SetBaseDir(FFolder.File("inst") + "\\");
     }
     void Local(const std::string& name, const std::string& content) { FFolder.Write("inst/" + name, content); }
+    // A run in the installation with settings of its own.
+    std::unique_ptr<GFilesThread> RunWith(TRunSettings settings) {
+        auto run = std::make_unique<GFilesThread>(FDispatcher, FView, std::move(settings));
+        run->SetBaseDir(FFolder.File("inst") + "\\");
+        return run;
+    }
 
     ScratchFolder FFolder;
     RecordingView FView;
@@ -114,15 +120,17 @@ TEST_F(CheckFilesTest, NamesTheListMayNotUseAreCollectedUnreadAndFailTheFetchPas
     // Matching local files: compared, the entries would pass unnoticed.
     Local("_settings.ini", "[main]");
     Local("Launcher.exe", "running build");
-    FRun.Launcher = TLauncherProcess{"Launcher.exe", 1};
+    TRunSettings settings;
+    settings.Launcher = TLauncherProcess{"Launcher.exe", 1};
+    const auto run = RunWith(settings);
     const TStringList entries{"_settings.ini|" + Md5Hex("[main]") + "|6",
                               "launcher.EXE|" + Md5Hex("running build") + "|13",
                               "data\\NUL.txt|" + Md5Hex("x") + "|1",
                               "data\\" + std::string(300, 'n') + "|" + Md5Hex("x") + "|1"};
-    FRun.CheckFiles(entries);
-    EXPECT_EQ(FRun.FetchList(), entries);
-    FRun.FetchFiles();
-    EXPECT_EQ(FRun.Status(), SUpdateFailed);
+    run->CheckFiles(entries);
+    EXPECT_EQ(run->FetchList(), entries);
+    run->FetchFiles();
+    EXPECT_EQ(run->Status(), SUpdateFailed);
     ASSERT_EQ(FView.Notices.size(), 4u);
     EXPECT_EQ(FView.Notices[0], "\"_settings.ini\" is the installation's own _settings.ini: left out");
     EXPECT_NE(FView.Notices[1].find("\"launcher.EXE\" is the launcher's own executable"), std::string::npos);
@@ -143,9 +151,10 @@ CheckOutcome CheckOnThreads(unsigned threads, const std::string& baseDir, const 
     HeadlessDispatcher dispatcher;
     RecordingView view;
     view.FailAtEvent = failAtEvent;
-    GFilesThread run(dispatcher, view);
+    TRunSettings settings;
+    settings.Limits.Threads = threads;
+    GFilesThread run(dispatcher, view, settings);
     run.SetBaseDir(baseDir);
-    run.Limits.Threads = threads;
     CheckOutcome outcome;
     try {
         run.CheckFiles(entries);
@@ -207,12 +216,13 @@ using UpdateSelfTest = CheckFilesTest;
 
 TEST_F(UpdateSelfTest, OnlyThisLaunchersOwnNameIsFetchedAndAnyOtherIsLeftOutWithTheReason) {
     Local("notepad.exe", "another program");
-    FRun.FUpdatesUrl = "http://127.0.0.1:1/";
-    FRun.Launcher = TLauncherProcess{"OrvexUpdater.exe", 1234};
-    FRun.UpdateSelf("notepad.exe|" + Md5Hex("new build") + "|9");
-    FRun.UpdateSelf("a&b.exe|" + Md5Hex("new build") + "|9");
-    FRun.SelfUpdate = SelfUpdateMode::ReplaceDirectly;  // a tool replaces the named file, under the same rule
-    FRun.UpdateSelf("Update.bat|" + Md5Hex("new build") + "|9");
+    TRunSettings settings;
+    settings.UpdatesUrl = "http://127.0.0.1:1/";
+    settings.Launcher = TLauncherProcess{"OrvexUpdater.exe", 1234};
+    RunWith(settings)->UpdateSelf("notepad.exe|" + Md5Hex("new build") + "|9");
+    RunWith(settings)->UpdateSelf("a&b.exe|" + Md5Hex("new build") + "|9");
+    settings.SelfUpdate = SelfUpdateMode::ReplaceDirectly;  // a tool replaces the named file, under the same rule
+    RunWith(settings)->UpdateSelf("Update.bat|" + Md5Hex("new build") + "|9");
     ASSERT_EQ(FView.Notices.size(), 3u);
     EXPECT_EQ(FView.Notices[0], "The self entry \"notepad.exe\" is not this launcher's file (\"OrvexUpdater.exe\"): left out");
     EXPECT_NE(FView.Notices[1].find("Update.bat cannot carry"), std::string::npos);
@@ -286,17 +296,17 @@ TEST(GFilesThreadResume, OneRunAtATimeAndTheFinishedRunFreesItself) {
 
     HeadlessDispatcher dispatcher;
     GatedView view;
-    auto first = std::make_unique<GFilesThread>(dispatcher, view);
-    first->FUpdatesUrl = "http://127.0.0.1:1/";
-    first->HostsFolder.clear();
-    first->Limits.Retry.Tries = 1;
+    TRunSettings settings;
+    settings.UpdatesUrl = "http://127.0.0.1:1/";
+    settings.HostsFolder.clear();
+    settings.Limits.Retry.Tries = 1;
+    auto first = std::make_unique<GFilesThread>(dispatcher, view, settings);
     ASSERT_TRUE(GFilesThread::Resume(std::move(first)));
     EXPECT_TRUE(GFilesThread::RunExists());
 
     // The first run waits in its first report: a second one is refused (and freed).
     RecordingView secondView;
-    auto second = std::make_unique<GFilesThread>(dispatcher, secondView);
-    second->FUpdatesUrl = "http://127.0.0.1:1/";
+    auto second = std::make_unique<GFilesThread>(dispatcher, secondView, settings);
     EXPECT_FALSE(GFilesThread::Resume(std::move(second)));
     EXPECT_TRUE(secondView.Events.empty());
 
@@ -316,10 +326,7 @@ TEST(GFilesThreadResume, OneRunAtATimeAndTheFinishedRunFreesItself) {
     // Once it has ended, the next run is accepted.
     GatedView again;
     again.Open();
-    auto third = std::make_unique<GFilesThread>(dispatcher, again);
-    third->FUpdatesUrl = "http://127.0.0.1:1/";
-    third->HostsFolder.clear();
-    third->Limits.Retry.Tries = 1;
+    auto third = std::make_unique<GFilesThread>(dispatcher, again, settings);
     ASSERT_TRUE(GFilesThread::Resume(std::move(third)));
     ASSERT_TRUE(again.WaitForUnlock(std::chrono::seconds(60)));
     ASSERT_TRUE(WaitUntilNoRun());
@@ -331,9 +338,10 @@ TEST(GFilesThreadDownload, UnreachableAddressIsTriedAgainAndLeavesTheFileAloneAn
     folder.Write("files.lst.bz2", "earlier");
     HeadlessDispatcher dispatcher;
     RecordingView view;
-    GFilesThread run(dispatcher, view);
-    run.Limits.Retry = {3, std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
-    run.FUpdatesUrl = "http://127.0.0.1:1/";
+    TRunSettings settings;
+    settings.Limits.Retry = {3, std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
+    settings.UpdatesUrl = "http://127.0.0.1:1/";
+    GFilesThread run(dispatcher, view, settings);
     EXPECT_FALSE(run.DownloadFile("files.lst.bz2", folder.File("files.lst.bz2"), true));
     EXPECT_EQ(view.FileProgress, (std::vector<int32_t>{0, 0, 0}));
     ASSERT_EQ(view.Notices.size(), 1u);

@@ -81,40 +81,31 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
 
-    int32_t createBackup = 0;
-    int32_t atRevision = 0;
+    TRunSettings runSettings;
     try {
-        createBackup = StrToInt(settings[CreateBackupPos]);
-        atRevision = StrToInt(settings[AtRevisionPos]);
+        runSettings = RunSettingsFrom(settings, fullCheck);
     } catch (const EConvertError& e) {
         std::fprintf(stderr, "orvex-update: %s\n", e.what());
         return ExitUsage;
     }
+    runSettings.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
+    runSettings.HostsFile = hostsFile;
+    runSettings.Limits.Threads = threads;
 
     const bool interactive = IsTerminal(stdout);
     TerminalView view(settings, stdout, interactive, TerminalWidth(stdout));
-    std::string finalStatus;
+    TRunResult result = TRunResult::Failed;
     GFilesThread::TFetchSummary fetched;
     const auto start = std::chrono::steady_clock::now();
     {
         // The bars are drawn as fast as the terminal takes them; the run does not wait for each.
         HeadlessDispatcher dispatcher(true);
-        GFilesThread run(dispatcher, view);
-        run.FUpdatesUrl = settings[UpdatesUrlPos];
-        run.FCreateBackup = createBackup;
-        run.FAtRevision = atRevision;
-        run.FUpdateKey = settings[UpdateKeyPos];
-        run.FListSeq = settings[ListSeqPos];
-        run.FMirrors = settings[MirrorsPos];
-        run.FFullCheck = fullCheck;
-        run.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
-        run.HostsFile = hostsFile;
-        run.Limits.Threads = threads;
+        GFilesThread run(dispatcher, view, runSettings);
         run.RunUpdate();
-        finalStatus = run.Status();
+        result = run.Result();
         fetched = run.Fetched();
     }
-    view.Conclude(finalStatus);
+    view.Conclude(StatusText(result));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     uint64_t saved = 0;
     for (const auto& built : fetched.Built) {
@@ -128,5 +119,5 @@ int main(int argc, char** argv) {
         std::printf(", %llu bytes fewer than the whole copies", static_cast<unsigned long long>(saved));
     std::printf("\n");
     if (!view.SavedRevision().empty()) std::printf("Revision %s recorded\n", view.SavedRevision().c_str());
-    return finalStatus == SUpdateFailed ? ExitFailed : ExitUpdated;
+    return Succeeded(result) ? ExitUpdated : ExitFailed;
 }

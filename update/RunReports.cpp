@@ -1,0 +1,57 @@
+#include "update/RunReports.h"
+
+#include "base/Text.h"
+#include "update/Dispatcher.h"
+#include "update/ProgressView.h"
+
+namespace orvex {
+
+std::string Refusal(const std::string& path, const std::string& reason) {
+    constexpr std::size_t Shown = 300;
+    const std::string name = path.size() <= Shown
+                                 ? path
+                                 : path.substr(0, Shown) + "... (" + std::to_string(path.size()) + " characters)";
+    return "\"" + name + "\" " + reason + ": left out";
+}
+
+void TRunReports::Show(const std::string& status) {
+    FDispatcher.Post([&view = FView, status] { view.ShowStatus(status); });
+}
+
+void TRunReports::BarMax(int32_t gauge, int32_t maxValue) {
+    FDispatcher.Post([&view = FView, gauge, maxValue] { view.SetGaugeMax(gauge, maxValue); });
+}
+
+void TRunReports::FileBarMax(int32_t maxValue) { BarMax(0, maxValue); }
+void TRunReports::TotalBarMax(int32_t maxValue) { BarMax(1, maxValue); }
+
+void TRunReports::FileBar(uint64_t position) {
+    FDispatcher.Post([&view = FView, value = Low32(static_cast<int64_t>(position))] { view.SetFileProgress(value); });
+}
+
+void TRunReports::TotalBar(int32_t position) {
+    FDispatcher.Post([&view = FView, position] { view.SetTotalProgress(position); });
+}
+
+void TRunReports::Notify(const std::string& text) {
+    FDispatcher.Invoke([this, &text] { FView.Notice(text); });
+}
+
+void TRunReports::SaveRevision(int32_t revision) {
+    FDispatcher.Invoke([this, revision] { FView.SaveRevision(IntToStr(revision)); });
+}
+
+void TRunReports::SaveListTrust(const std::string& updateKey, uint64_t listSeq) {
+    const std::string seq = std::to_string(listSeq);
+    FDispatcher.Invoke([this, &updateKey, &seq] { FView.SaveListTrust(updateKey, seq); });
+}
+
+void TRunReports::LockButtons() {
+    FDispatcher.Invoke([this] { FView.LockButtons(); });
+}
+
+void TRunReports::UnlockButtons() {
+    FDispatcher.Invoke([this] { FView.UnlockButtons(); });
+}
+
+}  // namespace orvex

@@ -1,0 +1,57 @@
+#pragma once
+// The servers of one run: UpdatesUrl and the mirrors, those that did not answer, the tries and the
+// waits between them, and every byte downloaded. Safe to use from any thread; never touches the view.
+#include "update/Download.h"
+#include "update/Limits.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+class TServers {
+public:
+    // updatesUrl and each mirror get a closing "/" when they lack one.
+    TServers(const std::string& updatesUrl, const std::string& mirrors, const TRunLimits& limits);
+
+    // The servers in the order to ask them: UpdatesUrl and the mirrors as the settings give them,
+    // those that did not answer earlier in the run last.
+    std::vector<std::string> InOrder() const;
+
+    // One try at an address; TStopped ends it once a stop is requested.
+    using TTry = std::function<TDownloadOutcome(const std::string& url)>;
+    // name (relative to the server folder) from the first server that has it, in rounds over every
+    // server; a round of passing failures only is tried again after a wait. The last round's
+    // failures go to notify with their addresses and how often they were tried.
+    using TNotify = std::function<void(const std::string& text)>;
+    TDownloadOutcome Fetch(const std::string& name, const TTry& once, const TNotify& notify,
+                           const std::stop_token& stop = {});
+
+    // One try at url into fileName (DownloadToFile); bar hears the body's bytes at each read.
+    using TBar = std::function<void(uint64_t position)>;
+    TDownloadOutcome TryToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes, bool resumable,
+                               const TBar& bar, const std::stop_token& stop = {});
+    // One try at url into memory (DownloadToMemory).
+    TDownloadOutcome TryToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
+                                 const std::stop_token& stop = {});
+
+    // Every byte downloaded, all tries included.
+    uint64_t BytesDownloaded() const { return FBytes.load(); }
+
+private:
+    void MarkDead(const std::string& server);
+    TReadReport Counted(const TBar& bar, const std::stop_token& stop);
+
+    std::vector<std::string> FServers;
+    TRunLimits FLimits;
+    mutable std::mutex FLock;
+    std::vector<std::string> FDead;
+    std::atomic<uint64_t> FBytes{0};
+};
+
+}  // namespace orvex
