@@ -200,11 +200,6 @@ std::string FormatChunkIndexText(const TChunkIndex& index) {
     return text;
 }
 
-std::vector<uint8_t> FormatChunkIndex(const TChunkIndex& index) {
-    const std::string text = FormatChunkIndexText(index);
-    return ZstdCompress(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
-
 TParsed<TChunkIndex> ParseChunkIndexText(std::string_view text, const TChunkIndexLimits& limits) {
     if (text.size() > limits.TextSize)
         return TParsed<TChunkIndex>::Refused("chunk index: longer than " + std::to_string(limits.TextSize) + " bytes");

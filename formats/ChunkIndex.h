@@ -72,10 +72,9 @@ struct TChunkIndex {
 // the hash's first two hex digits.
 std::string ChunkStorePath(const TSha256Digest& hash);
 
-// The index's text, and files.idx.zst as written. Raises std::invalid_argument for a path that
-// its line could not carry (empty, or with a control character).
+// The index's text (files.idx.zst as written: formats/encode/ChunkIndexFile.h). Raises
+// std::invalid_argument for a path that its line could not carry (empty, or with a control character).
 std::string FormatChunkIndexText(const TChunkIndex& index);
-std::vector<uint8_t> FormatChunkIndex(const TChunkIndex& index);
 
 // Refuses, saying why and on which line: another version, malformed lines, bad hex, chunks that
 // do not tile their file or exceed the chunker's maximum, a compressed size beyond what zstd makes

@@ -10,13 +10,9 @@ namespace orvex {
 
 namespace {
 
-struct TFreeCompressor {
-    void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
-};
 struct TFreeDecompressor {
     void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
 };
-using TCompressor = std::unique_ptr<ZSTD_CCtx, TFreeCompressor>;
 using TDecompressor = std::unique_ptr<ZSTD_DCtx, TFreeDecompressor>;
 
 // Output grows by doubling from here, so a small frame claiming much costs little before it fails.
@@ -24,16 +20,10 @@ constexpr std::size_t FirstOutputSize = 64 * 1024;
 
 std::string Bytes(std::size_t count) { return std::to_string(count) + " bytes"; }
 
-// Raises for a zstd error code, with the library's words after ours.
-std::size_t Checked(std::size_t result, const char* doing) {
-    if (ZSTD_isError(result)) throw EZstdError(std::string("zstd: ") + doing + ": " + ZSTD_getErrorName(result));
-    return result;
-}
-
 TDecompressor NewDecompressor() {
     TDecompressor context(ZSTD_createDCtx());
     if (!context) throw EZstdError("zstd: no memory for a decompressor");
-    Checked(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, ZstdWindowLogLimit), "limiting the window");
+    ZstdChecked(ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, ZstdWindowLogLimit), "limiting the window");
     return context;
 }
 
@@ -50,19 +40,15 @@ void CheckClaimedSize(const uint8_t* frame, std::size_t size, std::optional<std:
 
 }  // namespace
 
-std::size_t ZstdCompressBound(std::size_t size) { return ZSTD_compressBound(size); }
+std::size_t ZstdChecked(std::size_t result, const char* doing) {
+    if (ZSTD_isError(result)) throw EZstdError(std::string("zstd: ") + doing + ": " + ZSTD_getErrorName(result));
+    return result;
+}
 
-std::vector<uint8_t> ZstdCompress(const uint8_t* data, std::size_t size, int level) {
-    if (level < ZSTD_minCLevel() || level > HighestZstdLevel)
-        throw EZstdError("zstd: compression level " + std::to_string(level) + " is outside " +
-                         std::to_string(ZSTD_minCLevel()) + ".." + std::to_string(HighestZstdLevel));
-    TCompressor context(ZSTD_createCCtx());
-    if (!context) throw EZstdError("zstd: no memory for a compressor");
-    Checked(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, level), "setting the level");
-    Checked(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 1), "asking for a checksum");
-    std::vector<uint8_t> frame(ZSTD_compressBound(size));
-    frame.resize(Checked(ZSTD_compress2(context.get(), frame.data(), frame.size(), data, size), "compressing"));
-    return frame;
+// zstd's macro rather than its function, which sits in the compressor the launcher does not link.
+std::size_t ZstdCompressBound(std::size_t size) {
+    const std::size_t bound = ZSTD_COMPRESSBOUND(size);
+    return bound != 0 ? bound : SIZE_MAX;
 }
 
 std::vector<uint8_t> ZstdDecompress(const uint8_t* frame, std::size_t size, std::optional<std::size_t> expectedSize,
@@ -80,7 +66,7 @@ std::vector<uint8_t> ZstdDecompress(const uint8_t* frame, std::size_t size, std:
     for (;;) {
         if (produced == content.size()) content.resize(std::min(room, content.size() * 2));
         ZSTD_outBuffer output{content.data(), content.size(), produced};
-        const std::size_t hint = Checked(ZSTD_decompressStream(context.get(), &output, &input), "decompressing");
+        const std::size_t hint = ZstdChecked(ZSTD_decompressStream(context.get(), &output, &input), "decompressing");
         produced = output.pos;
         if (produced > limit) throw EZstdError("zstd: the frame holds more than " + Bytes(limit));
         if (hint == 0) break;

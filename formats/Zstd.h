@@ -1,7 +1,8 @@
 #pragma once
-// Single zstd frames in memory: the chunk store's chunks and the chunk index. A frame read is
-// untrusted: what it claims to hold is never allocated before it has been produced, and output is
-// bounded by the caller's cap.
+// Reading single zstd frames in memory: the chunk store's chunks and the chunk index. A frame read
+// is untrusted: what it claims to hold is never allocated before it has been produced, and output is
+// bounded by the caller's cap. Writing them is formats/encode/ZstdCompress.h, kept apart so that
+// the launcher links only zstd's decoder.
 #include "base/Exceptions.h"
 
 #include <cstddef>
@@ -16,18 +17,17 @@ public:
     using Exception::Exception;
 };
 
-// Fast, and compresses game data nearly as well as the slow levels.
-inline constexpr int DefaultZstdLevel = 3;
-// The highest level whose window the reader below takes (levels above need up to 128 MiB).
+// The highest level a writer may use: the one whose window the reader below takes (levels above
+// need up to 128 MiB).
 inline constexpr int HighestZstdLevel = 19;
 // log2 of the largest window a frame may ask the reader for: what HighestZstdLevel uses at most.
 inline constexpr int ZstdWindowLogLimit = 23;
 
-// One frame with a content checksum and the content size. Raises EZstdError for a level outside
-// zstd's negative (fastest) levels to HighestZstdLevel.
-std::vector<uint8_t> ZstdCompress(const uint8_t* data, std::size_t size, int level = DefaultZstdLevel);
+// Passes a zstd result on; raises EZstdError for an error code, saying what was being done, then
+// zstd's words.
+std::size_t ZstdChecked(std::size_t result, const char* doing);
 
-// The largest frame ZstdCompress makes of size bytes.
+// The largest frame a writer makes of size bytes in one go (SIZE_MAX for more than zstd takes).
 std::size_t ZstdCompressBound(std::size_t size);
 
 // The content of exactly one frame (nothing may follow it). Raises EZstdError, saying why, for

@@ -98,25 +98,30 @@ if [ ! -f "$sodium/lib/libsodium.a" ] || [ "$(cat "$sodium/options" 2>/dev/null)
   echo "setup: libsodium for Windows in $sodium"
 fi
 
-# libzstd (chunk compression) for the Windows programs: the compressor and decompressor alone, as a
-# single-threaded static library built by its own Makefile with the MinGW compiler. Sections per
-# function again, so that the launcher carries only the decoding it calls.
-zstd="$third_party/zstd-i686"
-zstd_options=(ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1
-              "MOREFLAGS=-ffunction-sections -fdata-sections")
-if [ ! -f "$zstd/lib/libzstd.a" ] || [ "$(cat "$zstd/options" 2>/dev/null)" != "${zstd_options[*]}" ]; then
+# libzstd for the Windows programs, built by its own Makefile with the MinGW compiler as single-
+# threaded static libraries with a section per function: whole for the publisher, which compresses
+# chunks, and its decompressor alone for the launcher and orvex-update, which carry it to every player.
+# build_zstd DEST NAME OPTION...: DEST/lib/libNAME.a, built again when missing or made otherwise.
+build_zstd() {
+  local dest=$1 name=$2
+  shift 2
+  [ -f "$dest/lib/lib$name.a" ] && [ "$(cat "$dest/options" 2>/dev/null)" = "$*" ] && return 0
   [ -f "$third_party/libzstd/lib/Makefile" ] || fetch_source libzstd "$third_party/libzstd"
-  build_log="$third_party/libzstd-build.log"
-  rm -rf "$zstd"
+  local build_log="$third_party/lib$name-build.log"
+  rm -rf "$dest"
   if ! (cd "$third_party/libzstd/lib" &&
         make clean &&
-        make -j"$(nproc)" libzstd.a CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar "${zstd_options[@]}" &&
-        mkdir -p "$zstd/lib" "$zstd/include" &&
-        cp libzstd.a "$zstd/lib/" && cp zstd.h zstd_errors.h "$zstd/include/") >"$build_log" 2>&1; then
-    echo "setup: building libzstd for Windows failed (last lines of $build_log):" >&2
+        make -j"$(nproc)" libzstd.a CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar "$@" &&
+        mkdir -p "$dest/lib" "$dest/include" &&
+        cp libzstd.a "$dest/lib/lib$name.a" && cp zstd.h zstd_errors.h "$dest/include/") >"$build_log" 2>&1; then
+    echo "setup: building lib$name for Windows failed (last lines of $build_log):" >&2
     tail -30 "$build_log" >&2
     exit 1
   fi
-  echo "${zstd_options[*]}" > "$zstd/options"
-  echo "setup: libzstd for Windows in $zstd"
-fi
+  echo "$*" > "$dest/options"
+  echo "setup: lib$name for Windows in $dest"
+}
+zstd_options=(ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1
+              "MOREFLAGS=-ffunction-sections -fdata-sections")
+build_zstd "$third_party/zstd-i686" zstd "${zstd_options[@]}"
+build_zstd "$third_party/zstd-decompress-i686" zstd_decompress ZSTD_LIB_COMPRESSION=0 "${zstd_options[@]}"

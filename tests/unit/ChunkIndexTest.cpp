@@ -1,7 +1,7 @@
 #include "common/RandomBytes.h"
 
 #include "formats/ChunkIndex.h"
-#include "formats/Zstd.h"
+#include "formats/encode/ChunkIndexFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "common/RandomBytes.h"
 
 #include "formats/Zstd.h"
+#include "formats/encode/ZstdCompress.h"
 
 #include <gtest/gtest.h>
 #include <zstd.h>

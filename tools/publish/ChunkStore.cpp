@@ -5,7 +5,8 @@
 #include "base/Path.h"
 #include "base/Stream.h"
 #include "base/TempFile.h"
-#include "formats/Zstd.h"
+#include "formats/encode/ChunkIndexFile.h"
+#include "formats/encode/ZstdCompress.h"
 #include "tools/publish/FileText.h"
 
 #include <set>
