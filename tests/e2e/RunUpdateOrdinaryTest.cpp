@@ -1,5 +1,5 @@
-// Whole update runs on a server that behaves: revisions, mirrors, gauges, backups, full checks,
-// and copies missing, damaged or held open.
+// Everyday update runs: revisions, mirrors, gauges, backups and full checks, and what a run keeps
+// when a copy is missing, damaged or held open or the server cannot be reached.
 #include "RunUpdateFixture.h"
 #include "BrokenServer.h"
 
