@@ -41,8 +41,7 @@ public:
     // Writes a file, making the folders on its way; gives its OS path.
     std::string Write(const std::string& name, std::string_view content) const {
         const std::filesystem::path path = FPath / std::filesystem::path(name);
-        std::filesystem::create_directories(path.parent_path());
-        WriteWholeFile(path, content);
+        Put(path, content);
         return path.string();
     }
     std::string Read(const std::string& name) const { return ReadWholeFile(FPath / std::filesystem::path(name)); }
@@ -51,5 +50,16 @@ public:
 private:
     std::filesystem::path FPath;
 };
+
+// An emptied folder at a place of the caller's choosing (the web server's folder, say), without a
+// trailing delimiter; unlike a ScratchFolder it stays when the test ends, for a look afterwards.
+inline std::filesystem::path FreshFolder(const std::string& path) {
+    std::string native = os::NativePath(path);
+    while (!native.empty() && (native.back() == '/' || native.back() == '\\')) native.pop_back();
+    std::error_code error;
+    std::filesystem::remove_all(native, error);
+    std::filesystem::create_directories(native);
+    return std::filesystem::path(native);
+}
 
 }  // namespace orvex::test

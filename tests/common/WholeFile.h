@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +34,28 @@ inline void WriteWholeFile(const std::filesystem::path& path, std::string_view c
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     out.close();
     if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+// Writes the file, making the folders on its way.
+inline void Put(const std::filesystem::path& file, std::string_view content) {
+    std::filesystem::create_directories(file.parent_path());
+    WriteWholeFile(file, content);
+}
+
+// A list path ("\" between folders) under root; the file system here takes "/" on every platform.
+inline std::filesystem::path Under(const std::filesystem::path& root, const std::string& listPath) {
+    std::string generic = listPath;
+    for (char& c : generic)
+        if (c == '\\') c = '/';
+    return root / generic;
+}
+
+// Relative name (with "/") -> content of every file under dir.
+inline std::map<std::string, std::string> Tree(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        if (entry.is_regular_file()) tree[std::filesystem::relative(entry.path(), dir).generic_string()] = ReadWholeFile(entry.path());
+    return tree;
 }
 
 }  // namespace orvex::test

@@ -1,9 +1,8 @@
 #include "tools/publish/ChunkStore.h"
 
-#include "PublishedClient.h"
+#include "common/PublishedClient.h"
 #include "common/ScratchFolder.h"
 
-#include "formats/BZ2FileCheck.h"
 #include "formats/Zstd.h"
 #include "tools/publish/ServerFolder.h"
 #include "tools/publish/ServerVerify.h"
@@ -17,9 +16,11 @@
 
 using namespace orvex;
 using orvex::test::AllNormal;
+using orvex::test::Decoded;
 using orvex::test::Mixed;
 using orvex::test::ReadWholeFile;
 using orvex::test::ScratchFolder;
+using orvex::test::Tree;
 namespace fs = std::filesystem;
 
 namespace {
@@ -54,23 +55,9 @@ struct ChunkedClient {
     }
 };
 
-std::string Decoded(const std::string& file) {
-    std::string text;
-    EXPECT_EQ(DecodeOneStream(file, [&text](const char* data, std::size_t n) { text.append(data, n); }), TStreamCheck::Whole);
-    return text;
-}
-
-// Relative names (with "/") of the files under dir.
-std::set<std::string> FilesUnder(const fs::path& dir) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), dir).generic_string());
-    return names;
-}
-
 std::set<std::string> ChunkFiles(const ScratchFolder& server) {
     std::set<std::string> chunks;
-    for (const std::string& name : FilesUnder(server.Path()))
+    for (const auto& [name, content] : Tree(server.Path()))
         if (name.starts_with("chunks/")) chunks.insert(name);
     return chunks;
 }
@@ -78,8 +65,8 @@ std::set<std::string> ChunkFiles(const ScratchFolder& server) {
 // The content of each file's copy, by name.
 std::map<std::string, std::string> Copies(const ScratchFolder& server) {
     std::map<std::string, std::string> copies;
-    for (const std::string& name : FilesUnder(server.Path()))
-        if (name.ends_with(".bz2") && name != "files.lst.bz2") copies[name] = server.Read(name);
+    for (const auto& [name, content] : Tree(server.Path()))
+        if (name.ends_with(".bz2") && name != "files.lst.bz2") copies[name] = content;
     return copies;
 }
 

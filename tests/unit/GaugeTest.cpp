@@ -7,14 +7,6 @@
 
 using namespace orvex;
 
-TEST(TGaugeModel, StartsEmptyOnARangeOfAHundred) {
-    const TGaugeModel gauge;
-    EXPECT_EQ(gauge.MinValue(), 0);
-    EXPECT_EQ(gauge.MaxValue(), 100);
-    EXPECT_EQ(gauge.Progress(), 0);
-    EXPECT_EQ(gauge.PercentDone(), 0);
-}
-
 TEST(TGaugeModel, ClampsPositionsAndAPositionAboveTheMaximumStaysLostWhenTheMaximumDrops) {
     TGaugeModel gauge;
     ASSERT_NO_THROW(gauge.SetMaxValue(1000));

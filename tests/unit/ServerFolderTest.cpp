@@ -1,9 +1,9 @@
 #include "tools/publish/ServerFolder.h"
 
-#include "PublishedClient.h"
+#include "common/PublishedClient.h"
+#include "common/RandomBytes.h"
 #include "common/ScratchFolder.h"
 
-#include "formats/BZ2FileCheck.h"
 #include "tools/publish/ListSignature.h"
 #include "tools/publish/ServerVerify.h"
 
@@ -16,15 +16,17 @@
 #include <map>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <set>
 
 using namespace orvex;
 using orvex::test::AllNormal;
+using orvex::test::Decoded;
 using orvex::test::Mixed;
 using orvex::test::Published;
+using orvex::test::RandomBytes;
 using orvex::test::ReadWholeFile;
 using orvex::test::ScratchFolder;
+using orvex::test::Tree;
 namespace fs = std::filesystem;
 
 namespace {
@@ -50,31 +52,7 @@ std::string DecodeOneStream(const std::string& data) {
     return out;
 }
 
-std::string RandomBytes(std::size_t count, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(count, '\0');
-    for (char& c : bytes) c = static_cast<char>(generator());
-    return bytes;
-}
-
 std::string Listed(const TPublishedFile& file) { return file.Path + "|" + file.MD5 + "|" + std::to_string(file.Size); }
-
-// name -> content of every file under dir, names with "/".
-std::map<std::string, std::string> Tree(const fs::path& dir) {
-    std::map<std::string, std::string> tree;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file()) tree[fs::relative(entry.path(), dir).generic_string()] = ReadWholeFile(entry.path());
-    return tree;
-}
-
-// The file decoded by the program's own check of a copy.
-std::string Decoded(const std::string& file) {
-    std::string text;
-    EXPECT_EQ(orvex::DecodeOneStream(file, [&text](const char* data, std::size_t n) { text.append(data, n); }),
-              TStreamCheck::Whole)
-        << file;
-    return text;
-}
 
 }  // namespace
 

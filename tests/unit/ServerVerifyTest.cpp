@@ -1,6 +1,6 @@
 #include "tools/publish/ServerVerify.h"
 
-#include "PublishedClient.h"
+#include "common/PublishedClient.h"
 
 #include "tools/publish/ListSignature.h"
 #include "tools/publish/ServerFolder.h"

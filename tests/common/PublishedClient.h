@@ -2,7 +2,10 @@
 // A client folder published once, for the tests of publishing and of checking a server folder.
 #include "common/ScratchFolder.h"
 
+#include "formats/BZ2FileCheck.h"
 #include "tools/publish/ServerFolder.h"
+
+#include <gtest/gtest.h>
 
 #include <random>
 #include <string>
@@ -20,6 +23,14 @@ inline TPublishDescription AllNormal(const ScratchFolder& client) {
     TPublishDescription description;
     description.NormalFiles = ListClientFiles(client.Dir());
     return description;
+}
+
+// The copy's text, decoded by the program's own check of a copy, which must find one whole stream.
+inline std::string Decoded(const std::string& file) {
+    std::string text;
+    EXPECT_EQ(DecodeOneStream(file, [&text](const char* data, std::size_t n) { text.append(data, n); }), TStreamCheck::Whole)
+        << file;
+    return text;
 }
 
 // A client with sub-folders and spaces, published once.

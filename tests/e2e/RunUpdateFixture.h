@@ -1,0 +1,128 @@
+#pragma once
+// Whole update runs against the test web server, natively (libcurl) and under Wine (WinINet): the
+// fixture every RunUpdate*Test.cpp shares. Each test gets a server folder of its own under the
+// web server's root, an installation, a client to publish and a hosts folder.
+#include "Support.h"
+#include "common/CurrentDirGuard.h"
+#include "common/RecordingView.h"
+#include "common/ScratchFolder.h"
+
+#include "base/Os.h"
+#include "tools/publish/ServerFolder.h"
+#include "update/Dispatcher.h"
+#include "update/GetFilesThr.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvex::test {
+
+class RunUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        FServer = FreshFolder(WwwDir() + "run-" + name);
+        FUrl = ServerUrl() + "run-" + name + "/";
+        FGuard = std::make_unique<CurrentDirGuard>(FInstall);
+    }
+    void TearDown() override { FGuard.reset(); }
+
+    // A client of three files: one critical, two normal in sub-folders.
+    void MakeClient(const std::string& flavour = "v2") {
+        Put(Under(FClient, "game.exe"), "game program " + flavour + std::string(3000, 'g'));
+        Put(Under(FClient, "data\\a.txt"), "text of a " + flavour);
+        Put(Under(FClient, "data\\sub dir\\b.bin"), flavour + std::string(70000, '\x7f') + flavour);
+        FDescription.CriticalFiles = {"game.exe"};
+        FDescription.NormalFiles = {"data\\a.txt", "data\\sub dir\\b.bin"};
+    }
+
+    void Publish(int32_t rev) {
+        FDescription.Rev = rev;
+        BuildServerFolder(FClient.string(), FServer.string(), FDescription);
+    }
+
+    // Publishes a hand-written list, for entries the publisher refuses to write.
+    void PublishList(const std::string& list) const {
+        Put(FClient / "files.lst", list);
+        CompressFile((FClient / "files.lst").string(), (FServer / "files.lst.bz2").string());
+    }
+
+    // The installation as the client had it before: every file in its old version.
+    void InstallOldVersions() {
+        Put(Under(FInstall, "game.exe"), "old game");
+        Put(Under(FInstall, "data\\a.txt"), "old a");
+        Put(Under(FInstall, "data\\sub dir\\b.bin"), "old b");
+    }
+
+    // The one place that hands the test's inputs to a run.
+    std::unique_ptr<GFilesThread> ConfiguredRun(IDispatcher& dispatcher, int32_t atRevision, bool fullCheck,
+                                                int32_t createBackup) {
+        TRunSettings settings;
+        settings.UpdatesUrl = FUrlOverride.empty() ? FUrl : FUrlOverride;
+        settings.Mirrors = FMirrors;
+        settings.AtRevision = atRevision;
+        settings.FullCheck = fullCheck;
+        settings.CreateBackup = createBackup;
+        settings.UpdateKey = FUpdateKey;
+        settings.ListSeq = FListSeq;
+        settings.HostsFolder = FHosts.string();
+        settings.SelfUpdate = FSelfUpdate;
+        settings.Launcher = FLauncher;
+        settings.Limits = FLimits;
+        auto run = std::make_unique<GFilesThread>(dispatcher, FView, settings);
+        return run;
+    }
+
+    void Run(int32_t atRevision, bool fullCheck = false, int32_t createBackup = 0) {
+        HeadlessDispatcher dispatcher;
+        const auto run = ConfiguredRun(dispatcher, atRevision, fullCheck, createBackup);
+        run->RunUpdate();
+        FStatus = run->Status();
+        FFetched = run->Fetched();
+    }
+
+    bool Same(const std::string& listPath) const {
+        return std::filesystem::exists(Under(FInstall, listPath)) &&
+               ReadWholeFile(Under(FInstall, listPath)) == ReadWholeFile(Under(FClient, listPath));
+    }
+
+    // Nothing of the run's own is left behind in the installation.
+    void ExpectNoLeftovers() const {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(FInstall)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".bz2"), std::string::npos) << entry.path();
+            EXPECT_EQ(name.find(os::TempSuffix), std::string::npos) << entry.path();
+            EXPECT_NE(name, "files.lst") << entry.path();
+        }
+    }
+
+    void ExpectButtonsBack() const {
+        ASSERT_FALSE(FView.Events.empty());
+        EXPECT_EQ(FView.Events.front(), "lock");
+        EXPECT_EQ(FView.Events.back(), "unlock");
+    }
+
+    ScratchFolder FInstallFolder, FClientFolder, FHostsFolder;
+    std::filesystem::path FInstall = FInstallFolder.Path(), FClient = FClientFolder.Path(), FHosts = FHostsFolder.Path(),
+                          FServer;
+    std::string FUrl, FUrlOverride, FMirrors, FStatus, FUpdateKey, FListSeq;
+    GFilesThread::TFetchSummary FFetched;
+    TPublishDescription FDescription;
+    SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
+    TLauncherProcess FLauncher;
+    // Failed downloads are tried again at once: the tests' servers fail on purpose.
+    TRunLimits FLimits = [] {
+        TRunLimits limits;
+        limits.Retry.FirstWait = limits.Retry.MaxWait = std::chrono::milliseconds(1);
+        return limits;
+    }();
+    RecordingView FView;
+    std::unique_ptr<CurrentDirGuard> FGuard;
+};
+
+}  // namespace orvex::test

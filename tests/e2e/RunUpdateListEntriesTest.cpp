@@ -1,0 +1,143 @@
+// What a list asks of the installation beyond its files: paths that leave it, malformed lists,
+// host entries and the launcher's own entry.
+#include "RunUpdateFixture.h"
+
+#include "formats/md5.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace orvex;
+using namespace orvex::test;
+
+namespace {
+
+TEST_F(RunUpdateTest, EntriesLeavingTheInstallationAreRefusedAndCountAsFailed) {
+    Put(FClient / "evil.txt", "outside");
+    const auto copy = CompressFile((FClient / "evil.txt").string(), (FServer / "evil.txt.bz2").string());
+    const std::string md5 = DigestToHex(copy.SourceDigest);
+    const std::string size = std::to_string(copy.Size);
+    PublishList("[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\n"
+                "..\\evil.txt|" + md5 + "|" + size + "\r\n"
+                "sub\\..\\..\\evil.txt|" + md5 + "|" + size + "\r\n"
+                "\\evil.txt|" + md5 + "|" + size + "\r\n"
+                "C:evil.txt|" + md5 + "|" + size + "\r\n"
+                "evil.txt|" + md5 + "|" + size + "\r\n"
+                "[/files_critical]\r\n");
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_FALSE(fs::exists(FInstall.parent_path() / "evil.txt"));
+    EXPECT_EQ(ReadWholeFile(FInstall / "evil.txt"), "outside");  // the one harmless entry still arrives
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+}
+
+TEST_F(RunUpdateTest, MalformedListsEndWithUpdateFailedAndTheButtonsBack) {
+    for (const std::string list : {"[settings]\r\nRev|x\r\nModHosts|0\r\n[/settings]\r\n",
+                                   "[settings]\r\nRev|1\r\n[/settings]\r\n",
+                                   "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\na.txt|-5\r\n[/files_critical]\r\n",
+                                   "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\na.txt|0123|-5\r\n[/files_critical]\r\n",
+                                   "[settings]\r\nRev|1\r\nModHosts|1\r\n[/settings]\r\n"}) {
+        PublishList(list);
+        FView = RecordingView();
+        Run(0);
+        EXPECT_EQ(FStatus, "Update Failed") << list;
+        ExpectButtonsBack();
+        EXPECT_TRUE(FView.SavedRevisions.empty());
+    }
+
+    // A list that does not decode: the downloaded copy goes too.
+    Put(FServer / "files.lst.bz2", "this is not a bzip2 stream");
+    FView = RecordingView();
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    ExpectButtonsBack();
+    ExpectNoLeftovers();
+}
+
+TEST_F(RunUpdateTest, HostEntriesAreMergedIntoTheHostsFileOnce) {
+    MakeClient();
+    FDescription.ModHosts = 1;
+    FDescription.Hosts = {{"10.1.1.1", "login.talvora.test"}, {"10.2.2.2", "patch.talvora.test"}};
+    Publish(1);
+    Put(FHosts / "hosts", "127.0.0.1 localhost\r\n   10.9.9.9 login.talvora.test\r\n");
+    Run(0);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    const std::string expected =
+        "127.0.0.1 localhost\r\n#10.9.9.9 login.talvora.test\r\n#-------- Added by OrvexUpdater --------\r\n"
+        "10.1.1.1\tlogin.talvora.test\r\n10.2.2.2\tpatch.talvora.test\r\n#-----------------\r\n";
+    EXPECT_EQ(ReadWholeFile(FHosts / "hosts"), expected);
+    EXPECT_TRUE(FView.SawStatus("Hosts file chamged"));
+
+    FView = RecordingView();
+    Run(1);
+    EXPECT_EQ(ReadWholeFile(FHosts / "hosts"), expected);
+    EXPECT_FALSE(FView.SawStatus("Hosts file chamged"));
+
+    // hosts.msn, when present, takes the changes instead.
+    Put(FHosts / "hosts.msn", "");
+    Run(1);
+    EXPECT_EQ(ReadWholeFile(FHosts / "hosts"), expected);
+    EXPECT_NE(ReadWholeFile(FHosts / "hosts.msn").find("10.2.2.2\tpatch.talvora.test"), std::string::npos);
+}
+
+TEST_F(RunUpdateTest, UnreadableHostsFileEndsWithUpdateFailed) {
+    MakeClient();
+    FDescription.ModHosts = 1;
+    FDescription.Hosts = {{"10.1.1.1", "login.talvora.test"}};
+    Publish(1);
+    fs::create_directories(FHosts / "hosts");  // a folder where the file should be
+    Run(0);
+    EXPECT_EQ(FStatus, "Update Failed");
+    ExpectButtonsBack();
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+}
+
+TEST_F(RunUpdateTest, DifferingLauncherIsReplacedThroughTheVerifiedNewFile) {
+    MakeClient();
+    Put(FClient / "Launcher.exe", "new launcher build");
+    FDescription.SelfName = "Launcher.exe";
+    Publish(1);
+    Put(FInstall / "Launcher.exe", "old launcher build");
+    Run(1);
+    EXPECT_EQ(ReadWholeFile(FInstall / "Launcher.exe"), "new launcher build");
+    EXPECT_FALSE(fs::exists(FInstall / "Launcher.exe.New"));
+    EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+}
+
+TEST_F(RunUpdateTest, UnsafeLauncherNameIsNeverFetchedNorWrittenIntoTheBatchFile) {
+    Put(FClient / "x.exe", "new launcher");
+    const auto copy = CompressFile((FClient / "x.exe").string(), (FServer / "a&b.exe.bz2").string());
+    PublishList("[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[self]\r\na&b.exe|" + DigestToHex(copy.SourceDigest) + "|" +
+                std::to_string(copy.Size) + "\r\n[/self]\r\n");
+    FSelfUpdate = SelfUpdateMode::BatchFile;
+    Run(0);
+    EXPECT_FALSE(fs::exists(FInstall / "a&b.exe.New"));
+    EXPECT_FALSE(fs::exists(FInstall / "a&b.exe.bz2"));
+    EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+}
+
+#ifndef _WIN32
+// Here a batch file cannot start at all: it goes with the new launcher it would have swapped in,
+// so that no later start swaps it unasked.
+TEST_F(RunUpdateTest, BatchFileThatDoesNotStartGoesWithTheNewLauncher) {
+    MakeClient();
+    Put(FClient / "Launcher.exe", "new launcher build");
+    FDescription.SelfName = "Launcher.exe";
+    Publish(1);
+    Put(FInstall / "Launcher.exe", "old launcher build");
+    FSelfUpdate = SelfUpdateMode::BatchFile;
+    FLauncher = {"launcher.EXE", 4242};
+    Run(1);
+    EXPECT_EQ(ReadWholeFile(FInstall / "Launcher.exe"), "old launcher build");
+    EXPECT_FALSE(fs::exists(FInstall / "Launcher.exe.New"));
+    EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+    ASSERT_EQ(FView.Notices.size(), 2u);  // the first says that the list is not signed
+    EXPECT_NE(FView.Notices[1].find("Update.bat did not start"), std::string::npos) << FView.Notices[1];
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,179 @@
+// Signed lists: what a trusted key and the last accepted sequence let through, and how a trusted
+// list hands trust on to a new key.
+#include "RunUpdateFixture.h"
+
+#include "formats/Minisign.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace orvex;
+using namespace orvex::test;
+
+namespace {
+
+uint64_t UnixNow() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
+// Every file under root with its bytes.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        files[fs::relative(entry.path(), root).generic_string()] = entry.is_regular_file() ? ReadWholeFile(entry.path()) : "<dir>";
+    return files;
+}
+
+class SignedListTest : public RunUpdateTest {
+protected:
+    // The list as published now, signed: the trusted comment names rev unless told otherwise.
+    void Sign(const minisign::TKeyPair& key, uint64_t seq, std::optional<uint64_t> expires = std::nullopt,
+              std::optional<uint64_t> signedRev = std::nullopt) {
+        const std::string packed = ReadWholeFile(FServer / "files.lst.bz2");
+        const minisign::TTrustedFields fields{signedRev.value_or(static_cast<uint64_t>(FDescription.Rev)), seq, expires};
+        Put(FServer / "files.lst.bz2.minisig", minisign::Sign(key.Secret, packed, minisign::FormatTrustedFields(fields)));
+    }
+    // Publishes rev with a keys section naming keys, as build --next-key does.
+    void PublishNaming(int32_t rev, const std::vector<minisign::TKeyPair>& keys) {
+        for (const auto& key : keys) FDescription.NextKeys.push_back(key.Public);
+        Publish(rev);
+        FDescription.NextKeys.clear();
+    }
+    // Takes what the run recorded, as the launcher's settings would.
+    void AdoptTrust() {
+        ASSERT_FALSE(FView.SavedTrust.empty());
+        FUpdateKey = FView.SavedTrust.back().first;
+        FListSeq = FView.SavedTrust.back().second;
+    }
+    bool NoticeHas(const std::string& text) const {
+        return std::any_of(FView.Notices.begin(), FView.Notices.end(),
+                           [&](const std::string& notice) { return notice.find(text) != std::string::npos; });
+    }
+
+    minisign::TKeyPair FKey = minisign::GenerateKeyPair();
+    minisign::TKeyPair FOtherKey = minisign::GenerateKeyPair();
+};
+
+struct Attack {
+    const char* Name;
+    std::function<void()> Prepare;  // on a published rev 2; the installation trusts seq 5
+    const char* Notice;             // what the refusal says
+};
+
+// What a compromised network can hand the run: each refused before anything is written.
+TEST_F(SignedListTest, ListsNotSignedByATrustedKeyForThisListAreRefusedUntouched) {
+    const std::vector<Attack> attacks = {
+        {"changed list, old signature",
+         [this] { Sign(FKey, 6); PublishNaming(2, {FOtherKey}); }, "not a signature of this list"},
+        {"another key", [this] { Sign(FOtherKey, 6); }, "not in UpdateKey"},
+        {"replayed older list", [this] { Sign(FKey, 4); }, "lower than the last accepted, 5"},
+        {"expired", [this] { Sign(FKey, 6, UnixNow() - 3600); }, "expired"},
+        {"signature removed",
+         [this] { Sign(FKey, 6); fs::remove(FServer / "files.lst.bz2.minisig"); },
+         "files.lst.bz2.minisig could not be fetched"},
+        {"signature of another list",
+         [this] {
+             Publish(3);
+             Sign(FKey, 6);
+             const std::string other = ReadWholeFile(FServer / "files.lst.bz2.minisig");
+             Publish(2);
+             Put(FServer / "files.lst.bz2.minisig", other);
+         },
+         "not a signature of this list"},
+        {"signature naming another revision", [this] { Sign(FKey, 6, std::nullopt, 3); },
+         "for revision 3, the list is revision 2"},
+    };
+    MakeClient();
+    FDescription.ModHosts = 1;
+    FDescription.Hosts = {{"10.1.1.1", "login.talvora.test"}};
+    Put(FHosts / "hosts", "127.0.0.1 localhost\r\n");
+    InstallOldVersions();
+    Put(FInstall / "stale.txt", "a leftover the list would remove");
+    const auto installed = Snapshot(FInstall);
+    const auto hosts = Snapshot(FHosts);
+    FUpdateKey = minisign::PublicKeyLine(FKey.Public);
+    FListSeq = "5";
+    for (const Attack& attack : attacks) {
+        Publish(2);
+        attack.Prepare();
+        FView = RecordingView();
+        Run(1);
+        EXPECT_EQ(FStatus, "Update Failed") << attack.Name;
+        EXPECT_TRUE(NoticeHas(attack.Notice)) << attack.Name << ": " << testing::PrintToString(FView.Notices);
+        EXPECT_EQ(Snapshot(FInstall), installed) << attack.Name;
+        EXPECT_EQ(Snapshot(FHosts), hosts) << attack.Name;
+        EXPECT_TRUE(FView.SavedTrust.empty()) << attack.Name;
+        EXPECT_TRUE(FView.SavedRevisions.empty()) << attack.Name;
+        ExpectButtonsBack();
+    }
+}
+
+TEST_F(SignedListTest, ASignedListUpdatesAndRecordsItsSequenceAndAnUnsignedOneOnlyWithoutAKey) {
+    MakeClient();
+    Publish(2);
+    Sign(FKey, 6, UnixNow() + 3600);
+    InstallOldVersions();
+    FUpdateKey = minisign::PublicKeyLine(FKey.Public);
+    FListSeq = "6";  // the same list again is no replay
+    Run(1);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("game.exe") && Same("data\\a.txt") && Same("data\\sub dir\\b.bin"));
+    EXPECT_EQ(FView.SavedTrust, (std::vector<std::pair<std::string, std::string>>{{FUpdateKey, "6"}}));
+    EXPECT_TRUE(FView.Notices.empty()) << testing::PrintToString(FView.Notices);
+    ExpectNoLeftovers();
+
+    // Without a key the list is taken as it is, and the run says so.
+    InstallOldVersions();
+    fs::remove(FServer / "files.lst.bz2.minisig");
+    FUpdateKey.clear();
+    FView = RecordingView();
+    Run(1);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("game.exe"));
+    EXPECT_TRUE(FView.SavedTrust.empty());
+    EXPECT_EQ(FView.Notices, std::vector<std::string>{"The update list is not signed: no UpdateKey in the settings"});
+}
+
+TEST_F(SignedListTest, AKeyNamedByATrustedListSignsTheNextOnesAlone) {
+    MakeClient();
+    FUpdateKey = minisign::PublicKeyLine(FKey.Public);
+    const std::string bothKeys = FUpdateKey + " " + minisign::PublicKeyLine(FOtherKey.Public);
+
+    Publish(1);
+    Sign(FKey, 1);
+    Run(0);
+    ASSERT_EQ(FStatus, "All the files have been updated");
+    EXPECT_EQ(FView.SavedTrust, (std::vector<std::pair<std::string, std::string>>{{FUpdateKey, "1"}}));
+    AdoptTrust();
+
+    // The old key names the new one; a key already trusted is not added twice.
+    PublishNaming(2, {FKey, FOtherKey});
+    Sign(FKey, 2);
+    FView = RecordingView();
+    Run(1);
+    ASSERT_EQ(FStatus, "");
+    EXPECT_EQ(FView.SavedTrust, (std::vector<std::pair<std::string, std::string>>{{bothKeys, "2"}}));
+    AdoptTrust();
+
+    MakeClient("v3");
+    Publish(3);
+    Sign(FOtherKey, 3);
+    FView = RecordingView();
+    Run(2);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("data\\a.txt"));
+    EXPECT_EQ(FView.SavedTrust, (std::vector<std::pair<std::string, std::string>>{{bothKeys, "3"}}));
+}
+
+}  // namespace
