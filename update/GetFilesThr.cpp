@@ -3,7 +3,6 @@
 #include "base/Exceptions.h"
 #include "base/MemoryStream.h"
 #include "base/Os.h"
-#include "base/Stream.h"
 #include "base/TempFile.h"
 #include "formats/BZip2.h"
 #include "formats/LstFile.h"
