@@ -70,11 +70,6 @@ std::string ReplaceAll(const std::string& text, const std::string& oldText, cons
     return result;
 }
 
-bool DeleteFolder(const std::string& path) {
-    if (!os::DirectoryExists(path)) return false;
-    return detail::DeleteFolderTree(path);
-}
-
 bool RunFile(const std::string& path) {
     const auto delimiter = path.find_last_of("\\:");
     const std::string folder = delimiter == std::string::npos ? std::string() : path.substr(0, delimiter + 1);
