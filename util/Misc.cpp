@@ -80,7 +80,7 @@ bool RunFile(const std::string& path) {
 void WriteUpdateBat(const std::string& name, uint32_t processId) {
     if (!IsBareFileName(name)) throw Exception("\"" + name + "\" cannot be written into Update.bat");
     // Only ASCII goes into the file: the command interpreter reads it in the OEM code page.
-    const std::string quoted = "\"" + name + "\"";
+    const std::string quoted = Quoted(name);
     const bool swap = os::FileExists(name + ".New");
     std::string text = "@echo off\r\n";
     text += "taskkill /PID " + std::to_string(processId) + " /F > nul\r\n";
