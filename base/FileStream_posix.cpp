@@ -9,29 +9,16 @@
 
 namespace orvex {
 
-TFileStream::TFileStream(const std::string& fileName, FileMode mode) : FFileName(fileName), FHandle(-1) {
-    const std::string native = os::NativePath(fileName);
+std::intptr_t TFileStream::OpenHandle(const std::string& fileName, FileMode mode) {
     const int flags = mode == FileMode::OpenRead ? O_RDONLY
                       : mode == FileMode::Append ? O_RDWR
                                                  : O_RDWR | O_CREAT | O_TRUNC;
-    const int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        const int code = errno;
-        if (mode == FileMode::Create) throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
-        throw EFOpenError(Format(SFOpenError, fileName.c_str(), os::ErrorText(code).c_str()));
-    }
-    FHandle = fd;
-    if (mode != FileMode::Append) return;
-    try {
-        Seek(0, SeekOrigin::End);
-    } catch (...) {
-        ::close(fd);  // the destructor does not run for a constructor that throws
-        throw;
-    }
+    return ::open(os::NativePath(fileName).c_str(), flags | O_CLOEXEC, 0666);
 }
 
-TFileStream::~TFileStream() {
+void TFileStream::CloseHandle() {
     if (FHandle >= 0) ::close(static_cast<int>(FHandle));
+    FHandle = -1;
 }
 
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {

@@ -1,5 +1,4 @@
 #include "base/Exceptions.h"
-#include "base/Os.h"
 #include "base/Stream.h"
 
 #include <windows.h>
@@ -8,28 +7,18 @@
 
 namespace orvex {
 
-TFileStream::TFileStream(const std::string& fileName, FileMode mode) : FFileName(fileName), FHandle(-1) {
+std::intptr_t TFileStream::OpenHandle(const std::string& fileName, FileMode mode) {
     const bool reading = mode == FileMode::OpenRead;
-    HANDLE handle = ::CreateFileA(fileName.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
-                                  reading ? FILE_SHARE_READ : 0, nullptr,
-                                  mode == FileMode::Create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const int code = static_cast<int>(::GetLastError());
-        if (mode == FileMode::Create) throw EFCreateError(Format(SFCreateError, fileName.c_str(), os::ErrorText(code).c_str()));
-        throw EFOpenError(Format(SFOpenError, fileName.c_str(), os::ErrorText(code).c_str()));
-    }
-    FHandle = reinterpret_cast<std::intptr_t>(handle);
-    if (mode != FileMode::Append) return;
-    try {
-        Seek(0, SeekOrigin::End);
-    } catch (...) {
-        ::CloseHandle(handle);  // the destructor does not run for a constructor that throws
-        throw;
-    }
+    // INVALID_HANDLE_VALUE is -1.
+    return reinterpret_cast<std::intptr_t>(::CreateFileA(fileName.c_str(), reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                                                         reading ? FILE_SHARE_READ : 0, nullptr,
+                                                         mode == FileMode::Create ? CREATE_ALWAYS : OPEN_EXISTING,
+                                                         FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-TFileStream::~TFileStream() {
+void TFileStream::CloseHandle() {
     if (FHandle != -1) ::CloseHandle(reinterpret_cast<HANDLE>(FHandle));
+    FHandle = -1;
 }
 
 std::size_t TFileStream::Read(void* buffer, std::size_t count) {

@@ -2,7 +2,6 @@
 
 #include "base/Text.h"
 
-#include <cctype>
 #include <vector>
 
 namespace orvex::ini {
@@ -23,14 +22,6 @@ struct Line {
 };
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 Line Classify(std::string_view content, std::size_t begin, std::size_t end, std::size_t next) {
     Line line{begin, end, next, LineKind::Blank, {}, std::string_view::npos};
@@ -94,7 +85,7 @@ SectionRange FindSection(const std::vector<Line>& lines, std::string_view sectio
                 range.last = i;
                 return range;
             }
-            if (SameName(lines[i].name, section)) {
+            if (SameTextAscii(lines[i].name, section)) {
                 inside = true;
                 range.header = i;
                 range.first = i + 1;
@@ -110,7 +101,7 @@ SectionRange FindSection(const std::vector<Line>& lines, std::string_view sectio
 
 const Line* FindKey(const std::vector<Line>& lines, const SectionRange& range, std::string_view key) {
     for (std::size_t i = range.first; i < range.last; ++i)
-        if (lines[i].kind == LineKind::Key && SameName(lines[i].name, key)) return &lines[i];
+        if (lines[i].kind == LineKind::Key && SameTextAscii(lines[i].name, key)) return &lines[i];
     return nullptr;
 }
 

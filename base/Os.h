@@ -56,10 +56,10 @@ inline constexpr const char* TempSuffix = ".orvex-part";
 // remove a Unix link to a folder); the link then stays as it was.
 [[nodiscard]] bool RemoveLink(const std::string& path);
 
-// Deletes the folder at path with everything in it. A link (path itself, or anything inside) is
-// removed itself and never followed, so nothing outside the folder changes. False when path is
-// not there or something stays.
-[[nodiscard]] bool RemoveTree(const std::string& path);
+// Deletes the folder at path with everything in it, permanently and without questions. A link
+// (path itself, or anything inside) is removed itself and never followed, so nothing outside the
+// folder changes. False when path is not an existing folder (a file stays) or something stays.
+[[nodiscard]] bool DeleteFolder(const std::string& path);
 
 // The system's folder for temporary files, without a trailing delimiter.
 [[nodiscard]] std::string TempFolder();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <filesystem>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,7 +140,8 @@ bool IsLink(const std::string& path) {
 
 // remove_all removes a link itself, wherever it is in the tree (the top included), and never
 // enters what it points to.
-bool RemoveTree(const std::string& path) {
+bool DeleteFolder(const std::string& path) {
+    if (!DirectoryExists(path)) return false;
     std::error_code error;
     std::filesystem::remove_all(NativePath(path), error);
     return !error && !std::filesystem::exists(std::filesystem::symlink_status(NativePath(path)));
@@ -178,17 +180,16 @@ bool IsMultiByteUtf8(const std::string& name) {
 
 bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
     const std::string native = NativePath(path);
-    DIR* dir = ::opendir(native.c_str());
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(native.c_str()), ::closedir);
     if (!dir) return false;
     entries.clear();
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
         const bool isFolder = ::stat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         entries.push_back(TFolderEntry{name, isFolder, !IsMultiByteUtf8(name)});
     }
-    ::closedir(dir);
     return true;
 }
 

@@ -182,7 +182,9 @@ bool RemoveLink(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && IsLinkW(wide) && RemoveLinkW(wide, attributes);
 }
 
-bool RemoveTree(const std::string& path) {
+// Not SHFileOperation: it deletes what a link inside the folder points to.
+bool DeleteFolder(const std::string& path) {
+    if (!DirectoryExists(path)) return false;
     std::wstring folder = win32::Widen(path, CP_ACP);
     while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());

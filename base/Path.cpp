@@ -1,6 +1,7 @@
 #include "base/Path.h"
 
 #include "base/Os.h"
+#include "base/Text.h"
 
 #include <array>
 #include <vector>
@@ -16,8 +17,6 @@ constexpr std::size_t LongestName = 255;
 // every later update elsewhere), the list itself and the batch file of the self-update.
 constexpr std::array<const char*, 4> OwnFiles = {"_settings.ini", "files.lst", "files.lst.bz2", "Update.bat"};
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::vector<std::string> SplitNames(const std::string& path) {
     std::vector<std::string> names;
     std::size_t start = 0;
@@ -29,14 +28,11 @@ std::vector<std::string> SplitNames(const std::string& path) {
     }
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 // The name before its first dot, without the blanks Windows drops there ("NUL .txt" is NUL too).
 std::string DeviceStem(const std::string& name) {
     std::string stem = name.substr(0, name.find('.'));
     while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    for (char& c : stem) c = LowerAscii(c);
-    return stem;
+    return LowerAscii(stem);
 }
 
 bool IsDeviceName(const std::string& name) {
@@ -121,12 +117,7 @@ bool IsNameInFolder(const std::string& name) {
     return name.find_first_of(Delimiters) == std::string::npos && StaysInside(name);
 }
 
-bool SameFileName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
+bool SameFileName(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
 
 TInstallPlace LocalInstallPlace(const std::string& folder, const std::string& launcherName) {
     return TInstallPlace{folder.size(), detail::LocalLongestPath(), launcherName};

@@ -1,6 +1,7 @@
 #include "base/Stream.h"
 
 #include "base/Exceptions.h"
+#include "base/Os.h"
 
 namespace orvex {
 
@@ -37,5 +38,23 @@ std::vector<uint8_t> ReadFileBytes(const std::string& fileName) {
     if (!bytes.empty()) file.ReadBuffer(bytes.data(), bytes.size());
     return bytes;
 }
+
+TFileStream::TFileStream(const std::string& fileName, FileMode mode)
+    : FFileName(fileName), FHandle(OpenHandle(fileName, mode)) {
+    if (FHandle == -1) {
+        const std::string reason = os::ErrorText(os::LastError());
+        if (mode == FileMode::Create) throw EFCreateError(Format(SFCreateError, fileName.c_str(), reason.c_str()));
+        throw EFOpenError(Format(SFOpenError, fileName.c_str(), reason.c_str()));
+    }
+    if (mode != FileMode::Append) return;
+    try {
+        Seek(0, SeekOrigin::End);
+    } catch (...) {
+        CloseHandle();  // the destructor does not run for a constructor that throws
+        throw;
+    }
+}
+
+TFileStream::~TFileStream() { CloseHandle(); }
 
 }  // namespace orvex

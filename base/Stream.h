@@ -51,6 +51,11 @@ public:
     const std::string& FileName() const { return FFileName; }
 
 private:
+    // The OS side (FileStream_posix.cpp, FileStream_win.cpp). OpenHandle gives -1 when the file
+    // cannot be opened, with os::LastError() saying why.
+    static std::intptr_t OpenHandle(const std::string& fileName, FileMode mode);
+    void CloseHandle();
+
     std::string FFileName;
     std::intptr_t FHandle;
 };

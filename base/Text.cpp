@@ -75,14 +75,8 @@ int32_t StrToIntDef(std::string_view text, int32_t defaultValue) {
 }
 
 bool StrToBool(std::string_view text) {
-    auto equalsNoCase = [&](std::string_view word) {
-        if (text.size() != word.size()) return false;
-        for (std::size_t i = 0; i < text.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(text[i])) != word[i]) return false;
-        return true;
-    };
-    if (equalsNoCase("true")) return true;
-    if (equalsNoCase("false")) return false;
+    if (SameTextAscii(text, "true")) return true;
+    if (SameTextAscii(text, "false")) return false;
     int32_t number = 0;
     if (TryStrToInt(text, number)) return number != 0;
     throw EConvertError(Format(SInvalidBoolean, std::string(text).c_str()));
@@ -98,13 +92,54 @@ std::string Trim(std::string_view text) {
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
 
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = LowerAscii(c);
+    return lower;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+std::string EscapeBytes(std::string_view text, std::string_view prefix, bool (*mustEscape)(unsigned char)) {
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (mustEscape(byte)) {
+            escaped += prefix;
+            escaped += Digits[byte >> 4];
+            escaped += Digits[byte & 0xF];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 std::vector<std::string> SplitOnSpaces(std::string_view text) {
+    constexpr std::string_view Gap = " \t";
     std::vector<std::string> items;
-    constexpr std::string_view Blanks = " \t";
-    for (std::size_t start = text.find_first_not_of(Blanks); start != std::string_view::npos;) {
-        const std::size_t end = std::min(text.find_first_of(Blanks, start), text.size());
+    for (std::size_t start = text.find_first_not_of(Gap); start != std::string_view::npos;
+         start = text.find_first_not_of(Gap, start)) {
+        const std::size_t end = std::min(text.find_first_of(Gap, start), text.size());
         items.emplace_back(text.substr(start, end - start));
-        start = text.find_first_not_of(Blanks, end);
+        start = end;
     }
     return items;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers that keep the rules inherited from the UI framework the launcher's behaviour comes
-// from: whole-number conversion, booleans, trimming.
+// from (whole-number conversion, booleans, trimming), and the small byte-wise ones every layer
+// shares (prefixes, suffixes, ASCII case, fields between spaces).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,7 +30,24 @@ std::string Trim(std::string_view text);
 
 std::string IntToStr(int64_t value);
 
-// The items of a value separated by spaces or tabs (Mirrors, UpdateKey); no empty items.
-std::vector<std::string> SplitOnSpaces(std::string_view text);
+[[nodiscard]] bool StartsWith(std::string_view text, std::string_view prefix);
+[[nodiscard]] bool EndsWith(std::string_view text, std::string_view suffix);
+
+// A-Z to a-z; every other byte, those of other code pages included, stays.
+[[nodiscard]] char LowerAscii(char c);
+[[nodiscard]] std::string LowerAscii(std::string_view text);
+// Equal but for the case of A-Z.
+[[nodiscard]] bool SameTextAscii(std::string_view a, std::string_view b);
+
+// The text in double quotes, as messages show names.
+[[nodiscard]] std::string Quoted(std::string_view text);
+
+// Every byte for which mustEscape is true as prefix and two uppercase hexadecimal digits; the
+// others as they are.
+[[nodiscard]] std::string EscapeBytes(std::string_view text, std::string_view prefix, bool (*mustEscape)(unsigned char));
+
+// The items of a setting that holds values separated by spaces or tabs: runs of them are one gap,
+// and neither end yields an empty item.
+[[nodiscard]] std::vector<std::string> SplitOnSpaces(std::string_view text);
 
 }  // namespace orvex

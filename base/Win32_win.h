@@ -13,106 +13,95 @@
 
 namespace orvex::win32 {
 
-// A handle closed with Close: kernel handles with CloseHandle, searches with FindClose, WinINet
-// handles with InternetCloseHandle. Functions report failure either as null or as
-// INVALID_HANDLE_VALUE; both count as no handle.
-template <class H, BOOL(WINAPI* Close)(H)>
-class TOwnedHandle {
+// The one owner behind the handle, COM and GDI owners below: it holds a value, gives it back with
+// Release::Free when it goes, moves and never copies. Release::Owns tells a value that is given
+// back from one that stands for none.
+template <class T, class Release>
+class TOwned {
 public:
-    TOwnedHandle() = default;
-    explicit TOwnedHandle(H handle) : FHandle(handle) {}
-    ~TOwnedHandle() {
-        if (Valid()) Close(FHandle);
-    }
-    TOwnedHandle(TOwnedHandle&& other) noexcept : FHandle(std::exchange(other.FHandle, nullptr)) {}
-    TOwnedHandle& operator=(TOwnedHandle&& other) noexcept {
+    TOwned() = default;
+    explicit TOwned(T value) : FValue(value) {}
+    ~TOwned() { Reset(); }
+    TOwned(TOwned&& other) noexcept : FValue(other.Detach()) {}
+    TOwned& operator=(TOwned&& other) noexcept {
         if (this != &other) {
-            TOwnedHandle old(std::move(*this));
-            FHandle = std::exchange(other.FHandle, nullptr);
+            TOwned old(std::move(*this));
+            FValue = other.Detach();
         }
         return *this;
     }
-    TOwnedHandle(const TOwnedHandle&) = delete;
-    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
+    TOwned(const TOwned&) = delete;
+    TOwned& operator=(const TOwned&) = delete;
 
-    bool Valid() const { return FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE; }
-    H Get() const { return FHandle; }
+    T Get() const { return FValue; }
+    bool Valid() const { return Release::Owns(FValue); }
+    explicit operator bool() const { return Valid(); }
+    // Hands the value to a new owner (a window region belongs to the window once set).
+    T Detach() { return std::exchange(FValue, T{}); }
+    // The value is gone from here before it is given back, so code the release runs sees it gone.
+    void Reset() {
+        const T old = Detach();
+        if (Release::Owns(old)) Release::Free(old);
+    }
+
+protected:
+    T* Address() { return &FValue; }
 
 private:
-    H FHandle = nullptr;
+    T FValue{};
 };
+
+// Functions that make handles report failure either as null or as INVALID_HANDLE_VALUE; both
+// count as no handle.
+template <class H, BOOL(WINAPI* Close)(H)>
+struct TCloseWith {
+    static bool Owns(H handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static void Free(H handle) { Close(handle); }
+};
+
+// A handle closed with Close: kernel handles with CloseHandle, searches with FindClose, WinINet
+// handles with InternetCloseHandle.
+template <class H, BOOL(WINAPI* Close)(H)>
+using TOwnedHandle = TOwned<H, TCloseWith<H, Close>>;
 using THandle = TOwnedHandle<HANDLE, ::CloseHandle>;
 using TFindHandle = TOwnedHandle<HANDLE, ::FindClose>;
 
+struct TReleaseReference {
+    template <class T>
+    static bool Owns(T* object) { return object != nullptr; }
+    template <class T>
+    static void Free(T* object) { object->Release(); }
+};
+
 // A COM interface pointer that owns one reference.
 template <class T>
-class TComPtr {
+class TComPtr : public TOwned<T*, TReleaseReference> {
 public:
     TComPtr() = default;
     // Takes over the reference the caller holds (as a creating function hands one out).
-    explicit TComPtr(T* owned) : FPtr(owned) {}
+    explicit TComPtr(T* owned) : TOwned<T*, TReleaseReference>(owned) {}
     // A reference of its own to an object someone else holds too.
     static TComPtr AddRefTo(T* shared) {
         if (shared) shared->AddRef();
         return TComPtr(shared);
     }
-    ~TComPtr() {
-        if (FPtr) FPtr->Release();
-    }
-    TComPtr(TComPtr&& other) noexcept : FPtr(std::exchange(other.FPtr, nullptr)) {}
-    TComPtr& operator=(TComPtr&& other) noexcept {
-        if (this != &other) {
-            TComPtr old(std::move(*this));
-            FPtr = std::exchange(other.FPtr, nullptr);
-        }
-        return *this;
-    }
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
 
-    T* Get() const { return FPtr; }
-    T* operator->() const { return FPtr; }
-    explicit operator bool() const { return FPtr != nullptr; }
+    T* operator->() const { return this->Get(); }
     // For functions that hand out a new reference through a void**: the old one goes first.
     void** Out() {
-        Reset();
-        return reinterpret_cast<void**>(&FPtr);
+        this->Reset();
+        return reinterpret_cast<void**>(this->Address());
     }
-    // The pointer is null before the reference goes, so code the release runs sees it gone.
-    void Reset() { TComPtr old(std::move(*this)); }
+};
 
-private:
-    T* FPtr = nullptr;
+struct TDeleteObject {
+    static bool Owns(HGDIOBJ object) { return object != nullptr; }
+    static void Free(HGDIOBJ object) { ::DeleteObject(object); }
 };
 
 // A GDI object (bitmap, brush, font, region, pen) deleted with DeleteObject.
 template <class H>
-class TGdiObject {
-public:
-    TGdiObject() = default;
-    explicit TGdiObject(H object) : FObject(object) {}
-    ~TGdiObject() {
-        if (FObject) ::DeleteObject(FObject);
-    }
-    TGdiObject(TGdiObject&& other) noexcept : FObject(std::exchange(other.FObject, nullptr)) {}
-    TGdiObject& operator=(TGdiObject&& other) noexcept {
-        if (this != &other) {
-            TGdiObject old(std::move(*this));
-            FObject = std::exchange(other.FObject, nullptr);
-        }
-        return *this;
-    }
-    TGdiObject(const TGdiObject&) = delete;
-    TGdiObject& operator=(const TGdiObject&) = delete;
-
-    H Get() const { return FObject; }
-    explicit operator bool() const { return FObject != nullptr; }
-    // Hands the object to a new owner (a window region belongs to the window once set).
-    H Detach() { return std::exchange(FObject, nullptr); }
-
-private:
-    H FObject = nullptr;
-};
+using TGdiObject = TOwned<H, TDeleteObject>;
 
 // Selects an object into a DC and selects the previous one back when it goes, so the object can be
 // deleted afterwards.

@@ -1,4 +1,6 @@
 #include "formats/ChunkIndex.h"
+
+#include "base/Text.h"
 #include "formats/Zstd.h"
 
 #include <algorithm>
@@ -23,14 +25,6 @@ std::optional<std::string> PathProblem(std::string_view path) {
         return "a path longer than " + std::to_string(MaxChunkIndexPathLength) + " characters";
     if (std::any_of(path.begin(), path.end(), IsControl)) return "a path with a control character";
     return std::nullopt;
-}
-
-// Windows takes names in any letter case for the same file.
-std::string FoldedCase(std::string_view path) {
-    std::string folded(path);
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return folded;
 }
 
 // Why a line was refused; caught at the top, where its line number is added.
@@ -124,7 +118,8 @@ private:
         file.Hash = Digest(fields[2], "the file hash");
         if (const auto problem = PathProblem(fields[3])) Refuse(*problem);
         file.Path = std::string(fields[3]);
-        if (!FPaths.insert(FoldedCase(file.Path)).second) Refuse("the path " + file.Path + " is listed before");
+        // Windows takes names in any letter case for the same file.
+        if (!FPaths.insert(LowerAscii(file.Path)).second) Refuse("the path " + file.Path + " is listed before");
         FIndex.Files.push_back(std::move(file));
     }
 

@@ -89,8 +89,6 @@ std::vector<std::string_view> Lines(std::string_view text) {
     return lines;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 TBytes SignedMessage(TSignatureAlgorithm algorithm, std::string_view data) {
     TBytes message;
     if (algorithm == TSignatureAlgorithm::Legacy)
@@ -129,15 +127,10 @@ TParsed<TPublicKey> ParsePublicKey(std::string_view text) {
 TParsed<std::vector<TPublicKey>> ParsePublicKeys(std::string_view text) {
     StartSodium();
     std::vector<TPublicKey> keys;
-    while (!text.empty()) {
-        const std::size_t start = text.find_first_not_of(' ');
-        if (start == std::string_view::npos) break;
-        text.remove_prefix(start);
-        const std::size_t end = std::min(text.find(' '), text.size());
-        const auto key = ParsePublicKeyLine(text.substr(0, end));
+    for (const std::string& line : SplitOnSpaces(text)) {
+        const auto key = ParsePublicKeyLine(line);
         if (!key) return TParsed<std::vector<TPublicKey>>::Refused("key " + std::to_string(keys.size() + 1) + ": " + key.Error);
         keys.push_back(*key.Value);
-        text.remove_prefix(end);
     }
     return {keys, {}};
 }

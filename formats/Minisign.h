@@ -75,7 +75,7 @@ std::string KeyIdText(const TKeyId& keyId);
 
 // A public key file, or its bare base64 line.
 TParsed<TPublicKey> ParsePublicKey(std::string_view text);
-// Base64 lines separated by spaces (or none: an empty list).
+// Base64 lines separated by spaces or tabs (SplitOnSpaces; none: an empty list).
 TParsed<std::vector<TPublicKey>> ParsePublicKeys(std::string_view text);
 std::string PublicKeyLine(const TPublicKey& key);
 std::string PublicKeyFile(const TPublicKey& key);

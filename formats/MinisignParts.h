@@ -1,6 +1,7 @@
 #pragma once
 // What reading and writing minisign's files share: the layout of keys and signatures, base64 and
 // the messages an Ed25519 key signs. Only Minisign*.cpp include this.
+#include "base/Text.h"
 #include "formats/Minisign.h"
 
 #include <sodium.h>
@@ -42,7 +43,6 @@ std::string Base64(const TBytes& bytes);
 std::optional<TBytes> FromBase64(std::string_view line, std::size_t size);
 // Lines without their "\r"; a final line break does not start another line.
 std::vector<std::string_view> Lines(std::string_view text);
-bool StartsWith(std::string_view text, std::string_view prefix);
 // What the key signs for the data: the data itself, or its hash.
 TBytes SignedMessage(TSignatureAlgorithm algorithm, std::string_view data);
 // What the global signature signs: the signature and the trusted comment.

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace orvex {
 namespace {
@@ -217,7 +218,6 @@ void MD5UpdateLarge(MD5_CTX& context, const void* input, uint64_t count) {
     MD5Update(context, bytes, static_cast<uint32_t>(count));
 }
 
-
 MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, const MapPiece& mapPiece) {
     MD5_CTX context;
     MD5Init(context);
@@ -238,6 +238,18 @@ MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, 
     MD5Digest digest;
     MD5Final(context, digest);
     return digest;
+}
+
+MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize) {
+    TDigestedFile file(fileName);
+    std::vector<char> buffer;
+    return DigestMapped(file.Size(), pieceSize == 0 ? FileReadPieceSize : pieceSize, FileReadGranularity,
+                        [&](uint64_t offset, uint64_t length, const ConsumeView& consume) {
+                            buffer.resize(static_cast<std::size_t>(length));
+                            if (!file.ReadAt(offset, buffer.data(), buffer.size())) return false;
+                            consume(buffer.data());
+                            return true;
+                        });
 }
 
 MD5Digest FileMD5InPieces(const std::string& fileName, uint64_t pieceSize) {

@@ -1,6 +1,7 @@
 #pragma once
 // The MD5 message digest (RFC 1321) and the digest of a whole file.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -50,8 +51,30 @@ using MapPiece = std::function<bool(uint64_t offset, uint64_t length, const Cons
 // digest of part of the file.
 MD5Digest DigestMapped(uint64_t size, uint64_t pieceSize, uint64_t granularity, const MapPiece& mapPiece);
 
-// The OS part of FileMD5: the file read in pieces of pieceSize (0: FileReadPieceSize).
+// The file read in pieces of pieceSize (0: FileReadPieceSize). A file that ends before the size
+// it had at the start was read gives the digest of empty input, never the digest of part of it.
 MD5Digest DigestFile(const std::string& fileName, uint64_t pieceSize);
+
+// The OS part of DigestFile (md5_posix.cpp, md5_win.cpp): a file opened for reading once from
+// start to end, others still free to write it, closed when the object goes. Reads, not a mapping:
+// a mapped file that another program shortens faults at the first page past its new end (SIGBUS,
+// or an access violation under Wine), while a read just comes back short.
+class TDigestedFile {
+public:
+    explicit TDigestedFile(const std::string& fileName);
+    ~TDigestedFile();
+    TDigestedFile(const TDigestedFile&) = delete;
+    TDigestedFile& operator=(const TDigestedFile&) = delete;
+
+    // The size when it was opened; 0 as well when it is no regular file or cannot be opened.
+    uint64_t Size() const { return FSize; }
+    // All of length bytes at offset, or false.
+    [[nodiscard]] bool ReadAt(uint64_t offset, void* buffer, std::size_t length);
+
+private:
+    std::intptr_t FHandle;
+    uint64_t FSize = 0;
+};
 
 // Digests the file in reads of pieceSize bytes (rounded up to FileReadGranularity) instead of
 // the default size.

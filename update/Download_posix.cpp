@@ -1,3 +1,4 @@
+#include "base/Text.h"
 #include "update/Download.h"
 #include "update/HttpBody.h"
 #include "update/TransferWatch.h"
@@ -5,7 +6,6 @@
 #include <curl/curl.h>
 
 #include <cstdint>
-#include <cctype>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -101,8 +101,7 @@ private:
         }
         const std::size_t colon = line.find(':');
         if (colon == std::string::npos) return;
-        std::string name = line.substr(0, colon);
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string name = LowerAscii(line.substr(0, colon));
         const std::size_t start = line.find_first_not_of(' ', colon + 1);
         const std::string value = start == std::string::npos ? "" : line.substr(start);
         if (name == "etag") FETag = value;
@@ -148,20 +147,9 @@ bool IsTransient(CURLcode code) {
 // libcurl refuses addresses with spaces; WinINet escapes such bytes itself when it opens an
 // address, so the list's paths (spaces, single-byte names) are escaped the same way here.
 std::string EscapeUnsafeUrlBytes(const std::string& url) {
-    static const char* const hex = "0123456789ABCDEF";
-    std::string escaped;
-    escaped.reserve(url.size());
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}", c)) {
-            escaped += '%';
-            escaped += hex[byte >> 4];
-            escaped += hex[byte & 0x0F];
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
+    return EscapeBytes(url, "%", [](unsigned char byte) {
+        return byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}", byte) != nullptr;
+    });
 }
 
 // One handle per thread, reset before each fetch: it keeps its connections open, so that many

@@ -1,15 +1,15 @@
 #include "update/FolderLock.h"
 
+#include "base/Text.h"
 #include "formats/md5.h"
+
+#include <algorithm>
 
 namespace orvex {
 
 std::string InstanceKey(const std::string& baseDir) {
-    std::string folded = baseDir;
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c == '/') c = '\\';
-    }
+    std::string folded = LowerAscii(baseDir);
+    std::replace(folded.begin(), folded.end(), '/', '\\');
     while (!folded.empty() && folded.back() == '\\') folded.pop_back();
     MD5_CTX context;
     MD5Init(context);

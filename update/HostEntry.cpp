@@ -1,6 +1,7 @@
 #include "update/HostEntry.h"
 
 #include "base/Exceptions.h"
+#include "base/Text.h"
 #include "util/Misc.h"
 
 #include <cctype>
@@ -13,12 +14,6 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 bool IsLetterOrDigit(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 && static_cast<unsigned char>(c) < 0x80; }
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 std::vector<std::string> Split(const std::string& text, char delimiter) {
     std::vector<std::string> parts(1);
@@ -53,10 +48,6 @@ std::vector<std::string> Fields(const std::string& line) {
     }
     if (!field.empty()) fields.push_back(field);
     return fields;
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 [[noreturn]] void Refuse(const std::string& entry, const char* reason) {

@@ -2,6 +2,7 @@
 
 #include "base/Os.h"
 #include "base/Path.h"
+#include "base/Text.h"
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 #include "update/Download.h"
@@ -14,14 +15,15 @@ namespace orvex {
 
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+// A name of more than the suffix: the suffix alone names no file of the list.
+bool HasSuffix(const std::string& name, std::string_view suffix) {
+    return name.size() > suffix.size() && EndsWith(name, suffix);
 }
 
 // A partial copy stays for the run to continue while its file is listed.
 bool IsStalePartialCopy(const std::string& name, const std::set<std::string>& listed) {
     for (const std::string& suffix : {std::string(PackedSuffix) + PartialSuffix, std::string(PackedSuffix) + PartialTagSuffix})
-        if (EndsWith(name, suffix)) return !listed.count(name.substr(0, name.size() - suffix.size()));
+        if (HasSuffix(name, suffix)) return !listed.count(name.substr(0, name.size() - suffix.size()));
     return false;
 }
 
@@ -51,7 +53,7 @@ void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths)
         for (const os::TFolderEntry& entry : entries) {
             if (entry.IsFolder || !entry.Representable) continue;
             const std::string& name = entry.Name;
-            const bool staleDownload = EndsWith(name, PackedSuffix) && !names.count(name) &&
+            const bool staleDownload = HasSuffix(name, PackedSuffix) && !names.count(name) &&
                                        names.count(name.substr(0, name.size() - std::string(PackedSuffix).size()));
             if (os::IsTempName(name) || staleDownload || IsStalePartialCopy(name, names)) RemoveEntry(folder + name);
         }

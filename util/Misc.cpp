@@ -70,11 +70,6 @@ std::string ReplaceAll(const std::string& text, const std::string& oldText, cons
     return result;
 }
 
-bool DeleteFolder(const std::string& path) {
-    if (!os::DirectoryExists(path)) return false;
-    return detail::DeleteFolderTree(path);
-}
-
 bool RunFile(const std::string& path) {
     const auto delimiter = path.find_last_of("\\:");
     const std::string folder = delimiter == std::string::npos ? std::string() : path.substr(0, delimiter + 1);
@@ -85,7 +80,7 @@ bool RunFile(const std::string& path) {
 void WriteUpdateBat(const std::string& name, uint32_t processId) {
     if (!IsBareFileName(name)) throw Exception("\"" + name + "\" cannot be written into Update.bat");
     // Only ASCII goes into the file: the command interpreter reads it in the OEM code page.
-    const std::string quoted = "\"" + name + "\"";
+    const std::string quoted = Quoted(name);
     const bool swap = os::FileExists(name + ".New");
     std::string text = "@echo off\r\n";
     text += "taskkill /PID " + std::to_string(processId) + " /F > nul\r\n";

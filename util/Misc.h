@@ -1,5 +1,6 @@
 #pragma once
 // Small routines shared by the list reader, the update run and the main window.
+#include "base/Os.h"
 #include "base/Text.h"
 
 #include <cstdint>
@@ -16,9 +17,8 @@ int FindFrom(int start, const std::string& text, const std::string& pattern);
 // Every occurrence of oldText replaced by newText, left to right, without overlap.
 std::string ReplaceAll(const std::string& text, const std::string& oldText, const std::string& newText);
 
-// Deletes a folder with all its content, permanently and without questions. True on success;
-// false when path is not an existing folder.
-[[nodiscard]] bool DeleteFolder(const std::string& path);
+// The update run deletes its backup folder by this name.
+using os::DeleteFolder;
 
 // Enters the program's folder (raising EInOutError when it cannot) and starts the program there by
 // its name in that folder, so nothing of the folder's own name reaches the program's command line.
@@ -41,8 +41,6 @@ namespace detail {
 // Starts the program at path (the current folder is already its own) and returns at once; false
 // when it did not start.
 [[nodiscard]] bool StartProgram(const std::string& path);
-// Deletes an existing folder tree; true on success.
-[[nodiscard]] bool DeleteFolderTree(const std::string& path);
 }  // namespace detail
 
 }  // namespace orvex

@@ -64,6 +64,4 @@ bool StartProgram(const std::string& path) {
     return got == 0;
 }
 
-bool DeleteFolderTree(const std::string& path) { return os::RemoveTree(path); }
-
 }  // namespace orvex::detail

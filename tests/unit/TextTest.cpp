@@ -49,3 +49,42 @@ TEST(Trim, RemovesControlCharactersAndSpacesAtBothEnds) {
     EXPECT_EQ(Trim("\x7f"), "\x7f");
     EXPECT_EQ(Trim(std::string("\0x\0", 3)), "x");
 }
+
+TEST(SplitOnSpaces, RunsOfSpacesAndTabsAreOneGapAndNoItemIsEmpty) {
+    const struct {
+        const char* text;
+        std::vector<std::string> items;
+    } cases[] = {
+        {"", {}},
+        {" \t  ", {}},
+        {"one", {"one"}},
+        {"  a \t\tb  c\t", {"a", "b", "c"}},
+        {"http://x/ http://y/", {"http://x/", "http://y/"}},
+        {"a\nb", {"a\nb"}},  // only spaces and tabs separate
+    };
+    for (const auto& c : cases) EXPECT_EQ(SplitOnSpaces(c.text), c.items) << '"' << c.text << '"';
+}
+
+TEST(TextHelpers, CompareAndFoldOnlyAsciiLetters) {
+    EXPECT_TRUE(StartsWith("untrusted comment: x", "untrusted comment: "));
+    EXPECT_FALSE(StartsWith("untrusted", "untrusted comment: "));
+    EXPECT_TRUE(EndsWith("a.localhost", ".localhost"));
+    EXPECT_TRUE(EndsWith("::", "::"));
+    EXPECT_FALSE(EndsWith("localhost", ".localhost"));
+    EXPECT_TRUE(StartsWith("x", "") && EndsWith("x", ""));
+
+    EXPECT_EQ(LowerAscii("Data\\GAME.Dat \xC4\xD6"), "data\\game.dat \xC4\xD6");
+    EXPECT_EQ(LowerAscii('Z'), 'z');
+    EXPECT_EQ(LowerAscii('['), '[');
+    EXPECT_TRUE(SameTextAscii("_SETTINGS.ini", "_settings.INI"));
+    EXPECT_FALSE(SameTextAscii("\xC4", "\xE4"));  // other code pages' letters are not folded
+    EXPECT_FALSE(SameTextAscii("ab", "abc"));
+    EXPECT_EQ(Quoted("a b"), "\"a b\"");
+}
+
+TEST(EscapeBytes, WritesTheChosenBytesAsPrefixAndTwoUppercaseDigits) {
+    const auto controls = [](unsigned char byte) { return byte < 0x20 || byte == 0x7F; };
+    EXPECT_EQ(EscapeBytes(std::string("a\x1b[2J\x7f\0\xFF", 8), "\\x", controls), "a\\x1B[2J\\x7F\\x00\xFF");
+    EXPECT_EQ(EscapeBytes("a b", "%", [](unsigned char byte) { return byte == ' '; }), "a%20b");
+    EXPECT_EQ(EscapeBytes("", "%", controls), "");
+}

@@ -21,19 +21,7 @@ std::string Bar(const TGaugeModel& gauge, int cells) {
 
 // Control characters as \xNN: a name in the list must not move the cursor or recolour the terminal.
 std::string Printable(const std::string& text) {
-    static const char* const Digits = "0123456789ABCDEF";
-    std::string shown;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            shown += "\\x";
-            shown += Digits[byte >> 4];
-            shown += Digits[byte & 0xF];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
+    return EscapeBytes(text, "\\x", [](unsigned char byte) { return byte < 0x20 || byte == 0x7F; });
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "base/Os.h"
 #include "base/Path.h"
+#include "base/Text.h"
 #include "formats/ChunkIndex.h"
 #include "formats/UpdateList.h"
 #include "formats/Zstd.h"
@@ -15,7 +16,6 @@
 namespace orvex {
 namespace {
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 void CheckListedFiles(const TChunkIndex& index, const std::map<std::string, int64_t>& listedSizes,
                       TStringList& problems) {

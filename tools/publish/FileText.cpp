@@ -15,16 +15,20 @@ std::string ReadWholeFile(const std::string& fileName) {
     return text;
 }
 
-void WriteFileInPlace(const std::string& target, const std::string& content) {
+void WriteInPlace(const std::string& target, const std::function<void(TStream& output)>& write) {
     const auto delim = target.find_last_of("\\/");
     if (delim != std::string::npos && delim > 0)
         static_cast<void>(os::ForceDirectories(target.substr(0, delim)));  // shows at the write
     TTempFile temporary(target);
     {
         TFileStream stream(temporary.Name(), FileMode::Create);
-        stream.WriteBuffer(content.data(), content.size());
+        write(stream);
     }
     if (!temporary.Commit()) RaiseInOutError(os::LastError());
+}
+
+void WriteFileInPlace(const std::string& target, const std::string& content) {
+    WriteInPlace(target, [&content](TStream& output) { output.WriteBuffer(content.data(), content.size()); });
 }
 
 }  // namespace orvex

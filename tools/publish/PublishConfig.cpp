@@ -1,9 +1,9 @@
 #include "tools/publish/PublishConfig.h"
 
 #include "base/Profile.h"
+#include "base/Text.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace orvex {
 namespace {
@@ -59,8 +59,6 @@ std::string NormalizedPattern(std::string pattern) {
     return pattern;
 }
 
-char Folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool Match(const char* p, const char* s) {
     for (; *p; ++p, ++s) {
         if (*p == '*') {
@@ -71,7 +69,7 @@ bool Match(const char* p, const char* s) {
                 if (!*rest || (!crossFolders && *rest == '\\')) return false;
             }
         }
-        if (!*s || (*p == '?' ? *s == '\\' : Folded(*p) != Folded(*s))) return false;
+        if (!*s || (*p == '?' ? *s == '\\' : LowerAscii(*p) != LowerAscii(*s))) return false;
     }
     return !*s;
 }

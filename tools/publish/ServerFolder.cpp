@@ -3,7 +3,7 @@
 #include "base/Os.h"
 #include "base/Path.h"
 #include "base/Stream.h"
-#include "base/TempFile.h"
+#include "base/Text.h"
 #include "formats/BZ2FileCheck.h"
 #include "formats/LstFile.h"
 #include "tools/publish/BZ2Compressor.h"
@@ -13,7 +13,6 @@
 #include "util/Parallel.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 #include <mutex>
 #include <numeric>
@@ -24,16 +23,6 @@ namespace orvex {
 namespace {
 
 constexpr std::size_t ChunkSize = std::size_t{1} << 20;
-
-void ForceParentDirectory(const std::string& path) {
-    const auto delim = path.find_last_of("\\/");
-    if (delim != std::string::npos && delim > 0) static_cast<void>(os::ForceDirectories(path.substr(0, delim)));  // shows at the write
-}
-
-// Puts a written temporary file in place, with the system's reason when it cannot.
-void CommitInPlace(TTempFile& temporary) {
-    if (!temporary.Commit()) RaiseInOutError(os::LastError());
-}
 
 bool HasControlOrBar(const std::string& text) {
     for (const char c : text)
@@ -94,12 +83,6 @@ void ListFolderInto(const std::string& dir, const std::string& prefix, TStringLi
     }
 }
 
-std::string LowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 void RememberEntries(const TStringList& section, std::map<std::string, TPublishedFile>& entries) {
     if (IsEmptySection(section)) return;
     for (const std::string& line : section) {
@@ -131,11 +114,8 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
 
 TCompressedFile CompressFile(const std::string& source, const std::string& target) {
     TFileStream input(source, FileMode::OpenRead);
-    ForceParentDirectory(target);
-    TTempFile temporary(target);
     TCompressedFile result;
-    {
-        TFileStream output(temporary.Name(), FileMode::Create);
+    WriteInPlace(target, [&](TStream& output) {
         TBZ2Compressor compressor(output, 9);
         std::vector<char> buffer(ChunkSize);
         MD5_CTX context;
@@ -147,8 +127,7 @@ TCompressedFile CompressFile(const std::string& source, const std::string& targe
         compressor.Finish();
         MD5Final(context, result.SourceDigest);
         result.Size = compressor.CompressedSize();
-    }
-    CommitInPlace(temporary);
+    });
     return result;
 }
 
