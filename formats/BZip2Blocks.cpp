@@ -1,17 +1,16 @@
 #include "formats/BZip2Blocks.h"
 
+#include "util/WorkerPool.h"
+
 #include <bzlib.h>
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <future>
 #include <memory>
 #include <new>
-#include <mutex>
-#include <thread>
 
 namespace orvex {
 
@@ -202,60 +201,6 @@ TDecoded DecodePart(char level, const TPackedBits& bits, TDecoderMemory& memory)
     return decoded;
 }
 
-// A fixed set of threads running jobs in the order they came. Jobs still waiting when it goes are
-// dropped; running ones are waited for.
-class TWorkerPool {
-public:
-    explicit TWorkerPool(unsigned threads) {
-        for (unsigned i = 0; i < threads; ++i) FThreads.emplace_back([this] { Work(); });
-    }
-
-    ~TWorkerPool() {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            FStopping = true;
-            FJobs.clear();
-        }
-        FWake.notify_all();
-        for (std::thread& thread : FThreads) thread.join();
-    }
-
-    TWorkerPool(const TWorkerPool&) = delete;
-    TWorkerPool& operator=(const TWorkerPool&) = delete;
-
-    using TJob = std::function<void(TDecoderMemory&)>;
-
-    void Submit(TJob job) {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            FJobs.push_back(std::move(job));
-        }
-        FWake.notify_one();
-    }
-
-private:
-    void Work() {
-        TDecoderMemory memory;
-        for (;;) {
-            TJob job;
-            {
-                std::unique_lock<std::mutex> lock(FMutex);
-                FWake.wait(lock, [this] { return FStopping || !FJobs.empty(); });
-                if (FStopping) return;
-                job = std::move(FJobs.front());
-                FJobs.pop_front();
-            }
-            job(memory);
-        }
-    }
-
-    std::mutex FMutex;
-    std::condition_variable FWake;
-    std::deque<TJob> FJobs;
-    bool FStopping = false;
-    std::vector<std::thread> FThreads;
-};
-
 // A stretch between two neighbouring candidates: a block when its candidate is a true one.
 struct TPart {
     TPackedBits Bits;
@@ -388,12 +333,9 @@ private:
     void Submit(TPart& part) {
         part.Submitted = true;
         if (part.EndOfStream) return;
-        auto task = std::make_shared<std::packaged_task<TDecoded(TDecoderMemory&)>>(
-            [level = FLevel, bits = part.Bits, dropped = part.Dropped](TDecoderMemory& memory) {
-                return dropped->load() ? TDecoded{} : DecodePart(level, bits, memory);
-            });
-        part.Result = task->get_future();
-        FPool.Submit([task](TDecoderMemory& memory) { (*task)(memory); });
+        part.Result = FPool.Submit([level = FLevel, bits = part.Bits, dropped = part.Dropped](std::stop_token) {
+            return dropped->load() ? TDecoded{} : DecodePart(level, bits, TWorkerPool::ThreadState<TDecoderMemory>());
+        });
     }
 
     // The head part did not decode: its end was a false candidate, so it takes in the next part

@@ -4,8 +4,9 @@
 
 namespace orvex {
 
-TBackgroundDownload::TBackgroundDownload(TWork work, TThen then)
-    : FThread([this, work = std::move(work), then = std::move(then)](std::stop_token stop) { Run(work, then, stop); }) {}
+TBackgroundDownload::TBackgroundDownload(TWork work, TThen then) {
+    FWorker.Post([this, work = std::move(work), then = std::move(then)](std::stop_token stop) { Run(work, then, stop); });
+}
 
 void TBackgroundDownload::Run(const TWork& work, const TThen& then, std::stop_token stop) {
     const TBar bar = [this](uint64_t position) {

@@ -5,6 +5,7 @@
 // thread (unpacking the copy), to be waited for once the download has been followed.
 #include "base/Text.h"
 #include "update/Download.h"
+#include "util/WorkerPool.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -13,7 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <stop_token>
-#include <thread>
 #include <vector>
 
 namespace orvex {
@@ -52,7 +52,7 @@ private:
     bool FThenEnded = false;
     TDownloadOutcome FOutcome;
     std::exception_ptr FError;
-    std::jthread FThread;  // last: started once the members above exist, joined first
+    TWorkerPool FWorker{1};  // last: runs once the members above exist, stopped and waited for first
 };
 
 }  // namespace orvex

@@ -1,11 +1,21 @@
 #include "update/Dispatcher.h"
 
+#include <future>
+#include <memory>
+
 namespace orvex {
 
 HeadlessDispatcher::HeadlessDispatcher(bool queueReports)
     : FQueueReports(queueReports),
-      FCalls([this] { return Wake(); }, "The report thread has stopped"), FThread([this] { Loop(); }) {
-    FCalls.Open(FThread.get_id());
+      FCalls([this] { return Wake(); }, "The report thread has stopped") {
+    auto started = std::make_shared<std::promise<std::thread::id>>();
+    std::future<std::thread::id> threadId = started->get_future();
+    FThread.Post([this, started](std::stop_token) {
+        started->set_value(std::this_thread::get_id());
+        Loop();
+    });
+    FThreadId = threadId.get();
+    FCalls.Open(FThreadId);
 }
 
 HeadlessDispatcher::~HeadlessDispatcher() {
@@ -14,7 +24,7 @@ HeadlessDispatcher::~HeadlessDispatcher() {
         FStopping = true;
     }
     FWakeUp.notify_all();
-    FThread.join();
+    // FThread waits for the loop to end as it goes.
 }
 
 void HeadlessDispatcher::Post(std::function<void()> callback) {

@@ -1,6 +1,7 @@
 #pragma once
 // Runs the run's reports on the user-interface thread.
 #include "update/CallQueue.h"
+#include "util/WorkerPool.h"
 
 #include <condition_variable>
 #include <functional>
@@ -33,7 +34,7 @@ public:
 
     void Invoke(const std::function<void()>& callback) override { FCalls.Invoke(callback); }
     void Post(std::function<void()> callback) override;
-    std::thread::id ThreadId() const { return FThread.get_id(); }
+    std::thread::id ThreadId() const { return FThreadId; }
 
 private:
     bool Wake();
@@ -45,7 +46,8 @@ private:
     bool FStopping = false;
     const bool FQueueReports;
     TCallQueue FCalls;
-    std::thread FThread;  // last: started once the members above exist
+    std::thread::id FThreadId;
+    TWorkerPool FThread{1};  // last: runs the loop once the members above exist, waited for first
 };
 
 }  // namespace orvex

@@ -1,6 +1,7 @@
 #include "update/Download.h"
 #include "update/HttpBody.h"
 #include "update/TransferWatch.h"
+#include "util/WorkerPool.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -9,12 +10,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace orvex::http {
@@ -316,49 +315,12 @@ private:
 // costs over a millisecond, and a run of many small requests (a file's chunks) that starts one per
 // request slows down as thousands are made. A thread still blocked in an abandoned transfer is
 // simply not idle; the next transfer then starts another. A thread idle for a minute ends.
-class WorkerThreads {
-public:
-    static void Start(std::function<void()> job) {
-        // Never destroyed: detached threads wait on it until the process ends.
-        static WorkerThreads* const threads = new WorkerThreads;
-        threads->Queue(std::move(job));
-    }
-
-private:
-    void Queue(std::function<void()> job) {
-        std::unique_lock<std::mutex> lock(FLock);
-        FJobs.push_back(std::move(job));
-        const bool enoughIdle = FJobs.size() <= FIdle;
-        lock.unlock();
-        if (enoughIdle)
-            FWake.notify_one();
-        else
-            std::thread([this] { Serve(); }).detach();
-    }
-
-    void Serve() {
-        std::unique_lock<std::mutex> lock(FLock);
-        for (;;) {
-            if (FJobs.empty()) {
-                ++FIdle;
-                const bool woken = FWake.wait_for(lock, std::chrono::minutes(1), [this] { return !FJobs.empty(); });
-                --FIdle;
-                if (!woken) return;
-            }
-            std::function<void()> job = std::move(FJobs.front());
-            FJobs.pop_front();
-            lock.unlock();
-            job();
-            job = nullptr;  // what the job holds goes before the thread waits again
-            lock.lock();
-        }
-    }
-
-    std::mutex FLock;
-    std::condition_variable FWake;
-    std::deque<std::function<void()>> FJobs;
-    std::size_t FIdle = 0;
-};
+// Never destroyed: the run's own thread may still start a transfer while the process exits, and a
+// thread blocked in WinINet must not hold the exit up.
+TWorkerPool& TransferThreads() {
+    static TWorkerPool* const threads = new TWorkerPool(TWorkerPool::Unbounded, std::chrono::minutes(1));
+    return *threads;
+}
 
 // The caller's side: leaving, on any way out, abandons the transfer.
 class Abandoner {
@@ -384,7 +346,7 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
                        const std::optional<TRange>& range) {
     auto shared = std::make_shared<Shared>(limits);
     auto worker = std::make_shared<Worker>(shared, url, limits, range);
-    WorkerThreads::Start([worker] { worker->Run(); });
+    TransferThreads().Post([worker](std::stop_token) { worker->Run(); });
     const Abandoner abandoner(*shared);
 
     TFetchResult result;

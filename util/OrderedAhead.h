@@ -1,17 +1,15 @@
 #pragma once
 // Jobs done ahead on threads of their own, their results handed over strictly in order.
-#include <condition_variable>
+#include "util/WorkerPool.h"
+
 #include <cstddef>
-#include <exception>
+#include <deque>
 #include <functional>
-#include <map>
-#include <mutex>
+#include <future>
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
-#include <thread>
 #include <utility>
-#include <vector>
 
 namespace orvex {
 
@@ -27,14 +25,11 @@ public:
 
     TOrderedAhead(std::size_t count, unsigned threads, std::size_t window, TJob job)
         : FCount(count), FWindow(window == 0 ? 1 : window), FJob(std::move(job)) {
-        try {
-            for (unsigned t = 0; t < threads && t < count; ++t) FThreads.emplace_back([this] { Work(); });
-        } catch (...) {
-            Stop();
-            throw;
-        }
+        if (threads == 0 || count == 0) return;
+        FPool.emplace(threads);
+        while (FSubmitted < FCount && FSubmitted < FWindow) SubmitNext();
     }
-    ~TOrderedAhead() { Stop(); }
+    ~TOrderedAhead() = default;
     TOrderedAhead(const TOrderedAhead&) = delete;
     TOrderedAhead& operator=(const TOrderedAhead&) = delete;
 
@@ -42,72 +37,31 @@ public:
     T Take() {
         const std::size_t index = FTaken;
         if (index >= FCount) throw std::out_of_range("every result has been taken");
-        if (FThreads.empty()) {
-            ++FTaken;
-            return FJob(index, FStop.get_token());
-        }
-        std::unique_lock<std::mutex> lock(FLock);
-        FChanged.wait(lock, [&] { return FDone.count(index) != 0; });
-        TResult result = std::move(FDone.at(index));
-        FDone.erase(index);
         ++FTaken;
-        lock.unlock();
-        FChanged.notify_all();  // the window moved on
-        if (result.Error) std::rethrow_exception(result.Error);
-        return std::move(*result.Value);
+        if (!FPool) return FJob(index, std::stop_token());
+        if (FAhead.empty()) SubmitNext();  // a thread for it could not be started earlier
+        std::future<T> result = std::move(FAhead.front());
+        FAhead.pop_front();
+        result.wait();
+        if (FSubmitted < FCount) SubmitNext();  // the window moved on
+        return result.get();
     }
 
 private:
-    struct TResult {
-        std::optional<T> Value;
-        std::exception_ptr Error;
-    };
-
-    void Work() {
-        for (;;) {
-            std::size_t index = 0;
-            {
-                std::unique_lock<std::mutex> lock(FLock);
-                FChanged.wait(lock, [&] { return FStopping || (FNext < FCount && FNext < FTaken + FWindow); });
-                if (FStopping) return;
-                index = FNext++;
-            }
-            TResult result;
-            try {
-                result.Value.emplace(FJob(index, FStop.get_token()));
-            } catch (...) {
-                result.Error = std::current_exception();
-            }
-            {
-                const std::lock_guard<std::mutex> lock(FLock);
-                FDone.emplace(index, std::move(result));
-            }
-            FChanged.notify_all();
-        }
-    }
-
-    void Stop() {
-        {
-            const std::lock_guard<std::mutex> lock(FLock);
-            FStopping = true;
-        }
-        FStop.request_stop();
-        FChanged.notify_all();
-        for (std::jthread& thread : FThreads) thread.join();
-        FThreads.clear();
+    void SubmitNext() {
+        const std::size_t index = FSubmitted;
+        FAhead.push_back(FPool->Submit([this, index](std::stop_token stop) { return FJob(index, std::move(stop)); }));
+        ++FSubmitted;
     }
 
     const std::size_t FCount;
     const std::size_t FWindow;
     const TJob FJob;
-    std::stop_source FStop;
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    std::size_t FNext = 0;   // the next job to start
-    std::size_t FTaken = 0;  // results handed over
-    bool FStopping = false;
-    std::map<std::size_t, TResult> FDone;
-    std::vector<std::jthread> FThreads;
+    std::size_t FSubmitted = 0;  // jobs handed to the pool
+    std::size_t FTaken = 0;      // results handed over
+    std::deque<std::future<T>> FAhead;  // of the jobs submitted and not taken, in index order
+    // Last, so it goes first: it stops the jobs and waits for its threads before what they use goes.
+    std::optional<TWorkerPool> FPool;
 };
 
 }  // namespace orvex

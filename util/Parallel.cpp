@@ -1,11 +1,11 @@
 #include "util/Parallel.h"
 
+#include "util/WorkerPool.h"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 namespace orvex {
 
@@ -30,10 +30,10 @@ void ParallelFor(std::size_t count, unsigned threads, const std::function<void(s
     if (workers <= 1) {
         work();
     } else {
-        // jthreads join when they go, also when starting a later one fails.
-        std::vector<std::jthread> pool;
-        pool.reserve(workers - 1);
-        for (std::size_t t = 1; t < workers; ++t) pool.emplace_back(work);
+        // The caller is one of the workers. The pool waits for its threads when it goes, also when
+        // starting a later one fails.
+        TWorkerPool pool(static_cast<unsigned>(workers - 1));
+        for (std::size_t t = 1; t < workers; ++t) pool.Post([&work](std::stop_token) { work(); });
         work();
     }
     if (firstError) std::rethrow_exception(firstError);
