@@ -322,7 +322,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     const std::string packed = localFile + PackedSuffix;
     const TServers::TBar bar = [this](uint64_t position) { FReports.FileBar(position); };
     const TServers::TNotify notify = [this](const std::string& text) { FReports.Notify(text); };
-    const TDownloadOutcome downloaded = prefetched ? prefetched->Follow(bar, notify) : DownloadCopy(entry, bar, notify);
+    const TDownloadOutcome downloaded = prefetched ? prefetched->Follow(FReports) : DownloadCopy(entry, bar, notify);
     // An answer the server gave (an error status, a body too long) fails this entry.
     if (downloaded.TooLong || downloaded.Refused) return FetchResult::Failed;
     if (!downloaded) return FetchResult::NotOpened;
@@ -360,8 +360,10 @@ TPrefetchWindow::TStarted GFilesThread::Prefetch(std::size_t next, const std::ve
         const std::string localFile = JoinPath(FBaseDir, entry.Path);
         MakeFolderOf(localFile);
         const std::string packed = localFile + PackedSuffix;
-        auto download = [this, entry](const TServers::TBar& bar, TStringList& notices, std::stop_token stop) {
-            return DownloadCopy(entry, bar, [&notices](const std::string& text) { notices.push_back(text); }, stop);
+        auto download = [this, entry](TRecordedReports& reports, std::stop_token stop) {
+            return DownloadCopy(
+                entry, [&reports](uint64_t position) { reports.FileBar(position); },
+                [&reports](const std::string& text) { reports.Notify(text); }, stop);
         };
         auto unpack = [this, packed, localFile, md5 = entry.MD5](IUnpackObserver& observer) {
             return UnpackVerified(packed, localFile, md5, observer, FSettings.Limits.FreeSpaceReserve,

@@ -54,10 +54,9 @@ TPrefetchedCopy::~TPrefetchedCopy() {
     DiscardPartialCopy(FPacked);
 }
 
-TDownloadOutcome TPrefetchedCopy::Follow(const TBackgroundDownload::TBar& bar,
-                                         const std::function<void(const std::string&)>& notify) {
+TDownloadOutcome TPrefetchedCopy::Follow(TRunReports& reports) {
     FFollowed = true;
-    return FDownload->Follow(bar, notify);
+    return FDownload->Follow(reports);
 }
 
 void TPrefetchedCopy::Install(TRunReports& reports) {

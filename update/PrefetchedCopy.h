@@ -38,7 +38,8 @@ public:
     TPrefetchedCopy(const TPrefetchedCopy&) = delete;
     TPrefetchedCopy& operator=(const TPrefetchedCopy&) = delete;
 
-    TDownloadOutcome Follow(const TBackgroundDownload::TBar& bar, const std::function<void(const std::string&)>& notify);
+    // Shows reports what the download reports, as the pass would have, and returns its outcome.
+    TDownloadOutcome Follow(TRunReports& reports);
 
     // After Follow gave a copy: shows reports the unpacking's reports, then puts the file in place
     // or raises what the unpacking raised.

@@ -7,18 +7,25 @@ namespace orvex {
 TRecordedReports::TRecordedReports(TRecordedReports&& other) noexcept : FStop(std::move(other.FStop)) {
     const std::lock_guard<std::mutex> lock(other.FLock);
     FReports = std::move(other.FReports);
+    FClosed = other.FClosed;
 }
 
 void TRecordedReports::Record(Kind what, uint64_t value, std::string text) {
     // The last report of an unpacking is kept even after a stop: it only closes what was shown.
     if (what != Kind::UnpackFinished && FStop.stop_requested()) throw TStopped{};
-    const std::lock_guard<std::mutex> lock(FLock);
-    FReports.push_back({what, value, std::move(text)});
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FReports.push_back({what, value, std::move(text)});
+    }
+    FRecorded.notify_one();
 }
 
-bool TRecordedReports::Empty() const {
-    const std::lock_guard<std::mutex> lock(FLock);
-    return FReports.empty();
+void TRecordedReports::Close() {
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FClosed = true;
+    }
+    FRecorded.notify_one();
 }
 
 void TRecordedReports::ReplayTo(TRunReports& reports) {
@@ -27,6 +34,24 @@ void TRecordedReports::ReplayTo(TRunReports& reports) {
         const std::lock_guard<std::mutex> lock(FLock);
         taken.swap(FReports);
     }
+    Show(taken, reports);
+}
+
+void TRecordedReports::FollowTo(TRunReports& reports) {
+    for (bool closed = false; !closed;) {
+        std::vector<TReport> taken;
+        {
+            std::unique_lock<std::mutex> lock(FLock);
+            FRecorded.wait(lock, [this] { return FClosed || !FReports.empty(); });
+            taken.swap(FReports);
+            closed = FClosed;
+        }
+        // Shown outside the lock: the view may take its time, the recording goes on meanwhile.
+        Show(taken, reports);
+    }
+}
+
+void TRecordedReports::Show(const std::vector<TReport>& taken, TRunReports& reports) {
     for (const TReport& report : taken) {
         switch (report.What) {
             case Kind::FileBar: reports.FileBar(report.Value); break;

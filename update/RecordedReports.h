@@ -3,6 +3,7 @@
 // unpacking ahead), kept in order and shown on the run's thread later as if the run had made them.
 #include "formats/Unpack.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <stop_token>
@@ -30,7 +31,10 @@ public:
 
     // Shows what was recorded so far, in order, and forgets it.
     void ReplayTo(TRunReports& reports);
-    bool Empty() const;
+    // The recording has ended: nothing more is recorded.
+    void Close();
+    // Shows what is recorded, as it comes, until the recording is closed and all of it was shown.
+    void FollowTo(TRunReports& reports);
 
 private:
     enum class Kind { FileBar, Notice, UnpackStarted, UnpackProgress, UnpackFinished };
@@ -40,10 +44,13 @@ private:
         std::string Text;
     };
     void Record(Kind what, uint64_t value, std::string text = {});
+    static void Show(const std::vector<TReport>& taken, TRunReports& reports);
 
     std::stop_token FStop;
-    mutable std::mutex FLock;
+    std::mutex FLock;
+    std::condition_variable FRecorded;
     std::vector<TReport> FReports;
+    bool FClosed = false;
 };
 
 }  // namespace orvex
