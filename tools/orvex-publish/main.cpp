@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <functional>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -75,24 +76,20 @@ void RequireFolder(const std::string& what, const std::string& path) {
         throw EExit(ExitMissingFolder, "The " + what + " folder \"" + path + "\" does not exist");
 }
 
-int Build(const TBuildArgs& args) {
-    RequireFolder("client", args.Client);
-    const fs::path client = Canonical(args.Client), server = Canonical(args.Server);
-    const std::string serverInClient = ListedInside(client, server);
-    if (client == server || !serverInClient.empty() || !ListedInside(server, client).empty())
-        throw EExit(ExitUsage, "The server folder and the client folder must not lie inside one another");
-
+// The configuration CLIENT/publish.ini, the one --config names, or none.
+TPublishConfig LoadConfig(const TBuildArgs& args, std::string& configFile) {
     const bool configNamed = !args.Config.empty();
-    const std::string configFile = configNamed ? args.Config : (fs::path(args.Client) / DefaultConfigName).string();
-    TPublishConfig config;
-    if (os::FileExists(configFile))
-        config = LoadPublishConfig(configFile);
-    else if (configNamed)
-        throw EExit(ExitBadConfig, "The configuration \"" + configFile + "\" does not exist");
-    else
-        std::fprintf(stderr, "No %s in the client folder: every file is normal, no self entry, ModHosts 0\n",
-                     DefaultConfigName);
+    configFile = configNamed ? args.Config : (fs::path(args.Client) / DefaultConfigName).string();
+    if (os::FileExists(configFile)) return LoadPublishConfig(configFile);
+    if (configNamed) throw EExit(ExitBadConfig, "The configuration \"" + configFile + "\" does not exist");
+    std::fprintf(stderr, "No %s in the client folder: every file is normal, no self entry, ModHosts 0\n",
+                 DefaultConfigName);
+    return {};
+}
 
+TPublishDescription DescribeBuild(const TBuildArgs& args, const fs::path& client) {
+    std::string configFile;
+    const TPublishConfig config = LoadConfig(args, configFile);
     TStringList neverPublished = {SettingsFileToKeep};
     const std::string configInClient = ListedInside(client, Canonical(configFile));
     if (!configInClient.empty()) neverPublished.push_back(configInClient);
@@ -101,8 +98,10 @@ int Build(const TBuildArgs& args) {
         const std::vector<minisign::TPublicKey> keys = LoadPublicKeys(keyFile);
         description.NextKeys.insert(description.NextKeys.end(), keys.begin(), keys.end());
     }
+    return description;
+}
 
-    TProgressReport report(stderr, IsTerminal(stderr), args.Quiet);
+TPublishOptions BuildOptions(const TBuildArgs& args) {
     TPublishOptions options;
     options.Threads = args.Jobs;
     options.Incremental = !args.Full;
@@ -116,27 +115,41 @@ int Build(const TBuildArgs& args) {
     } else if (args.Seq || args.ExpiresIn || !args.NextKeys.empty()) {
         throw EExit(ExitUsage, "--seq, --expires and --next-key go with --sign");
     }
-    if (!os::ForceDirectories(args.Server))
-        throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
+    return options;
+}
 
-    options.OnFile = [&report](const TPublishedFile& file, TFileOutcome outcome, const TPublishProgress& progress) {
-        report.File(file, outcome, progress);
-    };
-    const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
-    report.Done();
-
+void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const TPublishSummary& summary,
+                  double seconds) {
     const std::size_t files = summary.Compressed + summary.Reused;
     std::printf("Published %zu files to %s: Rev %d%s\n", files, args.Server.c_str(), summary.Rev,
                 summary.ListChanged ? "" : " (unchanged)");
     std::printf("  compressed %zu, reused %zu, pruned %zu\n", summary.Compressed, summary.Reused, summary.Pruned);
     if (options.Chunks)
         std::printf("  chunks written %zu, pruned %zu\n", summary.ChunksWritten, summary.ChunksPruned);
-    std::printf("  %s in, %s out, %.2f s\n", Bytes(summary.BytesIn).c_str(), Bytes(summary.BytesOut).c_str(),
-                report.Seconds());
+    std::printf("  %s in, %s out, %.2f s\n", Bytes(summary.BytesIn).c_str(), Bytes(summary.BytesOut).c_str(), seconds);
     if (options.Signing)
         std::printf("  %s seq %llu\n", summary.Signed ? "signed" : "signature kept,", static_cast<unsigned long long>(summary.Seq));
     else if (summary.ListChanged && os::FileExists((fs::path(args.Server) / ListSignatureName).string()))
         std::fprintf(stderr, "Warning: %s no longer matches the list: sign with --sign\n", ListSignatureName);
+}
+
+int Build(const TBuildArgs& args) {
+    RequireFolder("client", args.Client);
+    const fs::path client = Canonical(args.Client), server = Canonical(args.Server);
+    const std::string serverInClient = ListedInside(client, server);
+    if (client == server || !serverInClient.empty() || !ListedInside(server, client).empty())
+        throw EExit(ExitUsage, "The server folder and the client folder must not lie inside one another");
+    const TPublishDescription description = DescribeBuild(args, client);
+    TProgressReport report(stderr, IsTerminal(stderr), args.Quiet);
+    TPublishOptions options = BuildOptions(args);
+    if (!os::ForceDirectories(args.Server))
+        throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
+    options.OnFile = [&report](const TPublishedFile& file, TFileOutcome outcome, const TPublishProgress& progress) {
+        report.File(file, outcome, progress);
+    };
+    const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
+    report.Done();
+    PrintSummary(args, options, summary, report.Seconds());
     return ExitOk;
 }
 
@@ -207,14 +220,7 @@ SHA-256 to the list as Index. Launchers that know the index fetch only the piece
 others keep using the .bz2 copies, which stay the same. With --prune, pieces the index no longer
 names are deleted.)";
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"orvex-publish: publishes a game client for OrvexUpdater launchers and checks published folders"};
-    app.footer(Footer);
-    app.require_subcommand(1);
-
-    TBuildArgs build;
+CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     CLI::App* buildCommand = app.add_subcommand("build", "Publish CLIENT into the server folder SERVER");
     buildCommand->footer(BuildHelp);
     buildCommand->add_option("CLIENT", build.Client, "Folder of the game client as players should have it")->required();
@@ -231,13 +237,17 @@ int main(int argc, char** argv) {
     buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
     buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
     buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
+    return buildCommand;
+}
 
-    std::string keyFile;
+CLI::App* AddKeyGenCommand(CLI::App& app, std::string& keyFile) {
     CLI::App* keygenCommand = app.add_subcommand("keygen", "Make a signing key: KEYFILE (secret) and KEYFILE.pub");
     keygenCommand->footer("Prints the UpdateKey line for the players' _settings.ini. Never overwrites a key.");
     keygenCommand->add_option("KEYFILE", keyFile, "Where the secret key goes; the public key goes to KEYFILE.pub")->required();
+    return keygenCommand;
+}
 
-    TVerifyArgs verify;
+void AddVerifyCommand(CLI::App& app, TVerifyArgs& verify) {
     CLI::App* verifyCommand = app.add_subcommand("verify", "Check a server folder as clients will read it");
     verifyCommand->footer("Prints every problem, one a line; exits 1 when there is any.");
     verifyCommand->add_option("SERVER", verify.Server, "The published folder")->required();
@@ -245,17 +255,12 @@ int main(int argc, char** argv) {
     verifyCommand->add_flag("--deep", verify.Deep,
                             "Also decompress every chunk of the chunk store and check each file's chunks hash to it");
     verifyCommand->add_option("--key", verify.Key, "Check the list's signature with this public key file (or UpdateKey line)");
+}
 
+// Runs the command; every failure ends in its exit code with the reason on stderr.
+int RunCommand(const std::function<int()>& command) {
     try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? ExitOk : ExitUsage;
-    }
-
-    try {
-        if (keygenCommand->parsed()) return KeyGen(keyFile);
-        return buildCommand->parsed() ? Build(build) : Verify(verify);
+        return command();
     } catch (const EExit& e) {
         std::fprintf(stderr, "orvex-publish: %s\n", e.Message.c_str());
         return e.Code;
@@ -272,4 +277,31 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orvex-publish: %s\n", e.what());
         return ExitFailed;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"orvex-publish: publishes a game client for OrvexUpdater launchers and checks published folders"};
+    app.footer(Footer);
+    app.require_subcommand(1);
+
+    TBuildArgs build;
+    CLI::App* buildCommand = AddBuildCommand(app, build);
+    std::string keyFile;
+    CLI::App* keygenCommand = AddKeyGenCommand(app, keyFile);
+    TVerifyArgs verify;
+    AddVerifyCommand(app, verify);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? ExitOk : ExitUsage;
+    }
+
+    return RunCommand([&] {
+        if (keygenCommand->parsed()) return KeyGen(keyFile);
+        return buildCommand->parsed() ? Build(build) : Verify(verify);
+    });
 }
