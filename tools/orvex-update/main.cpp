@@ -2,6 +2,7 @@
 // an installation from a shell.
 #include "tools/common/Terminal.h"
 #include "TerminalView.h"
+#include "UpdateArguments.h"
 
 #include "update/Settings.h"
 #include "base/Exceptions.h"
@@ -10,11 +11,8 @@
 #include "update/FolderLock.h"
 #include "update/GetFilesThr.h"
 
-#include <CLI/CLI.hpp>
-
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 namespace {
@@ -28,34 +26,20 @@ constexpr int ExitUsage = 2;
 int main(int argc, char** argv) {
     using namespace orvex;
 
-    CLI::App app{"Brings a game installation up to date from its update server, as the launcher does.\n"
-                 "Reads _settings.ini in FOLDER (default: the current folder), which becomes the current folder.\n"
-                 "Exit status: 0 updated or nothing to do, 1 the update failed, 2 bad usage, no settings file or\n"
-                 "another update running in the folder."};
-    app.name("orvex-update");
-    bool fullCheck = false;
-    std::string folder;
-    app.add_flag("--full", fullCheck, "compare every listed file, as the launcher's check button does");
-    std::string hostsFile;
-    app.add_option("--hosts-file", hostsFile,
-                   "apply the update list's host entries to this file (Linux: without it they are not applied)");
-    unsigned threads = 0;
-    app.add_option("--threads", threads, "threads for checking, fetching and unpacking (default: one per core)")
-        ->check(CLI::Range(1u, 64u));
-    app.add_option("FOLDER", folder, "the installation folder (holds _settings.ini)");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : ExitUsage;
+    const TParsedArguments parsed = ParseUpdateArguments({argv + 1, argv + argc}, SlashOptionsTaken());
+    if (parsed.Action == TParsedArguments::TAction::ShowHelp) {
+        std::fputs(UpdateHelpText, stdout);
+        return ExitUpdated;
     }
-
+    if (parsed.Action == TParsedArguments::TAction::Refuse) {
+        std::fprintf(stderr, "%s\nRun with --help for more information.\n", parsed.Error.c_str());
+        return ExitUsage;
+    }
+    const bool fullCheck = parsed.Arguments.FullCheck;
+    const std::string& folder = parsed.Arguments.Folder;
+    const unsigned threads = parsed.Arguments.Threads;
     // Named from where the tool was started, before FOLDER becomes the current folder.
-    if (!hostsFile.empty()) {
-        std::error_code error;
-        const std::filesystem::path absolute = std::filesystem::absolute(hostsFile, error);
-        if (!error) hostsFile = absolute.string();
-    }
+    const std::string hostsFile = AbsolutePath(parsed.Arguments.HostsFile);
     try {
         if (!folder.empty()) os::SetCurrentDir(folder);
     } catch (const EInOutError& e) {

@@ -1,0 +1,162 @@
+#include "UpdateArguments.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <utility>
+
+namespace orvex {
+
+const char* const UpdateHelpText =
+    "Brings a game installation up to date from its update server, as the launcher does.\n"
+    "Reads _settings.ini in FOLDER (default: the current folder), which becomes the current folder.\n"
+    "Exit status: 0 updated or nothing to do, 1 the update failed, 2 bad usage, no settings file or\n"
+    "another update running in the folder.\n"
+    "Usage: orvex-update [OPTIONS] [FOLDER]\n"
+    "\n"
+    "Positionals:\n"
+    "  FOLDER TEXT                 the installation folder (holds _settings.ini)\n"
+    "\n"
+    "Options:\n"
+    "  -h,--help                   Print this help message and exit\n"
+    "  --full                      compare every listed file, as the launcher's check button does\n"
+    "  --hosts-file TEXT           apply the update list's host entries to this file (Linux: without it they are not applied)\n"
+    "  --threads UINT:UINT in [1 - 64]\n"
+    "                              threads for checking, fetching and unpacking (default: one per core)\n"
+    "\n";
+
+namespace {
+
+constexpr unsigned MaxThreads = 64;
+
+bool StartsOptionName(char c) { return c != '-' && c != '!' && c != ' ' && c != '\n'; }
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A value given to --full ("--full=no"), as the words people write for yes and no; "--full=" is yes.
+std::optional<bool> FlagValue(const std::string& value) {
+    const std::string word = Lower(value);
+    for (const char* yes : {"", "1", "t", "y", "+", "true", "on", "yes", "enable"})
+        if (word == yes) return true;
+    for (const char* no : {"0", "f", "n", "-", "false", "off", "no", "disable"})
+        if (word == no) return false;
+    if (word.size() == 1 && word[0] >= '2' && word[0] <= '9') return true;
+    return std::nullopt;
+}
+
+// A thread count as a number in decimal, octal (0...) or hexadecimal (0x...), within 1 to 64.
+std::optional<unsigned> ThreadCount(const std::string& value) {
+    if (value.empty() || value[0] == '-') return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long count = std::strtoull(value.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || count < 1 || count > MaxThreads) return std::nullopt;
+    return static_cast<unsigned>(count);
+}
+
+struct TOptionName {
+    std::string Name;  // "help", "h", "full", ...; "" for a positional argument
+    std::optional<std::string> Value;  // given with "=" (or ":" after "/name")
+};
+
+TOptionName NameOf(const std::string& arg, bool slashOptions) {
+    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0 && StartsOptionName(arg[2])) {
+        const auto equals = arg.find('=');
+        if (equals == std::string::npos) return {arg.substr(2), std::nullopt};
+        return {arg.substr(2, equals - 2), arg.substr(equals + 1)};
+    }
+    if (arg.size() > 1 && arg[0] == '-' && StartsOptionName(arg[1])) {
+        if (arg[1] == 'h') return {"h", std::nullopt};
+        // "-1" is a folder's name, not an option: there are no digit options.
+        if (arg[1] >= '0' && arg[1] <= '9') return {};
+        return {"-", std::nullopt};  // an unknown short option
+    }
+    if (slashOptions && arg.size() > 1 && arg[0] == '/' && StartsOptionName(arg[1])) {
+        const auto colon = arg.find(':');
+        if (colon == std::string::npos) return {arg.substr(1), std::nullopt};
+        return {arg.substr(1, colon - 1), arg.substr(colon + 1)};
+    }
+    return {};
+}
+
+TParsedArguments Refused(std::string error) {
+    TParsedArguments parsed;
+    parsed.Action = TParsedArguments::TAction::Refuse;
+    parsed.Error = std::move(error);
+    return parsed;
+}
+
+}  // namespace
+
+TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool slashOptions) {
+    bool help = false;
+    std::vector<std::string> fullValues, hostsFiles, threads, positionals, unexpected;
+    bool positionalsOnly = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!positionalsOnly && arg == "--") {
+            positionalsOnly = true;
+            continue;
+        }
+        const TOptionName option = positionalsOnly ? TOptionName{} : NameOf(arg, slashOptions);
+        if (option.Name.empty()) {
+            (positionals.empty() ? positionals : unexpected).push_back(arg);
+        } else if (option.Name == "h" || option.Name == "help") {
+            help = true;
+        } else if (option.Name == "full") {
+            fullValues.push_back(option.Value.value_or("true"));
+        } else if (option.Name == "hosts-file" || option.Name == "threads") {
+            const bool isThreads = option.Name == "threads";
+            std::string value;
+            if (option.Value) {
+                value = *option.Value;
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return Refused(isThreads ? "--threads: 1 required UINT:UINT in [1 - 64] missing"
+                                         : "--hosts-file: 1 required TEXT missing");
+            }
+            (isThreads ? threads : hostsFiles).push_back(value);
+        } else {
+            unexpected.push_back(arg);
+        }
+    }
+
+    // Checked in the order --help lists the options; an unexpected argument only after --help.
+    TParsedArguments parsed;
+    TUpdateArguments& result = parsed.Arguments;
+    for (const std::string& value : fullValues) {
+        const auto full = FlagValue(value);
+        if (!full) return Refused("Could not convert: --full = " + value);
+        result.FullCheck = *full;
+    }
+    const auto atMostOne = [](const char* name, std::size_t count) {
+        return Refused(std::string(name) + ": At Most 1 required but received " + std::to_string(count));
+    };
+    if (hostsFiles.size() > 1) return atMostOne("--hosts-file", hostsFiles.size());
+    if (!hostsFiles.empty()) result.HostsFile = hostsFiles[0];
+    for (const std::string& value : threads) {
+        const auto count = ThreadCount(value);
+        if (!count) return Refused("--threads: Value " + value + " not in range 1 to 64");
+        result.Threads = *count;
+    }
+    if (threads.size() > 1) return atMostOne("--threads", threads.size());
+    if (!positionals.empty()) result.Folder = positionals[0];
+    if (help) {
+        parsed.Action = TParsedArguments::TAction::ShowHelp;
+        return parsed;
+    }
+    if (!unexpected.empty()) {
+        std::string error = unexpected.size() == 1 ? "The following argument was not expected:"
+                                                    : "The following arguments were not expected:";
+        for (const std::string& arg : unexpected) error += " " + arg;
+        return Refused(error);
+    }
+    return parsed;
+}
+
+}  // namespace orvex

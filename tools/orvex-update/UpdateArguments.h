@@ -1,0 +1,37 @@
+#pragma once
+// orvex-update's command line: [--full] [--hosts-file PATH] [--threads N] [FOLDER], read the way
+// its users have always typed it ("--name value", "--name=value", "--" before a folder that starts
+// with "-", and on Windows also "/name" and "/name:value").
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+struct TUpdateArguments {
+    bool FullCheck = false;
+    std::string HostsFile;  // as given; "" when not given
+    unsigned Threads = 0;   // 0: one per core
+    std::string Folder;     // "": the current folder
+};
+
+struct TParsedArguments {
+    enum class TAction { Run, ShowHelp, Refuse };
+    TAction Action = TAction::Run;
+    TUpdateArguments Arguments;
+    std::string Error;  // for Refuse: what was wrong, one line
+};
+
+// args without the program's name. slashOptions: "/name" names an option too.
+TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool slashOptions);
+
+// What --help prints.
+extern const char* const UpdateHelpText;
+
+// Whether this system's programs take "/name" options (Windows).
+bool SlashOptionsTaken();
+
+// path made absolute against the current folder, so that it names the same file after the tool has
+// entered the installation folder.
+std::string AbsolutePath(const std::string& path);
+
+}  // namespace orvex
