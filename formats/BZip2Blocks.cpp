@@ -8,7 +8,6 @@
 #include <atomic>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <new>
 
@@ -208,7 +207,7 @@ struct TPart {
     bool Last = false;         // runs to the end of the input
     bool Submitted = false;
     std::shared_ptr<std::atomic<bool>> Dropped = std::make_shared<std::atomic<bool>>(false);
-    std::future<TDecoded> Result;
+    TJobResult<TDecoded> Result;
 };
 
 class TBlockPipeline {
@@ -229,7 +228,7 @@ public:
             if (FParts.empty()) return false;
             TPart& head = FParts.front();
             if (head.EndOfStream) return Finish(head);
-            TDecoded decoded = head.Result.get();
+            TDecoded decoded = head.Result.Get();
             if (!decoded.Ok) {
                 if (!MergeHeadWithNext()) return false;
                 continue;
@@ -357,9 +356,8 @@ private:
         head.Bits.EndBit = next.Bits.EndBit;
         head.Last = next.Last;
         next.Dropped->store(true);
-        std::promise<TDecoded> promise;
-        head.Result = promise.get_future();
-        promise.set_value(DecodePart(FLevel, head.Bits, FMemory));
+        head.Result = TJobResult<TDecoded>();
+        head.Result.SetValue(DecodePart(FLevel, head.Bits, FMemory));
         FParts.push_front(std::move(head));
         return true;
     }

@@ -1,6 +1,5 @@
 #include "update/Dispatcher.h"
 
-#include <future>
 #include <memory>
 
 namespace orvex {
@@ -8,13 +7,12 @@ namespace orvex {
 HeadlessDispatcher::HeadlessDispatcher(bool queueReports)
     : FQueueReports(queueReports),
       FCalls([this] { return Wake(); }, "The report thread has stopped") {
-    auto started = std::make_shared<std::promise<std::thread::id>>();
-    std::future<std::thread::id> threadId = started->get_future();
-    FThread.Post([this, started](std::stop_token) {
-        started->set_value(std::this_thread::get_id());
+    TJobResult<std::thread::id> started;
+    FThread.Post([this, started](std::stop_token) mutable {
+        started.SetValue(std::this_thread::get_id());
         Loop();
     });
-    FThreadId = threadId.get();
+    FThreadId = started.Get();
     FCalls.Open(FThreadId);
 }
 

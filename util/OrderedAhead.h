@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <future>
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
@@ -40,11 +39,11 @@ public:
         ++FTaken;
         if (!FPool) return FJob(index, std::stop_token());
         if (FAhead.empty()) SubmitNext();  // a thread for it could not be started earlier
-        std::future<T> result = std::move(FAhead.front());
+        TJobResult<T> result = std::move(FAhead.front());
         FAhead.pop_front();
-        result.wait();
+        result.Wait();
         if (FSubmitted < FCount) SubmitNext();  // the window moved on
-        return result.get();
+        return result.Get();
     }
 
 private:
@@ -59,7 +58,7 @@ private:
     const TJob FJob;
     std::size_t FSubmitted = 0;  // jobs handed to the pool
     std::size_t FTaken = 0;      // results handed over
-    std::deque<std::future<T>> FAhead;  // of the jobs submitted and not taken, in index order
+    std::deque<TJobResult<T>> FAhead;  // of the jobs submitted and not taken, in index order
     // Last, so it goes first: it stops the jobs and waits for its threads before what they use goes.
     std::optional<TWorkerPool> FPool;
 };

@@ -2,11 +2,12 @@
 // The program's one way of running work on other threads: a pool that starts its threads as jobs
 // need them, up to a bound, and that the parallel loop, the ordered work-ahead queue, the block
 // decoder, the WinINet transfers and the background downloads schedule their jobs on.
+#include "util/JobResult.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <future>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -38,13 +39,14 @@ public:
     // its own. Throws, leaving nothing queued, when no thread can be started for it.
     void Post(TJob job);
 
-    // Runs job on a thread of the pool; the future holds its result, or the exception it threw.
+    // Runs job on a thread of the pool; the result holds what it returned, or the exception it
+    // threw (EJobDropped when the pool went before it started).
     template <class F>
-    auto Submit(F job) -> std::future<std::invoke_result_t<F&, std::stop_token>> {
+    auto Submit(F job) -> TJobResult<std::invoke_result_t<F&, std::stop_token>> {
         using TResult = std::invoke_result_t<F&, std::stop_token>;
-        auto task = std::make_shared<std::packaged_task<TResult(std::stop_token)>>(std::move(job));
-        std::future<TResult> result = task->get_future();
-        Post([task](std::stop_token stop) { (*task)(std::move(stop)); });
+        auto pending = std::make_shared<TPending<F, TResult>>(std::move(job));
+        TJobResult<TResult> result = pending->Result;
+        Post([pending](std::stop_token stop) { pending->Run(std::move(stop)); });
         return result;
     }
 
@@ -58,6 +60,27 @@ public:
     }
 
 private:
+    // A submitted job and its result; a job dropped unrun leaves EJobDropped as its result.
+    template <class F, class TResult>
+    struct TPending {
+        explicit TPending(F job) : Job(std::move(job)) {}
+        ~TPending() { Result.SetError(std::make_exception_ptr(EJobDropped())); }  // no-op once set
+        void Run(std::stop_token stop) {
+            try {
+                if constexpr (std::is_void_v<TResult>) {
+                    Job(std::move(stop));
+                    Result.SetValue(true);
+                } else {
+                    Result.SetValue(Job(std::move(stop)));
+                }
+            } catch (...) {
+                Result.SetError(std::current_exception());
+            }
+        }
+        F Job;
+        TJobResult<TResult> Result;
+    };
+
     struct TShared;
     static void Serve(const std::shared_ptr<TShared>& shared);
     static std::shared_ptr<void>& ThreadSlot(std::type_index type);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -38,7 +40,7 @@ TEST(WorkerPool, RunsJobsInOrderWithinItsThreadsAndGivesEachResultOrFailure) {
         std::atomic<unsigned> running{0}, mostRunning{0};
         std::vector<std::size_t> started;
         std::mutex startedLock;
-        std::vector<std::future<std::size_t>> results;
+        std::vector<TJobResult<std::size_t>> results;
         {
             TWorkerPool pool(threads);
             for (std::size_t i = 0; i < 40; ++i)
@@ -57,9 +59,9 @@ TEST(WorkerPool, RunsJobsInOrderWithinItsThreadsAndGivesEachResultOrFailure) {
                 }));
             for (std::size_t i = 0; i < results.size(); ++i) {
                 if (i % 7 == 3) {
-                    EXPECT_THROW(results[i].get(), std::runtime_error);
+                    EXPECT_THROW(results[i].Get(), std::runtime_error);
                 } else {
-                    EXPECT_EQ(results[i].get(), i * i);
+                    EXPECT_EQ(results[i].Get(), i * i);
                 }
             }
         }
@@ -76,9 +78,9 @@ TEST(WorkerPool, KeepsAStateForEachThreadUntilTheThreadEnds) {
     const auto countJob = [](std::stop_token) { ++TWorkerPool::ThreadState<TCountedState>().JobsHere; };
     {
         TWorkerPool pool(2);
-        std::vector<std::future<void>> done;
+        std::vector<TJobResult<void>> done;
         for (int i = 0; i < 50; ++i) done.push_back(pool.Submit(countJob));
-        for (auto& job : done) job.get();
+        for (auto& job : done) job.Get();
     }
     EXPECT_LE(TCountedState::Made, 2);
     EXPECT_EQ(TCountedState::Alive, 0);
@@ -86,15 +88,15 @@ TEST(WorkerPool, KeepsAStateForEachThreadUntilTheThreadEnds) {
 
     // A thread idle past idleEnd ends, and its state with it, while the pool goes on.
     TWorkerPool pool(1, 20ms);
-    pool.Submit(countJob).get();
+    pool.Submit(countJob).Get();
     EXPECT_TRUE(Eventually([] { return TCountedState::Alive == 0; }));
     EXPECT_EQ(TCountedState::Jobs, 51);
-    pool.Submit(countJob).get();
+    pool.Submit(countJob).Get();
 }
 
 TEST(WorkerPool, GoingAwayStopsTheRunningJobsAndDropsTheWaitingOnes) {
     std::atomic<int> started{0}, stopped{0};
-    std::future<int> waiting;
+    std::optional<TJobResult<int>> waiting;
     {
         TWorkerPool pool(2);
         for (int i = 0; i < 2; ++i)
@@ -108,16 +110,16 @@ TEST(WorkerPool, GoingAwayStopsTheRunningJobsAndDropsTheWaitingOnes) {
     }
     EXPECT_EQ(stopped, 2);
     EXPECT_EQ(started, 2);
-    EXPECT_THROW(waiting.get(), std::future_error);
+    EXPECT_THROW(waiting->Get(), EJobDropped);
 }
 
 TEST(WorkerPool, AJobItsSubmitterGaveUpOnDoesNotHoldTheNextOnesUp) {
     TWorkerPool pool(TWorkerPool::Unbounded, 1min);
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    std::future<void> blocked = pool.Submit([released](std::stop_token) { released.wait(); });
-    EXPECT_EQ(blocked.wait_for(20ms), std::future_status::timeout);  // the submitter's deadline passes
+    TJobResult<void> blocked = pool.Submit([released](std::stop_token) { released.wait(); });
+    EXPECT_FALSE(blocked.WaitFor(20ms));  // the submitter's deadline passes
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(pool.Submit([i](std::stop_token) { return i; }).wait_for(10s), std::future_status::ready);
+        EXPECT_TRUE(pool.Submit([i](std::stop_token) { return i; }).WaitFor(10s));
     release.set_value();  // the blocked call returns at last; the pool waits for it when it goes
 }
