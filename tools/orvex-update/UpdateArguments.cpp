@@ -90,11 +90,15 @@ TParsedArguments Refused(std::string error) {
     return parsed;
 }
 
-}  // namespace
+// What the command line names, before any value is checked.
+struct TCollected {
+    bool Help = false;
+    std::vector<std::string> FullValues, HostsFiles, Threads, Positionals, Unexpected;
+    std::string Refusal;  // an option's value missing at the end
+};
 
-TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool slashOptions) {
-    bool help = false;
-    std::vector<std::string> fullValues, hostsFiles, threads, positionals, unexpected;
+TCollected Collect(const std::vector<std::string>& args, bool slashOptions) {
+    TCollected c;
     bool positionalsOnly = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -104,32 +108,36 @@ TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool
         }
         const TOptionName option = positionalsOnly ? TOptionName{} : NameOf(arg, slashOptions);
         if (option.Name.empty()) {
-            (positionals.empty() ? positionals : unexpected).push_back(arg);
+            (c.Positionals.empty() ? c.Positionals : c.Unexpected).push_back(arg);
         } else if (option.Name == "h" || option.Name == "help") {
-            help = true;
+            c.Help = true;
         } else if (option.Name == "full") {
-            fullValues.push_back(option.Value.value_or("true"));
+            c.FullValues.push_back(option.Value.value_or("true"));
         } else if (option.Name == "hosts-file" || option.Name == "threads") {
             const bool isThreads = option.Name == "threads";
-            std::string value;
-            if (option.Value) {
-                value = *option.Value;
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
-                return Refused(isThreads ? "--threads: 1 required UINT:UINT in [1 - 64] missing"
-                                         : "--hosts-file: 1 required TEXT missing");
+            if (!option.Value && i + 1 >= args.size()) {
+                c.Refusal = isThreads ? "--threads: 1 required UINT:UINT in [1 - 64] missing"
+                                      : "--hosts-file: 1 required TEXT missing";
+                return c;
             }
-            (isThreads ? threads : hostsFiles).push_back(value);
+            (isThreads ? c.Threads : c.HostsFiles).push_back(option.Value ? *option.Value : args[++i]);
         } else {
-            unexpected.push_back(arg);
+            c.Unexpected.push_back(arg);
         }
     }
+    return c;
+}
+
+}  // namespace
+
+TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool slashOptions) {
+    const TCollected c = Collect(args, slashOptions);
+    if (!c.Refusal.empty()) return Refused(c.Refusal);
 
     // Checked in the order --help lists the options; an unexpected argument only after --help.
     TParsedArguments parsed;
     TUpdateArguments& result = parsed.Arguments;
-    for (const std::string& value : fullValues) {
+    for (const std::string& value : c.FullValues) {
         const auto full = FlagValue(value);
         if (!full) return Refused("Could not convert: --full = " + value);
         result.FullCheck = *full;
@@ -137,23 +145,23 @@ TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool
     const auto atMostOne = [](const char* name, std::size_t count) {
         return Refused(std::string(name) + ": At Most 1 required but received " + std::to_string(count));
     };
-    if (hostsFiles.size() > 1) return atMostOne("--hosts-file", hostsFiles.size());
-    if (!hostsFiles.empty()) result.HostsFile = hostsFiles[0];
-    for (const std::string& value : threads) {
+    if (c.HostsFiles.size() > 1) return atMostOne("--hosts-file", c.HostsFiles.size());
+    if (!c.HostsFiles.empty()) result.HostsFile = c.HostsFiles[0];
+    for (const std::string& value : c.Threads) {
         const auto count = ThreadCount(value);
         if (!count) return Refused("--threads: Value " + value + " not in range 1 to 64");
         result.Threads = *count;
     }
-    if (threads.size() > 1) return atMostOne("--threads", threads.size());
-    if (!positionals.empty()) result.Folder = positionals[0];
-    if (help) {
+    if (c.Threads.size() > 1) return atMostOne("--threads", c.Threads.size());
+    if (!c.Positionals.empty()) result.Folder = c.Positionals[0];
+    if (c.Help) {
         parsed.Action = TParsedArguments::TAction::ShowHelp;
         return parsed;
     }
-    if (!unexpected.empty()) {
-        std::string error = unexpected.size() == 1 ? "The following argument was not expected:"
+    if (!c.Unexpected.empty()) {
+        std::string error = c.Unexpected.size() == 1 ? "The following argument was not expected:"
                                                     : "The following arguments were not expected:";
-        for (const std::string& arg : unexpected) error += " " + arg;
+        for (const std::string& arg : c.Unexpected) error += " " + arg;
         return Refused(error);
     }
     return parsed;

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -21,11 +22,71 @@ constexpr int ExitUpdated = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
+using namespace orvex;
+
+// Enters folder (none: stays) and takes the installation's lock; nothing, after saying why, when
+// either cannot be done or another update runs there.
+std::unique_ptr<TFolderLock> EnterAndLock(const std::string& folder) {
+    try {
+        if (!folder.empty()) os::SetCurrentDir(folder);
+    } catch (const EInOutError& e) {
+        std::fprintf(stderr, "orvex-update: cannot enter %s: %s\n", folder.c_str(), os::ErrorText(e.ErrorCode).c_str());
+        return nullptr;
+    }
+    const std::string installation = os::GetCurrentDir();
+    std::unique_ptr<TFolderLock> lock;
+    try {
+        lock = std::make_unique<TFolderLock>(installation);
+    } catch (const EInOutError& e) {
+        std::fprintf(stderr, "orvex-update: cannot lock %s: %s\n", installation.c_str(), os::ErrorText(e.ErrorCode).c_str());
+        return nullptr;
+    }
+    if (!lock->Held()) {
+        std::fprintf(stderr, "orvex-update: an update is already running in %s\n", installation.c_str());
+        return nullptr;
+    }
+    return lock;
+}
+
+// The run's settings from _settings.ini and the command line; nothing, after saying why, when the
+// file is missing or a number in it is not one.
+std::optional<TRunSettings> ReadRunSettings(TStringList& settings, const TUpdateArguments& arguments,
+                                            const std::string& hostsFile) {
+    if (!LoadSettings(settings)) {
+        std::fprintf(stderr, "ERROR: _settings.ini Not Found !\n");
+        return std::nullopt;
+    }
+    TRunSettings runSettings;
+    try {
+        runSettings = RunSettingsFrom(settings, arguments.FullCheck);
+    } catch (const EConvertError& e) {
+        std::fprintf(stderr, "orvex-update: %s\n", e.what());
+        return std::nullopt;
+    }
+    runSettings.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
+    runSettings.HostsFile = hostsFile;
+    runSettings.Limits.Threads = arguments.Threads;
+    return runSettings;
+}
+
+void PrintSummary(const GFilesThread::TFetchSummary& fetched, double seconds, const TerminalView& view) {
+    uint64_t saved = 0;
+    for (const auto& built : fetched.Built) {
+        std::printf("%s: built from chunks, %llu bytes reused, %llu downloaded\n", built.Path.c_str(),
+                    static_cast<unsigned long long>(built.Reused), static_cast<unsigned long long>(built.Downloaded));
+        if (built.WholeCopy > built.Downloaded) saved += built.WholeCopy - built.Downloaded;
+    }
+    std::printf("%d files fetched, %d failed, %llu bytes downloaded in %.1f s", fetched.Installed, fetched.Failed,
+                static_cast<unsigned long long>(fetched.Bytes), seconds);
+    if (!fetched.Built.empty())
+        std::printf(", %llu bytes fewer than the whole copies", static_cast<unsigned long long>(saved));
+    std::printf("\n");
+    if (!view.SavedRevision().empty()) std::printf("Revision %s recorded\n", view.SavedRevision().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace orvex;
-
     const TParsedArguments parsed = ParseUpdateArguments({argv + 1, argv + argc}, SlashOptionsTaken());
     if (parsed.Action == TParsedArguments::TAction::ShowHelp) {
         std::fputs(UpdateHelpText, stdout);
@@ -35,73 +96,28 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\nRun with --help for more information.\n", parsed.Error.c_str());
         return ExitUsage;
     }
-    const bool fullCheck = parsed.Arguments.FullCheck;
-    const std::string& folder = parsed.Arguments.Folder;
-    const unsigned threads = parsed.Arguments.Threads;
     // Named from where the tool was started, before FOLDER becomes the current folder.
     const std::string hostsFile = AbsolutePath(parsed.Arguments.HostsFile);
-    try {
-        if (!folder.empty()) os::SetCurrentDir(folder);
-    } catch (const EInOutError& e) {
-        std::fprintf(stderr, "orvex-update: cannot enter %s: %s\n", folder.c_str(), os::ErrorText(e.ErrorCode).c_str());
-        return ExitUsage;
-    }
-    const std::string installation = os::GetCurrentDir();
-    std::unique_ptr<TFolderLock> lock;
-    try {
-        lock = std::make_unique<TFolderLock>(installation);
-    } catch (const EInOutError& e) {
-        std::fprintf(stderr, "orvex-update: cannot lock %s: %s\n", installation.c_str(), os::ErrorText(e.ErrorCode).c_str());
-        return ExitUsage;
-    }
-    if (!lock->Held()) {
-        std::fprintf(stderr, "orvex-update: an update is already running in %s\n", installation.c_str());
-        return ExitUsage;
-    }
-
+    const std::unique_ptr<TFolderLock> lock = EnterAndLock(parsed.Arguments.Folder);
+    if (!lock) return ExitUsage;
     TStringList settings;
-    if (!LoadSettings(settings)) {
-        std::fprintf(stderr, "ERROR: _settings.ini Not Found !\n");
-        return ExitUsage;
-    }
+    const std::optional<TRunSettings> runSettings = ReadRunSettings(settings, parsed.Arguments, hostsFile);
+    if (!runSettings) return ExitUsage;
 
-    TRunSettings runSettings;
-    try {
-        runSettings = RunSettingsFrom(settings, fullCheck);
-    } catch (const EConvertError& e) {
-        std::fprintf(stderr, "orvex-update: %s\n", e.what());
-        return ExitUsage;
-    }
-    runSettings.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
-    runSettings.HostsFile = hostsFile;
-    runSettings.Limits.Threads = threads;
-
-    const bool interactive = IsTerminal(stdout);
-    TerminalView view(settings, stdout, interactive, TerminalWidth(stdout));
+    TerminalView view(settings, stdout, IsTerminal(stdout), TerminalWidth(stdout));
     TRunResult result = TRunResult::Failed;
     GFilesThread::TFetchSummary fetched;
     const auto start = std::chrono::steady_clock::now();
     {
         // The bars are drawn as fast as the terminal takes them; the run does not wait for each.
         HeadlessDispatcher dispatcher(true);
-        GFilesThread run(dispatcher, view, runSettings);
+        GFilesThread run(dispatcher, view, *runSettings);
         run.RunUpdate();
         result = run.Result();
         fetched = run.Fetched();
     }
     view.Conclude(StatusText(result));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    uint64_t saved = 0;
-    for (const auto& built : fetched.Built) {
-        std::printf("%s: built from chunks, %llu bytes reused, %llu downloaded\n", built.Path.c_str(),
-                    static_cast<unsigned long long>(built.Reused), static_cast<unsigned long long>(built.Downloaded));
-        if (built.WholeCopy > built.Downloaded) saved += built.WholeCopy - built.Downloaded;
-    }
-    std::printf("%d files fetched, %d failed, %llu bytes downloaded in %.1f s", fetched.Installed, fetched.Failed,
-                static_cast<unsigned long long>(fetched.Bytes), took.count());
-    if (!fetched.Built.empty())
-        std::printf(", %llu bytes fewer than the whole copies", static_cast<unsigned long long>(saved));
-    std::printf("\n");
-    if (!view.SavedRevision().empty()) std::printf("Revision %s recorded\n", view.SavedRevision().c_str());
+    PrintSummary(fetched, took.count(), view);
     return Succeeded(result) ? ExitUpdated : ExitFailed;
 }
