@@ -132,8 +132,8 @@ bool IsLinkW(const std::wstring& path) {
 bool RemoveLinkW(const std::wstring& path, DWORD attributes) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ::RemoveDirectoryW(path.c_str()) != 0;
     static std::atomic<unsigned> counter{0};
-    const std::wstring stand = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-                               std::to_wstring(counter++) + win32::Widen(TempSuffix, CP_ACP);
+    const std::string suffix = "." + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++) + TempSuffix;
+    const std::wstring stand = path + win32::Widen(suffix, CP_ACP);
     {
         const win32::THandle created(::CreateFileW(stand.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                                    FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -106,6 +106,13 @@ std::string JoinPath(const std::string& dir, const std::string& relative) {
     return last == '\\' || last == '/' ? dir + relative : dir + os::PathDelim + relative;
 }
 
+void MakeFolderOf(const std::string& file) {
+    const auto delim = file.find_last_of(os::PathDelim);
+    if (delim == std::string::npos || delim == 0) return;
+    const std::string folder = file.substr(0, delim);
+    if (!os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
+}
+
 bool StaysInside(const std::string& path) {
     if (path.empty() || path.find(':') != std::string::npos) return false;
     for (const std::string& name : SplitNames(path))

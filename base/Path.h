@@ -10,6 +10,10 @@ namespace orvex {
 // relative under dir with one delimiter between them; relative alone when dir is empty.
 std::string JoinPath(const std::string& dir, const std::string& relative);
 
+// Makes the folder that holds file, with its parents. One that cannot be made shows when the file
+// cannot be created.
+void MakeFolderOf(const std::string& file);
+
 // True when a relative path, as an update list names it, stays inside the folder it is joined to:
 // not empty, no drive or stream (":"), and no name between delimiters that is empty, "." or ".."
 // (so no leading, doubled or trailing delimiter either).

@@ -22,9 +22,9 @@ void CheckCom(HRESULT result) {
 }
 
 void MakeShellLink(TComPtr<IShellLinkA>& link, TComPtr<IPersistFile>& file) {
-    CheckCom(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                IID_IShellLinkA, link.Out()));
-    CheckCom(link->QueryInterface(IID_IPersistFile, file.Out()));
+    CheckCom(::CoCreateInstance(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                __uuidof(IShellLinkA), link.Out()));
+    CheckCom(link->QueryInterface(__uuidof(IPersistFile), file.Out()));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace orvex {
 
@@ -207,7 +208,7 @@ struct TPart {
     bool Last = false;         // runs to the end of the input
     bool Submitted = false;
     std::shared_ptr<std::atomic<bool>> Dropped = std::make_shared<std::atomic<bool>>(false);
-    TJobResult<TDecoded> Result;
+    std::optional<TJobResult<TDecoded>> Result;  // once submitted or decoded in place
 };
 
 class TBlockPipeline {
@@ -228,7 +229,7 @@ public:
             if (FParts.empty()) return false;
             TPart& head = FParts.front();
             if (head.EndOfStream) return Finish(head);
-            TDecoded decoded = head.Result.Get();
+            TDecoded decoded = head.Result->Get();
             if (!decoded.Ok) {
                 if (!MergeHeadWithNext()) return false;
                 continue;
@@ -356,8 +357,8 @@ private:
         head.Bits.EndBit = next.Bits.EndBit;
         head.Last = next.Last;
         next.Dropped->store(true);
-        head.Result = TJobResult<TDecoded>();
-        head.Result.SetValue(DecodePart(FLevel, head.Bits, FMemory));
+        head.Result.emplace();
+        head.Result->SetValue(DecodePart(FLevel, head.Bits, FMemory));
         FParts.push_front(std::move(head));
         return true;
     }

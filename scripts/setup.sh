@@ -124,4 +124,9 @@ build_zstd() {
 zstd_options=(ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1
               "MOREFLAGS=-ffunction-sections -fdata-sections")
 build_zstd "$third_party/zstd-i686" zstd "${zstd_options[@]}"
-build_zstd "$third_party/zstd-decompress-i686" zstd_decompress ZSTD_LIB_COMPRESSION=0 "${zstd_options[@]}"
+# The players' programs take the smaller of the decoder's variants (one Huffman decoder, one
+# sequence decoder) and no unwind tables (no exception passes through it): chunks are small and
+# their download, not their decoding, is what a player waits for.
+build_zstd "$third_party/zstd-decompress-i686" zstd_decompress ZSTD_LIB_COMPRESSION=0 "${zstd_options[@]}" \
+  HUF_FORCE_DECOMPRESS_X1=1 ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT=1 \
+  "MOREFLAGS=-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-unwind-tables"

@@ -81,11 +81,11 @@ public:
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IOleClientSite))
             *object = static_cast<IOleClientSite*>(this);
-        else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
+        else if (riid == __uuidof(IOleWindow) || riid == __uuidof(IOleInPlaceSite))
             *object = static_cast<IOleInPlaceSite*>(this);
-        else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
+        else if (riid == __uuidof(IOleInPlaceUIWindow) || riid == __uuidof(IOleInPlaceFrame))
             *object = static_cast<IOleInPlaceFrame*>(this);
         else {
             *object = nullptr;
@@ -171,7 +171,7 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDispatch) || riid == __uuidof(DWebBrowserEvents2)) {
             *object = static_cast<IDispatch*>(this);
             AddRef();
             return S_OK;
@@ -228,15 +228,15 @@ void TWebBrowserHost::Create(HWND parent, const RECT& rect) {
                                     nullptr, ::GetModuleHandleW(nullptr), nullptr);
         if (!FWindow) throw Exception(os::ErrorText(os::LastError()));
 
-        Check(::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, FOleObject.Out()));
+        Check(::CoCreateInstance(__uuidof(WebBrowser), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IOleObject), FOleObject.Out()));
         FSite = win32::TComPtr<TSite>(new TSite(FWindow));
         Check(FOleObject->SetClientSite(FSite.Get()));
-        Check(FOleObject->QueryInterface(IID_IWebBrowser2, FBrowser.Out()));
+        Check(FOleObject->QueryInterface(__uuidof(IWebBrowser2), FBrowser.Out()));
 
         {
             win32::TComPtr<IConnectionPointContainer> container;
-            Check(FOleObject->QueryInterface(IID_IConnectionPointContainer, container.Out()));
-            Check(container->FindConnectionPoint(DIID_DWebBrowserEvents2,
+            Check(FOleObject->QueryInterface(__uuidof(IConnectionPointContainer), container.Out()));
+            Check(container->FindConnectionPoint(__uuidof(DWebBrowserEvents2),
                                                  reinterpret_cast<IConnectionPoint**>(FConnectionPoint.Out())));
         }
         FSink = win32::TComPtr<TEventSink>(new TEventSink(this));
@@ -275,7 +275,7 @@ void TWebBrowserHost::SetBounds(const RECT& rect) {
     ::MoveWindow(FWindow, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
     if (!FOleObject) return;
     win32::TComPtr<IOleInPlaceObject> inPlace;
-    if (SUCCEEDED(FOleObject->QueryInterface(IID_IOleInPlaceObject, inPlace.Out()))) {
+    if (SUCCEEDED(FOleObject->QueryInterface(__uuidof(IOleInPlaceObject), inPlace.Out()))) {
         RECT client{};
         ::GetClientRect(FWindow, &client);
         inPlace->SetObjectRects(&client, &client);

@@ -28,36 +28,12 @@ namespace {
 // Runs started and not yet ended; at most one at a time.
 std::atomic<int> gRunsAlive{0};
 
-// A folder that cannot be made shows as the download's file that cannot be created.
-void MakeFolderOf(const std::string& localFile) {
-    const auto delim = localFile.find_last_of(os::PathDelim);
-    if (delim == std::string::npos) return;
-    const std::string folder = localFile.substr(0, delim);
-    if (!folder.empty() && !os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
-}
-
-// The notice of a copy that arrived from url but could not be put in place, from the exception
-// being handled.
-std::string InstallFailure(const std::string& url) {
-    try {
-        throw;
-    } catch (const EBZDecompressionError& error) {
-        return url + ": the copy does not unpack (bzip2 " + error.what() + "), not retried";
-    } catch (const EStreamError& error) {
-        return error.what();  // the installation's own file: the message names it
-    } catch (const EInOutError& error) {
-        return error.what();
-    } catch (const std::exception& error) {
-        return url + ": " + error.what() + ", not retried";
-    }
-}
-
 }  // namespace
 
 GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view, TRunSettings settings)
     : FSettings(std::move(settings)),
       FReports(dispatcher, view),
-      FServers(FSettings.UpdatesUrl, FSettings.Mirrors, FSettings.Limits),
+      FServers(FSettings.UpdatesUrl, FSettings.Mirrors, FSettings.Limits.Transfer, FSettings.Limits.Retry),
       FChunks(
           FServers, FReports,
           [this](const std::string& name, const std::string& fileName, uint64_t maxBytes) {
@@ -95,19 +71,24 @@ unsigned GFilesThread::Threads() const {
     return FSettings.Limits.Threads == 0 ? CoreCount() : FSettings.Limits.Threads;
 }
 
+void GFilesThread::SetBaseDir(const std::string& baseDir) {
+    FBaseDir = baseDir;
+    FPlace = LocalInstallPlace(FBaseDir, FSettings.Launcher.FileName);
+}
+
 // The launcher's own executable is the launcher's file name; a tool that is not the launcher takes
 // the list's self entry for it.
-TInstallPlace GFilesThread::Place() const {
-    std::string ownName = FSettings.Launcher.FileName;
-    if (ownName.empty() && !FSelfEntry.empty() && FSelfEntry != SFail) ownName = SplitListEntry(FSelfEntry).Path;
-    return LocalInstallPlace(FBaseDir, ownName);
+void GFilesThread::SetSelfEntry(const std::string& line) {
+    FSelfEntry = line;
+    if (FSettings.Launcher.FileName.empty() && FSelfEntry != SFail)
+        FPlace = LocalInstallPlace(FBaseDir, SplitListEntry(FSelfEntry).Path);
 }
 
 // --- the run ---------------------------------------------------------------------------------------
 
 void GFilesThread::RunUpdate() {
     try {
-        FBaseDir = os::GetCurrentDir() + os::PathDelim;
+        SetBaseDir(os::GetCurrentDir() + os::PathDelim);
         FReports.LockButtons();
         try {
             FResult = RunSteps();
@@ -158,7 +139,7 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
             FSettings.HostsFile.empty() ? HostsFileIn(FSettings.HostsFolder) : FSettings.HostsFile,
             [this](const std::string& status) { FReports.Show(status); },
             [this](const std::string& text) { FReports.Notify(text); });
-    FSelfEntry = list.GetSection(SelfSection).front();
+    SetSelfEntry(list.GetSection(SelfSection).front());
     if (FSelfEntry != SFail) UpdateSelf(FSelfEntry);
     FFetchList.clear();
     CheckFiles(list.GetSection(CriticalSection));
@@ -249,7 +230,6 @@ void GFilesThread::UpdateSelf(const std::string& line) {
 void GFilesThread::CheckFiles(const TStringList& entries) {
     if (entries.empty() || entries.front() == SFail) return;
     FReports.Show("Checking files");
-    const TInstallPlace place = Place();
     FReports.TotalBarMax(static_cast<int32_t>(entries.size()) - 1);
     // The local file's digest; none when it is absent. A path the list may not name is not read:
     // it is collected and the fetch pass refuses it. With more than one thread, the entries after
@@ -261,7 +241,7 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
                                         [&](std::size_t i, std::stop_token) -> TLocalDigest {
                                             const TListEntry entry = ReadListEntry(entries[i]);
                                             const std::string localFile = JoinPath(FBaseDir, entry.Path);
-                                            if (RefusedListPath(entry.Path, place) || !os::FileExists(localFile))
+                                            if (RefusedListPath(entry.Path, FPlace) || !os::FileExists(localFile))
                                                 return std::nullopt;
                                             return DigestToHex(FileMD5(localFile));
                                         });
@@ -281,7 +261,6 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
 TRunResult GFilesThread::FetchFiles() {
     if (FFetchList.empty()) return FResult = TRunResult::NothingToDo;
     FReports.TotalBarMax(static_cast<int32_t>(FFetchList.size()) - 1);
-    const TInstallPlace place = Place();
     bool failed = false;
     TPrefetchWindow ahead(Threads(), [this](std::size_t next, const std::vector<std::string>& busy) {
         return Prefetch(next, busy);
@@ -290,7 +269,7 @@ TRunResult GFilesThread::FetchFiles() {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
         std::unique_ptr<TPrefetchedCopy> prefetched = ahead.Take(i);
         FetchResult result = FetchResult::Failed;
-        if (const auto reason = RefusedListPath(entry.Path, place)) {
+        if (const auto reason = RefusedListPath(entry.Path, FPlace)) {
             FReports.Notify(Refusal(entry.Path, *reason));
         } else {
             FReports.Show("Downloading " + entry.Path);
@@ -353,7 +332,7 @@ TPrefetchWindow::TStarted GFilesThread::Prefetch(std::size_t next, const std::ve
     if (Threads() < 2 || next >= FFetchList.size()) return {};
     try {
         const TListEntry entry = ReadListEntry(FFetchList[next]);
-        if (RefusedListPath(entry.Path, Place()) || FChunks.Holds(entry.Path)) return {};
+        if (RefusedListPath(entry.Path, FPlace) || FChunks.Holds(entry.Path)) return {};
         for (const std::string& path : busy)
             if (!Apart(entry.Path, path)) return {};
         StrToInt(entry.Size);  // a size that is not a number stops the pass at its entry, in turn

@@ -73,7 +73,7 @@ public:
     TRunResult FetchFiles();
     void UpdateSelf(const std::string& line);
     const TStringList& FetchList() const { return FFetchList; }
-    void SetBaseDir(const std::string& baseDir) { FBaseDir = baseDir; }
+    void SetBaseDir(const std::string& baseDir);
 
 private:
     TRunResult RunSteps();
@@ -89,7 +89,7 @@ private:
     void ClearBackup();
     void BackUp(const std::string& path);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
-    TInstallPlace Place() const;
+    void SetSelfEntry(const std::string& line);
 
     TRunSettings FSettings;
     TRunReports FReports;
@@ -99,6 +99,7 @@ private:
     TStringList FFetchList;
     std::string FSelfEntry;
     std::string FBaseDir;
+    TInstallPlace FPlace;  // the folder's place, its launcher named once the self entry is known
     TFetchSummary FFetched;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;

@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/TempFile.h"
+#include "base/Text.h"
 #include "formats/md5.h"
 #include "update/RunReports.h"
 
@@ -13,12 +14,10 @@ namespace {
 // A path as Windows may take it: delimiters alike, ASCII letters folded, and every other letter
 // alike too, since the system folds those as well.
 std::string FoldedPath(const std::string& path) {
-    std::string folded = path;
+    std::string folded = LowerAscii(path);
     for (char& c : folded) {
-        const auto u = static_cast<unsigned char>(c);
         if (c == '/') c = '\\';
-        else if (u >= 0x80) c = '?';
-        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        else if (static_cast<unsigned char>(c) >= 0x80) c = '?';
     }
     return folded;
 }

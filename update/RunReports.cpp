@@ -1,6 +1,8 @@
 #include "update/RunReports.h"
 
+#include "base/Exceptions.h"
 #include "base/Text.h"
+#include "formats/BZip2.h"
 #include "update/Dispatcher.h"
 #include "update/ProgressView.h"
 
@@ -12,6 +14,20 @@ std::string Refusal(const std::string& path, const std::string& reason) {
                                  ? path
                                  : path.substr(0, Shown) + "... (" + std::to_string(path.size()) + " characters)";
     return "\"" + name + "\" " + reason + ": left out";
+}
+
+std::string InstallFailure(const std::string& url) {
+    try {
+        throw;
+    } catch (const EBZDecompressionError& error) {
+        return url + ": the copy does not unpack (bzip2 " + error.what() + "), not retried";
+    } catch (const EStreamError& error) {
+        return error.what();  // the installation's own file: the message names it
+    } catch (const EInOutError& error) {
+        return error.what();
+    } catch (const std::exception& error) {
+        return url + ": " + error.what() + ", not retried";
+    }
 }
 
 void TRunReports::Show(const std::string& status) {

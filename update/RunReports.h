@@ -19,6 +19,10 @@ inline int32_t Low32(int64_t value) { return static_cast<int32_t>(static_cast<ui
 // shows the beginning and the length.
 std::string Refusal(const std::string& path, const std::string& reason);
 
+// The notice of a copy that arrived from url but could not be put in place, from the exception
+// being handled.
+std::string InstallFailure(const std::string& url);
+
 class TRunReports final : public IUnpackObserver {
 public:
     TRunReports(IDispatcher& dispatcher, IProgressView& view) : FDispatcher(dispatcher), FView(view) {}

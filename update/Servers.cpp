@@ -25,8 +25,9 @@ void Wait(std::chrono::milliseconds wait, const std::stop_token& stop) {
 
 }  // namespace
 
-TServers::TServers(const std::string& updatesUrl, const std::string& mirrors, const TRunLimits& limits)
-    : FLimits(limits) {
+TServers::TServers(const std::string& updatesUrl, const std::string& mirrors, const TTransferLimits& transfer,
+                   const TRetryLimits& retry)
+    : FTransfer(transfer), FRetry(retry) {
     FServers.push_back(AsFolder(updatesUrl));
     for (const std::string& mirror : SplitOnSpaces(mirrors)) FServers.push_back(AsFolder(mirror));
 }
@@ -69,7 +70,7 @@ TDownloadOutcome TServers::Fetch(const std::string& name, const TTry& once, cons
         }
         result.Transient = passing;
         failedRounds = progressed ? 0 : failedRounds + 1;
-        const auto wait = RetryWait(result, std::max(failedRounds, 1), FLimits.Retry);
+        const auto wait = RetryWait(result, std::max(failedRounds, 1), FRetry);
         if (!wait) {
             for (const std::string& failure : failures)
                 notify(failure + (tries > 1 ? ", given up after " + std::to_string(tries) + " tries" : ", not retried"));
@@ -89,12 +90,12 @@ TReadReport TServers::Counted(const TBar& bar, const std::stop_token& stop) {
 
 TDownloadOutcome TServers::TryToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
                                      bool resumable, const TBar& bar, const std::stop_token& stop) {
-    return DownloadToFile(url, fileName, maxBytes, FLimits.Transfer, Counted(bar, stop), resumable);
+    return DownloadToFile(url, fileName, maxBytes, FTransfer, Counted(bar, stop), resumable);
 }
 
 TDownloadOutcome TServers::TryToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
                                        const std::stop_token& stop) {
-    return DownloadToMemory(url, body, maxBytes, FLimits.Transfer, Counted({}, stop));
+    return DownloadToMemory(url, body, maxBytes, FTransfer, Counted({}, stop));
 }
 
 }  // namespace orvex

@@ -17,7 +17,8 @@ namespace orvex {
 class TServers {
 public:
     // updatesUrl and each mirror get a closing "/" when they lack one.
-    TServers(const std::string& updatesUrl, const std::string& mirrors, const TRunLimits& limits);
+    TServers(const std::string& updatesUrl, const std::string& mirrors, const TTransferLimits& transfer,
+             const TRetryLimits& retry);
 
     // The servers in the order to ask them: UpdatesUrl and the mirrors as the settings give them,
     // those that did not answer earlier in the run last.
@@ -48,7 +49,8 @@ private:
     TReadReport Counted(const TBar& bar, const std::stop_token& stop);
 
     std::vector<std::string> FServers;
-    TRunLimits FLimits;
+    TTransferLimits FTransfer;
+    TRetryLimits FRetry;
     mutable std::mutex FLock;
     std::vector<std::string> FDead;
     std::atomic<uint64_t> FBytes{0};

@@ -1,3 +1,4 @@
+#include "base/Exceptions.h"
 #include "update/RecordedReports.h"
 #include "update/RunSettings.h"
 #include "update/Servers.h"
@@ -11,11 +12,7 @@ using namespace orvex;
 
 namespace {
 
-TRunLimits QuickRetries(int tries) {
-    TRunLimits limits;
-    limits.Retry = {tries, std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
-    return limits;
-}
+TRetryLimits QuickRetries(int tries) { return {tries, std::chrono::milliseconds(1), std::chrono::milliseconds(1)}; }
 
 TDownloadOutcome Unreachable() {
     TDownloadOutcome outcome;
@@ -77,7 +74,7 @@ TEST(Servers, AskEachServerInTurnUnreachableOnesLastAndTellOnlyTheLastRoundsFail
          {"http://b/f: HTTP 503, given up after 2 tries", "http://a/f: connection refused, given up after 2 tries"}},
     };
     for (const auto& c : cases) {
-        TServers servers("http://a", " http://b/ \t", QuickRetries(c.tries));
+        TServers servers("http://a", " http://b/ \t", {}, QuickRetries(c.tries));
         std::vector<std::string> asked, notices;
         const TDownloadOutcome outcome = servers.Fetch(
             "f",
@@ -94,7 +91,7 @@ TEST(Servers, AskEachServerInTurnUnreachableOnesLastAndTellOnlyTheLastRoundsFail
 }
 
 TEST(Servers, AStopEndsTheFetchBeforeTheNextTry) {
-    TServers servers("http://a/", "", QuickRetries(5));
+    TServers servers("http://a/", "", {}, QuickRetries(5));
     std::stop_source stop;
     int tries = 0;
     EXPECT_THROW(servers.Fetch(
@@ -121,5 +118,5 @@ TEST(RunSettingsFrom, TakesEachSettingFromItsPlaceAndRefusesNumbersThatAreNot) {
     EXPECT_EQ(run.UpdateKey, "RWkey");
     EXPECT_EQ(run.ListSeq, "12");
     settings[AtRevisionPos] = "seven";
-    EXPECT_ANY_THROW(RunSettingsFrom(settings));
+    EXPECT_THROW(RunSettingsFrom(settings), EConvertError);
 }
