@@ -90,6 +90,7 @@ std::optional<std::string> RefusedPath(const std::string& path, const TInstallPl
         if (!launcherAllowed && !place.LauncherName.empty() && SameFileName(path, place.LauncherName))
             return "is the launcher's own executable";
     }
+    if (SameFileName(names.front(), StateFolderName)) return "is in the updater's own folder " + Quoted(StateFolderName);
     const std::size_t reserved = place.FolderLength + ListedPathRoom;
     if (reserved + path.size() > place.LongestPath) {
         const std::size_t most = place.LongestPath > reserved ? place.LongestPath - reserved : 0;

@@ -7,6 +7,10 @@
 
 namespace orvex {
 
+// The folder inside the installation where the updater keeps its own state: the lock, the journal
+// of a commit, the files staged for it, the record of the revision committed. No list names it.
+inline constexpr const char* StateFolderName = ".orvex";
+
 // relative under dir with one delimiter between them; relative alone when dir is empty.
 std::string JoinPath(const std::string& dir, const std::string& relative);
 

@@ -72,6 +72,8 @@ TEST(RefusedListPath, RefusesOwnFilesDevicesAliasesAndPathsTooLongForThePlace) {
         {"files.lst", File, launcher, "own files.lst"},
         {"FILES.LST.BZ2", File, launcher, "own files.lst.bz2"},
         {"update.bat", File, launcher, "own Update.bat"},
+        {".ORVEX\\journal", File, launcher, "updater's own folder"},
+        {"data\\.orvex", File, launcher, nullptr},
         {"orvexupdater.EXE", File, launcher, "launcher's own executable"},
         {"a.txt.", File, launcher, "ending in a dot or a space"},
         {"dir \\a.txt", File, launcher, "ending in a dot or a space"},
