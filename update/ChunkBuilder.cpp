@@ -70,11 +70,11 @@ void TChunkBuilder::LoadIndex() {
 }
 
 std::optional<TChunkBuilder::TBuilt> TChunkBuilder::Build(const TListEntry& entry, const std::string& localFile,
-                                                          const std::function<void()>& backUp) {
+                                                          const std::string& target) {
     LoadIndex();
     if (!Holds(entry.Path)) return std::nullopt;
     try {
-        return Assemble(FIndex->Files[FFiles.at(entry.Path)], entry, localFile, backUp);
+        return Assemble(FIndex->Files[FFiles.at(entry.Path)], entry, localFile, target);
     } catch (const std::exception& error) {
         FReports.Notify("\"" + entry.Path + "\" was not built from chunks (" + error.what() + "): its whole copy is fetched");
         FReports.FileBarMax(StrToInt(entry.Size));
@@ -84,10 +84,10 @@ std::optional<TChunkBuilder::TBuilt> TChunkBuilder::Build(const TListEntry& entr
 
 // A few chunks on the way at once, each into memory; they are written in the file's order.
 TChunkBuilder::TBuilt TChunkBuilder::Assemble(const TChunkedFile& file, const TListEntry& entry,
-                                              const std::string& localFile, const std::function<void()>& backUp) {
+                                              const std::string& localFile, const std::string& target) {
     const TChunkSources sources = FindChunkSources(file, FIndex->Chunker, localFile);
     FReports.FileBarMax(Low32(static_cast<int64_t>(sources.DownloadBytes)));
-    TTempFile built(localFile);
+    TTempFile built(target);
     struct TFetchedChunk {
         TDownloadOutcome Outcome;
         std::vector<uint8_t> Frame;
@@ -113,7 +113,6 @@ TChunkBuilder::TBuilt TChunkBuilder::Assemble(const TChunkedFile& file, const TL
         return std::move(fetched.Frame);
     });
     if (DigestToHex(md5) != entry.MD5) throw Exception("the built file does not match the update list");
-    backUp();
     built.CommitOrRaise();
     return {entry.Path, sources.ReusedBytes, downloaded, entry.CopySize()};
 }

@@ -36,16 +36,14 @@ public:
         uint64_t Downloaded = 0;  // bytes of the chunks downloaded
         uint64_t WholeCopy = 0;   // the size of the whole copy not needed
     };
-    // Builds entry into localFile from the chunks its previous version lacks; backUp runs before
-    // the file is put in place. Nothing when the index does not hold the entry, and, after a
-    // notice, when building failed.
-    std::optional<TBuilt> Build(const TListEntry& entry, const std::string& localFile,
-                                const std::function<void()>& backUp);
+    // Builds entry into target from the chunks its previous version, localFile, lacks. Nothing
+    // when the index does not hold the entry, and, after a notice, when building failed.
+    std::optional<TBuilt> Build(const TListEntry& entry, const std::string& localFile, const std::string& target);
 
 private:
     void LoadIndex();
     TBuilt Assemble(const TChunkedFile& file, const TListEntry& entry, const std::string& localFile,
-                    const std::function<void()>& backUp);
+                    const std::string& target);
 
     TServers& FServers;
     TRunReports& FReports;

@@ -9,11 +9,11 @@
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
 #include "update/Hosts.h"
+#include "update/InstallState.h"
 #include "update/Leftovers.h"
 #include "update/ListFetch.h"
 #include "update/SelfUpdate.h"
 #include "update/SignedList.h"
-#include "util/Backup.h"
 #include "util/Misc.h"
 #include "util/OrderedAhead.h"
 #include "util/Parallel.h"
@@ -74,6 +74,7 @@ unsigned GFilesThread::Threads() const {
 void GFilesThread::SetBaseDir(const std::string& baseDir) {
     FBaseDir = baseDir;
     FPlace = LocalInstallPlace(FBaseDir, FSettings.Launcher.FileName);
+    FState = std::make_unique<TInstallState>(FBaseDir);
 }
 
 // The launcher's own executable is the launcher's file name; a tool that is not the launcher takes
@@ -106,6 +107,7 @@ void GFilesThread::RunUpdate() {
 }
 
 TRunResult GFilesThread::RunSteps() {
+    RecoverCommit();
     const TDownloadTo download = [this](const std::string& name, const std::string& fileName, bool showProgress,
                                         uint64_t maxBytes) {
         return static_cast<bool>(DownloadFile(name, fileName, showProgress, maxBytes));
@@ -121,6 +123,17 @@ TRunResult GFilesThread::RunSteps() {
     return result;
 }
 
+// A commit an earlier run left cut short is completed before anything else.
+void GFilesThread::RecoverCommit() {
+    try {
+        if (FState->Recover([this](int32_t revision) { SaveRevision(revision); }))
+            FReports.Notify("An update an earlier run left cut short was completed");
+    } catch (const std::exception& error) {
+        FReports.Notify(error.what());
+        throw;
+    }
+}
+
 // Acts on the decoded list: trust, leftovers, host entries, the launcher, then the file sets.
 TRunResult GFilesThread::ApplyList(TListFile& list) {
     const int32_t rev = StrToInt(list.GetValue(SettingsSection, RevKey));
@@ -132,7 +145,7 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
         FReports.SaveListTrust(trust.UpdateKey, trust.ListSeq);
     }
     FChunks.UseIndex(FBaseDir, list.GetValue(SettingsSection, IndexKey));
-    RemoveLeftovers(FBaseDir, list);
+    RemoveLeftovers(FState->StagingFolder() + os::PathDelim, list);
     if (StrToInt(list.GetValue(SettingsSection, ModHostsKey)) == 1)
         ApplyHosts(
             list.GetSection(HostsSection),
@@ -143,31 +156,22 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
     if (FSelfEntry != SFail) UpdateSelf(FSelfEntry);
     FFetchList.clear();
     CheckFiles(list.GetSection(CriticalSection));
-    if (FSettings.FullCheck || FSettings.AtRevision < rev) {
-        if (FSettings.CreateBackup == 1) ClearBackup();
-        CheckFiles(list.GetSection(NormalSection));
-    }
-    const TRunResult result = FetchFiles();
+    // A full check cut short is carried on by the next runs until one completes it.
+    const bool fullCheck = FSettings.FullCheck || FState->FullCheckOwed();
+    if (FSettings.FullCheck) FState->OweFullCheck(true);
+    if (fullCheck || FSettings.AtRevision < rev) CheckFiles(list.GetSection(NormalSection));
     // A revision is reached only when every collected file arrived intact.
-    if (FSettings.AtRevision < rev && result != TRunResult::Failed) {
-        FSettings.AtRevision = rev;
-        FReports.SaveRevision(rev);
-    }
+    const std::optional<int32_t> reached = FSettings.AtRevision < rev ? std::optional<int32_t>(rev) : std::nullopt;
+    const TRunResult result = FetchFiles(reached);
+    if (result == TRunResult::Failed) return result;
+    if (result == TRunResult::NothingToDo && reached) SaveRevision(*reached);
+    if (fullCheck) FState->OweFullCheck(false);
     return result;
 }
 
-// The previous backup goes; false also when there is none yet. One that cannot go stays and takes
-// this run's backups too.
-void GFilesThread::ClearBackup() {
-    const std::string backupFolder = FBaseDir + "backup";
-    static_cast<void>(DeleteFolder(backupFolder));
-    if (!os::DirectoryExists(backupFolder) && !os::CreateDir(backupFolder)) RaiseInOutError(os::LastError());
-}
-
-// The backup is a courtesy: one that cannot be made (or a file not there yet to back up) does not
-// hold the update back.
-void GFilesThread::BackUp(const std::string& path) {
-    if (FSettings.CreateBackup == 1) static_cast<void>(CopyToBackup(JoinPath(FBaseDir, path), FBaseDir + "backup", path));
+void GFilesThread::SaveRevision(int32_t revision) {
+    FSettings.AtRevision = revision;
+    FReports.SaveRevision(revision);
 }
 
 // --- downloads and unpacking -----------------------------------------------------------------------
@@ -189,7 +193,7 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
 // The copy is as long as the list says, never longer.
 TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
                                             const TServers::TNotify& notify, const std::stop_token& stop) {
-    const std::string packed = JoinPath(FBaseDir, entry.Path) + PackedSuffix;
+    const std::string packed = FState->Staged(entry.Path) + PackedSuffix;
     const uint64_t copySize = entry.CopySize();
     return FServers.Fetch(
         entry.CopyAddress(),
@@ -215,6 +219,7 @@ void GFilesThread::UnpackList(const std::vector<uint8_t>& packed, TStream& text)
 void GFilesThread::UpdateSelf(const std::string& line) {
     TSelfUpdateSteps steps;
     steps.BaseDir = FBaseDir;
+    steps.StagingFolder = FState->StagingFolder();
     steps.Mode = FSettings.SelfUpdate;
     steps.Launcher = FSettings.Launcher;
     steps.Download = [this](const TListEntry& entry, const std::string& packed) {
@@ -258,7 +263,7 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
     FReports.Show("");
 }
 
-TRunResult GFilesThread::FetchFiles() {
+TRunResult GFilesThread::FetchFiles(std::optional<int32_t> reached) {
     if (FFetchList.empty()) return FResult = TRunResult::NothingToDo;
     FReports.TotalBarMax(static_cast<int32_t>(FFetchList.size()) - 1);
     bool failed = false;
@@ -276,29 +281,52 @@ TRunResult GFilesThread::FetchFiles() {
             FReports.FileBarMax(StrToInt(entry.Size));
             result = FetchEntry(entry, std::move(prefetched), [&] { ahead.FillAfter(i, entry.Path); });
         }
-        ++(result == FetchResult::Installed ? FFetched.Installed : FFetched.Failed);
-        failed = failed || result != FetchResult::Installed;
+        ++(result == FetchResult::Staged ? FFetched.Installed : FFetched.Failed);
+        failed = failed || result != FetchResult::Staged;
         // A server that cannot be reached ends the pass.
         if (result == FetchResult::NotOpened) break;
         FReports.TotalBar(static_cast<int32_t>(i) + 1);
     }
     FReports.TotalBar(0);
-    return FResult = failed ? TRunResult::Failed : TRunResult::Updated;
+    return FResult = failed ? TRunResult::Failed : CommitStaged(reached);
 }
 
-// Downloads, backs up and installs one entry: its copy from prefetched when that holds it.
-// copyArrived is called once the copy is in, before it unpacks.
+// Every collected file is staged: they go in place together.
+TRunResult GFilesThread::CommitStaged(std::optional<int32_t> reached) {
+    TCommit commit;
+    for (const std::string& line : FFetchList) commit.Files.push_back(ReadListEntry(line).Path);
+    commit.Revision = reached;
+    commit.Backup = FSettings.CreateBackup == 1;
+    try {
+        FState->Commit(commit, [this](int32_t revision) { SaveRevision(revision); });
+    } catch (const std::exception& error) {
+        FReports.Notify(error.what());
+        return TRunResult::Failed;
+    }
+    return TRunResult::Updated;
+}
+
+// A file staged by an earlier run that did not commit is taken when it is still the listed one.
+bool GFilesThread::StagedBefore(const TListEntry& entry) const {
+    const std::string staged = FState->Staged(entry.Path);
+    return os::FileExists(staged) && DigestToHex(FileMD5(staged)) == entry.MD5;
+}
+
+// Downloads and stages one entry: its copy from prefetched when that holds it. copyArrived is
+// called once the copy is in, before it unpacks.
 GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std::unique_ptr<TPrefetchedCopy> prefetched,
                                                    const std::function<void()>& copyArrived) {
     const std::string localFile = JoinPath(FBaseDir, entry.Path);
+    const std::string staged = FState->Staged(entry.Path);
     if (!prefetched) {
-        MakeFolderOf(localFile);
-        if (auto built = FChunks.Build(entry, localFile, [&] { BackUp(entry.Path); })) {
+        if (StagedBefore(entry)) return FetchResult::Staged;
+        MakeFolderOf(staged);
+        if (auto built = FChunks.Build(entry, localFile, staged)) {
             FFetched.Built.push_back(std::move(*built));
-            return FetchResult::Installed;
+            return FetchResult::Staged;
         }
     }
-    const std::string packed = localFile + PackedSuffix;
+    const std::string packed = staged + PackedSuffix;
     const TServers::TBar bar = [this](uint64_t position) { FReports.FileBar(position); };
     const TServers::TNotify notify = [this](const std::string& text) { FReports.Notify(text); };
     const TDownloadOutcome downloaded = prefetched ? prefetched->Follow(FReports) : DownloadCopy(entry, bar, notify);
@@ -308,15 +336,14 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     copyArrived();
     FetchResult result = FetchResult::Failed;
     try {
-        BackUp(entry.Path);
         FReports.Show("Extracting " + entry.Path);
         if (prefetched)
             prefetched->Install(FReports);
         else
-            UnpackVerified(packed, localFile, entry.MD5, FReports, FSettings.Limits.FreeSpaceReserve,
+            UnpackVerified(packed, staged, entry.MD5, FReports, FSettings.Limits.FreeSpaceReserve,
                            FSettings.Limits.Threads)
                 ->CommitOrRaise();
-        result = FetchResult::Installed;
+        result = FetchResult::Staged;
     } catch (const std::exception&) {
         // Counted as failed; the pass goes on with the next entry.
         FReports.Notify(InstallFailure(downloaded.Url));
@@ -332,20 +359,20 @@ TPrefetchWindow::TStarted GFilesThread::Prefetch(std::size_t next, const std::ve
     if (Threads() < 2 || next >= FFetchList.size()) return {};
     try {
         const TListEntry entry = ReadListEntry(FFetchList[next]);
-        if (RefusedListPath(entry.Path, FPlace) || FChunks.Holds(entry.Path)) return {};
+        const std::string staged = FState->Staged(entry.Path);
+        if (RefusedListPath(entry.Path, FPlace) || FChunks.Holds(entry.Path) || os::FileExists(staged)) return {};
         for (const std::string& path : busy)
             if (!Apart(entry.Path, path)) return {};
         StrToInt(entry.Size);  // a size that is not a number stops the pass at its entry, in turn
-        const std::string localFile = JoinPath(FBaseDir, entry.Path);
-        MakeFolderOf(localFile);
-        const std::string packed = localFile + PackedSuffix;
+        MakeFolderOf(staged);
+        const std::string packed = staged + PackedSuffix;
         auto download = [this, entry](TRecordedReports& reports, std::stop_token stop) {
             return DownloadCopy(
                 entry, [&reports](uint64_t position) { reports.FileBar(position); },
                 [&reports](const std::string& text) { reports.Notify(text); }, stop);
         };
-        auto unpack = [this, packed, localFile, md5 = entry.MD5](IUnpackObserver& observer) {
-            return UnpackVerified(packed, localFile, md5, observer, FSettings.Limits.FreeSpaceReserve,
+        auto unpack = [this, packed, staged, md5 = entry.MD5](IUnpackObserver& observer) {
+            return UnpackVerified(packed, staged, md5, observer, FSettings.Limits.FreeSpaceReserve,
                                   FSettings.Limits.Threads);
         };
         return {entry.Path, std::make_unique<TPrefetchedCopy>(packed, download, unpack)};

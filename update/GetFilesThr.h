@@ -23,6 +23,7 @@
 namespace orvex {
 
 class IDispatcher;
+class TInstallState;
 class IProgressView;
 class TListFile;
 class TStream;
@@ -69,8 +70,9 @@ public:
                                   uint64_t maxBytes = MaxUnsizedBody, bool resumable = false);
     void UnpackFile(const std::string& source, const std::string& target);
     void CheckFiles(const TStringList& entries);
-    // Updated, Failed, or NothingToDo when nothing was collected.
-    TRunResult FetchFiles();
+    // Stages every collected file, then commits them together (recording reached with them):
+    // Updated, Failed (nothing committed), or NothingToDo when nothing was collected.
+    TRunResult FetchFiles(std::optional<int32_t> reached = std::nullopt);
     void UpdateSelf(const std::string& line);
     const TStringList& FetchList() const { return FFetchList; }
     void SetBaseDir(const std::string& baseDir);
@@ -82,12 +84,14 @@ private:
     TDownloadOutcome DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
                                   const TServers::TNotify& notify, const std::stop_token& stop = {});
     unsigned Threads() const;
-    enum class FetchResult { NotOpened, Installed, Failed };
+    enum class FetchResult { NotOpened, Staged, Failed };
     FetchResult FetchEntry(const TListEntry& entry, std::unique_ptr<TPrefetchedCopy> prefetched,
                            const std::function<void()>& copyArrived);
     TPrefetchWindow::TStarted Prefetch(std::size_t next, const std::vector<std::string>& busy);
-    void ClearBackup();
-    void BackUp(const std::string& path);
+    void RecoverCommit();
+    TRunResult CommitStaged(std::optional<int32_t> reached);
+    bool StagedBefore(const TListEntry& entry) const;
+    void SaveRevision(int32_t revision);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
     void SetSelfEntry(const std::string& line);
 
@@ -99,7 +103,8 @@ private:
     TStringList FFetchList;
     std::string FSelfEntry;
     std::string FBaseDir;
-    TInstallPlace FPlace;  // the folder's place, its launcher named once the self entry is known
+    TInstallPlace FPlace;
+    std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir  // the folder's place, its launcher named once the self entry is known
     TFetchSummary FFetched;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;

@@ -47,7 +47,9 @@ void UpdateSelf(const std::string& line, const TSelfUpdateSteps& steps) {
     if (batchFile && !TakenByBatchFile(name, steps)) return;
     const std::string localFile = JoinPath(steps.BaseDir, name);
     if (DigestToHex(FileMD5(localFile)) == entry.MD5) return;
-    const std::string packed = localFile + PackedSuffix;
+    const std::string packed =
+        (steps.StagingFolder.empty() ? localFile : JoinPath(steps.StagingFolder, name)) + PackedSuffix;
+    MakeFolderOf(packed);
     const std::string fresh = localFile + ".New";
     if (!steps.Download(entry, packed)) return;
     try {

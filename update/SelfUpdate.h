@@ -10,7 +10,8 @@ namespace orvex {
 struct TListEntry;
 
 struct TSelfUpdateSteps {
-    std::string BaseDir;  // ends with the path delimiter
+    std::string BaseDir;        // ends with the path delimiter
+    std::string StagingFolder;  // where the copy is downloaded; BaseDir when empty
     SelfUpdateMode Mode = SelfUpdateMode::BatchFile;
     TLauncherProcess Launcher;
     // Downloads the entry's copy into packed with the file bar, resumable, telling its failures.

@@ -8,6 +8,7 @@
 #include "common/ScratchFolder.h"
 
 #include "base/Os.h"
+#include "base/Path.h"
 #include "tools/publish/ServerFolder.h"
 #include "update/Dispatcher.h"
 #include "update/GetFilesThr.h"
@@ -92,13 +93,30 @@ protected:
     }
 
     // Nothing of the run's own is left behind in the installation.
+    // Nothing of the run outside the updater's own folder, which keeps what a retry continues.
     void ExpectNoLeftovers() const {
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(FInstall)) {
-            const std::string name = entry.path().filename().string();
-            EXPECT_EQ(name.find(".bz2"), std::string::npos) << entry.path();
-            EXPECT_EQ(name.find(os::TempSuffix), std::string::npos) << entry.path();
-            EXPECT_NE(name, "files.lst") << entry.path();
+        for (auto entry = std::filesystem::recursive_directory_iterator(FInstall);
+             entry != std::filesystem::recursive_directory_iterator(); ++entry) {
+            const std::string name = entry->path().filename().string();
+            if (name == StateFolderName) {
+                entry.disable_recursion_pending();
+                continue;
+            }
+            EXPECT_EQ(name.find(".bz2"), std::string::npos) << entry->path();
+            EXPECT_EQ(name.find(os::TempSuffix), std::string::npos) << entry->path();
+            EXPECT_NE(name, "files.lst") << entry->path();
         }
+    }
+
+    // Where the run stages path until it commits.
+    std::filesystem::path Staged(const std::string& path) const {
+        return Under(FInstall, std::string(StateFolderName) + "\\staging\\" + path);
+    }
+
+    // listPath arrived intact and waits, staged, for a run that commits: it is not installed.
+    bool StagedOnly(const std::string& listPath) const {
+        return !Same(listPath) && std::filesystem::exists(Staged(listPath)) &&
+               ReadWholeFile(Staged(listPath)) == ReadWholeFile(Under(FClient, listPath));
     }
 
     void ExpectButtonsBack() const {

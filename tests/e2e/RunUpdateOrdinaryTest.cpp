@@ -100,8 +100,9 @@ TEST_F(RunUpdateTest, MirrorsServeWhatTheMainServerCannot) {
         FView = RecordingView();
         Run(0);
         EXPECT_EQ(FStatus, c.Whole ? "All the files have been updated" : "Update Failed") << c.Name;
-        EXPECT_TRUE(Same("game.exe") && Same("data\\sub dir\\b.bin")) << c.Name;
-        EXPECT_EQ(Same("data\\a.txt"), c.Whole) << c.Name;
+        // A run that cannot fetch every file installs none of them.
+        for (const char* path : {"game.exe", "data\\sub dir\\b.bin", "data\\a.txt"})
+            EXPECT_EQ(Same(path), c.Whole) << c.Name << ": " << path;
         // The unsigned list's notice, and for the failed copy one line for each server.
         EXPECT_EQ(FView.Notices.size(), c.Whole ? 1u : 3u) << c.Name << testing::PrintToString(FView.Notices);
         ExpectNoLeftovers();
@@ -177,7 +178,9 @@ TEST_F(ThreeFetchesTest, SecondFailingToDownloadStopsThePass) {
     MakeThree("second.drop");  // the server sends any .drop.bz2 to a closed port
     Run(0);
     EXPECT_EQ(FStatus, "Update Failed");
-    EXPECT_TRUE(Same("first.txt"));
+    // Nothing is installed; the first file waits, staged, for the next run.
+    EXPECT_FALSE(fs::exists(Under(FInstall, "first.txt")));
+    EXPECT_EQ(ReadWholeFile(Staged("first.txt")), "first");
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "second.drop")), "old second");
     EXPECT_FALSE(fs::exists(Under(FInstall, "third.txt")));
     EXPECT_TRUE(FView.SawStatus("Downloading second.drop"));
@@ -203,9 +206,9 @@ TEST_F(ThreeFetchesTest, SecondFailingToUnpackStillFetchesTheThird) {
     Put(Under(FServer, "second.txt.bz2"), "this is not a bzip2 stream");
     Run(0);
     EXPECT_EQ(FStatus, "Update Failed");
-    EXPECT_TRUE(Same("first.txt"));
+    EXPECT_FALSE(fs::exists(Under(FInstall, "first.txt")) || fs::exists(Under(FInstall, "third.txt")));
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "second.txt")), "old second");
-    EXPECT_TRUE(Same("third.txt"));
+    EXPECT_EQ(ReadWholeFile(Staged("third.txt")), "third");
     EXPECT_TRUE(FView.SawStatus("Extracting second.txt"));
     EXPECT_TRUE(FView.Saw("total:3"));
     EXPECT_EQ(FView.TotalGauge.Progress(), 0);
@@ -274,21 +277,39 @@ TEST_F(RunUpdateTest, BackupsEmptyTheFolderFirstAndKeepPreviousVersions) {
     EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
 }
 
-TEST_F(RunUpdateTest, MissingCopyAnsweredByAnErrorPageFailsAndKeepsThePreviousFile) {
+TEST_F(RunUpdateTest, AFailedRunCommitsNothingAndItsRetryFetchesOnlyWhatWasNotStaged) {
     MakeClient();
     Publish(4);
     InstallOldVersions();
+    Put(Under(FInstall, "backup\\stale.txt"), "from an earlier revision");
+    const std::string missing = ReadWholeFile(Under(FServer, "data\\a.txt.bz2"));
     fs::remove(Under(FServer, "data\\a.txt.bz2"));
-    Run(1);
+    Run(1, false, 1);
     EXPECT_EQ(FStatus, "Update Failed");
     EXPECT_EQ(FView.Notices, (std::vector<std::string>{"The update list is not signed: no UpdateKey in the settings",
                                                        FUrl + "data/a.txt.bz2: HTTP status 404, not retried"}));
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "game.exe")), "old game");
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
-    EXPECT_TRUE(Same("game.exe"));
-    EXPECT_TRUE(Same("data\\sub dir\\b.bin"));
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\sub dir\\b.bin")), "old b");
     // A failed update is repeated by the next ordinary run instead of being recorded as reached.
     EXPECT_TRUE(FView.SavedRevisions.empty());
+    EXPECT_TRUE(fs::exists(Under(FInstall, "backup\\stale.txt")));
     ExpectButtonsBack();
+    ExpectNoLeftovers();
+
+    // The retry takes what the failed run staged: the copies it fetched are not asked for again.
+    Put(Under(FServer, "data\\a.txt.bz2"), missing);
+    fs::remove(Under(FServer, "game.exe.bz2"));
+    fs::remove(Under(FServer, "data\\sub dir\\b.bin.bz2"));
+    FView = RecordingView();
+    Run(1, false, 1);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("game.exe") && Same("data\\a.txt") && Same("data\\sub dir\\b.bin"));
+    EXPECT_EQ(FView.SavedRevisions, std::vector<std::string>{"4"});
+    // The backup is the revision's: every file it replaced, the earlier revision's gone.
+    EXPECT_FALSE(fs::exists(Under(FInstall, "backup\\stale.txt")));
+    for (const auto& [path, old] : {std::pair{"game.exe", "old game"}, {"data\\a.txt", "old a"}, {"data\\sub dir\\b.bin", "old b"}})
+        EXPECT_EQ(ReadWholeFile(Under(FInstall, std::string("backup\\") + path)), old) << path;
     ExpectNoLeftovers();
 }
 
@@ -310,7 +331,7 @@ TEST_F(RunUpdateTest, TruncatedAndWrongContentCopiesFailAndKeepThePreviousFiles)
                              }));
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "old a");
     EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\sub dir\\b.bin")), "old b");
-    EXPECT_TRUE(Same("game.exe"));
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "game.exe")), "old game");
     EXPECT_TRUE(FView.SavedRevisions.empty());
     ExpectNoLeftovers();
 }

@@ -54,17 +54,21 @@ TEST_F(ParallelFetchTest, ReportsAndFilesAreThoseOfAOneThreadPass) {
     for (const unsigned threads : {1u, 4u}) {
         SCOPED_TRACE("threads " + std::to_string(threads));
         InstallOldFiles();
+        fs::remove_all(Under(FInstall, StateFolderName));
         FView = RecordingView();
         FLimits.Threads = threads;
         Run(0, false, 1);
         EXPECT_EQ(FStatus, "Update Failed");
-        for (const std::string& path : FDescription.NormalFiles)
-            EXPECT_EQ(Same(path), path != "data\\f3.bin" && path != "data\\f6.bin" && path != "data\\f8.bin") << path;
-        EXPECT_FALSE(fs::exists(Under(FInstall, "data\\f3.bin")));
-        EXPECT_FALSE(fs::exists(Under(FInstall, "data\\f6.bin")));
+        // What arrived intact is staged; nothing is installed or backed up.
+        for (const std::string& path : FDescription.NormalFiles) {
+            const bool arrived = path != "data\\f3.bin" && path != "data\\f6.bin" && path != "data\\f8.bin";
+            EXPECT_EQ(fs::exists(Staged(path)) && ReadWholeFile(Staged(path)) == ReadWholeFile(Under(FClient, path)), arrived)
+                << path;
+            EXPECT_FALSE(Same(path)) << path;
+        }
+        EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\f7.bin")), "old f7");
         EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\f8.bin")), "old f8");
-        EXPECT_EQ(ReadWholeFile(Under(FInstall, "backup\\data\\f7.bin")), "old f7");
-        EXPECT_EQ(ReadWholeFile(Under(FInstall, "backup\\data\\f8.bin")), "old f8");
+        EXPECT_FALSE(fs::exists(Under(FInstall, "backup\\data\\f7.bin")));
         ExpectNoLeftovers();
         reports.push_back(ReportsBesidesTheFileBar());
     }
@@ -79,9 +83,13 @@ TEST_F(ParallelFetchTest, APassEndingEarlyLeavesNoPrefetchedCopy) {
     FView.FailOn = "status:Downloading data\\f2.bin";
     Run(0);
     EXPECT_EQ(FStatus, "Update Failed");
-    EXPECT_TRUE(Same("data\\f1.bin"));
-    EXPECT_FALSE(fs::exists(Under(FInstall, "data\\f2.bin")));
+    EXPECT_EQ(ReadWholeFile(Staged("data\\f1.bin")), ReadWholeFile(Under(FClient, "data\\f1.bin")));
+    EXPECT_FALSE(fs::exists(Under(FInstall, "data\\f2.bin")) || fs::exists(Staged("data\\f2.bin")));
     ExpectNoLeftovers();
+    for (const auto& entry : fs::recursive_directory_iterator(Staged(""))) {
+        EXPECT_EQ(entry.path().filename().string().find(".bz2"), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(os::TempSuffix), std::string::npos) << entry.path();
+    }
 }
 
 }  // namespace

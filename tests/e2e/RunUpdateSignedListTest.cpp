@@ -27,11 +27,14 @@ uint64_t UnixNow() {
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-// Every file under root with its bytes.
+// Every file under root with its bytes, the updater's own folder aside.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
     std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        files[fs::relative(entry.path(), root).generic_string()] = entry.is_regular_file() ? ReadWholeFile(entry.path()) : "<dir>";
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = fs::relative(entry.path(), root).generic_string();
+        if (name.rfind(StateFolderName, 0) != 0)
+            files[name] = entry.is_regular_file() ? ReadWholeFile(entry.path()) : "<dir>";
+    }
     return files;
 }
 

@@ -22,7 +22,7 @@ nginx_start "$work/web" > /dev/null || fail "nginx"
 printf '[main]\r\nUpdatesUrl=%s\r\n' "$(cat "$work/web/url")" > "$inst/_settings.ini"
 
 same_tree() {  # the installation holds exactly the client's published files
-  diff -r -x _settings.ini -x publish.ini -x backup "$client" "$inst" > "$work/diff" 2>&1 ||
+  diff -r -x _settings.ini -x publish.ini -x backup -x .orvex "$client" "$inst" > "$work/diff" 2>&1 ||
     fail "$1: trees differ: $(cat "$work/diff")"
 }
 "$update" "$inst" > "$work/out" 2>&1 || fail "first update: $(cat "$work/out")"

@@ -1,0 +1,123 @@
+#include "update/InstallState.h"
+
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "base/Path.h"
+#include "base/Stream.h"
+#include "base/TempFile.h"
+#include "base/Text.h"
+#include "update/StateFolder.h"
+#include "util/Backup.h"
+
+namespace orvex {
+
+namespace {
+
+constexpr const char* JournalName = "journal";
+constexpr const char* BackupRevisionName = "backup-revision";
+constexpr const char* FullCheckName = "full-check-owed";
+constexpr const char* StagingName = "staging";
+constexpr const char* BackupFolderName = "backup";
+
+// A small state file replaced whole: the old one or the new one is there, never a part.
+void WriteStateFile(const std::string& path, const std::string& text) {
+    TTempFile written(path);
+    {
+        TFileStream stream(written.Name(), FileMode::Create);
+        stream.WriteBuffer(text.data(), text.size());
+    }
+    written.CommitOrRaise();
+}
+
+std::optional<std::string> ReadStateFile(const std::string& path) {
+    if (!os::FileExists(path)) return std::nullopt;
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string JournalText(const TCommit& commit) {
+    std::string text = commit.Backup ? "backup 1\n" : "backup 0\n";
+    if (commit.Revision) text += "revision " + std::to_string(*commit.Revision) + "\n";
+    for (const std::string& path : commit.Files) text += "file " + path + "\n";
+    return text;
+}
+
+// A journal that does not read as one (cut short before its rename could not be) names nothing.
+TCommit ParseJournal(const std::string& text) {
+    TCommit commit;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = std::min(text.find('\n', from), text.size());
+        const std::string line = text.substr(from, end - from);
+        from = end + 1;
+        if (StartsWith(line, "file ")) commit.Files.push_back(line.substr(5));
+        else if (line == "backup 1") commit.Backup = true;
+        else if (int32_t revision = 0; StartsWith(line, "revision ") && TryStrToInt(line.substr(9), revision))
+            commit.Revision = revision;
+    }
+    return commit;
+}
+
+}  // namespace
+
+TInstallState::TInstallState(std::string baseDir)
+    : FBaseDir(std::move(baseDir)), FFolder(EnsureStateFolder(FBaseDir)), FStaging(JoinPath(FFolder, StagingName)) {}
+
+std::string TInstallState::Staged(const std::string& path) const { return JoinPath(FStaging, path); }
+
+bool TInstallState::FullCheckOwed() const { return os::FileExists(JoinPath(FFolder, FullCheckName)); }
+
+void TInstallState::OweFullCheck(bool owed) {
+    const std::string marker = JoinPath(FFolder, FullCheckName);
+    if (owed && !os::FileExists(marker)) WriteStateFile(marker, "");
+    if (!owed) RemoveIfPresent(marker);
+}
+
+void TInstallState::Commit(const TCommit& commit, const TSaveRevision& saveRevision) {
+    WriteStateFile(JoinPath(FFolder, JournalName), JournalText(commit));
+    Apply(commit, saveRevision);
+}
+
+bool TInstallState::Recover(const TSaveRevision& saveRevision) {
+    const auto journal = ReadStateFile(JoinPath(FFolder, JournalName));
+    if (!journal) return false;
+    Apply(ParseJournal(*journal), saveRevision);
+    return true;
+}
+
+// Every step can be done again: a staged file still there has not been put in place yet, a backup
+// already there is kept, and the backup folder is emptied once per revision.
+void TInstallState::Apply(const TCommit& commit, const TSaveRevision& saveRevision) {
+    if (commit.Backup && commit.Revision) PrepareBackup(*commit.Revision);
+    const std::string backupFolder = FBaseDir + BackupFolderName;
+    std::string refused;
+    for (const std::string& path : commit.Files) {
+        const std::string staged = Staged(path);
+        if (!os::FileExists(staged)) continue;
+        const std::string local = JoinPath(FBaseDir, path);
+        // The backup is a courtesy: one that cannot be made does not hold the update back.
+        if (commit.Backup && !os::FileExists(JoinPath(backupFolder, path)))
+            static_cast<void>(CopyToBackup(local, backupFolder, path));
+        MakeFolderOf(local);
+        if (!os::ReplaceFile(staged, local))
+            refused += (refused.empty() ? "" : ", ") + path + " (" + os::ErrorText(os::LastError()) + ")";
+    }
+    if (!refused.empty()) throw Exception("Not replaced, tried again at the next start: " + refused);
+    if (commit.Revision) saveRevision(*commit.Revision);
+    RemoveIfPresent(JoinPath(FFolder, JournalName));
+    static_cast<void>(os::DeleteFolder(FStaging));
+}
+
+// The backup folder holds the files the commits of one revision replaced. A commit of a later
+// revision empties it first, once: the revision it belongs to is recorded before anything is copied.
+void TInstallState::PrepareBackup(int32_t revision) {
+    const std::string record = JoinPath(FFolder, BackupRevisionName);
+    const auto held = ReadStateFile(record);
+    if (held && *held == std::to_string(revision)) return;
+    const std::string backupFolder = FBaseDir + BackupFolderName;
+    static_cast<void>(os::DeleteFolder(backupFolder));
+    if (!os::DirectoryExists(backupFolder) && !os::CreateDir(backupFolder)) RaiseInOutError(os::LastError());
+    WriteStateFile(record, std::to_string(revision));
+}
+
+}  // namespace orvex
