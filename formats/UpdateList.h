@@ -27,6 +27,8 @@ inline constexpr const char* RevKey = "Rev";
 inline constexpr const char* ModHostsKey = "ModHosts";
 // The SHA-256 (hex) of the chunk index files.idx.zst when the folder has a chunk store.
 inline constexpr const char* IndexKey = "Index";
+// 1: files an earlier list named and this one does not are removed from installations.
+inline constexpr const char* RemoveUnlistedKey = "RemoveUnlisted";
 
 // What a section reads as when it is absent or has no entries: this single line.
 inline constexpr const char* SFail = "FAIL";

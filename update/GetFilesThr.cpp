@@ -19,6 +19,7 @@
 #include "util/Parallel.h"
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 namespace orvex {
@@ -161,12 +162,35 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
     if (FSettings.FullCheck) FState->OweFullCheck(true);
     if (fullCheck || FSettings.AtRevision < rev) CheckFiles(list.GetSection(NormalSection));
     // A revision is reached only when every collected file arrived intact.
-    const std::optional<int32_t> reached = FSettings.AtRevision < rev ? std::optional<int32_t>(rev) : std::nullopt;
-    const TRunResult result = FetchFiles(reached);
-    if (result == TRunResult::Failed) return result;
-    if (result == TRunResult::NothingToDo && reached) SaveRevision(*reached);
-    if (fullCheck) FState->OweFullCheck(false);
+    TCommit commit;
+    if (FSettings.AtRevision < rev) commit.Revision = rev;
+    commit.Listed = ListedPaths(list);
+    if (StrToIntDef(list.GetValue(SettingsSection, RemoveUnlistedKey), 0) == 1)
+        commit.Removed = Unlisted(FState->Listed(), commit.Listed);
+    const TRunResult result = FetchFiles(std::move(commit));
+    if (result != TRunResult::Failed && fullCheck) FState->OweFullCheck(false);
     return result;
+}
+
+// The paths of the list's file sets.
+std::vector<std::string> GFilesThread::ListedPaths(TListFile& list) const {
+    std::vector<std::string> paths;
+    for (const char* section : {CriticalSection, NormalSection})
+        for (const std::string& line : list.GetSection(section))
+            if (line != SFail) paths.push_back(ReadListEntry(line).Path);
+    return paths;
+}
+
+// What the last committed list named and listed does not, as Windows compares names; never a path
+// the list rule refuses.
+std::vector<std::string> GFilesThread::Unlisted(const std::vector<std::string>& before,
+                                                const std::vector<std::string>& listed) const {
+    std::set<std::string> kept;
+    for (const std::string& path : listed) kept.insert(LowerAscii(path));
+    std::vector<std::string> unlisted;
+    for (const std::string& path : before)
+        if (!path.empty() && !kept.count(LowerAscii(path)) && !RefusedListPath(path, FPlace)) unlisted.push_back(path);
+    return unlisted;
 }
 
 void GFilesThread::SaveRevision(int32_t revision) {
@@ -263,8 +287,8 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
     FReports.Show("");
 }
 
-TRunResult GFilesThread::FetchFiles(std::optional<int32_t> reached) {
-    if (FFetchList.empty()) return FResult = TRunResult::NothingToDo;
+TRunResult GFilesThread::FetchFiles(TCommit commit) {
+    if (FFetchList.empty()) return FResult = CommitStaged(std::move(commit));
     FReports.TotalBarMax(static_cast<int32_t>(FFetchList.size()) - 1);
     bool failed = false;
     TPrefetchWindow ahead(Threads(), [this](std::size_t next, const std::vector<std::string>& busy) {
@@ -288,14 +312,12 @@ TRunResult GFilesThread::FetchFiles(std::optional<int32_t> reached) {
         FReports.TotalBar(static_cast<int32_t>(i) + 1);
     }
     FReports.TotalBar(0);
-    return FResult = failed ? TRunResult::Failed : CommitStaged(reached);
+    return FResult = failed ? TRunResult::Failed : CommitStaged(std::move(commit));
 }
 
-// Every collected file is staged: they go in place together.
-TRunResult GFilesThread::CommitStaged(std::optional<int32_t> reached) {
-    TCommit commit;
+// Every collected file is staged: they go in place together, with the files dropped from the client.
+TRunResult GFilesThread::CommitStaged(TCommit commit) {
     for (const std::string& line : FFetchList) commit.Files.push_back(ReadListEntry(line).Path);
-    commit.Revision = reached;
     commit.Backup = FSettings.CreateBackup == 1;
     try {
         FState->Commit(commit, [this](int32_t revision) { SaveRevision(revision); });
@@ -303,7 +325,7 @@ TRunResult GFilesThread::CommitStaged(std::optional<int32_t> reached) {
         FReports.Notify(error.what());
         return TRunResult::Failed;
     }
-    return TRunResult::Updated;
+    return commit.Files.empty() && commit.Removed.empty() ? TRunResult::NothingToDo : TRunResult::Updated;
 }
 
 // A file staged by an earlier run that did not commit is taken when it is still the listed one.

@@ -7,6 +7,7 @@
 #include "formats/Minisign.h"
 #include "update/ChunkBuilder.h"
 #include "update/Download.h"
+#include "update/InstallState.h"
 #include "update/PrefetchedCopy.h"
 #include "update/RunReports.h"
 #include "update/RunResult.h"
@@ -23,7 +24,6 @@
 namespace orvex {
 
 class IDispatcher;
-class TInstallState;
 class IProgressView;
 class TListFile;
 class TStream;
@@ -70,9 +70,10 @@ public:
                                   uint64_t maxBytes = MaxUnsizedBody, bool resumable = false);
     void UnpackFile(const std::string& source, const std::string& target);
     void CheckFiles(const TStringList& entries);
-    // Stages every collected file, then commits them together (recording reached with them):
-    // Updated, Failed (nothing committed), or NothingToDo when nothing was collected.
-    TRunResult FetchFiles(std::optional<int32_t> reached = std::nullopt);
+    // Stages every collected file, then commits them together with what commit holds (the
+    // revision reached, the files to remove): Updated, Failed (nothing committed), or NothingToDo
+    // when nothing was collected or removed.
+    TRunResult FetchFiles(TCommit commit = {});
     void UpdateSelf(const std::string& line);
     const TStringList& FetchList() const { return FFetchList; }
     void SetBaseDir(const std::string& baseDir);
@@ -89,7 +90,9 @@ private:
                            const std::function<void()>& copyArrived);
     TPrefetchWindow::TStarted Prefetch(std::size_t next, const std::vector<std::string>& busy);
     void RecoverCommit();
-    TRunResult CommitStaged(std::optional<int32_t> reached);
+    TRunResult CommitStaged(TCommit commit);
+    std::vector<std::string> ListedPaths(TListFile& list) const;
+    std::vector<std::string> Unlisted(const std::vector<std::string>& before, const std::vector<std::string>& listed) const;
     bool StagedBefore(const TListEntry& entry) const;
     void SaveRevision(int32_t revision);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);

@@ -16,6 +16,7 @@ namespace {
 constexpr const char* JournalName = "journal";
 constexpr const char* BackupRevisionName = "backup-revision";
 constexpr const char* FullCheckName = "full-check-owed";
+constexpr const char* ListedName = "listed";
 constexpr const char* StagingName = "staging";
 constexpr const char* BackupFolderName = "backup";
 
@@ -39,18 +40,29 @@ std::string JournalText(const TCommit& commit) {
     std::string text = commit.Backup ? "backup 1\n" : "backup 0\n";
     if (commit.Revision) text += "revision " + std::to_string(*commit.Revision) + "\n";
     for (const std::string& path : commit.Files) text += "file " + path + "\n";
+    for (const std::string& path : commit.Removed) text += "remove " + path + "\n";
+    for (const std::string& path : commit.Listed) text += "listed " + path + "\n";
     return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = std::min(text.find('\n', from), text.size());
+        lines.push_back(text.substr(from, end - from));
+        from = end + 1;
+    }
+    return lines;
 }
 
 // A journal that does not read as one (cut short before its rename could not be) names nothing.
 TCommit ParseJournal(const std::string& text) {
     TCommit commit;
-    std::size_t from = 0;
-    while (from < text.size()) {
-        const std::size_t end = std::min(text.find('\n', from), text.size());
-        const std::string line = text.substr(from, end - from);
-        from = end + 1;
+    for (const std::string& line : Lines(text)) {
         if (StartsWith(line, "file ")) commit.Files.push_back(line.substr(5));
+        else if (StartsWith(line, "remove ")) commit.Removed.push_back(line.substr(7));
+        else if (StartsWith(line, "listed ")) commit.Listed.push_back(line.substr(7));
         else if (line == "backup 1") commit.Backup = true;
         else if (int32_t revision = 0; StartsWith(line, "revision ") && TryStrToInt(line.substr(9), revision))
             commit.Revision = revision;
@@ -64,6 +76,11 @@ TInstallState::TInstallState(std::string baseDir)
     : FBaseDir(std::move(baseDir)), FFolder(EnsureStateFolder(FBaseDir)), FStaging(JoinPath(FFolder, StagingName)) {}
 
 std::string TInstallState::Staged(const std::string& path) const { return JoinPath(FStaging, path); }
+
+std::vector<std::string> TInstallState::Listed() const {
+    const auto text = ReadStateFile(JoinPath(FFolder, ListedName));
+    return text ? Lines(*text) : std::vector<std::string>();
+}
 
 bool TInstallState::FullCheckOwed() const { return os::FileExists(JoinPath(FFolder, FullCheckName)); }
 
@@ -103,9 +120,27 @@ void TInstallState::Apply(const TCommit& commit, const TSaveRevision& saveRevisi
             refused += (refused.empty() ? "" : ", ") + path + " (" + os::ErrorText(os::LastError()) + ")";
     }
     if (!refused.empty()) throw Exception("Not replaced, tried again at the next start: " + refused);
+    for (const std::string& path : commit.Removed) Remove(path, commit.Backup);
+    std::string listed;
+    for (const std::string& path : commit.Listed) listed += path + "\n";
+    WriteStateFile(JoinPath(FFolder, ListedName), listed);
     if (commit.Revision) saveRevision(*commit.Revision);
     RemoveIfPresent(JoinPath(FFolder, JournalName));
     static_cast<void>(os::DeleteFolder(FStaging));
+}
+
+// A file dropped from the client goes, kept in the backup folder when backups are on; a link of its
+// name is removed itself.
+void TInstallState::Remove(const std::string& path, bool backup) {
+    const std::string local = JoinPath(FBaseDir, path);
+    if (os::IsLink(local)) {
+        static_cast<void>(os::RemoveLink(local));
+        return;
+    }
+    if (!os::FileExists(local)) return;
+    const std::string backupFolder = FBaseDir + BackupFolderName;
+    if (backup && !os::FileExists(JoinPath(backupFolder, path))) static_cast<void>(CopyToBackup(local, backupFolder, path));
+    static_cast<void>(os::DeleteFile(local));
 }
 
 // The backup folder holds the files the commits of one revision replaced. A commit of a later

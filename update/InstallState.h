@@ -21,6 +21,10 @@ struct TCommit {
     std::optional<int32_t> Revision;
     // The replaced files are kept in the backup folder; one already there is never replaced.
     bool Backup = false;
+    // Files dropped from the client, removed (kept in the backup folder when backups are on).
+    std::vector<std::string> Removed;
+    // Every file the committed list names, recorded for the next list to be compared with.
+    std::vector<std::string> Listed;
 };
 
 class TInstallState {
@@ -34,6 +38,9 @@ public:
     // Where the file of a listed path is staged.
     std::string Staged(const std::string& path) const;
     const std::string& StagingFolder() const { return FStaging; }
+
+    // The files the list committed last named; none recorded yet: empty.
+    std::vector<std::string> Listed() const;
 
     // A full check begun and not yet completed, which the next run carries on.
     bool FullCheckOwed() const;
@@ -49,6 +56,7 @@ public:
 private:
     void Apply(const TCommit& commit, const TSaveRevision& saveRevision);
     void PrepareBackup(int32_t revision);
+    void Remove(const std::string& path, bool backup);
 
     std::string FBaseDir;
     std::string FFolder;

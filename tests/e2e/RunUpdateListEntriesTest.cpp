@@ -142,4 +142,36 @@ TEST_F(RunUpdateTest, BatchFileThatDoesNotStartGoesWithTheNewLauncher) {
 }
 #endif
 
+
+// Files dropped from the client go only when the list says so, into the backup folder when backups
+// are on; files no list named (the player's) never go.
+TEST_F(RunUpdateTest, FilesDroppedFromTheClientAreRemovedWhenTheListSaysSo) {
+    struct Case {
+        bool RemoveUnlisted;
+        int32_t CreateBackup;
+    };
+    for (const Case& c : {Case{false, 0}, Case{true, 0}, Case{true, 1}}) {
+        SCOPED_TRACE(std::to_string(c.RemoveUnlisted) + " " + std::to_string(c.CreateBackup));
+        for (const auto& entry : fs::directory_iterator(FInstall)) fs::remove_all(entry.path());
+        MakeClient();
+        Put(Under(FClient, "data\\old.dll"), "dropped later");
+        FDescription.NormalFiles.push_back("data\\old.dll");
+        FDescription.RemoveUnlisted = c.RemoveUnlisted;
+        Publish(1);
+        Run(0, false, c.CreateBackup);
+        ASSERT_TRUE(Same("data\\old.dll"));
+        Put(Under(FInstall, "data\\saves\\slot1"), "the player's");
+
+        fs::remove(Under(FClient, "data\\old.dll"));
+        FDescription.NormalFiles.pop_back();
+        Put(Under(FClient, "data\\a.txt"), "text of a, revision 2");
+        Publish(2);
+        Run(1, false, c.CreateBackup);
+        EXPECT_EQ(FStatus, "All the files have been updated");
+        EXPECT_EQ(fs::exists(Under(FInstall, "data\\old.dll")), !c.RemoveUnlisted);
+        EXPECT_EQ(fs::exists(Under(FInstall, "backup\\data\\old.dll")), c.RemoveUnlisted && c.CreateBackup == 1);
+        EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\saves\\slot1")), "the player's");
+    }
+}
+
 }  // namespace

@@ -28,7 +28,7 @@ struct Staged5 {
     TInstallState::TSaveRevision Save() {
         return [this](int32_t revision) { Saved.push_back(revision); };
     }
-    TCommit Commit() const { return {{"game.exe", "data\\a.txt", "data\\new.txt"}, 5, true}; }
+    TCommit Commit() const { return {{"game.exe", "data\\a.txt", "data\\new.txt"}, 5, true, {}, {}}; }
 
     void ExpectAt5WithTheBackupOf4() const {
         EXPECT_EQ(Folder.Read("game.exe"), "game 5");
@@ -98,14 +98,14 @@ TEST(InstallState, TheBackupFolderIsEmptiedOncePerRevision) {
     // The same revision again (a file the player broke since): the earlier backup stays.
     install.Folder.Write("game.exe", "broken by the player");
     install.Folder.Write(".orvex/staging/game.exe", "game 5");
-    state.Commit({{"game.exe"}, std::nullopt, true}, install.Save());
+    state.Commit({{"game.exe"}, std::nullopt, true, {}, {}}, install.Save());
     EXPECT_EQ(install.Folder.Read("game.exe"), "game 5");
     EXPECT_EQ(install.Folder.Read("backup/game.exe"), "game 4");
     EXPECT_EQ(install.Saved, std::vector<int32_t>{5});
 
     // Without backups nothing is copied or emptied.
     install.Folder.Write(".orvex/staging/data/a.txt", "a 6");
-    state.Commit({{"data\\a.txt"}, 6, false}, install.Save());
+    state.Commit({{"data\\a.txt"}, 6, false, {}, {}}, install.Save());
     EXPECT_EQ(install.Folder.Read("backup/data/a.txt"), "a 4, changed by the player");
     EXPECT_EQ(install.Saved, (std::vector<int32_t>{5, 6}));
 }

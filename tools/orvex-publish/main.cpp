@@ -36,7 +36,7 @@ enum ExitCode {
 struct TBuildArgs {
     std::string Client, Server, Config;
     std::optional<int32_t> Rev;
-    bool Prune = false, Full = false, Quiet = false, Chunks = false;
+    bool Prune = false, Full = false, Quiet = false, Chunks = false, RemoveUnlisted = false;
     unsigned Jobs = 0;
     std::string SignKey;
     std::optional<uint64_t> Seq, ExpiresIn;
@@ -98,6 +98,7 @@ TPublishDescription DescribeBuild(const TBuildArgs& args, const fs::path& client
         const std::vector<minisign::TPublicKey> keys = LoadPublicKeys(keyFile);
         description.NextKeys.insert(description.NextKeys.end(), keys.begin(), keys.end());
     }
+    description.RemoveUnlisted = args.RemoveUnlisted;
     return description;
 }
 
@@ -231,6 +232,8 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_flag("--chunks", build.Chunks,
                            "Also write the chunk store (chunks/) and its index files.idx.zst for delta updates");
     buildCommand->add_flag("--full", build.Full, "Compress every file again, even unchanged ones");
+    buildCommand->add_flag("--remove-unlisted", build.RemoveUnlisted,
+                           "Launchers remove from installations the files an earlier list named and this one does not");
     buildCommand->add_option("-j,--jobs", build.Jobs, "Files compressed at once (default: one per core)");
     buildCommand->add_flag("-q,--quiet", build.Quiet, "No progress, only the summary");
     buildCommand->add_option("--sign", build.SignKey, "Sign the list with this secret key (from keygen or minisign -G -W)");

@@ -144,6 +144,7 @@ std::string FormatUpdateList(const TPublishDescription& description, const TPubl
     line(std::string(RevKey) + "|" + IntToStr(description.Rev));
     line(std::string(ModHostsKey) + "|" + IntToStr(description.ModHosts));
     if (!folder.IndexHash.empty()) line(std::string(IndexKey) + "|" + folder.IndexHash);
+    if (description.RemoveUnlisted) line(std::string(RemoveUnlistedKey) + "|1");
     line(ClosingTag(SettingsSection));
     line(OpeningTag(HostsSection));
     for (const THostEntry& host : description.Hosts) line(host.Address + "|" + host.Host);

@@ -35,6 +35,8 @@ struct TPublishDescription {
     // Keys that players are to trust from this list on (a [keys] section, read from signed lists
     // only): how a publisher moves to a new key without a new installer.
     std::vector<minisign::TPublicKey> NextKeys;
+    // Launchers that know it remove the files an earlier list named and this one does not.
+    bool RemoveUnlisted = false;
 };
 
 // One entry as listed: PATH with "\" between folders, MD5 of the file, SIZE of its compressed copy.
