@@ -11,6 +11,7 @@
 #include "update/Hosts.h"
 #include "update/InstallState.h"
 #include "update/Leftovers.h"
+#include "update/ListedFiles.h"
 #include "update/ListFetch.h"
 #include "update/SelfUpdate.h"
 #include "update/SignedList.h"
@@ -19,7 +20,6 @@
 #include "util/Parallel.h"
 
 #include <atomic>
-#include <set>
 #include <thread>
 
 namespace orvex {
@@ -166,31 +166,10 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
     if (FSettings.AtRevision < rev) commit.Revision = rev;
     commit.Listed = ListedPaths(list);
     if (StrToIntDef(list.GetValue(SettingsSection, RemoveUnlistedKey), 0) == 1)
-        commit.Removed = Unlisted(FState->Listed(), commit.Listed);
+        commit.Removed = DroppedFiles(FState->Listed(), commit.Listed, FPlace);
     const TRunResult result = FetchFiles(std::move(commit));
     if (result != TRunResult::Failed && fullCheck) FState->OweFullCheck(false);
     return result;
-}
-
-// The paths of the list's file sets.
-std::vector<std::string> GFilesThread::ListedPaths(TListFile& list) const {
-    std::vector<std::string> paths;
-    for (const char* section : {CriticalSection, NormalSection})
-        for (const std::string& line : list.GetSection(section))
-            if (line != SFail) paths.push_back(ReadListEntry(line).Path);
-    return paths;
-}
-
-// What the last committed list named and listed does not, as Windows compares names; never a path
-// the list rule refuses.
-std::vector<std::string> GFilesThread::Unlisted(const std::vector<std::string>& before,
-                                                const std::vector<std::string>& listed) const {
-    std::set<std::string> kept;
-    for (const std::string& path : listed) kept.insert(LowerAscii(path));
-    std::vector<std::string> unlisted;
-    for (const std::string& path : before)
-        if (!path.empty() && !kept.count(LowerAscii(path)) && !RefusedListPath(path, FPlace)) unlisted.push_back(path);
-    return unlisted;
 }
 
 void GFilesThread::SaveRevision(int32_t revision) {

@@ -91,8 +91,6 @@ private:
     TPrefetchWindow::TStarted Prefetch(std::size_t next, const std::vector<std::string>& busy);
     void RecoverCommit();
     TRunResult CommitStaged(TCommit commit);
-    std::vector<std::string> ListedPaths(TListFile& list) const;
-    std::vector<std::string> Unlisted(const std::vector<std::string>& before, const std::vector<std::string>& listed) const;
     bool StagedBefore(const TListEntry& entry) const;
     void SaveRevision(int32_t revision);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);

@@ -6,6 +6,7 @@
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 #include "update/Download.h"
+#include "update/ListedFiles.h"
 
 #include <map>
 #include <set>
@@ -61,13 +62,7 @@ void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths)
 }
 
 void RemoveLeftovers(const std::string& baseDir, TListFile& list) {
-    TStringList paths;
-    for (const char* section : {SelfSection, CriticalSection, NormalSection})
-        for (const std::string& line : list.GetSection(section)) {
-            const TListEntry entry = SplitListEntry(line);
-            if (entry.FieldCount >= 3) paths.push_back(entry.Path);
-        }
-    RemoveLeftovers(baseDir, paths);
+    RemoveLeftovers(baseDir, ListedPaths(list, {SelfSection, CriticalSection, NormalSection}));
 }
 
 }  // namespace orvex

@@ -1,0 +1,33 @@
+#include "update/ListedFiles.h"
+
+#include "base/Text.h"
+#include "formats/LstFile.h"
+#include "formats/UpdateList.h"
+
+#include <set>
+
+namespace orvex {
+
+std::vector<std::string> ListedPaths(TListFile& list) { return ListedPaths(list, {CriticalSection, NormalSection}); }
+
+std::vector<std::string> ListedPaths(TListFile& list, const std::vector<const char*>& sections) {
+    std::vector<std::string> paths;
+    for (const char* section : sections)
+        for (const std::string& line : list.GetSection(section)) {
+            const TListEntry entry = SplitListEntry(line);
+            if (entry.FieldCount >= 3) paths.push_back(entry.Path);
+        }
+    return paths;
+}
+
+std::vector<std::string> DroppedFiles(const std::vector<std::string>& before, const std::vector<std::string>& listed,
+                                      const TInstallPlace& place) {
+    std::set<std::string> kept;
+    for (const std::string& path : listed) kept.insert(LowerAscii(path));
+    std::vector<std::string> dropped;
+    for (const std::string& path : before)
+        if (!kept.count(LowerAscii(path)) && !RefusedListPath(path, place)) dropped.push_back(path);
+    return dropped;
+}
+
+}  // namespace orvex

@@ -1,0 +1,21 @@
+#pragma once
+// The files a list names, and those an earlier list named that it no longer does.
+#include "base/Path.h"
+
+#include <string>
+#include <vector>
+
+namespace orvex {
+
+class TListFile;
+
+// The paths of the entries of the list's sections (critical and normal unless told), in list order.
+std::vector<std::string> ListedPaths(TListFile& list);
+std::vector<std::string> ListedPaths(TListFile& list, const std::vector<const char*>& sections);
+
+// What before names and listed does not, as Windows compares names; never a path the list rule
+// refuses, so nothing of the updater's own or outside the installation.
+std::vector<std::string> DroppedFiles(const std::vector<std::string>& before, const std::vector<std::string>& listed,
+                                      const TInstallPlace& place);
+
+}  // namespace orvex
