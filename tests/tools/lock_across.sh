@@ -5,7 +5,7 @@
 #   lock_across.sh SERVER_DIR NATIVE_TOOL WINDOWS_TOOL WINE_DIR
 set -uo pipefail
 source "$(dirname "$0")/../common/lib.sh"
-server_dir=$1 native=$2 windows=$3 wine_dir=$4
+server_dir=$1 native=$2 windows=$3 wine_dir=$(realpath -m "$4")
 if [ ! -x "$native" ]; then
   echo "no native orvex-update at $native (build it first): skipped"
   exit 77
