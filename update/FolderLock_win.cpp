@@ -21,6 +21,14 @@ HANDLE OpenLockFile(const std::string& path) {
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The volume the file is on, as far as it tells the folder apart. Wine makes a volume's serial
+// number up from the drive letter the path goes through, so there two drive letters of one folder
+// would differ; the file number (the Unix inode) then stands alone.
+uint64_t VolumeOf(const BY_HANDLE_FILE_INFORMATION& identity) {
+    const bool underWine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return underWine ? 0 : identity.dwVolumeSerialNumber;
+}
+
 }  // namespace
 
 TFolderLock::TFolderLock(const std::string& folder) : FState(new TState) {
@@ -29,8 +37,7 @@ TFolderLock::TFolderLock(const std::string& folder) : FState(new TState) {
     if (!FState->File.Valid()) CannotLock(path, static_cast<int>(::GetLastError()));
     BY_HANDLE_FILE_INFORMATION identity{};
     if (!::GetFileInformationByHandle(FState->File.Get(), &identity)) CannotLock(path, static_cast<int>(::GetLastError()));
-    FKey = InstanceKey(identity.dwVolumeSerialNumber,
-                       (static_cast<uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow);
+    FKey = InstanceKey(VolumeOf(identity), (static_cast<uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow);
     // Released by the system when the handle closes or the process ends.
     OVERLAPPED firstByte{};
     if (::LockFileEx(FState->File.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &firstByte))
