@@ -3,6 +3,8 @@
 #include "app/MainWindowModel.h"
 #include "app/WindowDispatcher_win.h"
 #include "app/UnitMain_win.h"
+#include "base/Exceptions.h"
+#include "base/Os.h"
 #include "base/Win32_win.h"
 #include "options/Frm2_win.h"
 #include "ui/MessageBoxes_win.h"
@@ -72,15 +74,6 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
                              nullptr, instance, nullptr);
 }
 
-std::string BaseFolder() {
-    char buffer[MAX_PATH + 1] = {};
-    const DWORD length = ::GetCurrentDirectoryA(MAX_PATH, buffer);
-    std::string folder(buffer, length <= MAX_PATH ? length : 0);
-    folder += '\\';
-    ::CharLowerBuffA(folder.data(), static_cast<DWORD>(folder.size()));
-    return folder;
-}
-
 struct FindRequest {
     uint32_t Tag;
     HWND Found;
@@ -116,9 +109,15 @@ int RunLauncher(HINSTANCE instance) {
     const win32::TOleInit ole;
 
     // Shared with orvex-update: one of them at a time updates the folder.
-    const TFolderLock folderLock(BaseFolder());
-    const uint32_t tag = InstanceTag(folderLock.Key());
-    if (!folderLock.Held()) {
+    std::unique_ptr<TFolderLock> folderLock;
+    try {
+        folderLock = std::make_unique<TFolderLock>(os::GetCurrentDir());
+    } catch (const EInOutError& error) {
+        ShowErrorBox(nullptr, error.what());
+        return 1;
+    }
+    const uint32_t tag = InstanceTag(folderLock->Key());
+    if (!folderLock->Held()) {
         BringToFront(tag);
         return 0;
     }

@@ -1,23 +1,21 @@
 #include "update/FolderLock.h"
 
-#include "base/Text.h"
-#include "formats/md5.h"
-
-#include <algorithm>
+#include "base/Exceptions.h"
+#include "base/Os.h"
+#include "base/Path.h"
+#include "update/StateFolder.h"
 
 namespace orvex {
 
-std::string InstanceKey(const std::string& baseDir) {
-    std::string folded = LowerAscii(baseDir);
-    std::replace(folded.begin(), folded.end(), '/', '\\');
-    while (!folded.empty() && folded.back() == '\\') folded.pop_back();
-    MD5_CTX context;
-    MD5Init(context);
-    MD5Update(context, folded.data(), static_cast<uint32_t>(folded.size()));
-    MD5Digest digest;
-    MD5Final(context, digest);
-    // Kernel object names take no "\": the digest stands for the folder.
-    return "OrvexUpdater." + DigestToHex(digest);
+std::string InstanceKey(uint64_t volume, uint64_t file) {
+    return Format("OrvexUpdater.%016llx.%016llx", static_cast<unsigned long long>(volume),
+                  static_cast<unsigned long long>(file));
+}
+
+std::string LockFileOf(const std::string& folder) { return JoinPath(EnsureStateFolder(folder), LockFileName); }
+
+void CannotLock(const std::string& path, int errorCode) {
+    throw EInOutError(errorCode, "Cannot lock " + path + ": " + os::ErrorText(errorCode));
 }
 
 }  // namespace orvex

@@ -1,20 +1,26 @@
 #pragma once
-// One update at a time per installation folder, between the launcher and orvex-update.
+// One update at a time per installation folder, between the launcher and orvex-update, whatever
+// path names the folder and whether the program runs natively or under Wine.
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace orvex {
 
-// Names the one launcher allowed per installation folder. The folder is case-folded by the caller
-// for letters beyond ASCII; ASCII letters and trailing delimiters are folded here.
-std::string InstanceKey(const std::string& baseDir);
+// The lock file's name in the updater's own folder.
+inline constexpr const char* LockFileName = "lock";
 
-// Taken on construction unless another process holds it, given up on destruction. Windows: the
-// launcher's named mutex "Local\" + InstanceKey of the folder; elsewhere an advisory lock on the
-// folder itself, so nothing is left behind.
+// Names the one launcher allowed per installation folder after its lock file's identity (the
+// volume and the file's number on it), which every path to the folder shares.
+std::string InstanceKey(uint64_t volume, uint64_t file);
+
+// An exclusive lock on the first byte of the installation's lock file, taken on construction
+// unless another process holds it and given up on destruction or when the process ends. The file
+// stays; an ended holder leaves no lock behind.
 class TFolderLock {
 public:
-    // Raises EInOutError when the folder cannot be opened to lock it.
+    // Makes the updater's folder and the lock file when missing. Raises EInOutError when either
+    // cannot be made or opened.
     explicit TFolderLock(const std::string& folder);
     ~TFolderLock();
     TFolderLock(const TFolderLock&) = delete;
@@ -22,6 +28,7 @@ public:
 
     // False when another process holds the folder.
     [[nodiscard]] bool Held() const { return FHeld; }
+    // The folder's InstanceKey, also when another process holds it.
     const std::string& Key() const { return FKey; }
 
 private:
@@ -30,5 +37,11 @@ private:
     std::unique_ptr<TState> FState;
     bool FHeld = false;
 };
+
+// The lock file of the installation at folder, with the updater's folder made when missing.
+std::string LockFileOf(const std::string& folder);
+
+// Raises EInOutError for an OS error code met on the lock file at path.
+[[noreturn]] void CannotLock(const std::string& path, int errorCode);
 
 }  // namespace orvex

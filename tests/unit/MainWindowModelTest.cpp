@@ -280,17 +280,13 @@ TEST_F(MainWindowModelTest, RefusedNavigationStartsNoRunFromTheTimer) {
     EXPECT_NE(FModel.Label3.Caption, "");
 }
 
-TEST(InstanceKey, OneKeyPerFolderWhateverTheCaseOrTrailingDelimiter) {
-    const std::string key = InstanceKey("C:\\Games\\Talvora\\");
-    EXPECT_EQ(InstanceKey("c:\\games\\TALVORA"), key);
-    EXPECT_EQ(InstanceKey("C:/Games/Talvora/"), key);
-    EXPECT_NE(InstanceKey("C:\\Games\\Talvora2\\"), key);
-    EXPECT_NE(InstanceKey("D:\\Games\\Talvora\\"), key);
-    EXPECT_EQ(key.find('\\'), std::string::npos);
-    EXPECT_LT(key.size(), 64u);
-    EXPECT_EQ(InstanceTag(key), InstanceTag(InstanceKey("c:\\GAMES\\talvora")));
-    EXPECT_NE(InstanceTag(key), InstanceTag(InstanceKey("D:\\Games\\Talvora\\")));
-    EXPECT_NE(InstanceTag(key), 0u);
+TEST(InstanceKey, TagsTellLockFileIdentitiesApart) {
+    const uint32_t tag = InstanceTag(InstanceKey(0x51000000, 0xac8022));
+    EXPECT_NE(InstanceTag(InstanceKey(0x51000000, 0xac8023)), tag);
+    EXPECT_NE(InstanceTag(InstanceKey(0x52000000, 0xac8022)), tag);
+    EXPECT_NE(InstanceTag(InstanceKey(1, 2)), InstanceTag(InstanceKey(2, 1)));
+    EXPECT_NE(InstanceTag(InstanceKey(0x12, 0x3)), InstanceTag(InstanceKey(0x1, 0x23)));
+    EXPECT_NE(tag, 0u);
 }
 
 TEST(GaugeFillWidth, ProportionalRoundedDownAndClamped) {

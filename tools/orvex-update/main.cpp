@@ -24,8 +24,9 @@ constexpr int ExitUsage = 2;
 
 using namespace orvex;
 
-// Enters folder (none: stays) and takes the installation's lock; nothing, after saying why, when
-// either cannot be done or another update runs there.
+// Enters folder (none: stays) and takes the installation's lock (the lock file in the updater's
+// folder, made when missing); nothing, after saying why, when either cannot be done or another
+// update runs there.
 std::unique_ptr<TFolderLock> EnterAndLock(const std::string& folder) {
     try {
         if (!folder.empty()) os::SetCurrentDir(folder);
@@ -38,7 +39,8 @@ std::unique_ptr<TFolderLock> EnterAndLock(const std::string& folder) {
     try {
         lock = std::make_unique<TFolderLock>(installation);
     } catch (const EInOutError& e) {
-        std::fprintf(stderr, "orvex-update: cannot lock %s: %s\n", installation.c_str(), os::ErrorText(e.ErrorCode).c_str());
+        // Names the file or folder that could not be made or opened, and why.
+        std::fprintf(stderr, "orvex-update: %s\n", e.what());
         return nullptr;
     }
     if (!lock->Held()) {
