@@ -39,6 +39,12 @@ void TChunkBuilder::UseIndex(std::string baseDir, std::string indexHash) {
 
 bool TChunkBuilder::Holds(const std::string& path) const { return FIndex && FFiles.count(path) != 0; }
 
+std::optional<uint64_t> TChunkBuilder::FileSize(const std::string& path) {
+    LoadIndex();
+    if (!Holds(path)) return std::nullopt;
+    return FIndex->Files[FFiles.at(path)].Size;
+}
+
 // Any trouble with the index leaves the run fetching whole copies, as it does from a folder
 // without chunks.
 void TChunkBuilder::LoadIndex() {

@@ -29,6 +29,8 @@ public:
     void UseIndex(std::string baseDir, std::string indexHash);
     // Whether the index, once fetched, holds path: such a file is built, not fetched as a copy.
     bool Holds(const std::string& path) const;
+    // The size of the file the index holds for path, fetching the index first; none when it does not.
+    std::optional<uint64_t> FileSize(const std::string& path);
 
     struct TBuilt {
         std::string Path;

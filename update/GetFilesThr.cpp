@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/MemoryStream.h"
 #include "base/Os.h"
+#include "base/Disk.h"
 #include "base/TempFile.h"
 #include "formats/BZip2.h"
 #include "formats/LstFile.h"
@@ -12,6 +13,7 @@
 #include "update/InstallState.h"
 #include "update/Leftovers.h"
 #include "update/ListedFiles.h"
+#include "update/SpacePlan.h"
 #include "update/ListFetch.h"
 #include "update/SelfUpdate.h"
 #include "update/SignedList.h"
@@ -19,17 +21,9 @@
 #include "util/OrderedAhead.h"
 #include "util/Parallel.h"
 
-#include <atomic>
-#include <thread>
+#include <algorithm>
 
 namespace orvex {
-
-namespace {
-
-// Runs started and not yet ended; at most one at a time.
-std::atomic<int> gRunsAlive{0};
-
-}  // namespace
 
 GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view, TRunSettings settings)
     : FSettings(std::move(settings)),
@@ -43,24 +37,6 @@ GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view, TRunSet
           FSettings.Limits.MaxPackedList, Threads()) {}
 
 GFilesThread::~GFilesThread() = default;
-
-bool GFilesThread::Resume(std::unique_ptr<GFilesThread> thread) {
-    int none = 0;
-    if (!gRunsAlive.compare_exchange_strong(none, 1)) return false;
-    try {
-        std::thread([run = std::move(thread)]() mutable {
-            run->RunUpdate();
-            run.reset();
-            gRunsAlive.store(0);
-        }).detach();
-    } catch (...) {
-        gRunsAlive.store(0);
-        throw;
-    }
-    return true;
-}
-
-bool GFilesThread::RunExists() { return gRunsAlive.load() != 0; }
 
 GFilesThread::TFetchSummary GFilesThread::Fetched() const {
     TFetchSummary summary = FFetched;
@@ -268,6 +244,9 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
 
 TRunResult GFilesThread::FetchFiles(TCommit commit) {
     if (FFetchList.empty()) return FResult = CommitStaged(std::move(commit));
+    const TSpaceVerdict space = PlanSpace();
+    if (space == TSpaceVerdict::Refused) return FResult = TRunResult::Failed;
+    FOneAtATime = space == TSpaceVerdict::OneAtATime;
     FReports.TotalBarMax(static_cast<int32_t>(FFetchList.size()) - 1);
     bool failed = false;
     TPrefetchWindow ahead(Threads(), [this](std::size_t next, const std::vector<std::string>& busy) {
@@ -283,6 +262,7 @@ TRunResult GFilesThread::FetchFiles(TCommit commit) {
             FReports.Show("Downloading " + entry.Path);
             FReports.FileBarMax(StrToInt(entry.Size));
             result = FetchEntry(entry, std::move(prefetched), [&] { ahead.FillAfter(i, entry.Path); });
+            if (result == FetchResult::Staged && FOneAtATime && !CommitOne(entry.Path, commit)) result = FetchResult::Failed;
         }
         ++(result == FetchResult::Staged ? FFetched.Installed : FFetched.Failed);
         failed = failed || result != FetchResult::Staged;
@@ -307,10 +287,37 @@ TRunResult GFilesThread::CommitStaged(TCommit commit) {
     return commit.Files.empty() && commit.Removed.empty() ? TRunResult::NothingToDo : TRunResult::Updated;
 }
 
-// A file staged by an earlier run that did not commit is taken when it is still the listed one.
-bool GFilesThread::StagedBefore(const TListEntry& entry) const {
-    const std::string staged = FState->Staged(entry.Path);
-    return os::FileExists(staged) && DigestToHex(FileMD5(staged)) == entry.MD5;
+// With too little room to stage every file, each goes in place as soon as it is staged.
+bool GFilesThread::CommitOne(const std::string& path, const TCommit& update) {
+    try {
+        FState->Commit({{path}, update.Revision, FSettings.CreateBackup == 1, {}, {}, true}, {});
+        return true;
+    } catch (const std::exception& error) {
+        FReports.Notify(error.what());
+        return false;
+    }
+}
+
+// Each copy's size comes from the list; each file's from the chunk index when it holds it, or else
+// the larger of its copy and its installed version.
+TSpaceVerdict GFilesThread::PlanSpace() {
+    std::vector<TSpaceItem> items;
+    for (const std::string& line : FFetchList) {
+        const TListEntry entry = ReadListEntry(line);
+        if (RefusedListPath(entry.Path, FPlace)) continue;
+        const uint64_t copy = entry.CopySize();
+        const uint64_t installed = static_cast<uint64_t>(std::max<int64_t>(os::FileSize(JoinPath(FBaseDir, entry.Path)), 0));
+        items.push_back({copy, FChunks.FileSize(entry.Path).value_or(std::max(copy, installed)), installed});
+    }
+    const std::optional<uint64_t> free = os::FreeSpace(FBaseDir);
+    if (!free) return TSpaceVerdict::Staged;  // the unpacking still keeps the reserve
+    // The unpacking keeps the reserve and room for what it writes before it looks again.
+    const uint64_t kept = FSettings.Limits.FreeSpaceReserve + FreeSpaceCheckInterval;
+    const uint64_t available = *free > kept ? *free - kept : 0;
+    const TSpaceNeed need = SpaceNeeded(items, FSettings.CreateBackup == 1);
+    const TSpaceVerdict verdict = SpaceVerdict(need, available);
+    if (verdict != TSpaceVerdict::Staged) FReports.Notify(SpaceNotice(verdict, need, available));
+    return verdict;
 }
 
 // Downloads and stages one entry: its copy from prefetched when that holds it. copyArrived is
@@ -320,7 +327,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     const std::string localFile = JoinPath(FBaseDir, entry.Path);
     const std::string staged = FState->Staged(entry.Path);
     if (!prefetched) {
-        if (StagedBefore(entry)) return FetchResult::Staged;
+        if (FState->HasStaged(entry.Path, entry.MD5)) return FetchResult::Staged;
         MakeFolderOf(staged);
         if (auto built = FChunks.Build(entry, localFile, staged)) {
             FFetched.Built.push_back(std::move(*built));
@@ -357,7 +364,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
 // being fetched (busy): more than one thread, a whole copy (not built from chunks), a path apart
 // from each of theirs. Nothing otherwise; the pass then fetches it in turn.
 TPrefetchWindow::TStarted GFilesThread::Prefetch(std::size_t next, const std::vector<std::string>& busy) {
-    if (Threads() < 2 || next >= FFetchList.size()) return {};
+    if (Threads() < 2 || FOneAtATime || next >= FFetchList.size()) return {};
     try {
         const TListEntry entry = ReadListEntry(FFetchList[next]);
         const std::string staged = FState->Staged(entry.Path);

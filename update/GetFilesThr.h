@@ -13,6 +13,7 @@
 #include "update/RunResult.h"
 #include "update/RunSettings.h"
 #include "update/Servers.h"
+#include "update/SpacePlan.h"
 
 #include <cstdint>
 #include <functional>
@@ -91,7 +92,8 @@ private:
     TPrefetchWindow::TStarted Prefetch(std::size_t next, const std::vector<std::string>& busy);
     void RecoverCommit();
     TRunResult CommitStaged(TCommit commit);
-    bool StagedBefore(const TListEntry& entry) const;
+    bool CommitOne(const std::string& path, const TCommit& update);
+    TSpaceVerdict PlanSpace();
     void SaveRevision(int32_t revision);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
     void SetSelfEntry(const std::string& line);
@@ -105,7 +107,8 @@ private:
     std::string FSelfEntry;
     std::string FBaseDir;
     TInstallPlace FPlace;
-    std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir  // the folder's place, its launcher named once the self entry is known
+    std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir
+    bool FOneAtATime = false;               // too little room to stage every file  // the folder's place, its launcher named once the self entry is known
     TFetchSummary FFetched;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;

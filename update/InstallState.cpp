@@ -6,6 +6,7 @@
 #include "base/Stream.h"
 #include "base/TempFile.h"
 #include "base/Text.h"
+#include "formats/md5.h"
 #include "update/StateFolder.h"
 #include "util/Backup.h"
 
@@ -38,6 +39,7 @@ std::optional<std::string> ReadStateFile(const std::string& path) {
 
 std::string JournalText(const TCommit& commit) {
     std::string text = commit.Backup ? "backup 1\n" : "backup 0\n";
+    if (commit.Partial) text += "partial\n";
     if (commit.Revision) text += "revision " + std::to_string(*commit.Revision) + "\n";
     for (const std::string& path : commit.Files) text += "file " + path + "\n";
     for (const std::string& path : commit.Removed) text += "remove " + path + "\n";
@@ -64,6 +66,7 @@ TCommit ParseJournal(const std::string& text) {
         else if (StartsWith(line, "remove ")) commit.Removed.push_back(line.substr(7));
         else if (StartsWith(line, "listed ")) commit.Listed.push_back(line.substr(7));
         else if (line == "backup 1") commit.Backup = true;
+        else if (line == "partial") commit.Partial = true;
         else if (int32_t revision = 0; StartsWith(line, "revision ") && TryStrToInt(line.substr(9), revision))
             commit.Revision = revision;
     }
@@ -76,6 +79,11 @@ TInstallState::TInstallState(std::string baseDir)
     : FBaseDir(std::move(baseDir)), FFolder(EnsureStateFolder(FBaseDir)), FStaging(JoinPath(FFolder, StagingName)) {}
 
 std::string TInstallState::Staged(const std::string& path) const { return JoinPath(FStaging, path); }
+
+bool TInstallState::HasStaged(const std::string& path, const std::string& md5) const {
+    const std::string staged = Staged(path);
+    return os::FileExists(staged) && DigestToHex(FileMD5(staged)) == md5;
+}
 
 std::vector<std::string> TInstallState::Listed() const {
     const auto text = ReadStateFile(JoinPath(FFolder, ListedName));
@@ -121,12 +129,14 @@ void TInstallState::Apply(const TCommit& commit, const TSaveRevision& saveRevisi
     }
     if (!refused.empty()) throw Exception("Not replaced, tried again at the next start: " + refused);
     for (const std::string& path : commit.Removed) Remove(path, commit.Backup);
-    std::string listed;
-    for (const std::string& path : commit.Listed) listed += path + "\n";
-    WriteStateFile(JoinPath(FFolder, ListedName), listed);
-    if (commit.Revision) saveRevision(*commit.Revision);
+    if (!commit.Partial) {
+        std::string listed;
+        for (const std::string& path : commit.Listed) listed += path + "\n";
+        WriteStateFile(JoinPath(FFolder, ListedName), listed);
+        if (commit.Revision) saveRevision(*commit.Revision);
+    }
     RemoveIfPresent(JoinPath(FFolder, JournalName));
-    static_cast<void>(os::DeleteFolder(FStaging));
+    if (!commit.Partial) static_cast<void>(os::DeleteFolder(FStaging));
 }
 
 // A file dropped from the client goes, kept in the backup folder when backups are on; a link of its

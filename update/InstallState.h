@@ -25,6 +25,8 @@ struct TCommit {
     std::vector<std::string> Removed;
     // Every file the committed list names, recorded for the next list to be compared with.
     std::vector<std::string> Listed;
+    // One file of an update put in place file by file: the revision is recorded by the last commit.
+    bool Partial = false;
 };
 
 class TInstallState {
@@ -37,6 +39,8 @@ public:
 
     // Where the file of a listed path is staged.
     std::string Staged(const std::string& path) const;
+    // Whether an earlier run staged path with the digest md5 (and did not commit it).
+    bool HasStaged(const std::string& path, const std::string& md5) const;
     const std::string& StagingFolder() const { return FStaging; }
 
     // The files the list committed last named; none recorded yet: empty.

@@ -2,6 +2,7 @@
 // of two publishes, passing failures, and a network that fails every way at once.
 #include "RunUpdateFixture.h"
 #include "BrokenServer.h"
+#include "common/RandomBytes.h"
 
 #include "base/Disk.h"
 #include "base/MemoryStream.h"
@@ -271,6 +272,51 @@ TEST_F(HostileServerTest, DefaultLimitsEndAStallWithinTwoMinutes) {
     const double seconds = TimedRun();
     ExpectFailedWithin(seconds, 120);
     EXPECT_GE(seconds, 55);  // the stall limit ended it, not something sooner
+}
+
+
+// Too little room to keep the update apart until it is complete: the files go in one at a time.
+// Too little even for that: nothing is downloaded, and the run says how much it needs.
+TEST_F(RunUpdateTest, ATightDiskReplacesFilesOneAtATimeOrRefusesBeforeDownloading) {
+    if (WindowsPaths()) GTEST_SKIP() << "the installation's own small volume is mounted natively only";
+    // A volume of the installation's own, whose free space nothing else changes.
+    FGuard.reset();
+    ASSERT_EQ(std::system(("mount -t tmpfs -o size=48m tmpfs '" + FInstall.string() + "'").c_str()), 0);
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(FInstall.c_str(), [](const char* path) {
+        static_cast<void>(std::system(("umount -l '" + std::string(path) + "'").c_str()));
+    });
+    FGuard = std::make_unique<CurrentDirGuard>(FInstall);
+    const std::vector<std::string> names = {"a.bin", "b.bin", "c.bin"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        Put(Under(FClient, names[i]), RandomBytes(4 * MiB, static_cast<unsigned>(i)));
+        Put(Under(FInstall, names[i]), RandomBytes(4 * MiB, static_cast<unsigned>(i + 10)));
+    }
+    FDescription.CriticalFiles = names;
+    Publish(2);
+    // Staged whole, the update takes 16 MiB beyond what is installed, one at a time 8 MiB; the
+    // unpacking keeps 4 MiB more.
+    struct Case {
+        uint64_t Available;
+        const char* Notice;
+        const char* Status;
+        bool Updated;
+    };
+    for (const Case& c : {Case{6 * MiB, "nothing was downloaded", "Update Failed", false},
+                          Case{14 * MiB, "one at a time", "All the files have been updated", true}}) {
+        SCOPED_TRACE(c.Notice);
+        const std::optional<uint64_t> free = os::FreeSpace(FInstall.string());
+        ASSERT_TRUE(free.has_value());
+        FLimits.FreeSpaceReserve = *free - c.Available;
+        FView = RecordingView();
+        Run(1);
+        EXPECT_EQ(FStatus, c.Status);
+        ASSERT_EQ(FView.Notices.size(), 2u) << testing::PrintToString(FView.Notices);
+        EXPECT_NE(FView.Notices[1].find(c.Notice), std::string::npos) << FView.Notices[1];
+        EXPECT_EQ(FView.SawStatus("Downloading a.bin"), c.Updated);
+        for (const std::string& name : names) EXPECT_EQ(Same(name), c.Updated) << name;
+        EXPECT_EQ(FView.SavedRevisions, c.Updated ? std::vector<std::string>{"2"} : std::vector<std::string>{});
+    }
+    FGuard.reset();
 }
 
 }  // namespace
