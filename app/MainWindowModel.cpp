@@ -5,6 +5,7 @@
 #include "base/Os.h"
 #include "base/Path.h"
 #include "update/GetFilesThr.h"
+#include "update/InstallState.h"
 
 #include <algorithm>
 
@@ -49,12 +50,26 @@ void TFMainModel::FormCreate() {
     const bool loaded = LoadSettings(*FSettingsList);
     FSettingsLoaded = loaded;
     if (loaded && ListAt(*FSettingsList, InstalledPos) == "0") MarkInstalled();
+    if (loaded) CompleteCutCommit();
     if (!loaded) {
         FHost.StopTimer();
         FHost.ShowNotice(SSettingsNotFound);
         FHost.Terminate();
     }
     FHost.ApplySkinRegion();
+}
+
+// A commit a killed run left half done is completed before the game can be started. One that
+// cannot be completed now (a file in use) is tried again, and told, by the first run.
+void TFMainModel::CompleteCutCommit() {
+    try {
+        TInstallState(ListAt(*FSettingsList, BaseDirPos))
+            .Recover([this](int32_t revision) {
+                UpdateRevision(std::to_string(revision));
+                (*FSettingsList)[AtRevisionPos] = std::to_string(revision);
+            });
+    } catch (const std::exception&) {
+    }
 }
 
 // The write comes first, so a shortcut that fails is not tried again at every start.

@@ -139,6 +139,7 @@ private:
     // A list without the file holds the base folder only.
     bool SettingsLoaded() const { return FSettingsList && FSettingsLoaded; }
     void MarkInstalled();
+    void CompleteCutCommit();
     void SetButtonsAvailable(bool available);
     void SetGaugeProgress(TGauge& gauge, int32_t position);
 

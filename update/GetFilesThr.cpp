@@ -66,9 +66,9 @@ void GFilesThread::SetSelfEntry(const std::string& line) {
 
 void GFilesThread::RunUpdate() {
     try {
-        SetBaseDir(os::GetCurrentDir() + os::PathDelim);
         FReports.LockButtons();
         try {
+            SetBaseDir(os::GetCurrentDir() + os::PathDelim);
             FResult = RunSteps();
         } catch (const ERefusedList&) {
             FResult = TRunResult::Refused;

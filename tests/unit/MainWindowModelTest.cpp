@@ -200,6 +200,17 @@ TEST_F(MainWindowModelTest, SaveRevisionWritesTheFileButNotTheListAndIsDroppedAf
     EXPECT_EQ(SettingsText().find("AtRevision=16"), std::string::npos);
 }
 
+TEST_F(MainWindowModelTest, ACommitCutShortIsCompletedBeforeTheGameCanStart) {
+    Settings(InstalledSettings);
+    FFolder.Write("game.exe", "revision 0");
+    FFolder.Write(".orvex/staging/game.exe", "revision 9");
+    FFolder.Write(".orvex/journal", "backup 0\nrevision 9\nfile game.exe\n");
+    FModel.FormCreate();
+    EXPECT_EQ(FFolder.Read("game.exe"), "revision 9");
+    EXPECT_NE(SettingsText().find("AtRevision=9"), std::string::npos);
+    EXPECT_EQ(ListAt(*FModel.SettingsList(), AtRevisionPos), "9");
+}
+
 // Unlike the revision, the trust goes into the list too: a second run of this window (the check
 // button) must refuse a list older than the one just taken.
 TEST_F(MainWindowModelTest, SaveListTrustWritesTheFileAndTheList) {
