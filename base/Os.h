@@ -28,6 +28,9 @@ void SetCurrentDir(const std::string& path);
 [[nodiscard]] bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
 // Renames source over target, replacing target when it exists.
 [[nodiscard]] bool ReplaceFile(const std::string& source, const std::string& target);
+// Whether ReplaceFile could replace path now (true when it does not exist): on Windows a file another
+// program holds open without sharing its deletion cannot be. False tells the reason in LastError().
+[[nodiscard]] bool CanReplace(const std::string& path);
 [[nodiscard]] int64_t FileSize(const std::string& path);       // -1 when missing
 
 // when in the local time zone, safe from any thread.

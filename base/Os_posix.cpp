@@ -108,6 +108,9 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
     return ok;
 }
 
+// A rename replaces a file whoever holds it open.
+bool CanReplace(const std::string&) { return true; }
+
 bool ReplaceFile(const std::string& source, const std::string& target) {
     const std::string nativeTarget = NativePath(target);
     // A replaced file keeps its permissions (a program stays runnable, a read-only file read-only);

@@ -99,6 +99,12 @@ void TInstallState::OweFullCheck(bool owed) {
 }
 
 void TInstallState::Commit(const TCommit& commit, const TSaveRevision& saveRevision) {
+    // A file in use (Windows) would stop the commit half way: then nothing is replaced.
+    for (const std::string& path : commit.Files) {
+        const std::string local = JoinPath(FBaseDir, path);
+        if (!os::CanReplace(local))
+            throw EFCreateError(Format(SFCreateError, local.c_str(), os::ErrorText(os::LastError()).c_str()));
+    }
     WriteStateFile(JoinPath(FFolder, JournalName), JournalText(commit));
     Apply(commit, saveRevision);
 }
@@ -127,7 +133,7 @@ void TInstallState::Apply(const TCommit& commit, const TSaveRevision& saveRevisi
         if (!os::ReplaceFile(staged, local))
             refused += (refused.empty() ? "" : ", ") + path + " (" + os::ErrorText(os::LastError()) + ")";
     }
-    if (!refused.empty()) throw Exception("Not replaced, tried again at the next start: " + refused);
+    if (!refused.empty()) throw Exception("Not replaced yet, completed at the next start: " + refused);
     for (const std::string& path : commit.Removed) Remove(path, commit.Backup);
     if (!commit.Partial) {
         std::string listed;
