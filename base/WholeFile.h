@@ -8,14 +8,15 @@
 namespace orvex {
 
 // The file's bytes; nothing when it does not exist (nor its folder). Raises EFOpenError with the
-// path and the system's reason when it is there but cannot be read. Readers never stand in the
-// way of a replacement.
+// path and the system's reason when it is there but cannot be read.
 std::optional<std::string> ReadFileWhole(const std::string& path);
 
 // After it returns the file at path holds exactly bytes, on the disk. The temporary it writes first
-// (os::TempNameBeside) never stays. A file that may not be written (read-only, a folder) stays as it
-// is. Raises EFCreateError with the path and the system's reason on failure; the file is then the
-// old one, or the new one when only the last flush of the folder failed.
+// (os::TempNameBeside) never stays. A file that may not be written (read-only, a folder) stays as
+// it is. On Windows, where nothing replaces a file somebody has open, it waits up to about two
+// seconds for such readers to close it. Raises EFCreateError with the path and the system's reason
+// on failure; the file is then the old one, or the new one when only the last flush of the folder
+// failed.
 void WriteFileWhole(const std::string& path, const std::string& bytes);
 
 }  // namespace orvex

@@ -16,21 +16,21 @@ namespace {
     throw EFCreateError(Format(SFCreateError, path.c_str(), os::ErrorText(static_cast<int>(code)).c_str()));
 }
 
-// Whoever has the file open without sharing its deletion (a virus scanner, an editor, the profile
-// functions of another program) holds a replacement off for a moment; it is tried again for about
-// a second before it counts as refused.
+// A file cannot be replaced while anybody has it open (a reader, a virus scanner, an editor), also
+// when the handle shares its deletion; such handles are short-lived, so the replacement is tried
+// again for about two seconds before it counts as refused.
 bool MoveOver(const std::wstring& temp, const std::wstring& target) {
-    constexpr int Tries = 50;
-    constexpr DWORD PauseMs = 20;
-    for (int attempt = 1;; ++attempt) {
+    constexpr ULONGLONG PatienceMs = 2000;
+    const ULONGLONG deadline = ::GetTickCount64() + PatienceMs;
+    for (;;) {
         if (::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
         const DWORD error = ::GetLastError();
         const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
-        if (!held || attempt == Tries) {
+        if (!held || ::GetTickCount64() >= deadline) {
             ::SetLastError(error);
             return false;
         }
-        ::Sleep(PauseMs);
+        ::Sleep(1);
     }
 }
 
