@@ -158,6 +158,9 @@ std::string SetValue(std::string_view content, std::string_view section, std::st
     }
 
     if (const Line* line = FindKey(lines, range, keyName)) {
+        if (line->equals != std::string_view::npos &&
+            Trim(content.substr(line->equals + 1, line->end - line->equals - 1)) == value)
+            return std::string(content);
         // The key keeps the spelling it has in the file.
         result.append(content.substr(0, line->begin));
         result.append(line->name).append("=").append(value);

@@ -18,7 +18,8 @@ std::optional<std::string> FindValue(std::string_view content, std::string_view 
 std::string CleanDefault(std::string_view defaultValue);
 
 // The content with [section] key=value set. Only the key's own line changes; a missing key goes
-// after the last line of its section, a missing section at the end.
+// after the last line of its section, a missing section at the end. A key that already has the
+// value (blanks around it aside, as the Windows functions compare) leaves the content as it is.
 std::string SetValue(std::string_view content, std::string_view section, std::string_view key,
                      std::string_view value);
 

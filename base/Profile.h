@@ -1,6 +1,6 @@
 #pragma once
-// Profile-string (INI file) access: the Windows profile functions on Windows, our own
-// implementation with the same behaviour elsewhere.
+// Profile-string (INI file) access with the behaviour of the Windows profile functions, on every
+// system through the same code; a write replaces the whole file (see base/WholeFile.h).
 #include <string>
 
 // <windows.h> maps WriteProfileString to WriteProfileStringA; Windows files include it before this.
@@ -13,8 +13,9 @@ namespace orvex {
 std::string ReadProfileString(const std::string& fileName, const std::string& section, const std::string& key,
                               const std::string& defaultValue);
 
-// Writes one key, creating the section and the file as needed. Raises EIniFileException with
-// "Unable to write to %s" (the full path) when the write is refused.
+// Writes one key, creating the section and the file as needed; the rest of the file stays byte for
+// byte. Writing the value the key already has leaves the file untouched. Raises EIniFileException
+// with "Unable to write to %s" (the full path) when the write is refused.
 void WriteProfileString(const std::string& fileName, const std::string& section, const std::string& key,
                         const std::string& value);
 

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 using namespace orvex;
 using orvex::test::ScratchFolder;
 using orvex::test::ReadWholeFile;
@@ -104,4 +107,61 @@ TEST(WriteSetting, RefusedWriteNamesTheFullPath) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder.Dir() + "\\missing\\_settings.ini");
     }
     EXPECT_THROW(WriteSetting(TStringList{}, "AtRevision", "3"), EListError);
+}
+
+TEST(WriteSetting, KeepsEveryOtherByteOfTheFile) {
+    struct Case {
+        const char* what;
+        const char* before;
+        const char* key;
+        const char* value;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"CR LF, unknown keys and sections",
+         "; launcher\r\n[main]\r\nNewsUrl=http://n/\r\nFuture=x\r\nAtRevision=7\r\nMirrors=http://m/\r\n[extra]\r\nAtRevision=99\r\n",
+         "AtRevision", "12",
+         "; launcher\r\n[main]\r\nNewsUrl=http://n/\r\nFuture=x\r\nAtRevision=12\r\nMirrors=http://m/\r\n[extra]\r\nAtRevision=99\r\n"},
+        {"LF, a new key after its section's last", "[main]\nFuture=x\nAtRevision=7\n\n[extra]\nK=1\n", "ListSeq", "4",
+         "[main]\nFuture=x\nAtRevision=7\nListSeq=4\n\n[extra]\nK=1\n"},
+        {"the key's own spelling, no last line end", "[MAIN]\natrevision = 7", "AtRevision", "8", "[MAIN]\natrevision=8"},
+        {"no main section", "[extra]\nK=1\n", "Installed", "1", "[extra]\nK=1\n[main]\nInstalled=1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder folder;
+        folder.Write("_settings.ini", c.before);
+        WriteSetting(TStringList{folder.Dir() + "\\"}, c.key, c.value);
+        EXPECT_EQ(folder.Read("_settings.ini"), c.after);
+    }
+}
+
+TEST(WriteSetting, TheValueAKeyAlreadyHasLeavesTheFileUntouched) {
+    struct Case {
+        const char* what;
+        const char* before;
+        const char* value;
+        bool written;
+    };
+    const Case cases[] = {
+        {"same value", "[main]\r\nAtRevision=12\r\n", "12", false},
+        {"blanks around the old value", "[main]\r\n atrevision = 12 \r\n", "12", false},
+        {"blanks before the new value", "[main]\r\nAtRevision=12\r\n", "  12", false},
+        {"another value", "[main]\r\nAtRevision=12\r\n", "13", true},
+        {"quoted old value", "[main]\r\nAtRevision=\"12\"\r\n", "12", true},
+        {"blank after the new value", "[main]\r\nAtRevision=12\r\n", "12 ", true},
+        {"key only in another section", "[extra]\r\nAtRevision=12\r\n", "12", true},
+        {"key without a value", "[main]\r\nAtRevision\r\n", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchFolder folder;
+        const auto file = folder.Path() / "_settings.ini";
+        folder.Write("_settings.ini", c.before);
+        const auto anHourAgo = std::filesystem::last_write_time(file) - std::chrono::hours(1);
+        std::filesystem::last_write_time(file, anHourAgo);
+        WriteSetting(TStringList{folder.Dir() + "\\"}, "AtRevision", c.value);
+        EXPECT_EQ(std::filesystem::last_write_time(file) != anHourAgo, c.written);
+        EXPECT_EQ(folder.Read("_settings.ini") != c.before, c.written);
+    }
 }
