@@ -3,8 +3,8 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Path.h"
-#include "base/Stream.h"
 #include "base/TempFile.h"
+#include "base/WholeFile.h"
 #include "base/Text.h"
 #include "formats/md5.h"
 #include "update/StateFolder.h"
@@ -21,21 +21,11 @@ constexpr const char* ListedName = "listed";
 constexpr const char* StagingName = "staging";
 constexpr const char* BackupFolderName = "backup";
 
-// A small state file replaced whole: the old one or the new one is there, never a part.
-void WriteStateFile(const std::string& path, const std::string& text) {
-    TTempFile written(path);
-    {
-        TFileStream stream(written.Name(), FileMode::Create);
-        stream.WriteBuffer(text.data(), text.size());
-    }
-    written.CommitOrRaise();
-}
+// A small state file is replaced whole and durably: after a crash the old one or the new one is
+// there, never a part.
+void WriteStateFile(const std::string& path, const std::string& text) { WriteFileWhole(path, text); }
 
-std::optional<std::string> ReadStateFile(const std::string& path) {
-    if (!os::FileExists(path)) return std::nullopt;
-    const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
+std::optional<std::string> ReadStateFile(const std::string& path) { return ReadFileWhole(path); }
 
 std::string JournalText(const TCommit& commit) {
     std::string text = commit.Backup ? "backup 1\n" : "backup 0\n";
