@@ -21,12 +21,6 @@ constexpr const char* ListedName = "listed";
 constexpr const char* StagingName = "staging";
 constexpr const char* BackupFolderName = "backup";
 
-// A small state file is replaced whole and durably: after a crash the old one or the new one is
-// there, never a part.
-void WriteStateFile(const std::string& path, const std::string& text) { WriteFileWhole(path, text); }
-
-std::optional<std::string> ReadStateFile(const std::string& path) { return ReadFileWhole(path); }
-
 std::string JournalText(const TCommit& commit) {
     std::string text = commit.Backup ? "backup 1\n" : "backup 0\n";
     if (commit.Partial) text += "partial\n";
@@ -48,12 +42,16 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// A journal that does not read as one (cut short before its rename could not be) names nothing.
+// The journal is written whole, so it is complete when it is there. Still, nothing it names outside
+// the installation or inside the updater's own folder is touched.
 TCommit ParseJournal(const std::string& text) {
+    const auto inside = [](const std::string& path) {
+        return StaysInside(path) && !SameFileName(path.substr(0, path.find_first_of("\\/")), StateFolderName);
+    };
     TCommit commit;
     for (const std::string& line : Lines(text)) {
-        if (StartsWith(line, "file ")) commit.Files.push_back(line.substr(5));
-        else if (StartsWith(line, "remove ")) commit.Removed.push_back(line.substr(7));
+        if (StartsWith(line, "file ") && inside(line.substr(5))) commit.Files.push_back(line.substr(5));
+        else if (StartsWith(line, "remove ") && inside(line.substr(7))) commit.Removed.push_back(line.substr(7));
         else if (StartsWith(line, "listed ")) commit.Listed.push_back(line.substr(7));
         else if (line == "backup 1") commit.Backup = true;
         else if (line == "partial") commit.Partial = true;
@@ -76,7 +74,7 @@ bool TInstallState::HasStaged(const std::string& path, const std::string& md5) c
 }
 
 std::vector<std::string> TInstallState::Listed() const {
-    const auto text = ReadStateFile(JoinPath(FFolder, ListedName));
+    const auto text = ReadFileWhole(JoinPath(FFolder, ListedName));
     return text ? Lines(*text) : std::vector<std::string>();
 }
 
@@ -84,7 +82,7 @@ bool TInstallState::FullCheckOwed() const { return os::FileExists(JoinPath(FFold
 
 void TInstallState::OweFullCheck(bool owed) {
     const std::string marker = JoinPath(FFolder, FullCheckName);
-    if (owed && !os::FileExists(marker)) WriteStateFile(marker, "");
+    if (owed && !os::FileExists(marker)) WriteFileWhole(marker, "");
     if (!owed) RemoveIfPresent(marker);
 }
 
@@ -95,12 +93,12 @@ void TInstallState::Commit(const TCommit& commit, const TSaveRevision& saveRevis
         if (!os::CanReplace(local))
             throw EFCreateError(Format(SFCreateError, local.c_str(), os::ErrorText(os::LastError()).c_str()));
     }
-    WriteStateFile(JoinPath(FFolder, JournalName), JournalText(commit));
+    WriteFileWhole(JoinPath(FFolder, JournalName), JournalText(commit));
     Apply(commit, saveRevision);
 }
 
 bool TInstallState::Recover(const TSaveRevision& saveRevision) {
-    const auto journal = ReadStateFile(JoinPath(FFolder, JournalName));
+    const auto journal = ReadFileWhole(JoinPath(FFolder, JournalName));
     if (!journal) return false;
     Apply(ParseJournal(*journal), saveRevision);
     return true;
@@ -128,7 +126,7 @@ void TInstallState::Apply(const TCommit& commit, const TSaveRevision& saveRevisi
     if (!commit.Partial) {
         std::string listed;
         for (const std::string& path : commit.Listed) listed += path + "\n";
-        WriteStateFile(JoinPath(FFolder, ListedName), listed);
+        WriteFileWhole(JoinPath(FFolder, ListedName), listed);
         if (commit.Revision) saveRevision(*commit.Revision);
     }
     RemoveIfPresent(JoinPath(FFolder, JournalName));
@@ -153,12 +151,12 @@ void TInstallState::Remove(const std::string& path, bool backup) {
 // revision empties it first, once: the revision it belongs to is recorded before anything is copied.
 void TInstallState::PrepareBackup(int32_t revision) {
     const std::string record = JoinPath(FFolder, BackupRevisionName);
-    const auto held = ReadStateFile(record);
+    const auto held = ReadFileWhole(record);
     if (held && *held == std::to_string(revision)) return;
     const std::string backupFolder = FBaseDir + BackupFolderName;
     static_cast<void>(os::DeleteFolder(backupFolder));
     if (!os::DirectoryExists(backupFolder) && !os::CreateDir(backupFolder)) RaiseInOutError(os::LastError());
-    WriteStateFile(record, std::to_string(revision));
+    WriteFileWhole(record, std::to_string(revision));
 }
 
 }  // namespace orvex

@@ -119,3 +119,15 @@ TEST(InstallState, AFullCheckIsOwedUntilOneCompletes) {
     state.OweFullCheck(false);
     EXPECT_FALSE(state.FullCheckOwed());
 }
+
+TEST(InstallState, AJournalNeverReachesOutsideTheInstallationNorIntoTheUpdatersFolder) {
+    ScratchFolder outer;
+    outer.Write("precious.txt", "the player's");
+    outer.Write("game/.orvex/precious.txt", "planted");
+    outer.Write("game/.orvex/backup-revision", "4");
+    outer.Write("game/.orvex/journal",
+                "backup 0\nfile ..\\precious.txt\nremove ..\\precious.txt\nremove .orvex\\backup-revision\n");
+    EXPECT_TRUE(TInstallState(outer.File("game") + "\\").Recover([](int32_t) {}));
+    EXPECT_EQ(outer.Read("precious.txt"), "the player's");
+    EXPECT_EQ(outer.Read("game/.orvex/backup-revision"), "4");
+}
