@@ -282,9 +282,10 @@ TEST_F(RunUpdateTest, ATightDiskReplacesFilesOneAtATimeOrRefusesBeforeDownloadin
     // A volume of the installation's own, whose free space nothing else changes.
     FGuard.reset();
     ASSERT_EQ(std::system(("mount -t tmpfs -o size=48m tmpfs '" + FInstall.string() + "'").c_str()), 0);
-    const std::unique_ptr<const char, void (*)(const char*)> unmount(FInstall.c_str(), [](const char* path) {
-        static_cast<void>(std::system(("umount -l '" + std::string(path) + "'").c_str()));
-    });
+    struct Unmount {
+        std::string Path;
+        ~Unmount() { static_cast<void>(std::system(("umount -l '" + Path + "'").c_str())); }
+    } const unmount{FInstall.string()};
     FGuard = std::make_unique<CurrentDirGuard>(FInstall);
     const std::vector<std::string> names = {"a.bin", "b.bin", "c.bin"};
     for (std::size_t i = 0; i < names.size(); ++i) {
