@@ -16,6 +16,7 @@ With --wine the tools are Windows programs run under Wine with the prefix WINE_D
 (made when missing); a killed run's processes are ended with SIGKILL and `wineserver -k`.
 """
 import argparse
+import bz2
 import collections
 import hashlib
 import os
@@ -115,7 +116,8 @@ class Tools:
             subprocess.run(self.wine_command("wineserver", "-w"), stderr=subprocess.DEVNULL)
 
     def publish_to(self, client, server, chunks):
-        args = ["build", "-q"] + (["--chunks"] if chunks else []) + [self.path_arg(self.publish, client), self.path_arg(self.publish, server)]
+        folders = [self.path_arg(self.publish, client), self.path_arg(self.publish, server)]
+        args = ["build", "-q"] + (["--chunks"] if chunks else []) + folders
         subprocess.run(self.command(self.publish, *args), check=True, stdout=subprocess.DEVNULL)
 
     def start_update(self, install, out_path):
@@ -306,7 +308,7 @@ class Case:
 # --- the run of cases ----------------------------------------------------------------------------
 
 def publish_servers(tools, work, a, b):
-    """Server folders at A and at B (whole copies only, and with chunks); returns their names."""
+    """Server folders a-plain, b-plain (whole copies) and a-chunks, b-chunks; returns their parent."""
     www = os.path.join(work, "web", "www")
     shutil.rmtree(os.path.join(work, "web"), ignore_errors=True)
     client = os.path.join(work, "client")
@@ -324,7 +326,6 @@ def publish_servers(tools, work, a, b):
 
 
 def list_rev(www, name):
-    import bz2
     with open(os.path.join(www, name, "files.lst.bz2"), "rb") as f:
         for line in bz2.decompress(f.read()).decode("latin-1").splitlines():
             if line.startswith("Rev|"):
@@ -487,6 +488,9 @@ def main():
         matrix.setup()
         for number in range(args.kills):
             matrix.run_case(number)
+            if (number + 1) % 25 == 0:
+                print(f"{number + 1} cases, {len(matrix.failures)} failed, {time.monotonic() - started:.0f} s",
+                      file=sys.stderr, flush=True)
     finally:
         subprocess.run(["bash", LIB_SH, "nginx_stop", os.path.join(matrix.work, "web")], stdout=subprocess.DEVNULL)
         matrix.tools.end_wine()
