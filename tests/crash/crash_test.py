@@ -99,7 +99,8 @@ class Tools:
 
     def wine_command(self, *argv):
         # lib.sh's Wine settings: the prefix and home folder of this test's own.
-        return ["bash", "-c", 'source "$0"; wine_env "$1"; shift; exec "$@"', LIB_SH, self.wine_dir, *argv]
+        return ["bash", "-c", 'source "$1"; wine_env "$2"; shift 2; exec "$@"', "wine-run", LIB_SH, self.wine_dir,
+                *argv]
 
     def command(self, program, *args):
         return self.wine_command("wine", program, *args) if program.endswith(".exe") else [program, *args]
