@@ -273,7 +273,7 @@ class Case:
     def phase(self, out_lines, exited, prefix):
         """Where the run was when it was killed: the disk's state during a commit, else its last status."""
         if exited:
-            return "finished before the kill"
+            return prefix + "finished before the kill"
         journal = self.journal_files()
         settings = read_settings(self.folder)
         at_b = not isinstance(settings, str) and settings["AtRevision"] == str(self.revs[1])
@@ -281,8 +281,12 @@ class Case:
             placed = sum(not os.path.exists(os.path.join(self.state_file("staging"), p)) for p in journal)
             if at_b:
                 return prefix + "commit: journal removal"
+            copying = os.path.isdir(os.path.join(self.folder, "backup")) and any(
+                p.endswith(".orvex-part") for p in files_outside_state(os.path.join(self.folder, "backup")))
+            if copying:
+                return prefix + "commit: copying a backup"
             if placed == 0:
-                return prefix + ("commit: backup" if self.backup else "commit: journal written")
+                return prefix + ("commit: backup folder prepared" if self.backup else "commit: journal written")
             if placed < len(journal):
                 return prefix + "commit: replacing files"
             return prefix + "commit: settings write"
