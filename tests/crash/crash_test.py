@@ -374,7 +374,9 @@ class Matrix:
         with open(os.path.join(self.template, MODIFIED), "r+b") as f:
             f.write(b"changed by the player")
         self.a_md5[MODIFIED] = file_md5(os.path.join(self.template, MODIFIED))
-        self.durations = {chunked: self.measure(chunked) for chunked in (False, True)}
+        # Per kind of case: backups make the commit longer, chunks the fetch shorter.
+        self.durations = {(backup, chunked): self.measure(backup, chunked)
+                          for backup in (False, True) for chunked in (False, True)}
 
     def new_case(self, number, backup, chunked):
         folder = os.path.join(self.work, "case")
@@ -384,10 +386,10 @@ class Matrix:
         write_settings(folder, self.url + ("b-chunks/" if chunked else "b-plain/"), backup, int(read["AtRevision"]))
         return Case(number, folder, backup, chunked, self.a_md5, self.b_md5, self.revs)
 
-    def measure(self, chunked):
+    def measure(self, backup, chunked):
         """An uninterrupted run to B: its duration, when its commit begins (the journal appears) and
         how long the commit lasts (until the journal goes)."""
-        case = self.new_case(0, True, chunked)
+        case = self.new_case(0, backup, chunked)
         out = os.path.join(self.work, "measure.out")
         start = time.monotonic()
         process = self.tools.start_update(case.folder, out)
@@ -417,7 +419,7 @@ class Matrix:
     def killed_run(self, case, recovering, prefix):
         """Starts a run and kills it: half of the first runs after a random delay from 0 to a run's
         duration, the other half a random moment into the commit, which is short but has most steps."""
-        timing = self.durations[case.chunked]
+        timing = self.durations[case.backup, case.chunked]
         out = os.path.join(self.work, "killed.out")
         started = time.monotonic()
         process = self.tools.start_update(case.folder, out)
@@ -425,10 +427,10 @@ class Matrix:
             # The recovery is done within moments of the start (under Wine, of Wine's own start).
             time.sleep(self.rng.uniform(0, timing.commit_at * 0.5 if self.tools.wine_dir else 0.1))
         elif prefix or self.rng.random() < 0.5:
-            time.sleep(self.rng.uniform(0, timing.total * 1.05))
+            time.sleep(self.rng.uniform(0, timing.total))
         else:
             self.wait_for_commit(case, process, started + timing.total * 3)
-            time.sleep(self.rng.uniform(0, timing.commit * 1.2))
+            time.sleep(self.rng.uniform(0, timing.commit))
         delay = time.monotonic() - started
         exited = process.poll() is not None
         self.tools.kill(process)
@@ -457,10 +459,11 @@ class Matrix:
 
     def report(self, seconds):
         where = "under Wine" if self.tools.wine_dir else "natively"
-        plain, chunked = self.durations[False], self.durations[True]
-        print(f"Crash test {where}: {self.args.kills} cases, seed {self.args.seed}, {seconds:.0f} s; an "
-              f"uninterrupted run to B takes {plain.total:.2f} s (its commit {plain.commit * 1000:.0f} ms), "
-              f"{chunked.total:.2f} s with chunks (commit {chunked.commit * 1000:.0f} ms)")
+        print(f"Crash test {where}: {self.args.kills} cases, seed {self.args.seed}, {seconds:.0f} s")
+        for (backup, chunked), timing in self.durations.items():
+            print(f"  an uninterrupted run to B with backups {'on' if backup else 'off'}, "
+                  f"{'chunks' if chunked else 'whole copies'}: {timing.total:.2f} s, "
+                  f"its commit {timing.commit * 1000:.0f} ms")
         print("Kill points per phase:")
         for phase, count in sorted(self.phases.items()):
             print(f"  {count:5}  {phase}")
