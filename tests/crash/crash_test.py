@@ -425,7 +425,7 @@ class Matrix:
         process = self.tools.start_update(case.folder, out)
         if recovering:
             # The recovery is done within moments of the start (under Wine, of Wine's own start).
-            time.sleep(self.rng.uniform(0, timing.commit_at * 0.5 if self.tools.wine_dir else 0.1))
+            time.sleep(self.rng.uniform(0, timing.commit_at * 0.5 if self.tools.wine_dir else 0.05))
         elif prefix or self.rng.random() < 0.5:
             time.sleep(self.rng.uniform(0, timing.total))
         else:
