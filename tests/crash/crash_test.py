@@ -4,7 +4,9 @@
 A client at revision A and its next revision B are published (whole copies, and with --chunks)
 to a private nginx. Each case copies an installation of A made by a complete run, turns backups
 on or off, lets the player change one file that B replaces, starts a run to B and kills it with
-SIGKILL after a random delay (sometimes the next run as well, while it completes the cut commit).
+SIGKILL after a random delay from 0 to a run's duration, or a random moment into its commit (short,
+but where backups, renames and the settings are written), and sometimes kills the next run as
+well, most often while it completes the cut commit.
 Right after each kill every listed file must hold A's or B's content (or still be missing where
 B adds it) and _settings.ini must read with every key. A complete run must then bring exactly B,
 A's version of each replaced file in backup/ when backups are on, AtRevision of B, and nothing of
