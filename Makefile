@@ -2,13 +2,16 @@
 # make test   - build everything and run every test: native, sanitizers, Windows under Wine, fuzzers
 # make build  - native and Windows programs (build/native/bin, build/win32/bin)
 # make bench  - benchmarks against the standard tools, printed as ratios
+# make crash  - update runs killed at random moments: 300 natively, 40 under Wine (CRASH_NATIVE, CRASH_WINE)
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+CRASH_NATIVE ?= 300
+CRASH_WINE ?= 40
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all setup build native win32 asan fuzz test test-layers test-native test-asan test-win32 test-fuzz demo bench clean
+.PHONY: all setup build native win32 asan fuzz test test-layers test-native test-asan test-win32 test-fuzz demo bench crash clean
 
 all: build
 
@@ -57,6 +60,17 @@ demo: build
 
 bench: build
 	@bash bench/run.sh
+
+crash: setup
+	@cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	@cmake --build build/native -j $(JOBS) --target orvex-update orvex-publish
+	@cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake --build build/win32 -j $(JOBS) --target orvex-update
+	python3 tests/crash/crash_test.py --update build/native/bin/orvex-update --publish build/native/bin/orvex-publish \
+	  --work build/native/crash-matrix --kills $(CRASH_NATIVE)
+	python3 tests/crash/crash_test.py --update build/win32/bin/orvex-update.exe --publish build/native/bin/orvex-publish \
+	  --work build/win32/crash-matrix --wine build/win32/crash-wine --kills $(CRASH_WINE)
 
 clean:
 	rm -rf build
