@@ -105,6 +105,7 @@ void GFilesThread::RecoverCommit() {
     try {
         if (FState->Recover([this](int32_t revision) { SaveRevision(revision); }))
             FReports.Notify("An update an earlier run left cut short was completed");
+        RemoveOwnTemporaries(FBaseDir);
     } catch (const std::exception& error) {
         FReports.Notify(error.what());
         throw;

@@ -28,12 +28,39 @@ bool IsStalePartialCopy(const std::string& name, const std::set<std::string>& li
     return false;
 }
 
+// NAME.PID_COUNT.orvex-part, as os::TempNameBeside makes them.
+bool IsTempNameBeside(const std::string& name) {
+    if (!os::IsTempName(name)) return false;
+    const std::string stem = name.substr(0, name.size() - std::string(os::TempSuffix).size());
+    const std::size_t dot = stem.rfind('.');
+    const std::size_t bar = stem.rfind('_');
+    if (dot == std::string::npos || bar == std::string::npos || bar < dot + 2 || bar + 1 == stem.size()) return false;
+    const auto digits = [&stem](std::size_t from, std::size_t to) {
+        return stem.find_first_not_of("0123456789", from) >= to;
+    };
+    return digits(dot + 1, bar) && digits(bar + 1, stem.size());
+}
+
 void RemoveEntry(const std::string& path) {
     // A file left over is removed again by the next run when it cannot go now.
     if (os::IsLink(path))
         static_cast<void>(os::RemoveLink(path));
     else
         static_cast<void>(os::DeleteFile(path));
+}
+
+// Walks folder and the real folders in it; links are never entered.
+void RemoveTemporariesIn(const std::string& folder, bool subfolders, const std::string& prefix = "") {
+    std::vector<os::TFolderEntry> entries;
+    if (os::IsLink(folder) || !os::ListFolder(folder, entries)) return;
+    for (const os::TFolderEntry& entry : entries) {
+        const std::string path = folder + os::PathDelim + entry.Name;
+        if (entry.IsFolder) {
+            if (subfolders) RemoveTemporariesIn(path, true);
+        } else if (entry.Representable && StartsWith(entry.Name, prefix) && IsTempNameBeside(entry.Name)) {
+            RemoveEntry(path);
+        }
+    }
 }
 
 }  // namespace
@@ -59,6 +86,14 @@ void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths)
             if (os::IsTempName(name) || staleDownload || IsStalePartialCopy(name, names)) RemoveEntry(folder + name);
         }
     }
+}
+
+void RemoveOwnTemporaries(const std::string& baseDir) {
+    std::string folder = baseDir;
+    while (!folder.empty() && folder.back() == os::PathDelim) folder.pop_back();
+    RemoveTemporariesIn(folder, false, "_settings.ini.");
+    RemoveTemporariesIn(JoinPath(baseDir, "backup"), true);
+    RemoveTemporariesIn(JoinPath(baseDir, StateFolderName), false);
 }
 
 void RemoveLeftovers(const std::string& baseDir, TListFile& list) {

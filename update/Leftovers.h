@@ -16,4 +16,9 @@ void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths)
 // The same for every file entry of the list (self, critical and normal sections).
 void RemoveLeftovers(const std::string& baseDir, TListFile& list);
 
+// The temporaries a killed run left beside the updater's own files outside its staging folder:
+// beside _settings.ini, in the backup folder and in the state folder. Only names of the form
+// os::TempNameBeside gives are removed, never through a link. baseDir ends with "\".
+void RemoveOwnTemporaries(const std::string& baseDir);
+
 }  // namespace orvex

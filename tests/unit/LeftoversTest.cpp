@@ -42,3 +42,28 @@ TEST(RemoveLeftovers, RemovesTemporariesStaleDownloadsAndPartialCopiesOfFilesNoL
 
     for (const Case& c : cases) EXPECT_EQ(scratch.Exists(c.file), c.stays) << c.file;
 }
+
+// Outside the staging folder only the updater's own temporaries go: beside _settings.ini, in the
+// backup folder and in the state folder, named as TempNameBeside names them.
+TEST(RemoveOwnTemporaries, RemovesOnlyTheUpdatersTemporariesBesideItsOwnFiles) {
+    struct Case {
+        const char* File;
+        bool Stays;
+    };
+    const Case cases[] = {
+        {"_settings.ini.123_4.orvex-part", false},
+        {"backup/data/big.bin.77_0.orvex-part", false},
+        {".orvex/journal.5_6.orvex-part", false},
+        {"_settings.ini", true},
+        {"notes.orvex-part", true},
+        {"game.exe.123_4.orvex-part", true},
+        {"backup/data/big.bin", true},
+        {"backup/data/x.orvex-part", true},
+        {"backup/data/x.1a_2.orvex-part", true},
+        {"data/y.1_2.orvex-part", true},
+    };
+    ScratchFolder scratch;
+    for (const Case& c : cases) scratch.Write(c.File, "x");
+    RemoveOwnTemporaries(scratch.Dir() + "\\");
+    for (const Case& c : cases) EXPECT_EQ(scratch.Exists(c.File), c.Stays) << c.File;
+}
