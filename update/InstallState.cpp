@@ -87,6 +87,8 @@ void TInstallState::OweFullCheck(bool owed) {
 }
 
 void TInstallState::Commit(const TCommit& commit, const TSaveRevision& saveRevision) {
+    // Nothing to replace or remove: there is no half way to journal.
+    if (commit.Files.empty() && commit.Removed.empty()) return Apply(commit, saveRevision);
     // A file in use (Windows) would stop the commit half way: then nothing is replaced.
     for (const std::string& path : commit.Files) {
         const std::string local = JoinPath(FBaseDir, path);
@@ -126,7 +128,8 @@ void TInstallState::Apply(const TCommit& commit, const TSaveRevision& saveRevisi
     if (!commit.Partial) {
         std::string listed;
         for (const std::string& path : commit.Listed) listed += path + "\n";
-        WriteFileWhole(JoinPath(FFolder, ListedName), listed);
+        const std::string record = JoinPath(FFolder, ListedName);
+        if (ReadFileWhole(record) != listed) WriteFileWhole(record, listed);
         if (commit.Revision) saveRevision(*commit.Revision);
     }
     RemoveIfPresent(JoinPath(FFolder, JournalName));
