@@ -114,6 +114,11 @@ void MakeFolderOf(const std::string& file) {
     if (!os::DirectoryExists(folder)) static_cast<void>(os::ForceDirectories(folder));
 }
 
+bool EnsureRealFolder(const std::string& folder) {
+    if (os::IsLink(folder) && !os::RemoveLink(folder)) return false;
+    return os::DirectoryExists(folder) || os::CreateDir(folder);
+}
+
 bool StaysInside(const std::string& path) {
     if (path.empty() || path.find(':') != std::string::npos) return false;
     for (const std::string& name : SplitNames(path))

@@ -18,6 +18,11 @@ std::string JoinPath(const std::string& dir, const std::string& relative);
 // cannot be created.
 void MakeFolderOf(const std::string& file);
 
+// Makes folder (its parent exists) when missing. A link of that name is removed itself and a real
+// folder made in its place, so nothing written there lands elsewhere. False, with os::LastError()
+// telling why, when it cannot be made.
+bool EnsureRealFolder(const std::string& folder);
+
 // True when a relative path, as an update list names it, stays inside the folder it is joined to:
 // not empty, no drive or stream (":"), and no name between delimiters that is empty, "." or ".."
 // (so no leading, doubled or trailing delimiter either).

@@ -22,6 +22,8 @@ public:
     [[nodiscard]] bool Commit();
     // Commit, raising EFCreateError for the target with the system's reason when it fails.
     void CommitOrRaise();
+    // The caller moved the file into place its own way: it is no longer removed.
+    void Placed() { FCommitted = true; }
 
 private:
     std::string FTarget;

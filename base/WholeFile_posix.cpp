@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/FileDescriptor_posix.h"
 #include "base/Os.h"
+#include "base/TempFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -54,23 +55,6 @@ bool SyncFolder(const std::string& folder) {
     return ::fsync(dir.Get()) == 0 || errno == EINVAL;
 }
 
-// Unlinks the temporary on every way out unless it was renamed into place.
-class TTemporary {
-public:
-    explicit TTemporary(std::string name) : FName(std::move(name)) {}
-    ~TTemporary() {
-        if (!FPlaced) ::unlink(FName.c_str());
-    }
-    TTemporary(const TTemporary&) = delete;
-    TTemporary& operator=(const TTemporary&) = delete;
-    const std::string& Name() const { return FName; }
-    void Placed() { FPlaced = true; }
-
-private:
-    std::string FName;
-    bool FPlaced = false;
-};
-
 }  // namespace
 
 std::optional<std::string> ReadFileWhole(const std::string& path) {
@@ -103,7 +87,7 @@ void WriteFileWhole(const std::string& path, const std::string& bytes) {
     // The folder would let a rename replace a file we may not write; such a file stays.
     if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) RaiseWriteError(path, errno);
 
-    TTemporary temp(os::TempNameBeside(target));
+    TTempFile temp(target);
     const mode_t mode = exists ? (old.st_mode & 07777) : 0666;
     FileDescriptor file(::open(temp.Name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!file.Valid()) RaiseWriteError(path, errno);

@@ -2,6 +2,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
+#include "base/TempFile.h"
 #include "base/Win32_win.h"
 
 #include <windows.h>
@@ -49,23 +50,6 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
     return true;
 }
 
-// Deletes the temporary on every way out unless it was moved into place.
-class TTemporary {
-public:
-    explicit TTemporary(std::wstring name) : FName(std::move(name)) {}
-    ~TTemporary() {
-        if (!FPlaced) ::DeleteFileW(FName.c_str());
-    }
-    TTemporary(const TTemporary&) = delete;
-    TTemporary& operator=(const TTemporary&) = delete;
-    const std::wstring& Name() const { return FName; }
-    void Placed() { FPlaced = true; }
-
-private:
-    std::wstring FName;
-    bool FPlaced = false;
-};
-
 }  // namespace
 
 std::optional<std::string> ReadFileWhole(const std::string& path) {
@@ -100,14 +84,15 @@ void WriteFileWhole(const std::string& path, const std::string& bytes) {
         RaiseWriteError(path, ERROR_ACCESS_DENIED);
     }
 
-    TTemporary temp(win32::Widen(os::TempNameBeside(path), CP_ACP));
+    TTempFile temp(path);
+    const std::wstring tempName = win32::Widen(temp.Name(), CP_ACP);
     {
-        win32::THandle file(::CreateFileW(temp.Name().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        win32::THandle file(::CreateFileW(tempName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid()) RaiseWriteError(path, ::GetLastError());
         if (!WriteAll(file.Get(), bytes) || !::FlushFileBuffers(file.Get())) RaiseWriteError(path, ::GetLastError());
     }
-    if (!MoveOver(temp.Name(), target)) RaiseWriteError(path, ::GetLastError());
+    if (!MoveOver(tempName, target)) RaiseWriteError(path, ::GetLastError());
     temp.Placed();
 }
 

@@ -7,6 +7,7 @@
 #include "base/WholeFile.h"
 #include "base/Text.h"
 #include "formats/md5.h"
+#include "update/Leftovers.h"
 #include "update/StateFolder.h"
 #include "util/Backup.h"
 
@@ -103,6 +104,8 @@ bool TInstallState::Recover(const TSaveRevision& saveRevision) {
     const auto journal = ReadFileWhole(JoinPath(FFolder, JournalName));
     if (!journal) return false;
     Apply(ParseJournal(*journal), saveRevision);
+    // Backup copies are made only inside a commit: one cut short may have left its temporaries.
+    RemoveOwnTemporariesUnder(FBaseDir + BackupFolderName);
     return true;
 }
 

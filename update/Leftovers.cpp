@@ -92,9 +92,10 @@ void RemoveOwnTemporaries(const std::string& baseDir) {
     std::string folder = baseDir;
     while (!folder.empty() && folder.back() == os::PathDelim) folder.pop_back();
     RemoveTemporariesIn(folder, false, "_settings.ini.");
-    RemoveTemporariesIn(JoinPath(baseDir, "backup"), true);
     RemoveTemporariesIn(JoinPath(baseDir, StateFolderName), false);
 }
+
+void RemoveOwnTemporariesUnder(const std::string& folder) { RemoveTemporariesIn(folder, true); }
 
 void RemoveLeftovers(const std::string& baseDir, TListFile& list) {
     RemoveLeftovers(baseDir, ListedPaths(list, {SelfSection, CriticalSection, NormalSection}));

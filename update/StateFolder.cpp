@@ -19,8 +19,7 @@ namespace {
 
 std::string EnsureStateFolder(const std::string& baseDir) {
     const std::string folder = StateFolderOf(baseDir);
-    if (os::IsLink(folder) && !os::RemoveLink(folder)) CannotMake(folder);
-    if (!os::DirectoryExists(folder) && !os::CreateDir(folder)) CannotMake(folder);
+    if (!EnsureRealFolder(folder)) CannotMake(folder);
     return folder;
 }
 

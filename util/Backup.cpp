@@ -1,24 +1,15 @@
 #include "util/Backup.h"
 
 #include "base/Os.h"
+#include "base/Path.h"
 #include "base/TempFile.h"
 
 namespace orvex {
 
-namespace {
-
-// The folder is a real one afterwards, or false. The backup folder is the program's own, so a
-// link found in it was not put there by the program and goes.
-bool EnsureRealFolder(const std::string& folder) {
-    if (os::IsLink(folder) && !os::RemoveLink(folder)) return false;
-    if (os::DirectoryExists(folder)) return true;
-    return os::CreateDir(folder);
-}
-
-}  // namespace
-
 bool CopyToBackup(const std::string& source, const std::string& backupFolder, const std::string& path) {
     if (!os::FileExists(source) || path.empty()) return false;
+    // The backup folder is the program's own, so a link found in it was not put there by the
+    // program and goes.
     std::string folder = backupFolder;
     if (!EnsureRealFolder(folder)) return false;
     std::size_t from = 0;

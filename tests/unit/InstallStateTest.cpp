@@ -78,9 +78,11 @@ TEST(InstallState, ACommitCutShortAnywhereIsCompletedByTheNextStart) {
                 install.Folder.Write(std::string("backup/") + order[i], install.Folder.Read(order[i]));
             std::filesystem::rename(install.Folder.Path() / ".orvex/staging" / order[i], install.Folder.Path() / order[i]);
         }
+        install.Folder.Write("backup/data/a.txt.77_0.orvex-part", "a backup copy cut short");
         TInstallState state(install.Base());
         EXPECT_TRUE(state.Recover(install.Save()));
         install.ExpectAt5WithTheBackupOf4();
+        EXPECT_FALSE(install.Folder.Exists("backup/data/a.txt.77_0.orvex-part"));
         EXPECT_EQ(install.Saved, std::vector<int32_t>{5});
         EXPECT_FALSE(state.Recover(install.Save()));
     }
@@ -108,16 +110,6 @@ TEST(InstallState, TheBackupFolderIsEmptiedOncePerRevision) {
     state.Commit({{"data\\a.txt"}, 6, false, {}, {}}, install.Save());
     EXPECT_EQ(install.Folder.Read("backup/data/a.txt"), "a 4, changed by the player");
     EXPECT_EQ(install.Saved, (std::vector<int32_t>{5, 6}));
-}
-
-TEST(InstallState, AFullCheckIsOwedUntilOneCompletes) {
-    ScratchFolder folder;
-    TInstallState state(folder.Dir() + "\\");
-    EXPECT_FALSE(state.FullCheckOwed());
-    state.OweFullCheck(true);
-    EXPECT_TRUE(TInstallState(folder.Dir() + "\\").FullCheckOwed());
-    state.OweFullCheck(false);
-    EXPECT_FALSE(state.FullCheckOwed());
 }
 
 TEST(InstallState, AJournalNeverReachesOutsideTheInstallationNorIntoTheUpdatersFolder) {

@@ -65,5 +65,6 @@ TEST(RemoveOwnTemporaries, RemovesOnlyTheUpdatersTemporariesBesideItsOwnFiles) {
     ScratchFolder scratch;
     for (const Case& c : cases) scratch.Write(c.File, "x");
     RemoveOwnTemporaries(scratch.Dir() + "\\");
+    RemoveOwnTemporariesUnder(scratch.Dir() + "\\backup");
     for (const Case& c : cases) EXPECT_EQ(scratch.Exists(c.File), c.Stays) << c.File;
 }
