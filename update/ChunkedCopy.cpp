@@ -46,6 +46,48 @@ private:
     MD5_CTX FMd5{};
 };
 
+// Cuts the old file as the publisher cut the new one and marks each wanted chunk found in it.
+void FindInOldFile(const TChunkedFile& file, const TChunkerParams& params, const std::string& oldFile,
+                   const std::map<TSha256Digest, std::vector<std::size_t>>& wanted, TChunkSources& sources) {
+    std::unique_ptr<TFileStream> old;
+    if (!os::FileExists(oldFile)) return;
+    try {
+        old = std::make_unique<TFileStream>(oldFile, FileMode::OpenRead);
+    } catch (const EStreamError&) {
+        return;  // unreadable: every chunk is fetched
+    }
+    TChunkCutter cutter(params);
+    TSha256 hash;
+    std::vector<uint8_t> block(ReadBlock);
+    std::vector<uint64_t> cuts;
+    uint64_t blockStart = 0, chunkStart = 0;
+    const auto found = [&](uint64_t end) {
+        const auto places = wanted.find(hash.Final());
+        if (places == wanted.end()) return;
+        for (const std::size_t i : places->second)
+            if (file.Chunks[i].Size == end - chunkStart) sources.OldOffsets[i] = chunkStart;
+    };
+    try {
+        for (;;) {
+            const std::size_t got = old->Read(block.data(), block.size());
+            if (got == 0) break;
+            cuts.clear();
+            cutter.Feed(block.data(), got, cuts);
+            uint64_t fed = blockStart;
+            for (const uint64_t cut : cuts) {
+                hash.Update(block.data() + (fed - blockStart), cut - fed);
+                found(cut);
+                fed = chunkStart = cut;
+            }
+            hash.Update(block.data() + (fed - blockStart), blockStart + got - fed);
+            blockStart += got;
+        }
+        if (const auto end = cutter.Finish()) found(*end);
+    } catch (const EStreamError&) {
+        // A read error part way: what was found before it still stands, the rest is fetched.
+    }
+}
+
 }  // namespace
 
 TChunkSources FindChunkSources(const TChunkedFile& file, const TChunkerParams& params, const std::string& oldFile) {
@@ -53,48 +95,7 @@ TChunkSources FindChunkSources(const TChunkedFile& file, const TChunkerParams& p
     sources.OldOffsets.resize(file.Chunks.size());
     std::map<TSha256Digest, std::vector<std::size_t>> wanted;  // chunk hash -> its places in file
     for (std::size_t i = 0; i < file.Chunks.size(); ++i) wanted[file.Chunks[i].Hash].push_back(i);
-
-    std::unique_ptr<TFileStream> old;
-    if (os::FileExists(oldFile)) {
-        try {
-            old = std::make_unique<TFileStream>(oldFile, FileMode::OpenRead);
-        } catch (const EStreamError&) {
-            // Unreadable: every chunk is fetched.
-        }
-    }
-    if (old) {
-        TChunkCutter cutter(params);
-        TSha256 hash;
-        std::vector<uint8_t> block(ReadBlock);
-        std::vector<uint64_t> cuts;
-        uint64_t blockStart = 0, chunkStart = 0;
-        const auto found = [&](uint64_t end) {
-            const auto places = wanted.find(hash.Final());
-            if (places == wanted.end()) return;
-            for (const std::size_t i : places->second)
-                if (file.Chunks[i].Size == end - chunkStart) sources.OldOffsets[i] = chunkStart;
-        };
-        try {
-            for (;;) {
-                const std::size_t got = old->Read(block.data(), block.size());
-                if (got == 0) break;
-                cuts.clear();
-                cutter.Feed(block.data(), got, cuts);
-                uint64_t fed = blockStart;
-                for (const uint64_t cut : cuts) {
-                    hash.Update(block.data() + (fed - blockStart), cut - fed);
-                    found(cut);
-                    fed = chunkStart = cut;
-                }
-                hash.Update(block.data() + (fed - blockStart), blockStart + got - fed);
-                blockStart += got;
-            }
-            if (const auto end = cutter.Finish()) found(*end);
-        } catch (const EStreamError&) {
-            // A read error part way: what was found before it still stands, the rest is fetched.
-        }
-    }
-    std::vector<bool> counted(file.Chunks.size());
+    FindInOldFile(file, params, oldFile, wanted, sources);
     for (std::size_t i = 0; i < file.Chunks.size(); ++i) {
         const TChunkRef& chunk = file.Chunks[i];
         if (sources.OldOffsets[i]) {

@@ -255,6 +255,30 @@ private:
     Shared& FShared;
 };
 
+// Takes the worker's reads (lock held on entry and on return) and hands each on as it was made,
+// without the lock; true when one of them ended the body. bytes and reads are the buffers the
+// worker gets back, emptied, for its next reads.
+bool HandOnReads(Shared& shared, std::unique_lock<std::mutex>& lock, uint64_t& received, IBodyReceiver& receiver,
+                 std::vector<unsigned char>& bytes, std::vector<DWORD>& reads) {
+    bytes.clear();
+    reads.clear();
+    bytes.swap(shared.Pending);
+    reads.swap(shared.Reads);
+    received += bytes.size();
+    shared.Watch.Received(received, TTransferWatch::Clock::now());
+    shared.Changed.notify_all();
+    lock.unlock();
+    bool ended = false;
+    std::size_t at = 0;
+    for (const DWORD count : reads) {
+        receiver.BodyRead(bytes.data() + at, count);
+        at += count;
+        ended = ended || count == 0;
+    }
+    lock.lock();
+    return ended;
+}
+
 }  // namespace
 
 TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IBodyReceiver& receiver,
@@ -287,22 +311,7 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
             lock.lock();
         }
         if (!shared->Reads.empty()) {
-            bytes.swap(shared->Pending);
-            reads.swap(shared->Reads);
-            shared->Pending.clear();
-            shared->Reads.clear();
-            received += bytes.size();
-            shared->Watch.Received(received, TTransferWatch::Clock::now());
-            shared->Changed.notify_all();
-            lock.unlock();
-            // Each read is handed on as it was made.
-            std::size_t at = 0;
-            for (const DWORD count : reads) {
-                receiver.BodyRead(bytes.data() + at, count);
-                at += count;
-                ended = ended || count == 0;
-            }
-            lock.lock();
+            ended = HandOnReads(*shared, lock, received, receiver, bytes, reads);
             continue;
         }
         if (shared->Failed) {

@@ -1,22 +1,21 @@
 #include "update/GetFilesThr.h"
 
+#include "base/Disk.h"
 #include "base/Exceptions.h"
 #include "base/MemoryStream.h"
 #include "base/Os.h"
-#include "base/Disk.h"
 #include "base/TempFile.h"
 #include "formats/BZip2.h"
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
-#include "formats/md5.h"
 #include "update/Hosts.h"
 #include "update/InstallState.h"
 #include "update/Leftovers.h"
-#include "update/ListedFiles.h"
-#include "update/SpacePlan.h"
 #include "update/ListFetch.h"
+#include "update/ListedFiles.h"
 #include "update/SelfUpdate.h"
 #include "update/SignedList.h"
+#include "update/SpacePlan.h"
 #include "util/Misc.h"
 #include "util/OrderedAhead.h"
 #include "util/Parallel.h"
@@ -158,31 +157,16 @@ void GFilesThread::SaveRevision(int32_t revision) {
 
 TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::string& fileName, bool showProgress,
                                             uint64_t maxBytes, bool resumable) {
-    const TServers::TBar bar = [this](uint64_t position) { FReports.FileBar(position); };
-    return FServers.Fetch(
-        name,
-        [&](const std::string& url) {
-            const TDownloadOutcome tried =
-                FServers.TryToFile(url, fileName, maxBytes, resumable, showProgress ? bar : TServers::TBar());
-            bar(0);
-            return tried;
-        },
+    return FServers.FetchToFile(
+        name, fileName, maxBytes, resumable, [this](uint64_t position) { FReports.FileBar(position); }, showProgress,
         [this](const std::string& text) { FReports.Notify(text); });
 }
 
 // The copy is as long as the list says, never longer.
 TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
                                             const TServers::TNotify& notify, const std::stop_token& stop) {
-    const std::string packed = FState->Staged(entry.Path) + PackedSuffix;
-    const uint64_t copySize = entry.CopySize();
-    return FServers.Fetch(
-        entry.CopyAddress(),
-        [&](const std::string& url) {
-            const TDownloadOutcome tried = FServers.TryToFile(url, packed, copySize, true, bar, stop);
-            bar(0);
-            return tried;
-        },
-        notify, stop);
+    return FServers.FetchToFile(entry.CopyAddress(), FState->Staged(entry.Path) + PackedSuffix, entry.CopySize(), true,
+                                bar, true, notify, stop);
 }
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
@@ -197,17 +181,16 @@ void GFilesThread::UnpackList(const std::vector<uint8_t>& packed, TStream& text)
 }
 
 void GFilesThread::UpdateSelf(const std::string& line) {
-    TSelfUpdateSteps steps;
-    steps.BaseDir = FBaseDir;
-    steps.StagingFolder = FState->StagingFolder();
-    steps.Mode = FSettings.SelfUpdate;
-    steps.Launcher = FSettings.Launcher;
-    steps.Download = [this](const TListEntry& entry, const std::string& packed) {
-        return static_cast<bool>(DownloadFile(entry.CopyName(), packed, true, entry.CopySize(), true));
-    };
-    steps.Unpack = [this](const std::string& packed, const std::string& target) { UnpackFile(packed, target); };
-    steps.Notify = [this](const std::string& text) { FReports.Notify(text); };
-    orvex::UpdateSelf(line, steps);
+    orvex::UpdateSelf(
+        line, {.BaseDir = FBaseDir,
+               .StagingFolder = FState->StagingFolder(),
+               .Mode = FSettings.SelfUpdate,
+               .Launcher = FSettings.Launcher,
+               .Download = [this](const TListEntry& entry, const std::string& packed) {
+                   return static_cast<bool>(DownloadFile(entry.CopyName(), packed, true, entry.CopySize(), true));
+               },
+               .Unpack = [this](const std::string& packed, const std::string& target) { UnpackFile(packed, target); },
+               .Notify = [this](const std::string& text) { FReports.Notify(text); }});
 }
 
 // --- file sets ---------------------------------------------------------------------------------
@@ -216,20 +199,12 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
     if (entries.empty() || entries.front() == SFail) return;
     FReports.Show("Checking files");
     FReports.TotalBarMax(static_cast<int32_t>(entries.size()) - 1);
-    // The local file's digest; none when it is absent. A path the list may not name is not read:
-    // it is collected and the fetch pass refuses it. With more than one thread, the entries after
-    // the one reported are digested meanwhile, two per thread ahead; each is still reported, and
-    // raises, at its own place.
-    using TLocalDigest = std::optional<std::string>;
+    // With more than one thread, the entries after the one reported are digested meanwhile, two per
+    // thread ahead; each is still reported, and raises, at its own place.
     const unsigned threads = Threads() < 2 ? 0 : Threads();
-    TOrderedAhead<TLocalDigest> digests(entries.size(), threads, 2 * std::size_t{threads},
-                                        [&](std::size_t i, std::stop_token) -> TLocalDigest {
-                                            const TListEntry entry = ReadListEntry(entries[i]);
-                                            const std::string localFile = JoinPath(FBaseDir, entry.Path);
-                                            if (RefusedListPath(entry.Path, FPlace) || !os::FileExists(localFile))
-                                                return std::nullopt;
-                                            return DigestToHex(FileMD5(localFile));
-                                        });
+    TOrderedAhead<std::optional<std::string>> digests(
+        entries.size(), threads, 2 * std::size_t{threads},
+        [&](std::size_t i, std::stop_token) { return InstalledDigest(FBaseDir, entries[i], FPlace); });
     for (std::size_t i = 0; i < entries.size(); ++i) {
         FReports.TotalBar(static_cast<int32_t>(i));
         const TListEntry entry = ReadListEntry(entries[i]);
@@ -263,7 +238,10 @@ TRunResult GFilesThread::FetchFiles(TCommit commit) {
             FReports.Show("Downloading " + entry.Path);
             FReports.FileBarMax(StrToInt(entry.Size));
             result = FetchEntry(entry, std::move(prefetched), [&] { ahead.FillAfter(i, entry.Path); });
-            if (result == FetchResult::Staged && FOneAtATime && !CommitOne(entry.Path, commit)) result = FetchResult::Failed;
+            // With too little room to stage every file, each goes in place as soon as it is staged.
+            const TCommit one{.Files = {entry.Path}, .Revision = commit.Revision, .Backup = FSettings.CreateBackup == 1,
+                              .Removed = {}, .Listed = {}, .Partial = true};
+            if (result == FetchResult::Staged && FOneAtATime && !Commit(one)) result = FetchResult::Failed;
         }
         ++(result == FetchResult::Staged ? FFetched.Installed : FFetched.Failed);
         failed = failed || result != FetchResult::Staged;
@@ -279,19 +257,14 @@ TRunResult GFilesThread::FetchFiles(TCommit commit) {
 TRunResult GFilesThread::CommitStaged(TCommit commit) {
     for (const std::string& line : FFetchList) commit.Files.push_back(ReadListEntry(line).Path);
     commit.Backup = FSettings.CreateBackup == 1;
-    try {
-        FState->Commit(commit, [this](int32_t revision) { SaveRevision(revision); });
-    } catch (const std::exception& error) {
-        FReports.Notify(error.what());
-        return TRunResult::Failed;
-    }
+    if (!Commit(commit)) return TRunResult::Failed;
     return commit.Files.empty() && commit.Removed.empty() ? TRunResult::NothingToDo : TRunResult::Updated;
 }
 
-// With too little room to stage every file, each goes in place as soon as it is staged.
-bool GFilesThread::CommitOne(const std::string& path, const TCommit& update) {
+// A commit that cannot be made (a file in use) says why; the next start completes it.
+bool GFilesThread::Commit(const TCommit& commit) {
     try {
-        FState->Commit({{path}, update.Revision, FSettings.CreateBackup == 1, {}, {}, true}, {});
+        FState->Commit(commit, [this](int32_t revision) { SaveRevision(revision); });
         return true;
     } catch (const std::exception& error) {
         FReports.Notify(error.what());
@@ -310,14 +283,11 @@ TSpaceVerdict GFilesThread::PlanSpace() {
         const uint64_t installed = static_cast<uint64_t>(std::max<int64_t>(os::FileSize(JoinPath(FBaseDir, entry.Path)), 0));
         items.push_back({copy, FChunks.FileSize(entry.Path).value_or(std::max(copy, installed)), installed});
     }
-    const std::optional<uint64_t> free = os::FreeSpace(FBaseDir);
-    if (!free) return TSpaceVerdict::Staged;  // the unpacking still keeps the reserve
     // The unpacking keeps the reserve and room for what it writes before it looks again.
-    const uint64_t kept = FSettings.Limits.FreeSpaceReserve + FreeSpaceCheckInterval;
-    const uint64_t available = *free > kept ? *free - kept : 0;
-    const TSpaceNeed need = SpaceNeeded(items, FSettings.CreateBackup == 1);
-    const TSpaceVerdict verdict = SpaceVerdict(need, available);
-    if (verdict != TSpaceVerdict::Staged) FReports.Notify(SpaceNotice(verdict, need, available));
+    std::string notice;
+    const TSpaceVerdict verdict = orvex::PlanSpace(items, FSettings.CreateBackup == 1, os::FreeSpace(FBaseDir),
+                                                   FSettings.Limits.FreeSpaceReserve + FreeSpaceCheckInterval, notice);
+    if (!notice.empty()) FReports.Notify(notice);
     return verdict;
 }
 

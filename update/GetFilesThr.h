@@ -92,7 +92,7 @@ private:
     TPrefetchWindow::TStarted Prefetch(std::size_t next, const std::vector<std::string>& busy);
     void RecoverCommit();
     TRunResult CommitStaged(TCommit commit);
-    bool CommitOne(const std::string& path, const TCommit& update);
+    bool Commit(const TCommit& commit);
     TSpaceVerdict PlanSpace();
     void SaveRevision(int32_t revision);
     void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
@@ -106,9 +106,9 @@ private:
     TStringList FFetchList;
     std::string FSelfEntry;
     std::string FBaseDir;
-    TInstallPlace FPlace;
+    TInstallPlace FPlace;  // the folder's place, its launcher named once the self entry is known
     std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir
-    bool FOneAtATime = false;               // too little room to stage every file  // the folder's place, its launcher named once the self entry is known
+    bool FOneAtATime = false;               // too little room to stage every file
     TFetchSummary FFetched;
     // The trusted comment of the list's signature, once checked; none for an unsigned list.
     std::optional<minisign::TTrustedFields> FSigned;

@@ -1,12 +1,22 @@
 #include "update/ListedFiles.h"
 
+#include "base/Os.h"
 #include "base/Text.h"
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
+#include "formats/md5.h"
 
 #include <set>
 
 namespace orvex {
+
+std::optional<std::string> InstalledDigest(const std::string& baseDir, const std::string& line,
+                                           const TInstallPlace& place) {
+    const TListEntry entry = ReadListEntry(line);
+    const std::string localFile = JoinPath(baseDir, entry.Path);
+    if (RefusedListPath(entry.Path, place) || !os::FileExists(localFile)) return std::nullopt;
+    return DigestToHex(FileMD5(localFile));
+}
 
 std::vector<std::string> ListedPaths(TListFile& list) { return ListedPaths(list, {CriticalSection, NormalSection}); }
 

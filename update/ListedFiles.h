@@ -2,6 +2,7 @@
 // The files a list names, and those an earlier list named that it no longer does.
 #include "base/Path.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ class TListFile;
 // The paths of the entries of the list's sections (critical and normal unless told), in list order.
 std::vector<std::string> ListedPaths(TListFile& list);
 std::vector<std::string> ListedPaths(TListFile& list, const std::vector<const char*>& sections);
+
+// The MD5 (hex) of the installed file of a list entry's line; none when it is absent, or when the
+// list may not name its path (it is then collected, and the fetch pass refuses it).
+std::optional<std::string> InstalledDigest(const std::string& baseDir, const std::string& line,
+                                           const TInstallPlace& place);
 
 // What before names and listed does not, as Windows compares names; never a path the list rule
 // refuses, so nothing of the updater's own or outside the installation.

@@ -93,6 +93,19 @@ TDownloadOutcome TServers::TryToFile(const std::string& url, const std::string& 
     return DownloadToFile(url, fileName, maxBytes, FTransfer, Counted(bar, stop), resumable);
 }
 
+TDownloadOutcome TServers::FetchToFile(const std::string& name, const std::string& fileName, uint64_t maxBytes,
+                                       bool resumable, const TBar& bar, bool showProgress, const TNotify& notify,
+                                       const std::stop_token& stop) {
+    return Fetch(
+        name,
+        [&](const std::string& url) {
+            const TDownloadOutcome tried = TryToFile(url, fileName, maxBytes, resumable, showProgress ? bar : TBar(), stop);
+            bar(0);
+            return tried;
+        },
+        notify, stop);
+}
+
 TDownloadOutcome TServers::TryToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
                                        const std::stop_token& stop) {
     return DownloadToMemory(url, body, maxBytes, FTransfer, Counted({}, stop));

@@ -37,6 +37,11 @@ public:
     using TBar = std::function<void(uint64_t position)>;
     TDownloadOutcome TryToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes, bool resumable,
                                const TBar& bar, const std::stop_token& stop = {});
+    // name (Fetch), each try into fileName (TryToFile); bar hears 0 after each try, and the body's
+    // bytes during it when showProgress.
+    TDownloadOutcome FetchToFile(const std::string& name, const std::string& fileName, uint64_t maxBytes,
+                                 bool resumable, const TBar& bar, bool showProgress, const TNotify& notify,
+                                 const std::stop_token& stop = {});
     // One try at url into memory (DownloadToMemory).
     TDownloadOutcome TryToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
                                  const std::stop_token& stop = {});

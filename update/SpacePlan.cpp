@@ -51,4 +51,14 @@ std::string SpaceNotice(TSpaceVerdict verdict, const TSpaceNeed& need, uint64_t 
     return "";
 }
 
+TSpaceVerdict PlanSpace(const std::vector<TSpaceItem>& items, bool backups, std::optional<uint64_t> free,
+                        uint64_t kept, std::string& notice) {
+    if (!free) return TSpaceVerdict::Staged;
+    const uint64_t available = *free > kept ? *free - kept : 0;
+    const TSpaceNeed need = SpaceNeeded(items, backups);
+    const TSpaceVerdict verdict = SpaceVerdict(need, available);
+    notice = SpaceNotice(verdict, need, available);
+    return verdict;
+}
+
 }  // namespace orvex

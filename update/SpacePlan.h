@@ -2,6 +2,7 @@
 // Whether an update fits the disk, worked out before its first byte is fetched: every file staged
 // beside the installed ones until the commit, or one file replaced at a time, or not at all.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,5 +30,10 @@ TSpaceVerdict SpaceVerdict(const TSpaceNeed& need, uint64_t available);
 
 // The notice that says why a run does not stage (nothing for Staged).
 std::string SpaceNotice(TSpaceVerdict verdict, const TSpaceNeed& need, uint64_t available);
+
+// The verdict for items on a volume with free bytes free (none: the volume cannot say, and the run
+// stages), of which kept stay untouched. notice: why the run does not stage, or "".
+TSpaceVerdict PlanSpace(const std::vector<TSpaceItem>& items, bool backups, std::optional<uint64_t> free,
+                        uint64_t kept, std::string& notice);
 
 }  // namespace orvex
