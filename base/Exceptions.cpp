@@ -1,28 +1,121 @@
 #include "base/Exceptions.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdarg>
-#include <cstdio>
-#include <vector>
+#include <cstddef>
 
 namespace orvex {
 
 EInOutError::EInOutError(int errorCode, const std::string& what) : Exception(what), ErrorCode(errorCode) {}
 
+namespace {
+
+// digits of value in base, at least minDigits of them (C's precision: none for 0 with 0).
+std::string Digits(unsigned long long value, int base, bool upper, int minDigits) {
+    char buffer[64];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, base).ptr;
+    std::string digits(buffer, end);
+    if (upper) std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) { return c >= 'a' ? c - 32 : c; });
+    if (minDigits == 0 && value == 0) return "";
+    if (minDigits > 0 && digits.size() < static_cast<std::size_t>(minDigits)) digits.insert(0, minDigits - digits.size(), '0');
+    return digits;
+}
+
+struct TSpec {
+    bool Left = false, Zero = false;
+    int Width = 0, Precision = -1, Longs = 0;
+    bool Size = false;
+};
+
+int Number(const char*& p) {
+    int n = 0;
+    while (*p >= '0' && *p <= '9') n = n * 10 + (*p++ - '0');
+    return n;
+}
+
+long long SignedArg(const TSpec& spec, va_list& args) {
+    if (spec.Size) return static_cast<long long>(va_arg(args, std::ptrdiff_t));
+    if (spec.Longs >= 2) return va_arg(args, long long);
+    return spec.Longs == 1 ? va_arg(args, long) : va_arg(args, int);
+}
+
+unsigned long long UnsignedArg(const TSpec& spec, va_list& args) {
+    if (spec.Size) return va_arg(args, std::size_t);
+    if (spec.Longs >= 2) return va_arg(args, unsigned long long);
+    return spec.Longs == 1 ? va_arg(args, unsigned long) : va_arg(args, unsigned);
+}
+
+// One conversion at p (just after its "%"), appended to out; p is left on its last character.
+void Convert(std::string& out, const char*& p, va_list& args) {
+    const char* const start = p;
+    TSpec spec;
+    for (;; ++p) {
+        if (*p == '-') spec.Left = true;
+        else if (*p == '0') spec.Zero = true;
+        else break;
+    }
+    spec.Width = Number(p);
+    if (*p == '.') spec.Precision = Number(++p);
+    for (; *p == 'l'; ++p) ++spec.Longs;
+    if (*p == 'z') {
+        spec.Size = true;
+        ++p;
+    }
+    std::string sign, field;
+    switch (*p) {
+        case 'd':
+        case 'i': {
+            const long long value = SignedArg(spec, args);
+            if (value < 0) sign = "-";
+            field = Digits(value < 0 ? 0ULL - static_cast<unsigned long long>(value) : value, 10, false, spec.Precision);
+            break;
+        }
+        case 'u': field = Digits(UnsignedArg(spec, args), 10, false, spec.Precision); break;
+        case 'x':
+        case 'X': field = Digits(UnsignedArg(spec, args), 16, *p == 'X', spec.Precision); break;
+        case 'c': field = std::string(1, static_cast<char>(va_arg(args, int))); break;
+        case 's': {
+            const char* text = va_arg(args, const char*);
+            field = text ? text : "(null)";
+            if (spec.Precision >= 0 && field.size() > static_cast<std::size_t>(spec.Precision)) field.resize(spec.Precision);
+            break;
+        }
+        case '%': out += '%'; return;
+        default:
+            out += '%';  // not a conversion the program uses: the text stays as it is
+            p = start - 1;
+            return;
+    }
+    const std::size_t length = sign.size() + field.size();
+    const std::size_t pad = spec.Width > 0 && length < static_cast<std::size_t>(spec.Width) ? spec.Width - length : 0;
+    const bool zeros = spec.Zero && !spec.Left && spec.Precision < 0 && *p != 's' && *p != 'c';
+    if (!spec.Left && !zeros) out.append(pad, ' ');
+    out += sign;
+    if (zeros) out.append(pad, '0');
+    out += field;
+    if (spec.Left) out.append(pad, ' ');
+}
+
+}  // namespace
+
+// The program's own printf: on Windows the C library's brings in floating-point formatting that
+// no text of the program uses, a sizeable part of the launcher.
 std::string Format(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string result;
-    if (needed > 0) {
-        std::vector<char> buffer(static_cast<std::size_t>(needed) + 1);
-        std::vsnprintf(buffer.data(), buffer.size(), fmt, args);
-        result.assign(buffer.data(), static_cast<std::size_t>(needed));
+    std::string out;
+    for (const char* p = fmt; *p; ++p) {
+        if (*p != '%') {
+            out += *p;
+        } else if (p[1] == '\0') {
+            out += '%';
+        } else {
+            Convert(out, ++p, args);
+        }
     }
     va_end(args);
-    return result;
+    return out;
 }
 
 void RaiseInOutError(int errorCode) { throw EInOutError(errorCode, Format(SInOutError, errorCode)); }

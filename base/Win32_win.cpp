@@ -1,6 +1,6 @@
 #include "base/Win32_win.h"
 
-#include <cstdio>
+#include "base/Exceptions.h"
 
 namespace orvex::win32 {
 
@@ -42,9 +42,7 @@ std::string HResultText(HRESULT hr) {
     while (!result.empty() && (static_cast<unsigned char>(result.back()) <= ' ' || result.back() == '.'))
         result.pop_back();
     if (result.empty()) {
-        char fallback[32];
-        std::snprintf(fallback, sizeof fallback, "OLE error %.8X", static_cast<unsigned>(hr));
-        result = fallback;
+        result = Format("OLE error %.8X", static_cast<unsigned>(hr));
     }
     return result;
 }

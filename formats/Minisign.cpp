@@ -1,10 +1,11 @@
 #include "formats/Minisign.h"
 #include "formats/MinisignParts.h"
 
+#include "base/Exceptions.h"
+
 #include <sodium.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -111,9 +112,7 @@ std::string KeyIdText(const TKeyId& keyId) {
     uint64_t number = 0;
     for (auto byte = keyId.rbegin(); byte != keyId.rend(); ++byte) number = (number << 8) | *byte;
     // As minisign prints it: without leading zeros, so that key files compare byte for byte.
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%llX", static_cast<unsigned long long>(number));
-    return hex;
+    return Format("%llX", static_cast<unsigned long long>(number));
 }
 
 TParsed<TPublicKey> ParsePublicKey(std::string_view text) {

@@ -3,7 +3,7 @@
 #include "update/HttpBody.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <string_view>
 
 namespace orvex::http {
 
@@ -15,8 +15,9 @@ std::optional<DWORD> NumberHeader(HINTERNET request, DWORD query) {
 }
 
 std::optional<std::string> Header(HINTERNET request, DWORD query, const char* custom) {
+    // A custom header's name goes in the buffer the answer comes back in.
     char text[4096] = "";
-    if (custom) std::snprintf(text, sizeof text, "%s", custom);
+    if (custom) std::string_view(custom).copy(text, sizeof text - 1);
     DWORD size = sizeof text;
     if (!::HttpQueryInfoA(request, query, text, &size, nullptr)) return std::nullopt;
     return std::string(text, size);

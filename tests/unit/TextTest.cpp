@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using namespace orvex;
 
 TEST(StrToInt, AcceptsDecimalWithSignAndHexadecimalPrefixes) {
@@ -87,4 +89,24 @@ TEST(EscapeBytes, WritesTheChosenBytesAsPrefixAndTwoUppercaseDigits) {
     EXPECT_EQ(EscapeBytes(std::string("a\x1b[2J\x7f\0\xFF", 8), "\\x", controls), "a\\x1B[2J\\x7F\\x00\xFF");
     EXPECT_EQ(EscapeBytes("a b", "%", [](unsigned char byte) { return byte == ' '; }), "a%20b");
     EXPECT_EQ(EscapeBytes("", "%", controls), "");
+}
+
+// Format is the program's own; every conversion the program's texts use gives what the C library
+// gives.
+template <typename... Args>
+void ExpectLikePrintf(const char* fmt, Args... args) {
+    char expected[256];
+    std::snprintf(expected, sizeof expected, fmt, args...);
+    EXPECT_EQ(Format(fmt, args...), expected) << fmt;
+}
+
+TEST(Format, GivesWhatPrintfGivesForTheConversionsInUse) {
+    ExpectLikePrintf("I/O error %d", 123);
+    ExpectLikePrintf("%d|%i|%d", INT32_MIN, -7, 0);
+    ExpectLikePrintf("%u %x %X %.8X %.0d|", 4294967295u, 0xbeefu, 0xbeefu, 0x1fu, 0);
+    ExpectLikePrintf("%llX %016llx %lld", 0x12345678ABCDEFull, 0xabcull, -9223372036854775807LL - 1);
+    ExpectLikePrintf("%zu %ld %lu", std::size_t{4096}, -5L, 6UL);
+    ExpectLikePrintf("[%5d] [%-5d] [%05d] [%-3s] [%6s] [%.2s] [%c]", -42, 42, -42, "ab", "ab", "abc", 'z');
+    ExpectLikePrintf("Cannot create file \"%s\". %s", "C:\\game\\a.txt", "Access denied");
+    ExpectLikePrintf("100%% done, %s", "");
 }
