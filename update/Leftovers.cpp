@@ -8,6 +8,7 @@
 #include "update/Download.h"
 #include "update/ListedFiles.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -41,6 +42,12 @@ bool IsTempNameBeside(const std::string& name) {
     return digits(dot + 1, bar) && digits(bar + 1, stem.size());
 }
 
+bool IsOwnTemporary(const std::string& tempName, const std::vector<std::string>& ownNames) {
+    if (ownNames.empty()) return true;
+    const std::string stem = tempName.substr(0, tempName.rfind('.', tempName.rfind('.') - 1));
+    return std::any_of(ownNames.begin(), ownNames.end(), [&](const std::string& own) { return SameFileName(stem, own); });
+}
+
 void RemoveEntry(const std::string& path) {
     // A file left over is removed again by the next run when it cannot go now.
     if (os::IsLink(path))
@@ -49,15 +56,16 @@ void RemoveEntry(const std::string& path) {
         static_cast<void>(os::DeleteFile(path));
 }
 
-// Walks folder and the real folders in it; links are never entered.
-void RemoveTemporariesIn(const std::string& folder, bool subfolders, const std::string& prefix = "") {
+// Walks folder and the real folders in it; links are never entered. ownNames: when not empty, only
+// the temporaries of these files go.
+void RemoveTemporariesIn(const std::string& folder, bool subfolders, const std::vector<std::string>& ownNames = {}) {
     std::vector<os::TFolderEntry> entries;
     if (os::IsLink(folder) || !os::ListFolder(folder, entries)) return;
     for (const os::TFolderEntry& entry : entries) {
         const std::string path = folder + os::PathDelim + entry.Name;
         if (entry.IsFolder) {
             if (subfolders) RemoveTemporariesIn(path, true);
-        } else if (entry.Representable && StartsWith(entry.Name, prefix) && IsTempNameBeside(entry.Name)) {
+        } else if (entry.Representable && IsTempNameBeside(entry.Name) && IsOwnTemporary(entry.Name, ownNames)) {
             RemoveEntry(path);
         }
     }
@@ -91,7 +99,8 @@ void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths)
 void RemoveOwnTemporaries(const std::string& baseDir) {
     std::string folder = baseDir;
     while (!folder.empty() && folder.back() == os::PathDelim) folder.pop_back();
-    RemoveTemporariesIn(folder, false, "_settings.ini.");
+    // The files a run writes at the top level: the settings, the list and its signature.
+    RemoveTemporariesIn(folder, false, {"_settings.ini", PackedListName, ListSignatureName});
     RemoveTemporariesIn(JoinPath(baseDir, StateFolderName), false);
 }
 

@@ -17,7 +17,7 @@ void RemoveLeftovers(const std::string& baseDir, const TStringList& listedPaths)
 void RemoveLeftovers(const std::string& baseDir, TListFile& list);
 
 // The temporaries a killed run left beside the updater's own files outside its staging folder:
-// beside _settings.ini and in the state folder. Only names of the form os::TempNameBeside gives
+// beside _settings.ini, the list and its signature, and in the state folder. Only names of the form os::TempNameBeside gives
 // are removed, never through a link. baseDir ends with "\".
 void RemoveOwnTemporaries(const std::string& baseDir);
 // The same in folder and the real folders in it: the backup folder after a commit cut short.

@@ -52,6 +52,8 @@ TEST(RemoveOwnTemporaries, RemovesOnlyTheUpdatersTemporariesBesideItsOwnFiles) {
     };
     const Case cases[] = {
         {"_settings.ini.123_4.orvex-part", false},
+        {"files.lst.bz2.212_0.orvex-part", false},
+        {"files.lst.bz2.minisig.9_1.orvex-part", false},
         {"backup/data/big.bin.77_0.orvex-part", false},
         {".orvex/journal.5_6.orvex-part", false},
         {"_settings.ini", true},
