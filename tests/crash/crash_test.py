@@ -13,9 +13,13 @@ A's version of each replaced file in backup/ when backups are on, AtRevision of 
 the run outside .orvex/. The report counts kill points per phase and prints each failing case.
 
   crash_test.py --update TOOL --publish TOOL --work DIR --kills N [--wine WINE_DIR] [--seed S]
+                [--launcher OrvexUpdater.exe --display :N]
 
 With --wine the tools are Windows programs run under Wine with the prefix WINE_DIR/prefix
-(made when missing); a killed run's processes are ended with SIGKILL and `wineserver -k`.
+(made when missing); a killed run's processes are ended with SIGKILL and `wineserver -k`. With
+--launcher as well, every third case starts the launcher instead of the tool (on an Xvfb server the
+test starts at that display), kills it the same way, and kills its next start too when that one
+completes a cut commit; the run that completes the case is the tool's.
 """
 import argparse
 import bz2
@@ -91,8 +95,9 @@ def file_md5(path):
 # --- running the tools ---------------------------------------------------------------------------
 
 class Tools:
-    def __init__(self, update, publish, wine_dir):
+    def __init__(self, update, publish, wine_dir, launcher=None, display=None):
         self.update, self.publish, self.wine_dir = update, publish, wine_dir
+        self.launcher, self.display = launcher, display
 
     @staticmethod
     def path_arg(program, path):
@@ -127,6 +132,13 @@ class Tools:
         with open(out_path, "wb") as out:
             return subprocess.Popen(self.command(self.update, self.path_arg(self.update, install)), stdout=out,
                                     stderr=subprocess.STDOUT, start_new_session=True)
+
+    def start_launcher(self, install, out_path):
+        """The launcher in the installation as players start it there; it runs its update a second
+        after its window opens and stays open afterwards."""
+        with open(out_path, "wb") as out:
+            return subprocess.Popen(self.wine_command("env", f"DISPLAY={self.display}", "wine", self.launcher),
+                                    cwd=install, stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
 
     def kill(self, process):
         """SIGKILL for the run's whole process group; under Wine the prefix's server ends the rest."""
@@ -201,6 +213,10 @@ class Case:
         self.a_md5, self.b_md5, self.revs = a_md5, b_md5, revs
         self.events = []
 
+    def at_b(self):
+        settings = read_settings(self.folder)
+        return not isinstance(settings, str) and settings["AtRevision"] == str(self.revs[1])
+
     def state_file(self, name):
         return os.path.join(self.folder, ".orvex", name)
 
@@ -262,7 +278,7 @@ class Case:
         elif settings["AtRevision"] != str(self.revs[1]):
             problems.append(f"AtRevision={settings['AtRevision']} after a complete run, not B's {self.revs[1]}")
         problems += self.backup_problems(complete=True)
-        expected = set(self.b_md5) | {"_settings.ini"}
+        expected = set(self.b_md5) | {"_settings.ini", "OrvexUpdater.log"}  # the launcher's log is its own
         left = [p for p in files_outside_state(self.folder)
                 if p not in expected and not p.startswith("backup" + os.sep)]
         left += [p for p in files_outside_state(self.folder) if p.endswith(LEFTOVER_ENDINGS)]
@@ -277,8 +293,7 @@ class Case:
         if exited:
             return prefix + "finished before the kill"
         journal = self.journal_files()
-        settings = read_settings(self.folder)
-        at_b = not isinstance(settings, str) and settings["AtRevision"] == str(self.revs[1])
+        at_b = self.at_b()
         if journal is not None:
             placed = sum(not os.path.exists(os.path.join(self.state_file("staging"), p)) for p in journal)
             if at_b:
@@ -344,7 +359,8 @@ class Matrix:
     def __init__(self, args):
         self.args = args
         self.tools = Tools(os.path.abspath(args.update), os.path.abspath(args.publish),
-                           os.path.abspath(args.wine) if args.wine else None)
+                           os.path.abspath(args.wine) if args.wine else None,
+                           os.path.abspath(args.launcher) if args.launcher else None, args.display)
         self.work = os.path.abspath(args.work)
         self.rng = random.Random(args.seed)
         self.phases = collections.Counter()
@@ -377,8 +393,13 @@ class Matrix:
             f.write(b"changed by the player")
         self.a_md5[MODIFIED] = file_md5(os.path.join(self.template, MODIFIED))
         # Per kind of case: backups make the commit longer, chunks the fetch shorter.
-        self.durations = {(backup, chunked): self.measure(backup, chunked)
+        self.durations = {(backup, chunked, False): self.measure(backup, chunked)
                           for backup in (False, True) for chunked in (False, True)}
+        if self.tools.launcher:
+            subprocess.run(["bash", LIB_SH, "xvfb_start", os.path.join(self.work, "x"), self.tools.display,
+                            "1024x768x24"], check=True, stdout=subprocess.DEVNULL)
+            self.durations.update({(backup, chunked, True): self.measure(backup, chunked, True)
+                                   for backup in (False, True) for chunked in (False, True)})
 
     def new_case(self, number, backup, chunked):
         folder = os.path.join(self.work, "case")
@@ -388,25 +409,31 @@ class Matrix:
         write_settings(folder, self.url + ("b-chunks/" if chunked else "b-plain/"), backup, int(read["AtRevision"]))
         return Case(number, folder, backup, chunked, self.a_md5, self.b_md5, self.revs)
 
-    def measure(self, backup, chunked):
+    def measure(self, backup, chunked, launcher=False):
         """An uninterrupted run to B: its duration, when its commit begins (the journal appears) and
-        how long the commit lasts (until the journal goes)."""
+        how long the commit lasts (until the journal goes). The launcher, which stays open, is ended
+        once it recorded B."""
         case = self.new_case(0, backup, chunked)
         out = os.path.join(self.work, "measure.out")
         start = time.monotonic()
-        process = self.tools.start_update(case.folder, out)
+        process = (self.tools.start_launcher if launcher else self.tools.start_update)(case.folder, out)
         commit_at = commit_end = None
-        while process.poll() is None:
+        deadline = start + 600
+        while process.poll() is None and time.monotonic() < deadline:
             journal = os.path.exists(case.state_file("journal"))
             now = time.monotonic() - start
             if commit_at is None and journal:
                 commit_at = now
             if commit_at is not None and commit_end is None and not journal:
                 commit_end = now
+            if launcher and not journal and case.at_b():
+                break
             time.sleep(0.001)
         total = time.monotonic() - start
+        if launcher:
+            self.tools.kill(process)
         self.tools.end_wine()
-        problems = case.check_after_completion(process.returncode, output_lines(out))
+        problems = case.check_after_completion(0 if launcher else process.returncode, output_lines(out))
         if problems:
             raise RuntimeError(f"an uninterrupted run to B fails its own checks: {problems}")
         commit_at = total if commit_at is None else commit_at
@@ -418,17 +445,19 @@ class Matrix:
                 return
             time.sleep(0.001)
 
-    def killed_run(self, case, recovering, prefix):
+    def killed_run(self, case, recovering, stage, launcher=False):
         """Starts a run and kills it: half of the first runs after a random delay from 0 to a run's
-        duration, the other half a random moment into the commit, which is short but has most steps."""
-        timing = self.durations[case.backup, case.chunked]
+        duration, the other half a random moment into the commit, which is short but has most steps.
+        stage: "" for the first run, else what the run is ("recovery run: ", "next run: ")."""
+        prefix = ("launcher " + stage if stage else "launcher: ") if launcher else stage
+        timing = self.durations[case.backup, case.chunked, launcher]
         out = os.path.join(self.work, "killed.out")
         started = time.monotonic()
-        process = self.tools.start_update(case.folder, out)
+        process = (self.tools.start_launcher if launcher else self.tools.start_update)(case.folder, out)
         if recovering:
             # The recovery is done within moments of the start (under Wine, of Wine's own start).
             time.sleep(self.rng.uniform(0, timing.commit_at * 0.5 if self.tools.wine_dir else 0.05))
-        elif prefix or self.rng.random() < 0.5:
+        elif stage or self.rng.random() < 0.5:
             time.sleep(self.rng.uniform(0, timing.total))
         else:
             self.wait_for_commit(case, process, started + timing.total * 3)
@@ -436,7 +465,11 @@ class Matrix:
         delay = time.monotonic() - started
         exited = process.poll() is not None
         self.tools.kill(process)
-        phase = case.phase(output_lines(out), exited, prefix)
+        # The launcher shows its status in its window only: before its commit the disk cannot tell
+        # how far it was.
+        phase = case.phase([] if launcher else output_lines(out), exited, prefix)
+        if launcher and phase == prefix + "start":
+            phase = prefix + "before the commit"
         case.events.append(f"{prefix or 'first run: '}killed after {delay:.3f} s in {phase}; "
                            f"its output ended: {output_lines(out)[-4:]}")
         self.phases[phase] += 1
@@ -444,11 +477,12 @@ class Matrix:
 
     def run_case(self, number):
         backup, chunked = number % 2 == 1, (number // 2) % 2 == 1
+        launcher = bool(self.tools.launcher) and number % 3 == 2
         case = self.new_case(number, backup, chunked)
-        problems = self.killed_run(case, False, "")
+        problems = self.killed_run(case, False, "", launcher)
         journal_left = case.journal_files() is not None
         if not problems and self.rng.random() < (0.6 if journal_left else 0.15):
-            problems = self.killed_run(case, journal_left, "recovery run: " if journal_left else "next run: ")
+            problems = self.killed_run(case, journal_left, "recovery run: " if journal_left else "next run: ", launcher)
         if not problems:
             out = os.path.join(self.work, "complete.out")
             code = self.tools.complete_update(case.folder, out)
@@ -462,8 +496,8 @@ class Matrix:
     def report(self, seconds):
         where = "under Wine" if self.tools.wine_dir else "natively"
         print(f"Crash test {where}: {self.args.kills} cases, seed {self.args.seed}, {seconds:.0f} s")
-        for (backup, chunked), timing in self.durations.items():
-            print(f"  an uninterrupted run to B with backups {'on' if backup else 'off'}, "
+        for (backup, chunked, launcher), timing in self.durations.items():
+            print(f"  an uninterrupted {'launcher ' if launcher else ''}run to B with backups {'on' if backup else 'off'}, "
                   f"{'chunks' if chunked else 'whole copies'}: {timing.total:.2f} s, "
                   f"its commit {timing.commit * 1000:.0f} ms")
         print("Kill points per phase:")
@@ -491,7 +525,11 @@ def main():
     parser.add_argument("--wine")
     parser.add_argument("--seed", type=int, default=int(time.time()))
     parser.add_argument("--big-mib", type=int, default=3, help="size of the large files")
+    parser.add_argument("--launcher", help="OrvexUpdater.exe, killed in every third case (needs --wine)")
+    parser.add_argument("--display", default=":96", help="the Xvfb display the launcher's cases use")
     args = parser.parse_args()
+    if args.launcher and not args.wine:
+        parser.error("--launcher needs --wine")
     matrix = Matrix(args)
     started = time.monotonic()
     try:
@@ -504,6 +542,8 @@ def main():
     finally:
         subprocess.run(["bash", LIB_SH, "nginx_stop", os.path.join(matrix.work, "web")], stdout=subprocess.DEVNULL)
         matrix.tools.end_wine()
+        if matrix.tools.launcher:
+            subprocess.run(["bash", LIB_SH, "xvfb_stop", os.path.join(matrix.work, "x")], stdout=subprocess.DEVNULL)
     matrix.report(time.monotonic() - started)
     return 1 if matrix.failures else 0
 
