@@ -16,7 +16,7 @@ using orvex::test::CurrentDirGuard;
 
 namespace {
 
-const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe", "", "", ""};
+const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe", "", "", "", ""};
 
 TStringList WithoutBaseDir(const TStringList& list) { return TStringList(list.begin() + 1, list.end()); }
 
@@ -41,7 +41,7 @@ TEST(LoadSettings, EmptyFileOrNoMainSectionGivesAllDefaults) {
         CurrentDirGuard inFolder(folder.Dir());
         TStringList settings;
         EXPECT_TRUE(LoadSettings(settings));
-        ASSERT_EQ(settings.size(), 11u);
+        ASSERT_EQ(settings.size(), 12u);
         EXPECT_EQ(WithoutBaseDir(settings), AllDefaults) << "content: " << content;
     }
 }
