@@ -109,7 +109,7 @@ private:
     std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir
     bool FOneAtATime = false;               // too little room to stage every file
     TFetchSummary FFetched;
-    // The trusted comment of the list's signature, once checked; none for an unsigned list.
+    // The list's signature (trusted comment and signing key), once checked; none for an unsigned list.
     std::optional<TListSignature> FSigned;
 };
 
