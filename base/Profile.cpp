@@ -22,6 +22,10 @@ std::string ReadProfileString(const std::string& fileName, const std::string& se
 
 void WriteProfileString(const std::string& fileName, const std::string& section, const std::string& key,
                         const std::string& value) {
+    // A value a read would cut or end early is never written: the next start would act on a part.
+    if (value.size() > ini::MaxValueLength || value.find_first_of("\r\n") != std::string::npos)
+        throw EIniFileException(Format("The value of %s (%u characters) is not written: it would not be read back whole",
+                                       key.c_str(), static_cast<unsigned>(value.size())));
     try {
         const auto content = ReadFileWhole(fileName);
         const std::string updated = ini::SetValue(content.value_or(std::string()), section, key, value);

@@ -15,7 +15,8 @@ std::string ReadProfileString(const std::string& fileName, const std::string& se
 
 // Writes one key, creating the section and the file as needed; the rest of the file stays byte for
 // byte. Writing the value the key already has leaves the file untouched. Raises EIniFileException
-// with "Unable to write to %s" (the full path) when the write is refused.
+// with "Unable to write to %s" (the full path) when the write is refused, and without writing when
+// the value is longer than a read returns or holds a line break.
 void WriteProfileString(const std::string& fileName, const std::string& section, const std::string& key,
                         const std::string& value);
 

@@ -174,22 +174,29 @@ TParsed<TSignature> ParseSignature(std::string_view text) {
 
 TVerification Verify(const std::vector<TPublicKey>& trustedKeys, std::string_view signatureText, std::string_view data) {
     const auto parsed = ParseSignature(signatureText);
-    if (!parsed) return {TVerdict::Malformed, parsed.Error, {}};
+    if (!parsed) return {TVerdict::Malformed, parsed.Error, {}, {}};
     const TSignature& signature = *parsed.Value;
     const auto key = std::find_if(trustedKeys.begin(), trustedKeys.end(),
                                   [&](const TPublicKey& trusted) { return trusted.KeyId == signature.KeyId; });
     if (key == trustedKeys.end())
-        return {TVerdict::KeyNotTrusted, "signed with key " + KeyIdText(signature.KeyId) + ", which is not trusted", {}};
+        return {TVerdict::KeyNotTrusted, "signed with key " + KeyIdText(signature.KeyId) + ", which is not trusted", {}, {}};
     if (!VerifyDetached(signature.Signature, SignedMessage(signature.Algorithm, data), *key))
-        return {TVerdict::SignatureWrong, "the signature does not match the data", {}};
+        return {TVerdict::SignatureWrong, "the signature does not match the data", {}, {}};
     if (!VerifyDetached(signature.GlobalSignature, GlobalMessage(signature), *key))
-        return {TVerdict::TrustedCommentWrong, "the trusted comment is not the one signed", {}};
-    return {TVerdict::Ok, {}, signature.TrustedComment};
+        return {TVerdict::TrustedCommentWrong, "the trusted comment is not the one signed", {}, {}};
+    return {TVerdict::Ok, {}, signature.TrustedComment, *key};
+}
+
+bool IsChannelName(std::string_view name) {
+    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    });
 }
 
 TParsed<TTrustedFields> ParseTrustedFields(std::string_view comment) {
     using Refused = TParsed<TTrustedFields>;
     std::optional<uint64_t> rev, seq, expires;
+    std::optional<std::string_view> channel;
     std::size_t start = 0;
     while ((start = comment.find_first_not_of(' ', start)) != std::string_view::npos) {
         const std::size_t end = std::min(comment.find(' ', start), comment.size());
@@ -197,16 +204,22 @@ TParsed<TTrustedFields> ParseTrustedFields(std::string_view comment) {
         start = end;
         const std::size_t equals = pair.find('=');
         if (equals == std::string_view::npos) continue;
-        const std::string_view name = pair.substr(0, equals);
+        const std::string_view name = pair.substr(0, equals), value = pair.substr(equals + 1);
+        if (name == "channel") {
+            if (channel) return Refused::Refused("channel is given twice");
+            if (!IsChannelName(value)) return Refused::Refused("channel is not a channel name: " + std::string(pair));
+            channel = value;
+            continue;
+        }
         std::optional<uint64_t>* field = name == "rev" ? &rev : name == "seq" ? &seq : name == "expires" ? &expires : nullptr;
         if (!field) continue;
         if (field->has_value()) return Refused::Refused(std::string(name) + " is given twice");
-        *field = Decimal(pair.substr(equals + 1));
+        *field = Decimal(value);
         if (!field->has_value()) return Refused::Refused(std::string(name) + " is not a decimal number: " + std::string(pair));
     }
     if (!rev) return Refused::Refused("rev is missing");
     if (!seq) return Refused::Refused("seq is missing");
-    return {TTrustedFields{*rev, *seq, expires}, {}};
+    return {TTrustedFields{*rev, *seq, expires, std::string(channel.value_or(""))}, {}};
 }
 
 }  // namespace orvex::minisign

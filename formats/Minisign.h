@@ -19,8 +19,9 @@
 //   rev=N      the list's revision (required)
 //   seq=N      the publisher's sequence number, growing with each signing (required)
 //   expires=N  Unix seconds after which the signature no longer counts (optional)
+//   channel=NAME  the server folder's channel, 1 to 64 of A-Z a-z 0-9 . _ - (optional)
 // Unknown keys are ignored so later publishers can add some; a known key with a value that is not
-// a plain decimal number, or given twice, refuses the whole comment.
+// a plain decimal number (or a channel that is not a name), or given twice, refuses the whole comment.
 #include "formats/Parsed.h"
 
 #include <array>
@@ -97,6 +98,7 @@ struct TVerification {
     std::string Reason;
     // Only when Ok.
     std::string TrustedComment;
+    TPublicKey Key;  // the trusted key that made it
 };
 
 TVerification Verify(const std::vector<TPublicKey>& trustedKeys, std::string_view signatureText,
@@ -116,7 +118,11 @@ struct TTrustedFields {
     uint64_t Rev = 0;
     uint64_t Seq = 0;
     std::optional<uint64_t> Expires;
+    std::string Channel;  // empty: none named
 };
+
+// Whether name can be a channel in a trusted comment.
+bool IsChannelName(std::string_view name);
 
 TParsed<TTrustedFields> ParseTrustedFields(std::string_view comment);
 std::string FormatTrustedFields(const TTrustedFields& fields);

@@ -135,6 +135,7 @@ std::string Sign(const TSecretKey& key, std::string_view data, std::string_view 
 std::string FormatTrustedFields(const TTrustedFields& fields) {
     std::string text = "rev=" + std::to_string(fields.Rev) + " seq=" + std::to_string(fields.Seq);
     if (fields.Expires) text += " expires=" + std::to_string(*fields.Expires);
+    if (!fields.Channel.empty()) text += " channel=" + fields.Channel;
     return text;
 }
 

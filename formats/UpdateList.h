@@ -23,6 +23,9 @@ inline constexpr const char* CriticalSection = "files_critical";
 inline constexpr const char* NormalSection = "files_normal";
 // Public key lines a signed list names, trusted for the lists after it.
 inline constexpr const char* KeysSection = "keys";
+// The most keys a keys section leaves trusted, the signing key included: their UpdateKey line
+// stays far below the longest value the settings reader keeps.
+inline constexpr std::size_t MaxTrustedKeys = 8;
 inline constexpr const char* RevKey = "Rev";
 inline constexpr const char* ModHostsKey = "ModHosts";
 // The SHA-256 (hex) of the chunk index files.idx.zst when the folder has a chunk store.

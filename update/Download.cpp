@@ -71,7 +71,7 @@ private:
             TFileStream stream(FTag, FileMode::OpenRead);
             std::string text(MaxTag, '\0');
             text.resize(stream.Read(text.data(), text.size()));
-            return text;
+            return http::IsSendableValidator(text) ? text : std::string();
         } catch (const std::exception&) {
             return std::string();
         }
@@ -94,7 +94,6 @@ constexpr uint64_t MaxErrorBody = 64 * 1024;
 
 class BodyFile final : public http::IBodyReceiver {
 public:
-
     BodyFile(const std::string& fileName, uint64_t maxBytes, const TReadReport& onRead, bool resumable)
         : FFileName(fileName), FMaxBytes(maxBytes), FOnRead(onRead) {
         if (resumable) FPartial.emplace(fileName);
@@ -376,8 +375,8 @@ std::optional<uint64_t> ContentRangeStart(const std::string& value) {
 
 std::string ChooseValidator(const std::string& etag, const std::string& lastModified) {
     // If-Range takes only a strong ETag.
-    if (!etag.empty() && etag.compare(0, 2, "W/") != 0) return etag;
-    return lastModified;
+    const std::string& chosen = !etag.empty() && etag.compare(0, 2, "W/") != 0 ? etag : lastModified;
+    return IsSendableValidator(chosen) ? chosen : std::string();
 }
 
 bool ContinuesFrom(int status, const std::string& contentRange, uint64_t from) {

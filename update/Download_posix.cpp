@@ -186,6 +186,9 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
     curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
     curl_easy_setopt(handle, CURLOPT_USERAGENT, UserAgent);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+    // Updates come over HTTP alone: no redirect leads to ftp://, file:// or any other of libcurl's.
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, static_cast<long>(limits.MaxRedirects));
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);  // called from the run's thread

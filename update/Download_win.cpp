@@ -115,6 +115,11 @@ private:
         FShared->Changed.notify_all();
     }
 
+    bool NotHttp() {
+        FError = ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+        return false;
+    }
+
     bool Open() {
         HINTERNET root = Session();
         if (!root) {
@@ -127,6 +132,8 @@ private:
         SetTimeout(root, INTERNET_OPTION_RECEIVE_TIMEOUT, Limits().Stall);
         std::string address = FUrl;
         for (;;) {
+            // WinINet would also follow an address to ftp:// or gopher://.
+            if (!IsHttpAddress(address)) return NotHttp();
             HINTERNET request = ::InternetOpenUrlA(root, address.c_str(), FHeaders.empty() ? nullptr : FHeaders.c_str(),
                                                    static_cast<DWORD>(FHeaders.size()), RequestFlags, 0);
             if (!request) FError = ::GetLastError();

@@ -2,7 +2,6 @@
 
 #include "base/Disk.h"
 #include "base/Exceptions.h"
-#include "base/MemoryStream.h"
 #include "base/Os.h"
 #include "base/TempFile.h"
 #include "formats/BZip2.h"
@@ -84,16 +83,9 @@ void GFilesThread::RunUpdate() {
 
 TRunResult GFilesThread::RunSteps() {
     RecoverCommit();
-    const TDownloadTo download = [this](const std::string& name, const std::string& fileName, bool showProgress,
-                                        uint64_t maxBytes) {
-        return static_cast<bool>(DownloadFile(name, fileName, showProgress, maxBytes));
-    };
-    const TFetchedList fetched = FetchUpdateList(FSettings, FBaseDir, download, FReports);
+    const TFetchedList fetched = FetchUpdateList(FSettings, FBaseDir, FServers, FReports);
     FSigned = fetched.Signed;
-    FReports.Show("");
-    TMemoryStream listText;
-    UnpackList(fetched.Packed, listText);
-    TListFile list(listText);
+    TListFile list(*fetched.Text);
     const TRunResult result = ApplyList(list);
     FFetchList.clear();
     return result;
@@ -171,13 +163,6 @@ TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TServ
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
     UnpackBZip2File(source, target, &FReports, FSettings.Limits.FreeSpaceReserve, FSettings.Limits.Threads);
-}
-
-void GFilesThread::UnpackList(const std::vector<uint8_t>& packed, TStream& text) {
-    TMemoryStream source(packed);
-    TUnpackLimits limits;
-    limits.MaxOutput = FSettings.Limits.MaxListText;
-    UnpackBZip2Stream(source, text, &FReports, limits);
 }
 
 void GFilesThread::UpdateSelf(const std::string& line) {

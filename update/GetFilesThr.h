@@ -4,7 +4,6 @@
 // sets, fetch what differs, record the revision reached.
 #include "base/Path.h"
 #include "base/Text.h"
-#include "formats/Minisign.h"
 #include "update/ChunkBuilder.h"
 #include "update/Download.h"
 #include "update/InstallState.h"
@@ -13,6 +12,7 @@
 #include "update/RunResult.h"
 #include "update/RunSettings.h"
 #include "update/Servers.h"
+#include "update/SignedList.h"
 #include "update/SpacePlan.h"
 
 #include <cstdint>
@@ -95,7 +95,6 @@ private:
     bool Commit(const TCommit& commit);
     TSpaceVerdict PlanSpace();
     void SaveRevision(int32_t revision);
-    void UnpackList(const std::vector<uint8_t>& packed, TStream& text);
     void SetSelfEntry(const std::string& line);
 
     TRunSettings FSettings;
@@ -110,8 +109,8 @@ private:
     std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir
     bool FOneAtATime = false;               // too little room to stage every file
     TFetchSummary FFetched;
-    // The trusted comment of the list's signature, once checked; none for an unsigned list.
-    std::optional<minisign::TTrustedFields> FSigned;
+    // The list's signature (trusted comment and signing key), once checked; none for an unsigned list.
+    std::optional<TListSignature> FSigned;
 };
 
 }  // namespace orvex

@@ -4,10 +4,12 @@
 #include "update/Limits.h"
 #include "update/TransferWatch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvex::http {
 
@@ -55,8 +57,14 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
 
 // The first byte a Content-Range value ("bytes 100-999/1000") gives; nothing for anything else.
 std::optional<uint64_t> ContentRangeStart(const std::string& value);
-// The validator of an answer with these headers (either may be empty): a strong ETag, else the date.
+// The validator of an answer with these headers (either may be empty): a strong ETag, else the date;
+// empty when the one chosen cannot go back in If-Range as it is (IsSendableValidator).
 std::string ChooseValidator(const std::string& etag, const std::string& lastModified);
+// Whether a validator is printable ASCII (space to "~"): anything else, a bare CR above all, could
+// end the If-Range line and add a header of the server's choosing.
+inline bool IsSendableValidator(std::string_view validator) {
+    return std::all_of(validator.begin(), validator.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
 // Whether an answer of this status and Content-Range continues a body from byte from.
 bool ContinuesFrom(int status, const std::string& contentRange, uint64_t from);
 

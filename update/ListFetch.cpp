@@ -3,10 +3,12 @@
 #include "base/Path.h"
 #include "base/Stream.h"
 #include "base/TempFile.h"
+#include "formats/LstFile.h"
+#include "formats/Unpack.h"
 #include "formats/UpdateList.h"
 #include "update/RunReports.h"
 #include "update/RunSettings.h"
-#include "update/SignedList.h"
+#include "update/Servers.h"
 
 #include <chrono>
 
@@ -20,21 +22,72 @@ uint64_t UnixNow() {
     return seconds < 0 ? 0 : static_cast<uint64_t>(seconds);
 }
 
-std::vector<uint8_t> DownloadList(const TRunSettings& settings, const std::string& baseDir, const TDownloadTo& download) {
-    const std::string packedList = JoinPath(baseDir, PackedListName);
-    const TRemovedOnExit removed(packedList);
-    const bool downloaded = download(PackedListName, packedList, true, settings.Limits.MaxPackedList);
-    RemoveIfPresent(JoinPath(baseDir, ListFileName));
-    if (!downloaded) throw Exception("The update list could not be fetched");
-    return ReadFileBytes(packedList);
-}
+// One run's fetches of the list from its servers.
+class TListFetch {
+public:
+    TListFetch(const TRunSettings& settings, const std::string& baseDir, TServers& servers, TRunReports& reports)
+        : FSettings(settings), FBaseDir(baseDir), FServers(servers), FReports(reports) {}
 
-std::optional<std::vector<uint8_t>> DownloadSignature(const std::string& baseDir, const TDownloadTo& download) {
-    const std::string signatureFile = JoinPath(baseDir, ListSignatureName);
-    const TRemovedOnExit removed(signatureFile);
-    if (!download(ListSignatureName, signatureFile, false, MaxSignatureBytes)) return std::nullopt;
-    return ReadFileBytes(signatureFile);
-}
+    // The packed list from the first server that has it; Server tells which.
+    std::vector<uint8_t> Download() {
+        const std::string packedList = JoinPath(FBaseDir, PackedListName);
+        const TRemovedOnExit removed(packedList);
+        const bool downloaded = Fetch(PackedListName, packedList, true, FSettings.Limits.MaxPackedList);
+        RemoveIfPresent(JoinPath(FBaseDir, ListFileName));
+        if (!downloaded) throw Exception("The update list could not be fetched");
+        return ReadFileBytes(packedList);
+    }
+
+    std::optional<std::vector<uint8_t>> DownloadSignature() {
+        const std::string signatureFile = JoinPath(FBaseDir, ListSignatureName);
+        const TRemovedOnExit removed(signatureFile);
+        if (!Fetch(ListSignatureName, signatureFile, false, MaxSignatureBytes)) return std::nullopt;
+        return ReadFileBytes(signatureFile);
+    }
+
+    std::unique_ptr<TMemoryStream> Unpack(const std::vector<uint8_t>& packed) {
+        FReports.Show("");
+        TMemoryStream source(packed);
+        TUnpackLimits limits;
+        limits.MaxOutput = FSettings.Limits.MaxListText;
+        auto text = std::make_unique<TMemoryStream>();
+        UnpackBZip2Stream(source, *text, &FReports, limits);
+        return text;
+    }
+
+    // Why the list from Server is skipped: a mirror behind the installation. Empty: taken.
+    std::string BehindOnMirror(TMemoryStream& text) {
+        if (!FServers.IsMirror(Server)) return {};
+        TListFile list(text);
+        const int32_t rev = StrToInt(list.GetValue(SettingsSection, RevKey));
+        if (rev >= FSettings.AtRevision) return {};
+        return "its revision " + std::to_string(rev) + " is lower than the installed " +
+               std::to_string(FSettings.AtRevision);
+    }
+
+    void Skip(const std::string& why) {
+        FReports.Notify("The update list of the mirror " + Server + " was skipped: " + why +
+                        "; the next server is asked");
+        FServers.PassOver(Server);
+        FReports.Show("Downloading updates list");
+    }
+
+    std::string Server;  // of the last list downloaded
+
+private:
+    bool Fetch(const std::string& name, const std::string& fileName, bool showProgress, uint64_t maxBytes) {
+        const TDownloadOutcome outcome = FServers.FetchToFile(
+            name, fileName, maxBytes, false, [this](uint64_t position) { FReports.FileBar(position); }, showProgress,
+            [this](const std::string& text) { FReports.Notify(text); });
+        if (outcome && name == PackedListName) Server = outcome.Url.substr(0, outcome.Url.size() - name.size());
+        return static_cast<bool>(outcome);
+    }
+
+    const TRunSettings& FSettings;
+    const std::string& FBaseDir;
+    TServers& FServers;
+    TRunReports& FReports;
+};
 
 }  // namespace
 
@@ -43,19 +96,38 @@ void RefuseList(TRunReports& reports, const std::string& why) {
     throw ERefusedList("The update list was refused");
 }
 
-TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& baseDir, const TDownloadTo& download,
+TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& baseDir, TServers& servers,
                              TRunReports& reports) {
-    const auto trustedKeys = minisign::ParsePublicKeys(settings.UpdateKey);
+    const auto trustedKeys = minisign::ParsePublicKeys(WholeKeys(settings.UpdateKey));
     if (!trustedKeys) RefuseList(reports, "UpdateKey in the settings is not readable (" + trustedKeys.Error + ")");
     if (trustedKeys.Value->empty()) reports.Notify("The update list is not signed: no UpdateKey in the settings");
     reports.Show("Downloading updates list");
     if (settings.UpdatesUrl.empty()) throw Exception("no UpdatesUrl in the settings");
-    if (trustedKeys.Value->empty()) return {DownloadList(settings, baseDir, download), std::nullopt};
-    TSignedList list = FetchSignedList([&] { return std::optional(DownloadList(settings, baseDir, download)); },
-                                       [&] { return DownloadSignature(baseDir, download); }, *trustedKeys.Value,
-                                       settings.ListSeq, UnixNow());
-    if (!list.Refusal.empty()) RefuseList(reports, list.Refusal);
-    return {std::move(list.Packed), list.Fields};
+    TListFetch fetch(settings, baseDir, servers, reports);
+    const TListExpectation expected{*trustedKeys.Value, settings.ListSeq, settings.Channel, UnixNow()};
+    for (;;) {
+        TFetchedList fetched;
+        std::vector<uint8_t> packed;
+        if (trustedKeys.Value->empty()) {
+            packed = fetch.Download();
+        } else {
+            TSignedList list = FetchSignedList([&] { return std::optional(fetch.Download()); },
+                                               [&] { return fetch.DownloadSignature(); }, expected);
+            if (list.Older && servers.IsMirror(fetch.Server)) {
+                fetch.Skip(list.Refusal);
+                continue;
+            }
+            if (!list.Refusal.empty()) RefuseList(reports, list.Refusal);
+            packed = std::move(list.Packed);
+            fetched.Signed = list.Signature;
+        }
+        fetched.Text = fetch.Unpack(packed);
+        if (const std::string behind = fetch.BehindOnMirror(*fetched.Text); !behind.empty()) {
+            fetch.Skip(behind);
+            continue;
+        }
+        return fetched;
+    }
 }
 
 }  // namespace orvex

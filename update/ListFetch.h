@@ -1,18 +1,18 @@
 #pragma once
 // Fetching the update list into memory: with keys in the settings, its signature too, checked
-// before anything of the list is unpacked.
+// before anything of the list is unpacked. A mirror's list older than the installation is skipped.
 #include "base/Exceptions.h"
-#include "formats/Minisign.h"
+#include "base/MemoryStream.h"
+#include "update/SignedList.h"
 
-#include <cstdint>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace orvex {
 
 class TRunReports;
+class TServers;
 struct TRunSettings;
 
 // A list the run refuses (its signature, sequence number, revision or keys); the player was told why.
@@ -23,19 +23,17 @@ struct ERefusedList : Exception {
 // Tells the player why the list is refused, then raises ERefusedList.
 [[noreturn]] void RefuseList(TRunReports& reports, const std::string& why);
 
-// Downloads a server file into a local one, telling its failures; false when it could not.
-using TDownloadTo = std::function<bool(const std::string& name, const std::string& fileName, bool showProgress,
-                                       uint64_t maxBytes)>;
-
 struct TFetchedList {
-    std::vector<uint8_t> Packed;
-    // The trusted comment of the list's signature, once checked; none for an unsigned list.
-    std::optional<minisign::TTrustedFields> Signed;
+    std::unique_ptr<TMemoryStream> Text;  // the unpacked list
+    // The list's signature, once checked; none for an unsigned list.
+    std::optional<TListSignature> Signed;
 };
 
-// The packed list. Raises when it cannot be fetched; ERefusedList when it is refused. The files
+// The list, unpacked. Raises when it cannot be fetched or unpacked; ERefusedList when it is refused.
+// A mirror's list whose Rev is below AtRevision, or whose signature's seq is below ListSeq, is
+// skipped with a notice and the mirror passed over; UpdatesUrl's list is taken as it is. The files
 // downloaded into baseDir go on every way out, as does a files.lst earlier launchers left there.
-TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& baseDir, const TDownloadTo& download,
+TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& baseDir, TServers& servers,
                              TRunReports& reports);
 
 }  // namespace orvex

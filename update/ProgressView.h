@@ -16,8 +16,8 @@ public:
     virtual void SetTotalProgress(int32_t position) = 0;
     // Records the revision reached (the launcher's UpdateRevision).
     virtual void SaveRevision(const std::string& revision) = 0;
-    // Records a signed list accepted: the keys trusted from now on (UpdateKey: the settings' keys
-    // followed by any new one the list named) and the list's sequence number (ListSeq).
+    // Records a signed list accepted: the keys trusted from now on (UpdateKey: the settings' keys,
+    // or the signing key and those its keys section named) and the list's sequence number (ListSeq).
     virtual void SaveListTrust(const std::string& updateKey, const std::string& listSeq) = 0;
     virtual void LockButtons() = 0;
     virtual void UnlockButtons() = 0;

@@ -15,6 +15,7 @@ TRunSettings RunSettingsFrom(const TStringList& settings, bool fullCheck) {
     run.FullCheck = fullCheck;
     run.UpdateKey = at(UpdateKeyPos);
     run.ListSeq = at(ListSeqPos);
+    run.Channel = at(ChannelPos);
     return run;
 }
 

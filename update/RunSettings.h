@@ -35,6 +35,8 @@ struct TRunSettings {
     // without, lists are taken unsigned.
     std::string UpdateKey;
     std::string ListSeq;
+    // Channel: with keys, a list counts only when its signature names this channel; empty: any.
+    std::string Channel;
     // Folder of the hosts file (hosts.msn, else hosts); the system's where the launcher edits it.
     // With neither this nor HostsFile, host entries are not applied and the view hears so.
     std::string HostsFolder = DefaultHostsFolder();

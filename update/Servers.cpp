@@ -35,10 +35,20 @@ TServers::TServers(const std::string& updatesUrl, const std::string& mirrors, co
 std::vector<std::string> TServers::InOrder() const {
     std::vector<std::string> servers = FServers;
     const std::lock_guard<std::mutex> lock(FLock);
+    std::erase_if(servers, [this](const std::string& server) {
+        return std::find(FPassedOver.begin(), FPassedOver.end(), server) != FPassedOver.end();
+    });
     std::stable_partition(servers.begin(), servers.end(), [this](const std::string& server) {
         return std::find(FDead.begin(), FDead.end(), server) == FDead.end();
     });
     return servers;
+}
+
+bool TServers::IsMirror(const std::string& server) const { return server != FServers.front(); }
+
+void TServers::PassOver(const std::string& server) {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FPassedOver.push_back(server);
 }
 
 void TServers::MarkDead(const std::string& server) {

@@ -21,8 +21,12 @@ public:
              const TRetryLimits& retry);
 
     // The servers in the order to ask them: UpdatesUrl and the mirrors as the settings give them,
-    // those that did not answer earlier in the run last.
+    // those that did not answer earlier in the run last, those passed over not at all.
     std::vector<std::string> InOrder() const;
+    // Whether server (as InOrder gives it) is one of the mirrors rather than UpdatesUrl.
+    bool IsMirror(const std::string& server) const;
+    // server is asked for nothing more in this run (a mirror behind the installation).
+    void PassOver(const std::string& server);
 
     // One try at an address; TStopped ends it once a stop is requested.
     using TTry = std::function<TDownloadOutcome(const std::string& url)>;
@@ -58,6 +62,7 @@ private:
     TRetryLimits FRetry;
     mutable std::mutex FLock;
     std::vector<std::string> FDead;
+    std::vector<std::string> FPassedOver;
     std::atomic<uint64_t> FBytes{0};
 };
 

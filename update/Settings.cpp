@@ -29,8 +29,9 @@ constexpr SettingsKey SettingsKeys[] = {
     {UpdateKeySetting, ""},
     {ListSeqSetting, ""},
     {"Mirrors", ""},
+    {"Channel", ""},
 };
-static_assert(std::size(SettingsKeys) == MirrorsPos);
+static_assert(std::size(SettingsKeys) == ChannelPos);
 
 }  // namespace
 

@@ -22,7 +22,9 @@ enum SettingsPosition : std::size_t {
     // The sequence number of the last signed list accepted; an older one is a replay.
     ListSeqPos,
     // Further base addresses serving the same server folder, separated by spaces.
-    MirrorsPos
+    MirrorsPos,
+    // The channel a signed list must name; empty: any.
+    ChannelPos
 };
 
 inline constexpr const char* UpdateKeySetting = "UpdateKey";

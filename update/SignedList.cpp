@@ -1,5 +1,6 @@
 #include "update/SignedList.h"
 
+#include "base/IniText.h"
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 
@@ -37,23 +38,35 @@ std::string VerdictText(minisign::TVerdict verdict) {
     return "refused";
 }
 
-// Why the trusted comment refuses the list; empty when it does not.
-std::string CheckFields(const minisign::TTrustedFields& fields, const std::string& listSeq, uint64_t now) {
-    const auto lastSeq = ParseCount(listSeq);
-    if (!lastSeq) return "ListSeq \"" + listSeq + "\" in the settings is not a number";
-    if (fields.Seq < *lastSeq)
-        return "its sequence number " + std::to_string(fields.Seq) + " is lower than the last accepted, " +
-               std::to_string(*lastSeq) + ": an older list";
-    if (fields.Expires && *fields.Expires < now)
+// Why the trusted comment refuses the list; empty when it does not. older: refused for a sequence
+// number below ListSeq.
+std::string CheckFields(const minisign::TTrustedFields& fields, const TListExpectation& expected, bool& older) {
+    const auto lastSeq = ParseCount(expected.ListSeq);
+    if (!lastSeq) return "ListSeq \"" + expected.ListSeq + "\" in the settings is not a number";
+    const std::string seq = std::to_string(fields.Seq), last = std::to_string(*lastSeq);
+    older = fields.Seq < *lastSeq;
+    if (older) return "its sequence number " + seq + " is lower than the last accepted, " + last + ": an older list";
+    if (fields.Seq - *lastSeq > MaxSequenceJump)
+        return "its sequence number " + seq + " is more than 2^32 above the last accepted, " + last +
+               ": no publisher counts that far, taking it would refuse every later list";
+    if (fields.Expires && *fields.Expires < expected.Now)
         return "it expired at " + std::to_string(*fields.Expires) + " (Unix time)";
+    if (!expected.Channel.empty() && fields.Channel != expected.Channel)
+        return "it is signed for " + (fields.Channel.empty() ? "no channel" : "channel \"" + fields.Channel + "\"") +
+               ", the settings' Channel is \"" + expected.Channel + "\"";
     return {};
 }
 
 }  // namespace
 
+std::string WholeKeys(const std::string& updateKey) {
+    if (updateKey.size() < ini::MaxValueLength || minisign::ParsePublicKeys(updateKey)) return updateKey;
+    const std::size_t lastSpace = updateKey.find_last_of(" \t");
+    return lastSpace == std::string::npos ? updateKey : updateKey.substr(0, lastSpace);
+}
+
 TSignedList FetchSignedList(const TFetchBytes& fetchList, const TFetchBytes& fetchSignature,
-                            const std::vector<minisign::TPublicKey>& trustedKeys, const std::string& listSeq,
-                            uint64_t now) {
+                            const TListExpectation& expected) {
     for (int attempt = 0;; ++attempt) {
         TSignedList result;
         result.Packed = *fetchList();
@@ -62,7 +75,7 @@ TSignedList FetchSignedList(const TFetchBytes& fetchList, const TFetchBytes& fet
             result.Refusal = std::string("its signature ") + ListSignatureName + " could not be fetched";
             return result;
         }
-        const auto verification = minisign::Verify(trustedKeys, AsText(*signature), AsText(result.Packed));
+        const auto verification = minisign::Verify(expected.Keys, AsText(*signature), AsText(result.Packed));
         if (verification.Verdict == minisign::TVerdict::SignatureWrong && attempt == 0) continue;
         if (verification.Verdict != minisign::TVerdict::Ok) {
             result.Refusal =
@@ -74,35 +87,41 @@ TSignedList FetchSignedList(const TFetchBytes& fetchList, const TFetchBytes& fet
             result.Refusal = "the signature's trusted comment is not readable (" + fields.Error + ")";
             return result;
         }
-        result.Refusal = CheckFields(*fields.Value, listSeq, now);
-        result.Fields = *fields.Value;
+        result.Refusal = CheckFields(*fields.Value, expected, result.Older);
+        result.Signature = {*fields.Value, verification.Key};
         return result;
     }
 }
 
-TListTrust AcceptSignedList(const minisign::TTrustedFields& fields, TListFile& list, int32_t rev,
+TListTrust AcceptSignedList(const TListSignature& signature, TListFile& list, int32_t rev,
                             const std::string& updateKey) {
-    TListTrust trust{{}, updateKey, fields.Seq};
-    if (rev < 0 || static_cast<uint64_t>(rev) != fields.Rev) {
-        trust.Refusal = "its signature is for revision " + std::to_string(fields.Rev) + ", the list is revision " +
-                        std::to_string(rev);
+    TListTrust trust{{}, updateKey, signature.Fields.Seq};
+    if (rev < 0 || static_cast<uint64_t>(rev) != signature.Fields.Rev) {
+        trust.Refusal = "its signature is for revision " + std::to_string(signature.Fields.Rev) +
+                        ", the list is revision " + std::to_string(rev);
         return trust;
     }
     const TStringList named = list.GetSection(KeysSection);
     if (IsEmptySection(named)) return trust;
-    auto trusted = minisign::ParsePublicKeys(updateKey);
+    std::vector<minisign::TPublicKey> trusted{signature.Signer};
     for (const std::string& line : named) {
         const auto key = minisign::ParsePublicKey(line);
         if (!key) {
             trust.Refusal = "its keys section holds \"" + line + "\", not a public key (" + key.Error + ")";
             return trust;
         }
-        const bool known = std::any_of(trusted.Value->begin(), trusted.Value->end(),
-                                       [&](const minisign::TPublicKey& other) { return SameKey(other, *key.Value); });
-        if (known) continue;
-        trusted.Value->push_back(*key.Value);
-        trust.UpdateKey += (trust.UpdateKey.empty() ? "" : " ") + minisign::PublicKeyLine(*key.Value);
+        if (std::none_of(trusted.begin(), trusted.end(),
+                         [&](const minisign::TPublicKey& other) { return SameKey(other, *key.Value); }))
+            trusted.push_back(*key.Value);
     }
+    if (trusted.size() > MaxTrustedKeys) {
+        trust.Refusal = "its keys section would leave " + std::to_string(trusted.size()) +
+                        " keys trusted with the signing key, more than " + std::to_string(MaxTrustedKeys);
+        return trust;
+    }
+    trust.UpdateKey.clear();
+    for (const minisign::TPublicKey& key : trusted)
+        trust.UpdateKey += (trust.UpdateKey.empty() ? "" : " ") + minisign::PublicKeyLine(key);
     return trust;
 }
 

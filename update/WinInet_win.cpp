@@ -3,6 +3,7 @@
 #include "update/HttpBody.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace orvex::http {
@@ -75,6 +76,11 @@ std::optional<std::chrono::seconds> RetryAfterValue(const std::string& value) {
 }
 
 bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+bool IsHttpAddress(const std::string& address) {
+    const auto startsWith = [&address](const char* scheme) { return _strnicmp(address.c_str(), scheme, std::strlen(scheme)) == 0; };
+    return startsWith("http://") || startsWith("https://");
+}
 
 std::optional<std::string> Resolve(const std::string& base, const std::string& location) {
     char combined[4096];

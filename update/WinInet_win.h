@@ -22,6 +22,8 @@ std::string ErrorText(DWORD error);
 // Retry-After as seconds or as an HTTP date, the time from now until then (0 when it is past).
 std::optional<std::chrono::seconds> RetryAfterValue(const std::string& value);
 bool IsRedirect(DWORD status);
+// Whether address is an http:// or https:// one, the only kinds an update comes from.
+bool IsHttpAddress(const std::string& address);
 // location taken relative to the address that answered with it.
 std::optional<std::string> Resolve(const std::string& base, const std::string& location);
 // Sets a WinINet time limit; without it the transfer's watch still ends the transfer.

@@ -131,6 +131,30 @@ TEST(Download, FollowsRedirectsAndStoresOnlyTheFinalBody) {
     EXPECT_EQ(fetch.Total(), 5000u);
 }
 
+// Updates come over HTTP alone: an address of another scheme, given or redirected to, is not
+// fetched (nothing listens on port 1, so following the redirect would be a passing failure).
+TEST(Download, TakesOnlyHttpAddressesGivenOrRedirectedTo) {
+    Fetch source("local");
+    WriteWholeFile(source.File, "a local file");
+    const std::string local = source.Folder.OsFile("local");
+    BrokenServer toFtp("HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1:1/files.lst.bz2\r\nContent-Length: 0\r\n"
+                       "Connection: close\r\n\r\n");
+    const struct {
+        const char* name;
+        std::string url;
+    } cases[] = {
+        {"a file address", "file://" + std::string(local.front() == '/' ? "" : "/") + local},
+        {"an ftp address", "ftp://127.0.0.1:1/files.lst.bz2"},
+        {"a redirect to ftp", toFtp.Url("files.lst.bz2")},
+    };
+    for (const auto& c : cases) {
+        Fetch fetch("scheme");
+        EXPECT_FALSE(fetch.From(c.url)) << c.name;
+        EXPECT_FALSE(fetch.Outcome.Transient) << c.name << ": " << fetch.Outcome.Reason;
+        EXPECT_FALSE(os::FileExists(fetch.File)) << c.name;
+    }
+}
+
 TEST(Download, SendsTheUpdaterUserAgent) {
     Fetch fetch("agent");
     ASSERT_TRUE(fetch.From(ServerUrl() + "agent"));
@@ -367,6 +391,44 @@ TEST(Download, AResumableCopyContinuesWhereItBrokeAndStartsOverWhenItMust) {
     EXPECT_TRUE(DownloadToFile(ServerUrl() + "shrunk.bin", fetch.File, 10000, limits, [](uint64_t, uint32_t) {}, true));
     EXPECT_EQ(ReadWholeFile(fetch.File), body.substr(0, 5000));
     EXPECT_TRUE(fetch.LeftBeside().empty());
+}
+
+// A validator that could end the If-Range line (a bare CR, any control or non-ASCII byte) is never
+// kept: the partial copy goes with it, and one kept by an earlier version is not continued.
+TEST(Download, APartialCopyIsKeptOnlyWithAValidatorOfPrintableAscii) {
+    const struct {
+        const char* name;
+        std::string header;
+        bool kept;
+    } cases[] = {
+        {"a strong ETag", "ETag: \"v1\"\r\n", true},
+        {"a date", "Last-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\n", true},
+        {"a bare CR in the ETag", "ETag: \"v1\rX-Injected: 1\"\r\n", false},
+        {"a control byte in the date", "Last-Modified: Mon, 07 Dec 2026\x01 10:00:00 GMT\r\n", false},
+        {"a byte above ASCII", "ETag: \"v\xE9\"\r\n", false},
+    };
+    for (const auto& c : cases) {
+        BrokenServer server("HTTP/1.1 200 OK\r\n" + c.header + "Content-Length: 5000\r\nConnection: close\r\n\r\n" +
+                            Pattern(1000));
+        Fetch fetch("validated");
+        EXPECT_FALSE(DownloadToFile(server.Url("copy.bz2"), fetch.File, 5000, TTransferLimits{}, [](uint64_t, uint32_t) {},
+                                    true))
+            << c.name;
+        EXPECT_EQ(os::FileExists(fetch.File + PartialTagSuffix), c.kept) << c.name;
+        EXPECT_EQ(os::FileExists(fetch.File + PartialSuffix), c.kept) << c.name;
+    }
+    // A tag an earlier version kept: the copy starts over instead of sending it back.
+    BrokenServer server;
+    const std::string body = Pattern(20000);
+    server.ServeFile("copy.bz2", body);
+    Fetch fetch("earlier");
+    WriteWholeFile(fetch.File + PartialSuffix, body.substr(0, 1000));
+    // Sent back, it would make a second header line, and the part after it would be taken.
+    WriteWholeFile(fetch.File + PartialTagSuffix, "\"v20000\"\r\nX-Injected: 1");
+    EXPECT_TRUE(DownloadToFile(server.Url("copy.bz2"), fetch.File, body.size(), TTransferLimits{}, [](uint64_t, uint32_t) {}, true));
+    EXPECT_EQ(ReadWholeFile(fetch.File), body);
+    server.Stop();
+    EXPECT_EQ(server.FileBytesSent(), body.size()) << "the whole file, not the rest";
 }
 
 TEST(ContentRange, StartOfABytesRangeOnly) {

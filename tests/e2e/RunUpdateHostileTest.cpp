@@ -161,7 +161,7 @@ TEST_F(HostileServerTest, AListNotMatchingItsSignatureIsFetchedOnceMore) {
     const auto key = minisign::GenerateKeyPair();
     const std::string packed = ReadWholeFile(FServer / "files.lst.bz2");
     const auto signature = [&](const std::string& data) {
-        return minisign::Sign(key.Secret, data, minisign::FormatTrustedFields({1, 1, std::nullopt}));
+        return minisign::Sign(key.Secret, data, minisign::FormatTrustedFields({1, 1, std::nullopt, ""}));
     };
     FHostile.Serve("files.lst.bz2.minisig", Behaviour::Body, signature(packed + "another publish"));
     FUpdateKey = minisign::PublicKeyLine(key.Public);

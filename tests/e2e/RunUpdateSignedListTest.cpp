@@ -44,7 +44,7 @@ protected:
     void Sign(const minisign::TKeyPair& key, uint64_t seq, std::optional<uint64_t> expires = std::nullopt,
               std::optional<uint64_t> signedRev = std::nullopt) {
         const std::string packed = ReadWholeFile(FServer / "files.lst.bz2");
-        const minisign::TTrustedFields fields{signedRev.value_or(static_cast<uint64_t>(FDescription.Rev)), seq, expires};
+        const minisign::TTrustedFields fields{signedRev.value_or(static_cast<uint64_t>(FDescription.Rev)), seq, expires, ""};
         Put(FServer / "files.lst.bz2.minisig", minisign::Sign(key.Secret, packed, minisign::FormatTrustedFields(fields)));
     }
     // Publishes rev with a keys section naming keys, as build --next-key does.
@@ -177,6 +177,66 @@ TEST_F(SignedListTest, AKeyNamedByATrustedListSignsTheNextOnesAlone) {
     EXPECT_EQ(FStatus, "All the files have been updated");
     EXPECT_TRUE(Same("data\\a.txt"));
     EXPECT_EQ(FView.SavedTrust, (std::vector<std::pair<std::string, std::string>>{{bothKeys, "3"}}));
+    AdoptTrust();
+
+    // The new key names itself alone: the old one is retired, and a list it signs is refused.
+    PublishNaming(4, {FOtherKey});
+    Sign(FOtherKey, 4);
+    FView = RecordingView();
+    Run(3);
+    EXPECT_EQ(FView.SavedTrust, (std::vector<std::pair<std::string, std::string>>{
+                                    {minisign::PublicKeyLine(FOtherKey.Public), "4"}}));
+    AdoptTrust();
+    Publish(5);
+    Sign(FKey, 5);
+    FView = RecordingView();
+    Run(4);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_TRUE(NoticeHas("not in UpdateKey")) << testing::PrintToString(FView.Notices);
+}
+
+// The main server down and the first mirror a revision behind: its list is skipped with a notice
+// naming it and the next mirror's is taken, signed or not. The main address's own list is taken as
+// it is (an operator may renumber).
+TEST_F(SignedListTest, AMirrorBehindTheInstallationIsSkippedForTheNextServer) {
+    const auto copyServer = [this](const std::string& suffix) {
+        const fs::path copy = FServer.string() + suffix;
+        fs::remove_all(copy);
+        fs::copy(FServer, copy, fs::copy_options::recursive);
+        return FUrl.substr(0, FUrl.size() - 1) + suffix + "/";
+    };
+    MakeClient("v2");
+    Publish(2);
+    Sign(FKey, 5);
+    const std::string behind = copyServer("-behind");
+    MakeClient("v3");
+    Publish(3);
+    Sign(FKey, 6);
+    const std::string current = copyServer("-current");
+    const std::string dead = "http://127.0.0.1:1/";
+    const struct {
+        const char* name;
+        std::string main, mirrors, updateKey, listSeq;
+        int32_t atRevision;
+        bool skipped;  // behind's list skipped, current's taken
+    } cases[] = {
+        {"unsigned, revision behind", dead, behind + " " + current, "", "", 3, true},
+        {"signed, sequence behind", dead, behind + " " + current, minisign::PublicKeyLine(FKey.Public), "6", 2, true},
+        {"unsigned, the main address behind", behind, current, "", "", 3, false},
+    };
+    for (const auto& c : cases) {
+        InstallOldVersions();
+        FUrlOverride = c.main;
+        FMirrors = c.mirrors;
+        FUpdateKey = c.updateKey;
+        FListSeq = c.listSeq;
+        FView = RecordingView();
+        Run(c.atRevision);
+        EXPECT_EQ(FStatus, "All the files have been updated") << c.name;
+        EXPECT_EQ(Same("game.exe"), c.skipped) << c.name << " installed the current revision";
+        EXPECT_EQ(NoticeHas("The update list of the mirror " + behind + " was skipped: "), c.skipped)
+            << c.name << testing::PrintToString(FView.Notices);
+    }
 }
 
 }  // namespace

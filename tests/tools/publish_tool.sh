@@ -89,6 +89,18 @@ expect_exit 0 "changed publish, signed by another key" -- "$tool" build -q --sig
 expect_exit 0 "verify with the signing key" -- "$tool" verify --key "$keys/other.key.pub" "$signed"
 expect_exit 1 "verify with another key" -- "$tool" verify --key "$keys/talvora.key.pub" "$signed"
 expect_text "$work/out" "which is not trusted"
+# KEYFILE.seq: a folder built anew counts on from the key's last number, with a warning.
+expect_exit 0 "signed publish into a new folder" -- "$tool" build -q --sign "$keys/other.key" --channel live "$client" "$work/anew"
+expect_text "$work/err" "held no list before"
+grep -qx 'trusted comment: rev=1 seq=3 channel=live' "$work/anew/files.lst.bz2.minisig" ||
+  fail "new folder's signature: $(cat "$work/anew/files.lst.bz2.minisig")"
+[ "$(cat "$keys/other.key.seq")" = 3 ] || fail "other.key.seq holds $(cat "$keys/other.key.seq")"
+expect_exit 2 "a channel that is not a name" -- "$tool" build -q --sign "$keys/other.key" --channel 'a b' "$client" "$work/anew"
+expect_exit 2 "a channel without --sign" -- "$tool" build -q --channel live "$client" "$work/anew"
+for i in 1 2 3 4 5 6 7 8; do "$tool" keygen "$keys/k$i.key" > /dev/null || fail "keygen k$i"; done
+expect_exit 2 "nine keys trusted" -- "$tool" build -q --sign "$keys/other.key" \
+  $(for i in 1 2 3 4 5 6 7 8; do printf -- '--next-key %s ' "$keys/k$i.key.pub"; done) "$client" "$work/anew"
+expect_text "$work/err" "more than 8 keys"
 cp "$signed/files.lst.bz2.minisig" "$work/good.minisig"
 expect_exit 0 "republish with --rev, unsigned" -- "$tool" build -q --rev 7 "$client" "$signed"
 expect_text "$work/err" "no longer matches the list"

@@ -109,12 +109,17 @@ TEST(Minisign, KeysParseAndRefuse) {
 
 TEST(Minisign, TrustedFields) {
     struct Case {
-        const char* comment;
+        std::string comment;
         std::optional<TTrustedFields> fields;
     };
     const std::vector<Case> cases{
-        {"rev=12 seq=7 expires=1767225600", TTrustedFields{12, 7, 1767225600}},
-        {"  seq=7  file:x note=a=b rev=12 ", TTrustedFields{12, 7, std::nullopt}},
+        {"rev=12 seq=7 expires=1767225600", TTrustedFields{12, 7, 1767225600, ""}},
+        {"  seq=7  file:x note=a=b rev=12 ", TTrustedFields{12, 7, std::nullopt, ""}},
+        {"rev=12 seq=7 channel=live-2.eu_west", TTrustedFields{12, 7, std::nullopt, "live-2.eu_west"}},
+        {"rev=12 seq=7 channel=", std::nullopt},
+        {"rev=12 seq=7 channel=a/b", std::nullopt},
+        {"rev=12 seq=7 channel=" + std::string(65, 'a'), std::nullopt},
+        {"rev=12 seq=7 channel=a channel=a", std::nullopt},
         {"rev=12", std::nullopt},
         {"rev=12 seq=", std::nullopt},
         {"rev=12 seq=+7", std::nullopt},
@@ -129,7 +134,10 @@ TEST(Minisign, TrustedFields) {
         EXPECT_EQ(parsed.Value->Rev, c.fields->Rev) << c.comment;
         EXPECT_EQ(parsed.Value->Seq, c.fields->Seq) << c.comment;
         EXPECT_EQ(parsed.Value->Expires, c.fields->Expires) << c.comment;
-        EXPECT_EQ(ParseTrustedFields(FormatTrustedFields(*parsed.Value)).Value->Expires, c.fields->Expires);
+        EXPECT_EQ(parsed.Value->Channel, c.fields->Channel) << c.comment;
+        const auto again = ParseTrustedFields(FormatTrustedFields(*parsed.Value));
+        EXPECT_EQ(again.Value->Expires, c.fields->Expires);
+        EXPECT_EQ(again.Value->Channel, c.fields->Channel);
     }
 }
 

@@ -170,3 +170,30 @@ TEST(WriteProfileString, RaisesUnableToWriteWithTheFullPath) {
     EXPECT_TRUE(std::filesystem::is_directory(aFolder));
     EXPECT_TRUE(std::filesystem::is_empty(aFolder));
 }
+
+// A value a read would cut or end early is never written: the file stays as it was.
+TEST(WriteProfileString, WritesOnlyValuesThatReadBackWhole) {
+    ScratchFolder folder;
+    const auto file = folder.Write("a.ini", "[main]\r\nA=old\r\n");
+    const struct {
+        const char* name;
+        std::string value;
+        bool written;
+    } cases[] = {
+        {"the longest a read returns", std::string(2047, 'k'), true},
+        {"one character more", std::string(2048, 'k'), false},
+        {"a line break", "RWQ1\r\nAtRevision=9", false},
+        {"a bare line feed", "RWQ1\nRWQ2", false},
+    };
+    for (const auto& c : cases) {
+        const std::string before = ReadWholeFile(file);
+        try {
+            WriteProfileString(file, "main", "A", c.value);
+            EXPECT_TRUE(c.written) << c.name;
+            EXPECT_EQ(ReadProfileString(file, "main", "A", "d"), c.value) << c.name;
+        } catch (const EIniFileException& e) {
+            EXPECT_FALSE(c.written) << c.name << ": " << e.what();
+            EXPECT_EQ(ReadWholeFile(file), before) << c.name;
+        }
+    }
+}

@@ -329,7 +329,7 @@ TEST(PublishServerFolder, SignsAfterTheListCountingSeqOnFromAnyKeysSignature) {
     const minisign::TKeyPair first = minisign::GenerateKeyPair(), second = minisign::GenerateKeyPair();
     const auto publish = [&p](const minisign::TKeyPair& key, std::optional<uint64_t> seq = std::nullopt) {
         TPublishOptions options;
-        options.Signing = TListSigning{key.Secret, seq, std::nullopt};
+        options.Signing = TListSigning{key.Secret, seq, std::nullopt, "", ""};
         return PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), options);
     };
     const auto signedFields = [&p](const minisign::TKeyPair& key) {
@@ -361,4 +361,43 @@ TEST(PublishServerFolder, SignsAfterTheListCountingSeqOnFromAnyKeysSignature) {
     const std::string list = p.Server.Read("files.lst.bz2");
     EXPECT_THROW(publish(first), EPublishError);
     EXPECT_EQ(p.Server.Read("files.lst.bz2"), list);
+}
+
+// KEYFILE.seq keeps the last number signed, so a folder built anew counts on instead of starting
+// at 1; the channel goes into the trusted comment, and a signature of another channel is not kept.
+TEST(PublishServerFolder, TheKeptSequenceOutlivesTheServerFolderAndTheChannelIsSigned) {
+    Published p;
+    ScratchFolder keys, rebuilt;
+    const minisign::TKeyPair key = minisign::GenerateKeyPair();
+    const std::string seqFile = keys.OsFile("talvora.key.seq");
+    const auto publish = [&](const ScratchFolder& server, const std::string& channel, std::optional<uint64_t> seq = {}) {
+        TPublishOptions options;
+        options.Signing = TListSigning{key.Secret, seq, std::nullopt, channel, seqFile};
+        return PublishServerFolder(p.Client.Dir(), server.Dir(), AllNormal(p.Client), options);
+    };
+    const auto signedFields = [&key](const ScratchFolder& server) {
+        const auto verified = minisign::Verify({key.Public}, server.Read(ListSignatureName), server.Read("files.lst.bz2"));
+        return minisign::ParseTrustedFields(verified.TrustedComment).Value.value_or(minisign::TTrustedFields{});
+    };
+
+    EXPECT_EQ(publish(p.Server, "").Seq, 1u);
+    EXPECT_EQ(keys.Read("talvora.key.seq"), "1\n");
+    EXPECT_EQ(publish(p.Server, "", 40).Seq, 40u);
+    const TPublishSummary fresh = publish(rebuilt, "");
+    EXPECT_TRUE(fresh.Signed);
+    EXPECT_EQ(fresh.Seq, 41u) << "a folder built anew counts on from the kept number";
+    EXPECT_EQ(keys.Read("talvora.key.seq"), "41\n");
+
+    const TPublishSummary live = publish(rebuilt, "live");
+    EXPECT_TRUE(live.Signed) << "a signature of no channel is not kept for channel live";
+    EXPECT_EQ(signedFields(rebuilt).Channel, "live");
+    EXPECT_EQ(signedFields(rebuilt).Seq, 42u);
+    const TPublishSummary kept = publish(rebuilt, "live");
+    EXPECT_FALSE(kept.Signed);
+    EXPECT_EQ(kept.Seq, 42u) << "the kept signature's number";
+
+    keys.Write("talvora.key.seq", "forty");
+    const std::string signature = rebuilt.Read(ListSignatureName);
+    EXPECT_THROW(publish(rebuilt, "live"), EPublishError);
+    EXPECT_EQ(rebuilt.Read(ListSignatureName), signature);
 }

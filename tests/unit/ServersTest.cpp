@@ -108,7 +108,7 @@ TEST(Servers, AStopEndsTheFetchBeforeTheNextTry) {
 
 TEST(RunSettingsFrom, TakesEachSettingFromItsPlaceAndRefusesNumbersThatAreNot) {
     TStringList settings{"C:\\game\\", "http://news/", "http://up/", "Talvora", "1", "1", "7", "game.exe",
-                         "RWkey", "12", "http://m1/ http://m2/"};
+                         "RWkey", "12", "http://m1/ http://m2/", "live"};
     const TRunSettings run = RunSettingsFrom(settings, true);
     EXPECT_EQ(run.UpdatesUrl, "http://up/");
     EXPECT_EQ(run.Mirrors, "http://m1/ http://m2/");
@@ -117,6 +117,7 @@ TEST(RunSettingsFrom, TakesEachSettingFromItsPlaceAndRefusesNumbersThatAreNot) {
     EXPECT_TRUE(run.FullCheck);
     EXPECT_EQ(run.UpdateKey, "RWkey");
     EXPECT_EQ(run.ListSeq, "12");
+    EXPECT_EQ(run.Channel, "live");
     settings[AtRevisionPos] = "seven";
     EXPECT_THROW(RunSettingsFrom(settings), EConvertError);
 }

@@ -4,6 +4,7 @@
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
+#include "formats/UpdateList.h"
 #include "tools/publish/KeyFiles.h"
 #include "tools/publish/PublishConfig.h"
 #include "tools/publish/ServerFolder.h"
@@ -38,7 +39,7 @@ struct TBuildArgs {
     std::optional<int32_t> Rev;
     bool Prune = false, Full = false, Quiet = false, Chunks = false, RemoveUnlisted = false;
     unsigned Jobs = 0;
-    std::string SignKey;
+    std::string SignKey, Channel;
     std::optional<uint64_t> Seq, ExpiresIn;
     std::vector<std::string> NextKeys;
 };
@@ -110,11 +111,13 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
     options.Prune = args.Prune;
     options.Chunks = args.Chunks;
     if (!args.SignKey.empty()) {
-        TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt};
+        TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt, args.Channel, args.SignKey + ".seq"};
         if (args.ExpiresIn) signing.Expires = static_cast<uint64_t>(std::time(nullptr)) + *args.ExpiresIn;
+        if (!args.Channel.empty() && !minisign::IsChannelName(args.Channel))
+            throw EExit(ExitUsage, "--channel takes 1 to 64 of A-Z a-z 0-9 . _ -, not \"" + args.Channel + "\"");
         options.Signing = signing;
-    } else if (args.Seq || args.ExpiresIn || !args.NextKeys.empty()) {
-        throw EExit(ExitUsage, "--seq, --expires and --next-key go with --sign");
+    } else if (args.Seq || args.ExpiresIn || !args.NextKeys.empty() || !args.Channel.empty()) {
+        throw EExit(ExitUsage, "--seq, --expires, --next-key and --channel go with --sign");
     }
     return options;
 }
@@ -143,6 +146,10 @@ int Build(const TBuildArgs& args) {
     const TPublishDescription description = DescribeBuild(args, client);
     TProgressReport report(stderr, IsTerminal(stderr), args.Quiet);
     TPublishOptions options = BuildOptions(args);
+    if (options.Signing && TrustedKeyCount(options.Signing->Key.PublicKey(), description.NextKeys) > MaxTrustedKeys)
+        throw EExit(ExitUsage, "--next-key: with the signing key, launchers would trust more than " +
+                                   std::to_string(MaxTrustedKeys) + " keys");
+    const bool hadList = os::FileExists((fs::path(args.Server) / PackedListName).string());
     if (!os::ForceDirectories(args.Server))
         throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
     options.OnFile = [&report](const TPublishedFile& file, TFileOutcome outcome, const TPublishProgress& progress) {
@@ -151,6 +158,11 @@ int Build(const TBuildArgs& args) {
     const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
     report.Done();
     PrintSummary(args, options, summary, report.Seconds());
+    if (summary.Signed && !hadList)
+        std::fprintf(stderr,
+                     "Warning: %s held no list before: seq %llu counts on from %s.seq alone; players who "
+                     "accepted a higher one refuse this list until a publish passes it (--seq)\n",
+                     args.Server.c_str(), static_cast<unsigned long long>(summary.Seq), args.SignKey.c_str());
     return ExitOk;
 }
 
@@ -207,13 +219,15 @@ copy size match the published list are not compressed again. The list is replace
 clients updating meanwhile never see a list naming a missing copy.
 
 --sign KEYFILE writes SERVER/files.lst.bz2.minisig after the list: minisign's format, trusted
-comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires), SEQ the previous
-signature's plus 1, whichever key made it. A publish that changes nothing keeps a signature that
-already signs the list with that key.
+comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires, "channel=NAME" with
+--channel), SEQ one above the larger of the previous signature's (whichever key made it) and the
+one KEYFILE.seq keeps; KEYFILE.seq then keeps SEQ, so a lost server folder does not start over at 1.
+A publish that changes nothing keeps a signature that already signs the list with that key.
 
 --next-key PUBFILE (with --sign, repeatable) names a key in the list's [keys] section: launchers
-that accept the list trust that key from then on. Sign with the old key and name the new one for as
-long as players may still update from an older list, then sign with the new key.
+that accept the list trust exactly the signing key and the keys named from then on (at most 8 in
+all). Sign with the old key and name the new one for as long as players may still update from an
+older list, then sign with the new key naming itself, which retires the old one.
 
 --chunks also writes SERVER/chunks/ (each piece of each file once, zstd-compressed, named by its
 SHA-256) and SERVER/files.idx.zst (every file's pieces), before the list, and adds the index's
@@ -240,6 +254,7 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
     buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
     buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
+    buildCommand->add_option("--channel", build.Channel, "With --sign: the channel named in the signature (launchers with Channel set take only theirs)");
     return buildCommand;
 }
 

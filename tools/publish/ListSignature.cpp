@@ -6,6 +6,9 @@
 #include "tools/publish/FileText.h"
 #include "tools/publish/ServerFolder.h"
 
+#include <algorithm>
+#include <charconv>
+
 namespace orvex {
 namespace {
 
@@ -17,28 +20,71 @@ std::optional<minisign::TTrustedFields> SignedFields(const std::string& signatur
     return minisign::ParseTrustedFields(signature.Value->TrustedComment).Value;
 }
 
-}  // namespace
-
-uint64_t NextSequence(const std::string& serverDir) {
-    const std::string path = SignaturePath(serverDir);
-    if (!os::FileExists(path)) return 1;
-    const auto fields = SignedFields(ReadWholeFile(path));
-    if (!fields)
-        throw EPublishError(Format("The published signature \"%s\" has no readable seq to count on from: "
-                                   "give one with --seq",
-                                   path.c_str()));
-    if (fields->Seq == UINT64_MAX) throw EPublishError("seq cannot be raised past its largest value");
-    return fields->Seq + 1;
+// The number seqFile keeps; 0 when there is none.
+uint64_t KeptSequence(const std::string& seqFile) {
+    if (seqFile.empty() || !os::FileExists(seqFile)) return 0;
+    const std::string text = Trim(ReadWholeFile(seqFile));
+    uint64_t seq = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seq);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        throw EPublishError(Format("\"%s\" does not hold a sequence number: give one with --seq", seqFile.c_str()));
+    return seq;
 }
 
-bool SignatureCurrent(const std::string& serverDir, const minisign::TSecretKey& key, int32_t rev) {
+// The checked trusted comment of serverDir's signature when key made it over the list there.
+std::optional<minisign::TTrustedFields> KeySignedFields(const std::string& serverDir, const minisign::TSecretKey& key) {
     const std::string path = SignaturePath(serverDir);
     const std::string packed = JoinPath(serverDir, PackedListName);
-    if (!os::FileExists(path) || !os::FileExists(packed)) return false;
+    if (!os::FileExists(path) || !os::FileExists(packed)) return std::nullopt;
     const auto verification = minisign::Verify({key.PublicKey()}, ReadWholeFile(path), ReadWholeFile(packed));
-    if (verification.Verdict != minisign::TVerdict::Ok) return false;
-    const auto fields = minisign::ParseTrustedFields(verification.TrustedComment);
-    return fields && fields.Value->Rev == static_cast<uint64_t>(rev) && !fields.Value->Expires;
+    if (verification.Verdict != minisign::TVerdict::Ok) return std::nullopt;
+    return minisign::ParseTrustedFields(verification.TrustedComment).Value;
+}
+
+}  // namespace
+
+uint64_t NextSequence(const std::string& serverDir, const std::string& seqFile) {
+    const std::string path = SignaturePath(serverDir);
+    uint64_t last = KeptSequence(seqFile);
+    if (os::FileExists(path)) {
+        const auto fields = SignedFields(ReadWholeFile(path));
+        if (!fields)
+            throw EPublishError(Format("The published signature \"%s\" has no readable seq to count on from: "
+                                       "give one with --seq",
+                                       path.c_str()));
+        last = std::max(last, fields->Seq);
+    }
+    if (last == UINT64_MAX) throw EPublishError("seq cannot be raised past its largest value");
+    return last + 1;
+}
+
+void RecordSequence(const std::string& seqFile, uint64_t seq) {
+    if (!seqFile.empty() && KeptSequence(seqFile) < seq) WriteFileInPlace(seqFile, std::to_string(seq) + "\n");
+}
+
+std::size_t TrustedKeyCount(const minisign::TPublicKey& key, const std::vector<minisign::TPublicKey>& named) {
+    std::vector<minisign::TPublicKey> trusted{key};
+    for (const minisign::TPublicKey& next : named)
+        if (std::none_of(trusted.begin(), trusted.end(), [&](const minisign::TPublicKey& other) {
+                return other.KeyId == next.KeyId && other.Key == next.Key;
+            }))
+            trusted.push_back(next);
+    return trusted.size();
+}
+
+TSignedSummary SignOrKeep(const std::string& serverDir, const TListSigning& signing, int32_t rev, bool listChanged,
+                          uint64_t seq) {
+    if (!listChanged && !signing.Seq && !signing.Expires) {
+        const auto current = KeySignedFields(serverDir, signing.Key);
+        if (current && current->Rev == static_cast<uint64_t>(rev) && !current->Expires &&
+            current->Channel == signing.Channel) {
+            RecordSequence(signing.SeqFile, current->Seq);
+            return {false, current->Seq};
+        }
+    }
+    RecordSequence(signing.SeqFile, seq);
+    SignList(serverDir, signing.Key, {static_cast<uint64_t>(rev), seq, signing.Expires, signing.Channel});
+    return {true, seq};
 }
 
 void SignList(const std::string& serverDir, const minisign::TSecretKey& key, const minisign::TTrustedFields& fields) {

@@ -7,6 +7,7 @@
 #include "formats/UpdateList.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -16,17 +17,35 @@ namespace orvex {
 
 struct TListSigning {
     minisign::TSecretKey Key;
-    std::optional<uint64_t> Seq;      // otherwise the previous signature's plus 1
+    std::optional<uint64_t> Seq;      // otherwise the next after the previous signature's and SeqFile's
     std::optional<uint64_t> Expires;  // Unix seconds
+    std::string Channel;              // named in the trusted comment; empty: none
+    // The last sequence number signed with the key (KEYFILE.seq), so that counting goes on when the
+    // server folder is lost; empty: none kept.
+    std::string SeqFile;
 };
 
-// The previous signature's seq plus 1, whichever key made it; 1 when serverDir has none. Raises
-// EPublishError when the signature there cannot be read, as counting from 1 again would make
-// players who accepted a higher number refuse every list from now on.
-uint64_t NextSequence(const std::string& serverDir);
+// The larger of the previous signature's seq (whichever key made it) and the one seqFile keeps,
+// plus 1; 1 when there is neither. Raises EPublishError when either cannot be read, as counting
+// from 1 again would make players who accepted a higher number refuse every list from now on.
+uint64_t NextSequence(const std::string& serverDir, const std::string& seqFile = {});
 
-// Whether serverDir holds key's signature of its files.lst.bz2 for rev, without expiry.
-bool SignatureCurrent(const std::string& serverDir, const minisign::TSecretKey& key, int32_t rev);
+// Keeps seq in seqFile unless it holds a larger one; nothing when seqFile is empty.
+void RecordSequence(const std::string& seqFile, uint64_t seq);
+
+// How many keys a list signed with key and naming named (its keys section) leaves trusted.
+std::size_t TrustedKeyCount(const minisign::TPublicKey& key, const std::vector<minisign::TPublicKey>& named);
+
+struct TSignedSummary {
+    bool Written = false;  // a new signature was written
+    uint64_t Seq = 0;      // the sequence number signed, or the kept signature's
+};
+
+// Signs serverDir's list of rev with seq (kept in signing.SeqFile first), unless the list did not
+// change and the signature there already signs it for rev with that key and channel, without
+// expiry, and neither signing.Seq nor signing.Expires asks for a new one.
+TSignedSummary SignOrKeep(const std::string& serverDir, const TListSigning& signing, int32_t rev, bool listChanged,
+                          uint64_t seq);
 
 // Signs serverDir's files.lst.bz2 with fields as its trusted comment, through a temporary file
 // renamed into place.

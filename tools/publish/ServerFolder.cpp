@@ -376,7 +376,8 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
 
     // Before anything is written: an unreadable previous signature stops the publish.
     std::optional<uint64_t> seq;
-    if (options.Signing) seq = options.Signing->Seq ? *options.Signing->Seq : NextSequence(serverDir);
+    if (options.Signing)
+        seq = options.Signing->Seq ? *options.Signing->Seq : NextSequence(serverDir, options.Signing->SeqFile);
 
     TPublishSummary summary;
     TFileResults results = CompressOrReuse(plan, clientDir, serverDir, previous, options, summary);
@@ -390,13 +391,9 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     summary.ListChanged = !previous.Present || text != previous.Text;
     WriteList(serverDir, text, summary.ListChanged);
     if (options.Signing) {
-        const TListSigning& signing = *options.Signing;
-        summary.Signed = summary.ListChanged || signing.Seq || signing.Expires ||
-                         !SignatureCurrent(serverDir, signing.Key, summary.Rev);
-        summary.Seq = summary.Signed ? *seq : *seq - 1;
-        if (summary.Signed)
-            SignList(serverDir, signing.Key,
-                     minisign::TTrustedFields{static_cast<uint64_t>(summary.Rev), *seq, signing.Expires});
+        const TSignedSummary signature = SignOrKeep(serverDir, *options.Signing, summary.Rev, summary.ListChanged, *seq);
+        summary.Signed = signature.Written;
+        summary.Seq = signature.Seq;
     }
     if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
     if (options.Prune && options.Chunks) summary.ChunksPruned = PruneChunks(serverDir, index);
