@@ -41,10 +41,20 @@ bool SignatureCurrent(const std::string& serverDir, const minisign::TSecretKey& 
     return fields && fields.Value->Rev == static_cast<uint64_t>(rev) && !fields.Value->Expires;
 }
 
-void SignList(const std::string& serverDir, const minisign::TSecretKey& key, const minisign::TTrustedFields& fields) {
-    const std::string packed = ReadWholeFile(JoinPath(serverDir, PackedListName));
-    WriteFileInPlace(SignaturePath(serverDir), minisign::Sign(key, packed, minisign::FormatTrustedFields(fields),
-                                                              "signature from orvex-publish secret key"));
+std::string SignatureOf(const std::string& packedList, const minisign::TSecretKey& key,
+                        const minisign::TTrustedFields& fields) {
+    return minisign::Sign(key, packedList, minisign::FormatTrustedFields(fields), "signature from orvex-publish secret key");
+}
+
+TStringList CheckSignedRev(const std::string& serverDir, const std::string& listRev) {
+    const std::string path = SignaturePath(serverDir);
+    if (!os::FileExists(path)) return {};
+    const std::string where = std::string(ListSignatureName) + ": ";
+    const auto fields = SignedFields(ReadWholeFile(path));
+    if (!fields) return {where + "cannot be read as a signature with rev and seq"};
+    if (std::to_string(fields->Rev) == listRev) return {};
+    return {where + "signs rev " + std::to_string(fields->Rev) + ", the list's Rev is " + listRev +
+            ": it does not match the list"};
 }
 
 TStringList CheckListSignature(const std::string& serverDir, const std::string& packedList,

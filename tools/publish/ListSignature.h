@@ -28,13 +28,19 @@ uint64_t NextSequence(const std::string& serverDir);
 // Whether serverDir holds key's signature of its files.lst.bz2 for rev, without expiry.
 bool SignatureCurrent(const std::string& serverDir, const minisign::TSecretKey& key, int32_t rev);
 
-// Signs serverDir's files.lst.bz2 with fields as its trusted comment, through a temporary file
-// renamed into place.
-void SignList(const std::string& serverDir, const minisign::TSecretKey& key, const minisign::TTrustedFields& fields);
+// The signature of packedList (the bytes of files.lst.bz2) with fields as its trusted comment, the
+// text of files.lst.bz2.minisig.
+std::string SignatureOf(const std::string& packedList, const minisign::TSecretKey& key,
+                        const minisign::TTrustedFields& fields);
 
 // One line for each problem of the signature of packedList (the bytes of files.lst.bz2, whose Rev
 // is listRev): missing, unreadable, by none of keys, not matching, a trusted comment without rev
 // and seq or with another rev, or expired at now.
+// What can be checked of serverDir's signature without a public key: one line when it cannot be
+// read or signs another Rev than listRev (a list published unsigned over a signed one); none when
+// it is absent.
+TStringList CheckSignedRev(const std::string& serverDir, const std::string& listRev);
+
 TStringList CheckListSignature(const std::string& serverDir, const std::string& packedList,
                                const std::string& listRev, const std::vector<minisign::TPublicKey>& keys,
                                std::time_t now);
