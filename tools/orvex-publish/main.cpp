@@ -227,13 +227,11 @@ meanwhile never see a list naming a missing or newer copy, and a publish that is
 old release whole (the next publish removes its temporaries). Links, FIFOs, devices and anything
 else that is not a plain file are refused (exit 5, each named), unless Exclude names them.
 
---sign KEYFILE writes SERVER/files.lst.bz2.minisig, put in place just before the list: minisign's format, trusted
-comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires), SEQ the previous
-signature's plus 1, whichever key made it. A publish that changes nothing keeps a signature that
-already signs the list with that key.
-
-Publishing over a signed folder needs --sign, or --unsigned, which removes the signature when the
-list changes.
+--sign KEYFILE writes SERVER/files.lst.bz2.minisig, put in place just before the list: minisign's
+format, trusted comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires), SEQ the
+previous signature's plus 1, whichever key made it. A publish that changes nothing keeps a
+signature that already signs the list with that key. Publishing over a signed folder needs --sign,
+or --unsigned, which removes the signature when the list changes (exit 2 without either).
 
 --next-key PUBFILE (with --sign, repeatable) names a key in the list's [keys] section: launchers
 that accept the list trust that key from then on. Sign with the old key and name the new one for as

@@ -93,6 +93,7 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
         const std::string path = JoinPath(dir, entry.Name);
         const std::string listed = prefix + entry.Name;
         if (entry.IsFolder) {
+            if (os::EntryKind(path) != os::TEntryKind::Folder) continue;  // a link: what it points to is not ours
             RemoveUnlistedCopies(path, listed + "\\", keep, pruned);
             std::vector<os::TFolderEntry> rest;
             if (os::ListFolder(path, rest) && rest.empty()) static_cast<void>(os::RemoveDir(path));  // kept if busy
@@ -101,10 +102,6 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
         }
     }
 }
-
-}  // namespace
-
-namespace {
 
 TCompressedFile Compress(TStream& input, TStream& output) {
     TCompressedFile result;
@@ -364,7 +361,9 @@ void StageSignature(const std::string& serverDir, const std::string& packed, con
                     std::optional<uint64_t> seq, TStagedFiles& staged, TPublishSummary& summary) {
     const std::string signature = JoinPath(serverDir, ListSignatureName);
     if (!options.Signing) {
-        summary.SignatureRemoved = options.RemoveStaleSignature && summary.ListChanged && os::FileExists(signature);
+        summary.SignatureRemoved =
+            options.RemoveStaleSignature && os::FileExists(signature) &&
+            (summary.ListChanged || !CheckSignedRev(serverDir, IntToStr(summary.Rev)).empty());
         if (summary.SignatureRemoved) staged.StageRemoval(signature);
         return;
     }

@@ -116,8 +116,8 @@ struct TPublishOptions {
     // index's hash; with Prune, delete the chunks the new index does not name.
     bool Chunks = false;
     std::optional<TListSigning> Signing;  // sign the list; the signature goes in place just before it
-    // Without Signing: delete a signature the folder holds when the list changes (it cannot sign the
-    // new list, and signed launchers would refuse it).
+    // Without Signing: delete a signature the folder holds when the list changes or it signs another
+    // Rev (it cannot sign the list, and signed launchers would refuse it).
     bool RemoveStaleSignature = false;
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;

@@ -18,8 +18,10 @@ bool AllDigits(const std::string& text) {
 void RemoveTemporariesIn(const std::string& dir, std::size_t& removed) {
     std::vector<os::TFolderEntry> entries;
     if (!os::ListFolder(dir, entries)) return;
+    // Only folders and names of temporaries are looked at closely: a store holds many chunks.
     for (const os::TFolderEntry& entry : entries) {
         const std::string path = JoinPath(dir, entry.Name);
+        if (!entry.IsFolder && !IsPublishTemporary(entry.Name)) continue;
         const os::TEntryKind kind = os::EntryKind(path);
         if (kind == os::TEntryKind::Folder)
             RemoveTemporariesIn(path, removed);
