@@ -383,6 +383,12 @@ TEST(ListClientFiles, RefusesEveryLinkInOneRunUnlessExcluded) {
                        "\"server\" is a link: only plain files are published");
     EXPECT_EQ(ListClientFiles(client.Dir(), [](const std::string& path) { return path != "game.exe"; }),
               TStringList{"game.exe"});
+    // Named by a description made before the link came, it is refused all the same.
+    const ScratchFolder server;
+    TPublishDescription description;
+    description.NormalFiles = {"game.exe", "passwd"};
+    EXPECT_THROW(PublishServerFolder(client.Dir(), server.Dir(), description, {}), EPublishError);
+    EXPECT_TRUE(fs::is_empty(server.Path()));
     for (const char* link : {"passwd", "server", "logs.lnk"}) test::RemoveLeftLink(client.Path() / link);
 }
 

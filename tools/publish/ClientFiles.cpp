@@ -35,11 +35,8 @@ void ListFolderInto(const std::string& dir, const std::string& prefix, TClientWa
             walk.Files.push_back(listed);
         else if (walk.Excluded && walk.Excluded(listed))
             continue;
-        else if (kind == os::TEntryKind::Link)
-            walk.Refusals.push_back(Format("\"%s\" is a link: only plain files are published", listed.c_str()));
         else
-            walk.Refusals.push_back(
-                Format("\"%s\" is not a regular file: only plain files are published", listed.c_str()));
+            walk.Refusals.push_back(*RefusedKind(path, listed));
     }
 }
 
@@ -54,6 +51,18 @@ void RefuseCaseTwins(const TStringList& sortedFiles, TStringList& refusals) {
 }
 
 }  // namespace
+
+std::optional<std::string> RefusedKind(const std::string& path, const std::string& listed) {
+    switch (os::EntryKind(path)) {
+    case os::TEntryKind::File:
+    case os::TEntryKind::Missing:  // fails where it is opened
+        return std::nullopt;
+    case os::TEntryKind::Link:
+        return Format("\"%s\" is a link: only plain files are published", listed.c_str());
+    default:
+        return Format("\"%s\" is not a regular file: only plain files are published", listed.c_str());
+    }
+}
 
 void RaiseRefusals(const TStringList& refusals) {
     if (refusals.empty()) return;

@@ -217,7 +217,6 @@ TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription
     for (const std::string& path : description.CriticalFiles)
         plan.Critical.push_back(ListedPath(path, place, refusals));
     for (const std::string& path : description.NormalFiles) plan.Normal.push_back(ListedPath(path, place, refusals));
-    RaiseRefusals(refusals);
 
     const auto add = [&plan](const std::string& listed) {
         if (plan.IndexOf.emplace(listed, plan.Sources.size()).second) plan.Sources.push_back(listed);
@@ -225,6 +224,12 @@ TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription
     if (!description.SelfName.empty()) add(description.SelfName);
     for (const std::string& path : plan.Critical) add(path);
     for (const std::string& path : plan.Normal) add(path);
+    RaiseRefusals(refusals);
+    // Again here, for sound paths only (a device name may open a device): a link or FIFO may have
+    // come since the folder was listed.
+    for (const std::string& listed : plan.Sources)
+        if (const auto refused = RefusedKind(JoinPath(clientDir, listed), listed)) refusals.push_back(*refused);
+    RaiseRefusals(refusals);
 
     for (const std::string& listed : plan.Sources)
         plan.Sizes.push_back(std::max<int64_t>(0, os::FileSize(JoinPath(clientDir, listed))));

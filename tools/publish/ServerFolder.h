@@ -84,6 +84,10 @@ std::string FormatUpdateList(const TPublishDescription& description, const TPubl
 TStringList ListClientFiles(const std::string& clientDir,
                             const std::function<bool(const std::string&)>& excluded = {});
 
+// Why the entry at path (listed as listed) cannot be published: a link (whatever it points to), a
+// folder, a FIFO, a device. Nothing for a plain file, or for a missing one.
+std::optional<std::string> RefusedKind(const std::string& path, const std::string& listed);
+
 // Raises one EPublishError whose message holds every refusal, one a line; nothing when there is none.
 void RaiseRefusals(const TStringList& refusals);
 
