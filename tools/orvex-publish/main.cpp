@@ -28,7 +28,7 @@ namespace {
 enum ExitCode {
     ExitOk = 0,
     ExitFailed = 1,        // publishing failed, or verify found problems
-    ExitUsage = 2,         // command line
+    ExitUsage = 2,         // command line, or no word on signing over a signed folder
     ExitMissingFolder = 3,
     ExitBadConfig = 4,     // or a key file that cannot be used or is there already
     ExitRefused = 5,       // the client holds something clients would reject
@@ -190,8 +190,9 @@ int KeyGen(const std::string& keyFile) {
     return ExitOk;
 }
 
-const char* const Footer = R"(Exit codes: 0 success; 1 publishing failed or verify found problems; 2 bad command line;
-3 missing folder; 4 bad configuration or key file; 5 the client holds a file clients cannot take.)";
+const char* const Footer = R"(Exit codes: 0 success; 1 publishing failed or verify found problems; 2 bad command line
+(or build without --sign or --unsigned over a signed folder); 3 missing folder; 4 bad configuration
+or key file; 5 the client holds a file clients cannot take (each named).)";
 
 const char* const BuildHelp = R"(Writes SERVER/files.lst, SERVER/files.lst.bz2 and SERVER/<path>.bz2 for every file of CLIENT.
 

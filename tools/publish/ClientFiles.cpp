@@ -35,8 +35,8 @@ void ListFolderInto(const std::string& dir, const std::string& prefix, TClientWa
             walk.Files.push_back(listed);
         else if (walk.Excluded && walk.Excluded(listed))
             continue;
-        else
-            walk.Refusals.push_back(*RefusedKind(path, listed));
+        else if (const auto refused = RefusedKind(path, listed))  // nothing: gone since the folder was read
+            walk.Refusals.push_back(*refused);
     }
 }
 
