@@ -118,7 +118,7 @@ rm "$client/a|b.dat"
 # Links and what is not a plain file, each named in one run; Exclude takes one.
 ln -s /etc/passwd "$client/passwd"
 ln -s "$work/server" "$client/www"
-ln -s /etc/hostname "$client/run.log"
+rm "$client/run.log" && ln -s /etc/hostname "$client/run.log"
 mkfifo "$client/pipe"
 mknod "$client/zero" c 1 5 2> /dev/null || cp -a /dev/zero "$client/zero" 2> /dev/null
 expect_exit 5 "links, a FIFO and a device" -- timeout 60 "$tool" build "$client" "$work/server"
