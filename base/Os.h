@@ -55,6 +55,10 @@ inline constexpr const char* TempSuffix = ".orvex-part";
 // True when path is a symbolic link or junction (of a file or a folder) rather than the thing
 // itself, also one that Wine shows as an ordinary entry. False when path does not exist.
 [[nodiscard]] bool IsLink(const std::string& path);
+// What path is in itself, a link not followed: a link (of a file or a folder, a junction) is
+// Link whatever it points to; Other is neither a file nor a folder (a FIFO, a device, a socket).
+enum class TEntryKind { Missing, File, Folder, Link, Other };
+[[nodiscard]] TEntryKind EntryKind(const std::string& path);
 // Removes the link at path itself, never what it points to. False when it cannot (Wine cannot
 // remove a Unix link to a folder); the link then stays as it was.
 [[nodiscard]] bool RemoveLink(const std::string& path);

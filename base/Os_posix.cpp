@@ -150,6 +150,14 @@ bool DeleteFolder(const std::string& path) {
     return !error && !std::filesystem::exists(std::filesystem::symlink_status(NativePath(path)));
 }
 
+TEntryKind EntryKind(const std::string& path) {
+    struct stat st {};
+    if (::lstat(NativePath(path).c_str(), &st) != 0) return TEntryKind::Missing;
+    if (S_ISLNK(st.st_mode)) return TEntryKind::Link;
+    if (S_ISDIR(st.st_mode)) return TEntryKind::Folder;
+    return S_ISREG(st.st_mode) ? TEntryKind::File : TEntryKind::Other;
+}
+
 bool RemoveLink(const std::string& path) { return IsLink(path) && ::unlink(NativePath(path).c_str()) == 0; }
 
 std::string TempFolder() {

@@ -181,6 +181,15 @@ bool RemoveFolderContent(const std::wstring& folder, const std::wstring& folderF
 
 bool IsLink(const std::string& path) { return IsLinkW(win32::Widen(path, CP_ACP)); }
 
+TEntryKind EntryKind(const std::string& path) {
+    const std::wstring wide = win32::Widen(path, CP_ACP);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return TEntryKind::Missing;
+    if (IsLinkW(wide)) return TEntryKind::Link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return TEntryKind::Folder;
+    return attributes & FILE_ATTRIBUTE_DEVICE ? TEntryKind::Other : TEntryKind::File;
+}
+
 bool RemoveLink(const std::string& path) {
     const std::wstring wide = win32::Widen(path, CP_ACP);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());

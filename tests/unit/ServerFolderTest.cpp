@@ -1,11 +1,13 @@
 #include "tools/publish/ServerFolder.h"
 
+#include "common/Links.h"
 #include "common/PublishedClient.h"
 #include "common/RandomBytes.h"
 #include "common/ScratchFolder.h"
 
 #include "tools/publish/ListSignature.h"
 #include "tools/publish/ServerVerify.h"
+#include "tools/publish/StagedFiles.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -400,4 +402,62 @@ TEST(PublishServerFolder, TheKeptSequenceOutlivesTheServerFolderAndTheChannelIsS
     const std::string signature = rebuilt.Read(ListSignatureName);
     EXPECT_THROW(publish(rebuilt, "live"), EPublishError);
     EXPECT_EQ(rebuilt.Read(ListSignatureName), signature);
+}
+
+TEST(ListClientFiles, RefusesEveryLinkInOneRunUnlessExcluded) {
+    ScratchFolder client, outside;
+    client.Write("game.exe", "1");
+    outside.Write("passwd", "secret");
+    if (!test::MakeLink(outside.Path() / "passwd", client.Path() / "passwd") ||
+        !test::MakeLink(outside.Path(), client.Path() / "server") ||
+        !test::MakeLink(outside.Path() / "passwd", client.Path() / "logs.lnk"))
+        GTEST_SKIP() << "no links here";
+    std::string message;
+    try {
+        ListClientFiles(client.Dir(), [](const std::string& path) { return path == "logs.lnk"; });
+    } catch (const EPublishError& error) {
+        message = error.what();
+    }
+    EXPECT_EQ(message, "\"passwd\" is a link: only plain files are published\n"
+                       "\"server\" is a link: only plain files are published");
+    EXPECT_EQ(ListClientFiles(client.Dir(), [](const std::string& path) { return path != "game.exe"; }),
+              TStringList{"game.exe"});
+    // Named by a description made before the link came, it is refused all the same.
+    const ScratchFolder server;
+    TPublishDescription description;
+    description.NormalFiles = {"game.exe", "passwd"};
+    EXPECT_THROW(PublishServerFolder(client.Dir(), server.Dir(), description, {}), EPublishError);
+    EXPECT_TRUE(fs::is_empty(server.Path()));
+    for (const char* link : {"passwd", "server", "logs.lnk"}) test::RemoveLeftLink(client.Path() / link);
+}
+
+TEST(PublishServerFolder, FailingPublishLeavesTheOldReleaseAndNoTemporary) {
+    Published p;
+    const auto before = Tree(p.Server.Path());
+    p.Client.Write("game.exe", Mixed(200000, 9));  // compressed before the missing file fails
+    TPublishDescription description = AllNormal(p.Client);
+    description.NormalFiles.push_back("missing.dat");
+    TPublishOptions options;
+    options.Chunks = true;
+    options.Threads = 1;
+    EXPECT_THROW(PublishServerFolder(p.Client.Dir(), p.Server.Dir(), description, options), EFOpenError);
+    auto after = Tree(p.Server.Path());
+    // New chunks are new names no list refers to yet; nothing else may differ.
+    std::erase_if(after, [](const auto& file) { return file.first.starts_with("chunks"); });
+    EXPECT_EQ(after, before);
+}
+
+TEST(PublishServerFolder, RemovesOnlyThePublishersLeftoverTemporaries) {
+    Published p;
+    const std::map<std::string, bool> planted = {
+        {"game.exe.bz2.4242_0.orvex-part", true},       {"data/maps/m 1.dat.bz2.7_12.orvex-part", true},
+        {"files.lst.bz2.1_1.orvex-part", true},         {"notes.orvex-part", false},
+        {"game.exe.bz2.42x_0.orvex-part", false},       {"game.exe.bz2.4242_0.orvex-part.txt", false},
+        {".1_1.orvex-part", false},
+    };
+    for (const auto& [name, _] : planted) p.Server.Write(name, "left");
+    const TPublishSummary summary = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {});
+    EXPECT_EQ(summary.LeftoversRemoved, 3u);
+    for (const auto& [name, removed] : planted) EXPECT_EQ(fs::exists(p.Server.OsFile(name)), !removed) << name;
+    EXPECT_TRUE(VerifyServerFolder(p.Server.Dir()).empty());
 }

@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <ctime>
@@ -28,7 +29,7 @@ namespace {
 enum ExitCode {
     ExitOk = 0,
     ExitFailed = 1,        // publishing failed, or verify found problems
-    ExitUsage = 2,         // command line
+    ExitUsage = 2,         // command line, or no word on signing over a signed folder
     ExitMissingFolder = 3,
     ExitBadConfig = 4,     // or a key file that cannot be used or is there already
     ExitRefused = 5,       // the client holds something clients would reject
@@ -37,7 +38,7 @@ enum ExitCode {
 struct TBuildArgs {
     std::string Client, Server, Config;
     std::optional<int32_t> Rev;
-    bool Prune = false, Full = false, Quiet = false, Chunks = false, RemoveUnlisted = false;
+    bool Prune = false, Full = false, Quiet = false, Chunks = false, RemoveUnlisted = false, Unsigned = false;
     unsigned Jobs = 0;
     std::string SignKey, Channel;
     std::optional<uint64_t> Seq, ExpiresIn;
@@ -94,7 +95,11 @@ TPublishDescription DescribeBuild(const TBuildArgs& args, const fs::path& client
     TStringList neverPublished = {SettingsFileToKeep};
     const std::string configInClient = ListedInside(client, Canonical(configFile));
     if (!configInClient.empty()) neverPublished.push_back(configInClient);
-    TPublishDescription description = DescribeClient(config, ListClientFiles(args.Client), neverPublished);
+    const auto excluded = [&config](const std::string& path) {
+        return std::any_of(config.Exclude.begin(), config.Exclude.end(),
+                           [&path](const std::string& pattern) { return MatchGlob(pattern, path); });
+    };
+    TPublishDescription description = DescribeClient(config, ListClientFiles(args.Client, excluded), neverPublished);
     for (const std::string& keyFile : args.NextKeys) {
         const std::vector<minisign::TPublicKey> keys = LoadPublicKeys(keyFile);
         description.NextKeys.insert(description.NextKeys.end(), keys.begin(), keys.end());
@@ -110,6 +115,8 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
     options.Rev = args.Rev;
     options.Prune = args.Prune;
     options.Chunks = args.Chunks;
+    options.RemoveStaleSignature = args.Unsigned;
+    if (!args.SignKey.empty() && args.Unsigned) throw EExit(ExitUsage, "--sign and --unsigned exclude each other");
     if (!args.SignKey.empty()) {
         TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt, args.Channel, args.SignKey + ".seq"};
         if (args.ExpiresIn) signing.Expires = static_cast<uint64_t>(std::time(nullptr)) + *args.ExpiresIn;
@@ -133,8 +140,18 @@ void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const 
     std::printf("  %s in, %s out, %.2f s\n", Bytes(summary.BytesIn).c_str(), Bytes(summary.BytesOut).c_str(), seconds);
     if (options.Signing)
         std::printf("  %s seq %llu\n", summary.Signed ? "signed" : "signature kept,", static_cast<unsigned long long>(summary.Seq));
-    else if (summary.ListChanged && os::FileExists((fs::path(args.Server) / ListSignatureName).string()))
-        std::fprintf(stderr, "Warning: %s no longer matches the list: sign with --sign\n", ListSignatureName);
+    if (summary.SignatureRemoved) std::printf("  %s removed: the list is unsigned\n", ListSignatureName);
+    if (summary.LeftoversRemoved)
+        std::printf("  removed %zu temporaries an interrupted publish left\n", summary.LeftoversRemoved);
+}
+
+// Signed launchers refuse a list whose signature does not sign it: going unsigned must be meant.
+void RequireSigningKept(const TBuildArgs& args) {
+    if (!args.SignKey.empty() || args.Unsigned) return;
+    if (os::FileExists((fs::path(args.Server) / ListSignatureName).string()))
+        throw EExit(ExitUsage, "The server folder holds a signed list (" + std::string(ListSignatureName) +
+                                   "): sign with --sign KEYFILE, or give --unsigned to publish without a signature "
+                                   "(launchers holding UpdateKey then refuse the list)");
 }
 
 int Build(const TBuildArgs& args) {
@@ -143,6 +160,7 @@ int Build(const TBuildArgs& args) {
     const std::string serverInClient = ListedInside(client, server);
     if (client == server || !serverInClient.empty() || !ListedInside(server, client).empty())
         throw EExit(ExitUsage, "The server folder and the client folder must not lie inside one another");
+    RequireSigningKept(args);
     const TPublishDescription description = DescribeBuild(args, client);
     TProgressReport report(stderr, IsTerminal(stderr), args.Quiet);
     TPublishOptions options = BuildOptions(args);
@@ -184,8 +202,9 @@ int KeyGen(const std::string& keyFile) {
     return ExitOk;
 }
 
-const char* const Footer = R"(Exit codes: 0 success; 1 publishing failed or verify found problems; 2 bad command line;
-3 missing folder; 4 bad configuration or key file; 5 the client holds a file clients cannot take.)";
+const char* const Footer = R"(Exit codes: 0 success; 1 publishing failed or verify found problems; 2 bad command line
+(or build without --sign or --unsigned over a signed folder); 3 missing folder; 4 bad configuration
+or key file; 5 the client holds a file clients cannot take (each named).)";
 
 const char* const BuildHelp = R"(Writes SERVER/files.lst, SERVER/files.lst.bz2 and SERVER/<path>.bz2 for every file of CLIENT.
 
@@ -215,14 +234,19 @@ names (CON, NUL, COM1, ...), no name ending in a dot or a space, no short NAME~N
 80 characters is assumed). Self is a single name of printable ASCII without % ! ^ & ( ).
 
 Rev is the published Rev plus 1 when any entry changed, unchanged otherwise. Files whose digest and
-copy size match the published list are not compressed again. The list is replaced last, so
-clients updating meanwhile never see a list naming a missing copy.
+copy size match the published list are not compressed again. Every new file is written under a
+temporary name and all are renamed into place at the end, the list last, so clients updating
+meanwhile never see a list naming a missing or newer copy, and a publish that is stopped leaves the
+old release whole (the next publish removes its temporaries). Links, FIFOs, devices and anything
+else that is not a plain file are refused (exit 5, each named), unless Exclude names them.
 
---sign KEYFILE writes SERVER/files.lst.bz2.minisig after the list: minisign's format, trusted
-comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires, "channel=NAME" with
---channel), SEQ one above the larger of the previous signature's (whichever key made it) and the
-one KEYFILE.seq keeps; KEYFILE.seq then keeps SEQ, so a lost server folder does not start over at 1.
-A publish that changes nothing keeps a signature that already signs the list with that key.
+--sign KEYFILE writes SERVER/files.lst.bz2.minisig, put in place just before the list: minisign's
+format, trusted comment "rev=REV seq=SEQ" (and "expires=UNIX-SECONDS" with --expires, "channel=NAME"
+with --channel), SEQ one above the larger of the previous signature's (whichever key made it) and
+the one KEYFILE.seq keeps; KEYFILE.seq then keeps SEQ, so a lost server folder does not start over
+at 1. A publish that changes nothing keeps a signature that already signs the list with that key.
+Publishing over a signed folder needs --sign, or --unsigned, which removes the signature when the
+list changes (exit 2 without either).
 
 --next-key PUBFILE (with --sign, repeatable) names a key in the list's [keys] section: launchers
 that accept the list trust exactly the signing key and the keys named from then on (at most 8 in
@@ -251,6 +275,8 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_option("-j,--jobs", build.Jobs, "Files compressed at once (default: one per core)");
     buildCommand->add_flag("-q,--quiet", build.Quiet, "No progress, only the summary");
     buildCommand->add_option("--sign", build.SignKey, "Sign the list with this secret key (from keygen or minisign -G -W)");
+    buildCommand->add_flag("--unsigned", build.Unsigned,
+                           "Publish without a signature over a signed folder, removing its signature when the list changes");
     buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
     buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
     buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
@@ -275,6 +301,15 @@ void AddVerifyCommand(CLI::App& app, TVerifyArgs& verify) {
     verifyCommand->add_option("--key", verify.Key, "Check the list's signature with this public key file (or UpdateKey line)");
 }
 
+// Refusals come several to a message, one a line.
+void PrintEachLine(const std::string& message) {
+    for (std::size_t start = 0; start <= message.size();) {
+        const std::size_t end = std::min(message.find('\n', start), message.size());
+        std::fprintf(stderr, "orvex-publish: %s\n", message.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
 // Runs the command; every failure ends in its exit code with the reason on stderr.
 int RunCommand(const std::function<int()>& command) {
     try {
@@ -289,7 +324,7 @@ int RunCommand(const std::function<int()>& command) {
         std::fprintf(stderr, "orvex-publish: bad configuration: %s\n", e.what());
         return ExitBadConfig;
     } catch (const EPublishError& e) {
-        std::fprintf(stderr, "orvex-publish: %s\n", e.what());
+        PrintEachLine(e.what());
         return ExitRefused;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvex-publish: %s\n", e.what());

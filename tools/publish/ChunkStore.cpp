@@ -129,11 +129,14 @@ std::optional<TChunkIndex> ReadPublishedIndex(const std::string& serverDir, cons
     return std::move(index.Value);
 }
 
-std::string WriteChunkIndex(const std::string& serverDir, const TChunkIndex& index) {
+std::string StageChunkIndex(const std::string& serverDir, const TChunkIndex& index, TStagedFiles& staged) {
     const std::vector<uint8_t> frame = FormatChunkIndex(index);
     const std::string bytes(frame.begin(), frame.end());
     const std::string file = IndexFileIn(serverDir);
-    if (!os::FileExists(file) || ReadWholeFile(file) != bytes) WriteFileInPlace(file, bytes);
+    if (!os::FileExists(file) || ReadWholeFile(file) != bytes) {
+        TFileStream output(staged.Stage(file), FileMode::Create);
+        output.WriteBuffer(bytes.data(), bytes.size());
+    }
     return Sha256Hex(bytes.data(), bytes.size());
 }
 

@@ -3,6 +3,7 @@
 // chunk kept once as a zstd frame of its own under chunks/, and files.idx.zst naming them, so a
 // launcher that holds an older version of a file fetches only the chunks it lacks.
 #include "formats/ChunkIndex.h"
+#include "tools/publish/StagedFiles.h"
 
 #include <cstddef>
 #include <mutex>
@@ -45,8 +46,9 @@ bool ChunksPresent(const std::string& serverDir, const TChunkedFile& entry);
 // chunker; nothing otherwise (a stale or damaged index is not to be reused).
 std::optional<TChunkIndex> ReadPublishedIndex(const std::string& serverDir, const std::string& indexHex);
 
-// Writes files.idx.zst through a temporary name when its content changes; the SHA-256 hex of it.
-std::string WriteChunkIndex(const std::string& serverDir, const TChunkIndex& index);
+// Writes files.idx.zst into a file staged to replace it when its content changes; the SHA-256 hex
+// of it.
+std::string StageChunkIndex(const std::string& serverDir, const TChunkIndex& index, TStagedFiles& staged);
 
 // Deletes every file under serverDir's chunks/ that index does not name, temporary files left by an
 // interrupted publish included, and the folders that leaves empty. The number of files deleted.

@@ -72,25 +72,32 @@ std::size_t TrustedKeyCount(const minisign::TPublicKey& key, const std::vector<m
     return trusted.size();
 }
 
-TSignedSummary SignOrKeep(const std::string& serverDir, const TListSigning& signing, int32_t rev, bool listChanged,
-                          uint64_t seq) {
+TSignedSummary SignOrKeep(const std::string& serverDir, const std::string& packed, const TListSigning& signing,
+                          int32_t rev, bool listChanged, uint64_t seq) {
     if (!listChanged && !signing.Seq && !signing.Expires) {
         const auto current = KeySignedFields(serverDir, signing.Key);
         if (current && current->Rev == static_cast<uint64_t>(rev) && !current->Expires &&
             current->Channel == signing.Channel) {
             RecordSequence(signing.SeqFile, current->Seq);
-            return {false, current->Seq};
+            return {false, current->Seq, ""};
         }
     }
     RecordSequence(signing.SeqFile, seq);
-    SignList(serverDir, signing.Key, {static_cast<uint64_t>(rev), seq, signing.Expires, signing.Channel});
-    return {true, seq};
+    const minisign::TTrustedFields fields{static_cast<uint64_t>(rev), seq, signing.Expires, signing.Channel};
+    return {true, seq,
+            minisign::Sign(signing.Key, packed, minisign::FormatTrustedFields(fields),
+                           "signature from orvex-publish secret key")};
 }
 
-void SignList(const std::string& serverDir, const minisign::TSecretKey& key, const minisign::TTrustedFields& fields) {
-    const std::string packed = ReadWholeFile(JoinPath(serverDir, PackedListName));
-    WriteFileInPlace(SignaturePath(serverDir), minisign::Sign(key, packed, minisign::FormatTrustedFields(fields),
-                                                              "signature from orvex-publish secret key"));
+TStringList CheckSignedRev(const std::string& serverDir, const std::string& listRev) {
+    const std::string path = SignaturePath(serverDir);
+    if (!os::FileExists(path)) return {};
+    const std::string where = std::string(ListSignatureName) + ": ";
+    const auto fields = SignedFields(ReadWholeFile(path));
+    if (!fields) return {where + "cannot be read as a signature with rev and seq"};
+    if (std::to_string(fields->Rev) == listRev) return {};
+    return {where + "signs rev " + std::to_string(fields->Rev) + ", the list's Rev is " + listRev +
+            ": it does not match the list"};
 }
 
 TStringList CheckListSignature(const std::string& serverDir, const std::string& packedList,

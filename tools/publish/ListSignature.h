@@ -37,19 +37,22 @@ void RecordSequence(const std::string& seqFile, uint64_t seq);
 std::size_t TrustedKeyCount(const minisign::TPublicKey& key, const std::vector<minisign::TPublicKey>& named);
 
 struct TSignedSummary {
-    bool Written = false;  // a new signature was written
-    uint64_t Seq = 0;      // the sequence number signed, or the kept signature's
+    bool Written = false;   // a new signature is to be written
+    uint64_t Seq = 0;       // the sequence number signed, or the kept signature's
+    std::string Signature;  // the new files.lst.bz2.minisig when Written
 };
 
-// Signs serverDir's list of rev with seq (kept in signing.SeqFile first), unless the list did not
-// change and the signature there already signs it for rev with that key and channel, without
-// expiry, and neither signing.Seq nor signing.Expires asks for a new one.
-TSignedSummary SignOrKeep(const std::string& serverDir, const TListSigning& signing, int32_t rev, bool listChanged,
-                          uint64_t seq);
+// The signature of packed (the new files.lst.bz2) for rev with seq, kept in signing.SeqFile first;
+// or the one serverDir holds, when the list did not change and it already signs it for rev with
+// that key and channel, without expiry, and neither signing.Seq nor signing.Expires asks for a new
+// one.
+TSignedSummary SignOrKeep(const std::string& serverDir, const std::string& packed, const TListSigning& signing,
+                          int32_t rev, bool listChanged, uint64_t seq);
 
-// Signs serverDir's files.lst.bz2 with fields as its trusted comment, through a temporary file
-// renamed into place.
-void SignList(const std::string& serverDir, const minisign::TSecretKey& key, const minisign::TTrustedFields& fields);
+// What can be checked of serverDir's signature without a public key: one line when it cannot be
+// read or signs another Rev than listRev (a list published unsigned over a signed one); none when
+// it is absent.
+TStringList CheckSignedRev(const std::string& serverDir, const std::string& listRev);
 
 // One line for each problem of the signature of packedList (the bytes of files.lst.bz2, whose Rev
 // is listRev): missing, unreadable, by none of keys, not matching, a trusted comment without rev

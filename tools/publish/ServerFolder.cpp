@@ -1,6 +1,7 @@
 #include "tools/publish/ServerFolder.h"
 
 #include "base/Os.h"
+#include "base/MemoryStream.h"
 #include "base/Path.h"
 #include "base/Stream.h"
 #include "base/Text.h"
@@ -10,6 +11,7 @@
 #include "tools/publish/ChunkStore.h"
 #include "tools/publish/FileText.h"
 #include "tools/publish/ListSignature.h"
+#include "tools/publish/StagedFiles.h"
 #include "util/Parallel.h"
 
 #include <algorithm>
@@ -30,35 +32,40 @@ bool HasControlOrBar(const std::string& text) {
     return false;
 }
 
-[[noreturn]] void Refuse(const char* what, const std::string& text) {
-    throw EPublishError(Format("%s \"%s\" cannot be listed", what, text.c_str()));
+std::string Unlistable(const char* what, const std::string& text) {
+    return Format("%s \"%s\" cannot be listed", what, text.c_str());
 }
 
-[[noreturn]] void RefuseListed(const std::string& path, const std::string& reason) {
-    throw EPublishError(Format("\"%s\" %s: it cannot be published", path.c_str(), reason.c_str()));
+std::string Unpublishable(const std::string& path, const std::string& reason) {
+    return Format("\"%s\" %s: it cannot be published", path.c_str(), reason.c_str());
 }
 
 // The path as listed, with "\" between folders; refuses paths a launcher would refuse (the rule
 // of base/Path, for an installation in a folder of the assumed length).
-std::string ListedPath(const std::string& path, const TInstallPlace& place) {
+std::string ListedPath(const std::string& path, const TInstallPlace& place, TStringList& refusals) {
     std::string listed = path;
     std::replace(listed.begin(), listed.end(), '/', '\\');
-    if (const auto reason = RefusedListPath(listed, place)) RefuseListed(path, *reason);
+    if (const auto reason = RefusedListPath(listed, place)) refusals.push_back(Unpublishable(path, *reason));
     return listed;
 }
 
-void CheckSelfName(const std::string& name, const TInstallPlace& place) {
-    if (const auto reason = RefusedSelfName(name, place)) RefuseListed(name, "as the self entry " + *reason);
+void CheckSelfName(const std::string& name, const TInstallPlace& place, TStringList& refusals) {
+    if (const auto reason = RefusedSelfName(name, place))
+        refusals.push_back(Unpublishable(name, "as the self entry " + *reason));
 }
 
 // Held to the clients' rule, which refuses the whole list for one bad entry.
-void CheckHost(const THostEntry& host) {
-    if (host.Address.empty() || HasControlOrBar(host.Address)) Refuse("Host address", host.Address);
-    if (host.Host.empty() || HasControlOrBar(host.Host)) Refuse("Host name", host.Host);
-    try {
-        static_cast<void>(ParseHostEntry(host.Address + "|" + host.Host));
-    } catch (const EListError& error) {
-        throw EPublishError(error.what());
+void CheckHost(const THostEntry& host, TStringList& refusals) {
+    if (host.Address.empty() || HasControlOrBar(host.Address)) {
+        refusals.push_back(Unlistable("Host address", host.Address));
+    } else if (host.Host.empty() || HasControlOrBar(host.Host)) {
+        refusals.push_back(Unlistable("Host name", host.Host));
+    } else {
+        try {
+            static_cast<void>(ParseHostEntry(host.Address + "|" + host.Host));
+        } catch (const EListError& error) {
+            refusals.push_back(error.what());
+        }
     }
 }
 
@@ -66,21 +73,6 @@ void CheckCopySize(const std::string& listed, int64_t size) {
     // The launcher reads SIZE as a 32-bit number.
     if (size > INT32_MAX)
         throw EPublishError(Format("The compressed copy of \"%s\" is too large to be listed", listed.c_str()));
-}
-
-void ListFolderInto(const std::string& dir, const std::string& prefix, TStringList& files) {
-    std::vector<os::TFolderEntry> entries;
-    if (!os::ListFolder(dir, entries)) RaiseInOutError(os::LastError());
-    for (const os::TFolderEntry& entry : entries) {
-        const std::string listed = prefix + entry.Name;
-        if (!entry.Representable)
-            throw EPublishError(Format("The name \"%s\" cannot be written in the list's single-byte code page",
-                                       listed.c_str()));
-        if (entry.IsFolder)
-            ListFolderInto(JoinPath(dir, entry.Name), listed + "\\", files);
-        else
-            files.push_back(listed);
-    }
 }
 
 void RememberEntries(const TStringList& section, std::map<std::string, TPublishedFile>& entries) {
@@ -101,6 +93,7 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
         const std::string path = JoinPath(dir, entry.Name);
         const std::string listed = prefix + entry.Name;
         if (entry.IsFolder) {
+            if (os::EntryKind(path) != os::TEntryKind::Folder) continue;  // a link: what it points to is not ours
             RemoveUnlistedCopies(path, listed + "\\", keep, pruned);
             std::vector<os::TFolderEntry> rest;
             if (os::ListFolder(path, rest) && rest.empty()) static_cast<void>(os::RemoveDir(path));  // kept if busy
@@ -110,25 +103,35 @@ void RemoveUnlistedCopies(const std::string& dir, const std::string& prefix, con
     }
 }
 
+TCompressedFile Compress(TStream& input, TStream& output) {
+    TCompressedFile result;
+    TBZ2Compressor compressor(output, 9);
+    std::vector<char> buffer(ChunkSize);
+    MD5_CTX context;
+    MD5Init(context);
+    for (std::size_t got; (got = input.Read(buffer.data(), buffer.size())) != 0;) {
+        MD5Update(context, buffer.data(), static_cast<uint32_t>(got));
+        compressor.Write(buffer.data(), got);
+    }
+    compressor.Finish();
+    MD5Final(context, result.SourceDigest);
+    result.Size = compressor.CompressedSize();
+    return result;
+}
+
 }  // namespace
 
 TCompressedFile CompressFile(const std::string& source, const std::string& target) {
     TFileStream input(source, FileMode::OpenRead);
     TCompressedFile result;
-    WriteInPlace(target, [&](TStream& output) {
-        TBZ2Compressor compressor(output, 9);
-        std::vector<char> buffer(ChunkSize);
-        MD5_CTX context;
-        MD5Init(context);
-        for (std::size_t got; (got = input.Read(buffer.data(), buffer.size())) != 0;) {
-            MD5Update(context, buffer.data(), static_cast<uint32_t>(got));
-            compressor.Write(buffer.data(), got);
-        }
-        compressor.Finish();
-        MD5Final(context, result.SourceDigest);
-        result.Size = compressor.CompressedSize();
-    });
+    WriteInPlace(target, [&](TStream& output) { result = Compress(input, output); });
     return result;
+}
+
+TCompressedFile CompressFileInto(const std::string& source, const std::string& file) {
+    TFileStream input(source, FileMode::OpenRead);
+    TFileStream output(file, FileMode::Create);
+    return Compress(input, output);
 }
 
 std::string FormatUpdateList(const TPublishDescription& description, const TPublishedFolder& folder) {
@@ -168,20 +171,6 @@ TPublishedFolder BuildServerFolder(const std::string& clientDir, const std::stri
     return PublishServerFolder(clientDir, serverDir, description, options).Folder;
 }
 
-TStringList ListClientFiles(const std::string& clientDir) {
-    TStringList files;
-    ListFolderInto(clientDir, "", files);
-    std::sort(files.begin(), files.end());
-    std::map<std::string, std::string> byFoldedName;
-    for (const std::string& file : files) {
-        const auto [known, added] = byFoldedName.emplace(LowerAscii(file), file);
-        if (!added)
-            throw EPublishError(Format("\"%s\" and \"%s\" differ only in letter case: a Windows client cannot hold both",
-                                       known->second.c_str(), file.c_str()));
-    }
-    return files;
-}
-
 TPreviousList ReadPreviousList(const std::string& serverDir) {
     TPreviousList previous;
     const std::string packed = JoinPath(serverDir, PackedListName);
@@ -215,17 +204,19 @@ struct TPublishPlan {
     std::vector<std::size_t> Order;
 };
 
-// Raises EPublishError for an entry the list cannot carry, before anything is written.
+// Raises one EPublishError naming every entry the list cannot carry, before anything is written.
 TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription& description) {
     // Where players install the client is not known here: an installation folder of the assumed
     // length, whose launcher is the self entry.
     TInstallPlace place;
     place.LauncherName = description.SelfName;
-    if (!description.SelfName.empty()) CheckSelfName(description.SelfName, place);
-    for (const THostEntry& host : description.Hosts) CheckHost(host);
+    TStringList refusals;
+    if (!description.SelfName.empty()) CheckSelfName(description.SelfName, place, refusals);
+    for (const THostEntry& host : description.Hosts) CheckHost(host, refusals);
     TPublishPlan plan;
-    for (const std::string& path : description.CriticalFiles) plan.Critical.push_back(ListedPath(path, place));
-    for (const std::string& path : description.NormalFiles) plan.Normal.push_back(ListedPath(path, place));
+    for (const std::string& path : description.CriticalFiles)
+        plan.Critical.push_back(ListedPath(path, place, refusals));
+    for (const std::string& path : description.NormalFiles) plan.Normal.push_back(ListedPath(path, place, refusals));
 
     const auto add = [&plan](const std::string& listed) {
         if (plan.IndexOf.emplace(listed, plan.Sources.size()).second) plan.Sources.push_back(listed);
@@ -233,6 +224,12 @@ TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription
     if (!description.SelfName.empty()) add(description.SelfName);
     for (const std::string& path : plan.Critical) add(path);
     for (const std::string& path : plan.Normal) add(path);
+    RaiseRefusals(refusals);
+    // Again here, for sound paths only (a device name may open a device): a link or FIFO may have
+    // come since the folder was listed.
+    for (const std::string& listed : plan.Sources)
+        if (const auto refused = RefusedKind(JoinPath(clientDir, listed), listed)) refusals.push_back(*refused);
+    RaiseRefusals(refusals);
 
     for (const std::string& listed : plan.Sources)
         plan.Sizes.push_back(std::max<int64_t>(0, os::FileSize(JoinPath(clientDir, listed))));
@@ -266,6 +263,20 @@ TChunkedFile ChunkOrReuse(const std::string& source, const std::string& listed, 
     return std::move(stored.Entry);
 }
 
+// Reuses the copy of a file the published list names with its digest and the copy's size, or
+// compresses it into a staged copy.
+TFileOutcome CompressOrReuseOne(const std::string& source, const std::string& listed, const TPublishedFile* known,
+                                const std::string& copy, TStagedFiles& staged, TPublishedFile& published) {
+    if (known && os::FileSize(copy) == known->Size && DigestToHex(FileMD5(source)) == known->MD5) {
+        published = *known;
+        return TFileOutcome::Reused;
+    }
+    const TCompressedFile compressed = CompressFileInto(source, staged.Stage(copy));
+    CheckCopySize(listed, compressed.Size);
+    published = TPublishedFile{listed, DigestToHex(compressed.SourceDigest), compressed.Size};
+    return TFileOutcome::Compressed;
+}
+
 struct TFileResults {
     std::vector<TPublishedFile> Published;  // by plan index
     std::vector<TChunkedFile> Chunked;      // by plan index; empty without a chunk store
@@ -276,7 +287,7 @@ struct TFileResults {
 // too.
 TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& clientDir, const std::string& serverDir,
                              const TPreviousList& previous, const TPublishOptions& options,
-                             TPublishSummary& summary) {
+                             TStagedFiles& staged, TPublishSummary& summary) {
     TFileResults results;
     std::vector<TPublishedFile>& published = results.Published;
     published.resize(plan.Sources.size());
@@ -294,18 +305,10 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
         const std::size_t i = plan.Order[k];
         const std::string& listed = plan.Sources[i];
         const std::string source = JoinPath(clientDir, listed);
-        const std::string copy = JoinPath(serverDir, listed + PackedSuffix);
-        TFileOutcome outcome = TFileOutcome::Reused;
         const auto known = options.Incremental ? previous.Entries.find(listed) : previous.Entries.end();
-        if (known != previous.Entries.end() && os::FileSize(copy) == known->second.Size &&
-            DigestToHex(FileMD5(source)) == known->second.MD5) {
-            published[i] = known->second;
-        } else {
-            const TCompressedFile compressed = CompressFile(source, copy);
-            CheckCopySize(listed, compressed.Size);
-            published[i] = TPublishedFile{listed, DigestToHex(compressed.SourceDigest), compressed.Size};
-            outcome = TFileOutcome::Compressed;
-        }
+        const TFileOutcome outcome =
+            CompressOrReuseOne(source, listed, known == previous.Entries.end() ? nullptr : &known->second,
+                               JoinPath(serverDir, listed + PackedSuffix), staged, published[i]);
         std::size_t chunksWritten = 0;
         if (options.Chunks)
             results.Chunked[i] = ChunkOrReuse(source, listed, plan.Sizes[i], outcome == TFileOutcome::Reused,
@@ -345,12 +348,46 @@ int32_t DecideRev(TPublishDescription description, const TPublishedFolder& folde
     return previous.Rev + 1;
 }
 
-// files.lst when its text differs, then files.lst.bz2, the one clients fetch, last.
-void WriteList(const std::string& serverDir, const std::string& text, bool changed) {
+std::string PackedText(const std::string& text) {
+    TMemoryStream input(std::vector<uint8_t>(text.begin(), text.end()));
+    TMemoryStream output;
+    static_cast<void>(Compress(input, output));
+    return std::string(output.Bytes().begin(), output.Bytes().end());
+}
+
+void StageBytes(TStagedFiles& staged, const std::string& target, const std::string& bytes) {
+    TFileStream output(staged.Stage(target), FileMode::Create);
+    output.WriteBuffer(bytes.data(), bytes.size());
+}
+
+// The signature's place in the burst, between files.lst and files.lst.bz2: a new signature of
+// packed, the removal of one that cannot sign the new list, or nothing.
+void StageSignature(const std::string& serverDir, const std::string& packed, const TPublishOptions& options,
+                    std::optional<uint64_t> seq, TStagedFiles& staged, TPublishSummary& summary) {
+    const std::string signature = JoinPath(serverDir, ListSignatureName);
+    if (!options.Signing) {
+        summary.SignatureRemoved =
+            options.RemoveStaleSignature && os::FileExists(signature) &&
+            (summary.ListChanged || !CheckSignedRev(serverDir, IntToStr(summary.Rev)).empty());
+        if (summary.SignatureRemoved) staged.StageRemoval(signature);
+        return;
+    }
+    const TSignedSummary outcome = SignOrKeep(serverDir, packed, *options.Signing, summary.Rev, summary.ListChanged, *seq);
+    summary.Signed = outcome.Written;
+    summary.Seq = outcome.Seq;
+    if (outcome.Written) StageBytes(staged, signature, outcome.Signature);
+}
+
+// files.lst when its text differs, the signature, then files.lst.bz2, the one clients fetch, when
+// the list changed.
+void StageList(const std::string& serverDir, const std::string& text, const TPublishOptions& options,
+               std::optional<uint64_t> seq, TStagedFiles& staged, TPublishSummary& summary) {
     const std::string list = JoinPath(serverDir, ListFileName);
-    if (!os::FileExists(list) || ReadWholeFile(list) != text) WriteFileInPlace(list, text);
-    const std::string packed = JoinPath(serverDir, PackedListName);
-    if (changed || !os::FileExists(packed)) CompressFile(list, packed);
+    const std::string packedFile = JoinPath(serverDir, PackedListName);
+    if (!os::FileExists(list) || ReadWholeFile(list) != text) StageBytes(staged, list, text);
+    const std::string packed = summary.ListChanged ? PackedText(text) : ReadWholeFile(packedFile);
+    StageSignature(serverDir, packed, options, seq, staged, summary);
+    if (summary.ListChanged) StageBytes(staged, packedFile, packed);
 }
 
 // Deletes the copies the new list no longer names, and folders left empty.
@@ -380,21 +417,20 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
         seq = options.Signing->Seq ? *options.Signing->Seq : NextSequence(serverDir, options.Signing->SeqFile);
 
     TPublishSummary summary;
-    TFileResults results = CompressOrReuse(plan, clientDir, serverDir, previous, options, summary);
+    summary.LeftoversRemoved = RemoveLeftoverTemporaries(serverDir);
+    TStagedFiles staged;
+    TFileResults results = CompressOrReuse(plan, clientDir, serverDir, previous, options, staged, summary);
     summary.Folder = ListedFolder(plan, description.SelfName, results.Published);
     // The index after the chunks it names and before the list that names it.
     const TChunkIndex index{TChunkerParams{}, std::move(results.Chunked)};
-    if (options.Chunks) summary.Folder.IndexHash = WriteChunkIndex(serverDir, index);
+    if (options.Chunks) summary.Folder.IndexHash = StageChunkIndex(serverDir, index, staged);
     description.Rev = DecideRev(description, summary.Folder, previous, options);
     summary.Rev = description.Rev;
     const std::string text = FormatUpdateList(description, summary.Folder);
     summary.ListChanged = !previous.Present || text != previous.Text;
-    WriteList(serverDir, text, summary.ListChanged);
-    if (options.Signing) {
-        const TSignedSummary signature = SignOrKeep(serverDir, *options.Signing, summary.Rev, summary.ListChanged, *seq);
-        summary.Signed = signature.Written;
-        summary.Seq = signature.Seq;
-    }
+    StageList(serverDir, text, options, seq, staged, summary);
+    staged.PlaceAll();
+    // Only now does no list name what pruning deletes.
     if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
     if (options.Prune && options.Chunks) summary.ChunksPruned = PruneChunks(serverDir, index);
     return summary;

@@ -63,20 +63,33 @@ struct TCompressedFile {
 // source cannot be read, and stream, I/O or EBZCompressionError errors otherwise; target is then
 // left as it was.
 TCompressedFile CompressFile(const std::string& source, const std::string& target);
+// The same into a file of its own name (a temporary the caller puts in place), created or truncated.
+TCompressedFile CompressFileInto(const std::string& source, const std::string& file);
 
 // Writes every compressed copy, then files.lst and, last, files.lst.bz2 into serverDir, so a client
-// that finds the new list also finds the copies it names. Raises EPublishError for an entry the
-// list cannot carry before anything is written.
+// that finds the new list also finds the copies it names. Raises EPublishError naming every entry
+// the list cannot carry before anything is written.
 TPublishedFolder BuildServerFolder(const std::string& clientDir, const std::string& serverDir,
                                    const TPublishDescription& description);
 
 // The text of files.lst, lines ending in CR LF.
 std::string FormatUpdateList(const TPublishDescription& description, const TPublishedFolder& folder);
 
-// Every file under clientDir as the list names it ("\" between folders), sorted. Raises
-// EPublishError for a name that the list cannot carry or that a Windows client would confuse with
-// another (same name but for letter case), and EInOutError for a folder that cannot be read.
-TStringList ListClientFiles(const std::string& clientDir);
+// Every file under clientDir as the list names it ("\" between folders), sorted. Raises one
+// EPublishError naming every entry refused: a link (never followed), anything neither a file nor a
+// folder (a FIFO, a device), a name that the list cannot carry or that a Windows client would
+// confuse with another (same name but for letter case); a link or other entry that excluded
+// (given its listed name) takes is skipped instead. Raises EInOutError for a folder that cannot be
+// read.
+TStringList ListClientFiles(const std::string& clientDir,
+                            const std::function<bool(const std::string&)>& excluded = {});
+
+// Why the entry at path (listed as listed) cannot be published: a link (whatever it points to), a
+// folder, a FIFO, a device. Nothing for a plain file, or for a missing one.
+std::optional<std::string> RefusedKind(const std::string& path, const std::string& listed);
+
+// Raises one EPublishError whose message holds every refusal, one a line; nothing when there is none.
+void RaiseRefusals(const TStringList& refusals);
 
 // The list a server folder publishes now: files.lst.bz2 decoded.
 struct TPreviousList {
@@ -106,7 +119,10 @@ struct TPublishOptions {
     // Also write the chunk store and files.idx.zst (tools/publish/ChunkStore.h) and list the
     // index's hash; with Prune, delete the chunks the new index does not name.
     bool Chunks = false;
-    std::optional<TListSigning> Signing;  // sign the list, after it is in place and before pruning
+    std::optional<TListSigning> Signing;  // sign the list; the signature goes in place just before it
+    // Without Signing: delete a signature the folder holds when the list changes or it signs another
+    // Rev (it cannot sign the list, and signed launchers would refuse it).
+    bool RemoveStaleSignature = false;
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
 };
@@ -121,16 +137,21 @@ struct TPublishSummary {
     std::size_t ChunksWritten = 0;
     std::size_t ChunksPruned = 0;
     bool Signed = false;  // a new signature was written
+    bool SignatureRemoved = false;
+    std::size_t LeftoversRemoved = 0;  // temporaries an interrupted publish had left
     uint64_t Seq = 0;     // the sequence number signed
     int64_t BytesIn = 0;   // client bytes compressed
     int64_t BytesOut = 0;  // bytes of the copies written
 };
 
 // Publishes like BuildServerFolder, on several threads, reusing what the folder already holds.
-// The list is written only when it changed, files.lst.bz2 last; pruning follows it. description.Rev
-// is ignored: options.Rev or the published Rev decides. With options.Signing the list is signed
-// after it is in place, unless the list is unchanged and already signed for its Rev by that key
-// without expiry.
+// First removes the temporaries an interrupted publish left. Every new file (copies, the chunk
+// index, files.lst, the signature, files.lst.bz2) is written under a temporary name and all are
+// renamed into place in that order at the end, so a publish that fails or is killed before leaves
+// the old release whole; chunks are new names and go in place as they are written. The list is
+// written only when it changed; pruning follows it. description.Rev is ignored: options.Rev or the
+// published Rev decides. With options.Signing the list is signed, unless the list is unchanged and
+// already signed for its Rev by that key without expiry.
 TPublishSummary PublishServerFolder(const std::string& clientDir, const std::string& serverDir,
                                     TPublishDescription description, const TPublishOptions& options);
 

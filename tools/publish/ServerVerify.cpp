@@ -127,10 +127,10 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
     const TUpdateList list = ReadUpdateList(text);
     CheckNumber("Rev", list.Rev, problems);
     CheckNumber("ModHosts", list.ModHosts, problems);
-    if (!keys.empty()) {
-        const TStringList signature = CheckListSignature(serverDir, ReadWholeFile(packed), list.Rev, keys, std::time(nullptr));
-        problems.insert(problems.end(), signature.begin(), signature.end());
-    }
+    const TStringList signature = keys.empty() ? CheckSignedRev(serverDir, list.Rev)
+                                               : CheckListSignature(serverDir, ReadWholeFile(packed), list.Rev, keys,
+                                                                    std::time(nullptr));
+    problems.insert(problems.end(), signature.begin(), signature.end());
     // The launcher refuses a signed list whose [keys] section holds anything but key lines.
     if (!IsEmptySection(list.Keys))
         for (const std::string& line : list.Keys)
