@@ -172,13 +172,11 @@ TStringList ListClientFiles(const std::string& clientDir) {
     TStringList files;
     ListFolderInto(clientDir, "", files);
     std::sort(files.begin(), files.end());
-    std::map<std::string, std::string> byFoldedName;
-    for (const std::string& file : files) {
-        const auto [known, added] = byFoldedName.emplace(LowerAscii(file), file);
-        if (!added)
+    TCaseTwins twins;
+    for (const std::string& file : files)
+        if (const auto earlier = twins.EarlierOf(file))
             throw EPublishError(Format("\"%s\" and \"%s\" differ only in letter case: a Windows client cannot hold both",
-                                       known->second.c_str(), file.c_str()));
-    }
+                                       earlier->c_str(), file.c_str()));
     return files;
 }
 
