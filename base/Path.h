@@ -36,7 +36,7 @@ bool IsNameInFolder(const std::string& name);
 bool SameFileName(const std::string& a, const std::string& b);
 
 // The paths of one list, in list order, as a Windows installation holds them: paths that differ
-// only in the case of ASCII letters (or in "/" for "\\") name one file there, so listing both would
+// only in the case of ASCII letters (or in "/" for "\") name one file there, so listing both would
 // swap its content at every update. The first path of each file is the one taken.
 class TCaseTwins {
 public:
