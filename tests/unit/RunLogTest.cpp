@@ -69,7 +69,9 @@ TEST(RunLog, WritesEachNoticeOnOneLineAndAtMostMaxNoticesInARun) {
         const std::size_t written = static_cast<std::size_t>(std::min(c.Notices, TRunLog::MaxNotices));
         ASSERT_EQ(lines.size(), written + (c.More ? 3 : 2)) << c.Notices;
         EXPECT_EQ(std::count(lines.begin(), lines.end(), c.Written), static_cast<std::ptrdiff_t>(written)) << c.Notices;
-        if (c.More) EXPECT_EQ(lines[lines.size() - 2], c.More);
+        if (c.More) {
+            EXPECT_EQ(lines[lines.size() - 2], c.More);
+        }
         EXPECT_EQ(lines.back(), "Update run ended: Update Failed");
     }
 }
