@@ -226,7 +226,9 @@ TEST_F(SignedListTest, SizeBoundsTheCopyExactlyOnlyInASignedList) {
         Run(1);
         EXPECT_EQ(FStatus, c.Notice ? "Update Failed" : "All the files have been updated") << c.Name;
         EXPECT_EQ(ReadWholeFile(FInstall / "save.dat"), c.Notice ? "old save" : content) << c.Name;
-        if (c.Notice) EXPECT_TRUE(NoticeHas(c.Notice)) << c.Name << ": " << testing::PrintToString(FView.Notices);
+        if (c.Notice) {
+            EXPECT_TRUE(NoticeHas(c.Notice)) << c.Name << ": " << testing::PrintToString(FView.Notices);
+        }
         ExpectButtonsBack();
         ExpectNoLeftovers();
     }
