@@ -3,6 +3,7 @@
 #include "base/Os.h"
 #include "base/Text.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -72,8 +73,6 @@ std::optional<std::string> RefusedName(const std::string& name) {
     if (name.size() > LongestName) return "has a name longer than 255 characters";
     if (name.back() == '.' || name.back() == ' ') return "has a name ending in a dot or a space, which Windows drops";
     if (IsDeviceName(name)) return "has the Windows device name " + Quoted(name);
-    if (IsShortNameForm(name))
-        return "has the form of a Windows short name (" + Quoted(name) + "), which may stand for another file";
     return std::nullopt;
 }
 
@@ -84,6 +83,10 @@ std::optional<std::string> RefusedPath(const std::string& path, const TInstallPl
     const std::vector<std::string> names = SplitNames(path);
     for (const std::string& name : names)
         if (auto reason = RefusedName(name)) return reason;
+    // The installation's own files and folders are at the top level; deeper down the form names the
+    // game's files alone, and older lists use it there (data\save~1.dat).
+    if (IsShortNameForm(names.front()))
+        return "has the form of a Windows short name (" + Quoted(names.front()) + "), which may stand for another file";
     if (names.size() == 1) {
         for (const char* own : OwnFiles)
             if (SameFileName(path, own)) return "is the installation's own " + std::string(own);
@@ -131,6 +134,14 @@ bool IsNameInFolder(const std::string& name) {
 }
 
 bool SameFileName(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
+
+std::optional<std::string> TCaseTwins::EarlierOf(const std::string& path) {
+    std::string folded = LowerAscii(path);
+    std::replace(folded.begin(), folded.end(), '/', '\\');
+    const auto [first, added] = FFirst.emplace(folded, path);
+    if (added || first->second == path) return std::nullopt;
+    return first->second;
+}
 
 TInstallPlace LocalInstallPlace(const std::string& folder, const std::string& launcherName) {
     return TInstallPlace{folder.size(), detail::LocalLongestPath(), launcherName};

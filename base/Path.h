@@ -2,6 +2,7 @@
 // Paths as the program writes them ("\" between folders, "/" taken too where a path comes from a
 // list or a user): joining a folder and a relative path, and which paths an update list may name.
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,19 @@ bool IsNameInFolder(const std::string& name);
 // Two file names as Windows compares them, ASCII letters without regard to case.
 bool SameFileName(const std::string& a, const std::string& b);
 
+// The paths of one list, in list order, as a Windows installation holds them: paths that differ
+// only in the case of ASCII letters (or in "/" for "\") name one file there, so listing both would
+// swap its content at every update. The first path of each file is the one taken.
+class TCaseTwins {
+public:
+    // The path seen before that names the same file as path but is written otherwise; none when
+    // path is the first to name its file (it is then remembered) or is written exactly as that one.
+    std::optional<std::string> EarlierOf(const std::string& path);
+
+private:
+    std::map<std::string, std::string> FFirst;  // by the folded path
+};
+
 // The longest full path Windows opens through its ANSI calls (MAX_PATH without the final NUL).
 inline constexpr std::size_t WindowsLongestPath = 259;
 // Characters a run adds beside a listed file (".bz2", ".New", a temporary name, "backup\"): the
@@ -65,9 +79,11 @@ std::size_t LocalLongestPath();
 // - it leaves the installation (StaysInside);
 // - at the top level, it names one of the installation's own files (_settings.ini, files.lst,
 //   files.lst.bz2, Update.bat, the launcher's executable), letter case ignored;
-// - a name Windows would alias or take for a device: one ending in a dot or a space, a short
-//   NAME~N.EXT form, CON, PRN, AUX, NUL, COM1-9, LPT1-9 (with or without extension), CONIN$,
-//   CONOUT$; a control character or one of * ? " < > that Windows refuses in names;
+// - at the top level, the short NAME~N.EXT form, which may stand for one of the installation's own
+//   files or folders (_SETTI~1.INI, ORVEX~1);
+// - a name Windows would alias or take for a device: one ending in a dot or a space, CON, PRN,
+//   AUX, NUL, COM1-9, LPT1-9 (with or without extension), CONIN$, CONOUT$; a control character or
+//   one of * ? " < > that Windows refuses in names;
 // - a name over 255 characters, or a full path (with ListedPathRoom) too long for the place.
 std::optional<std::string> RefusedListPath(const std::string& path, const TInstallPlace& place);
 

@@ -132,6 +132,15 @@ std::string EscapeBytes(std::string_view text, std::string_view prefix, bool (*m
     return escaped;
 }
 
+std::string EscapeControls(std::string_view text) {
+    return EscapeBytes(text, "\\x", [](unsigned char byte) { return byte < 0x20 || byte == 0x7F; });
+}
+
+std::string Shortened(std::string_view text, std::size_t shown) {
+    if (text.size() <= shown) return std::string(text);
+    return std::string(text.substr(0, shown)) + "... (" + std::to_string(text.size()) + " characters)";
+}
+
 std::vector<std::string> SplitOnSpaces(std::string_view text) {
     constexpr std::string_view Gap = " \t";
     std::vector<std::string> items;

@@ -45,6 +45,13 @@ std::string IntToStr(int64_t value);
 // Every byte for which mustEscape is true as prefix and two uppercase hexadecimal digits; the
 // others as they are.
 [[nodiscard]] std::string EscapeBytes(std::string_view text, std::string_view prefix, bool (*mustEscape)(unsigned char));
+// Control characters (codes below 32, and 127) as \xNN: a name from a list or a server must not move
+// a terminal's cursor, recolour it or break a line of the log.
+[[nodiscard]] std::string EscapeControls(std::string_view text);
+
+// The text, or its first shown characters and "... (N characters)" when it is longer: a hostile
+// list may hold names of megabytes.
+[[nodiscard]] std::string Shortened(std::string_view text, std::size_t shown);
 
 // The items of a setting that holds values separated by spaces or tabs: runs of them are one gap,
 // and neither end yields an empty item.

@@ -19,24 +19,20 @@ namespace {
 // Keeps the output within its limits, asking for the free space once every check interval.
 class OutputGuard {
 public:
-    explicit OutputGuard(const TUnpackLimits& limits) : FLimits(limits) {}
+    explicit OutputGuard(const TUnpackLimits& limits) : FLimits(limits), FRoom(limits.Volume, limits.FreeSpaceReserve) {}
 
     // Before count more bytes are written.
     void Admit(std::size_t count) {
         FWritten += count;
         if (FWritten > FLimits.MaxOutput) throw EUnpackLimit("The unpacked data is longer than allowed");
-        if (FLimits.Volume.empty() || FWritten < FNextCheck) return;
-        FNextCheck = FWritten + FreeSpaceCheckInterval;
-        const std::optional<uint64_t> free = os::FreeSpace(FLimits.Volume);
-        // Room for the reserve and for everything written before the next look.
-        if (free && *free < FLimits.FreeSpaceReserve + FreeSpaceCheckInterval)
+        if (!FLimits.Volume.empty() && !FRoom.Admit(count))
             throw EUnpackLimit("Not enough free disk space to unpack " + FLimits.Volume);
     }
 
 private:
     const TUnpackLimits& FLimits;
+    TFreeSpaceGuard FRoom;
     uint64_t FWritten = 0;
-    uint64_t FNextCheck = 0;
 };
 
 // Passes progress on only while it does not fall, so a decode that starts over leaves the

@@ -1,5 +1,6 @@
 #pragma once
 // Turning a downloaded .bz2 file into the file it stands for.
+#include "base/Disk.h"
 #include "base/Exceptions.h"
 #include "base/Stream.h"
 
@@ -20,8 +21,6 @@ public:
 
 // A few hundred bytes can decode to terabytes: the output is bounded.
 inline constexpr uint64_t DefaultFreeSpaceReserve = uint64_t{256} * 1024 * 1024;
-// How often the free space is asked for; the reserve holds between two checks, too.
-inline constexpr uint64_t FreeSpaceCheckInterval = uint64_t{4} * 1024 * 1024;
 
 struct TUnpackLimits {
     uint64_t MaxOutput = std::numeric_limits<uint64_t>::max();

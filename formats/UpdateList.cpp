@@ -29,6 +29,11 @@ std::string ClosingTag(const std::string& section) { return "[/" + section + "]"
 
 uint64_t TListEntry::CopySize() const { return static_cast<uint64_t>(std::max<int32_t>(0, StrToInt(Size))); }
 
+uint64_t TListEntry::MaxCopyBody(bool exactSize) const {
+    const uint64_t size = CopySize();
+    return exactSize ? size : size + std::max(CopySizeSlack, size / 8);
+}
+
 std::string TListEntry::CopyAddress() const {
     std::string address = CopyName();
     std::replace(address.begin(), address.end(), '\\', '/');

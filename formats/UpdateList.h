@@ -40,6 +40,9 @@ bool IsEmptySection(const TStringList& section);
 std::string OpeningTag(const std::string& section);  // "[name]"
 std::string ClosingTag(const std::string& section);  // "[/name]"
 
+// How far an unsigned list's copy may pass its SIZE at least (TListEntry::MaxCopyBody).
+inline constexpr uint64_t CopySizeSlack = uint64_t{64} << 20;
+
 // One file entry, PATH|MD5|SIZE. The fields are counted from the end of the line, as the launcher
 // always read them: a line with more fields gives its last three, empty fields do not count.
 struct TListEntry {
@@ -54,6 +57,10 @@ struct TListEntry {
     std::string CopyAddress() const;
     // SIZE as the run takes it: a negative one as 0; raises EConvertError when it is no number.
     uint64_t CopySize() const;
+    // The longest body taken for the copy. SIZE is exact in a signed list, which only the publisher
+    // writes. Elsewhere it was only ever the file bar's maximum: hand-written lists give 0 or the
+    // unpacked size, so the body may pass it by CopySizeSlack or an eighth of it, whichever is larger.
+    uint64_t MaxCopyBody(bool exactSize) const;
 };
 
 TListEntry SplitListEntry(const std::string& line);

@@ -1,5 +1,6 @@
 #include "update/Download.h"
 
+#include "base/Disk.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Stream.h"
@@ -88,14 +89,17 @@ private:
 struct TooLong {};
 // Thrown when a part answers a range other than the one asked for.
 struct UnaskedPart {};
+// Thrown when the body would eat into the free space the volume keeps.
+struct NoRoom {};
 // An error page is read to its end (a short one lets the connection finish cleanly) but not kept,
 // and not beyond this.
 constexpr uint64_t MaxErrorBody = 64 * 1024;
 
 class BodyFile final : public http::IBodyReceiver {
 public:
-    BodyFile(const std::string& fileName, uint64_t maxBytes, const TReadReport& onRead, bool resumable)
-        : FFileName(fileName), FMaxBytes(maxBytes), FOnRead(onRead) {
+    BodyFile(const std::string& fileName, uint64_t maxBytes, uint64_t freeSpaceReserve, const TReadReport& onRead,
+             bool resumable)
+        : FFileName(fileName), FMaxBytes(maxBytes), FOnRead(onRead), FRoom(fileName, freeSpaceReserve) {
         if (resumable) FPartial.emplace(fileName);
     }
     ~BodyFile() override {
@@ -139,6 +143,7 @@ public:
         FReceived += count;
         if (FReceived > (FRefused ? std::min(FMaxBytes, MaxErrorBody) : FMaxBytes)) throw TooLong{};
         if (FRefused) return;
+        if (!FRoom.Admit(count)) throw NoRoom{};
         FStream->WriteBuffer(data, count);
         FOnRead(FReceived, static_cast<uint32_t>(count));
     }
@@ -178,6 +183,7 @@ private:
     uint64_t FMaxBytes;
     uint64_t FReceived = 0;
     const TReadReport& FOnRead;
+    TFreeSpaceGuard FRoom;
     std::optional<PartialCopy> FPartial;
     std::optional<http::TRange> FRange;
     std::optional<TTempFile> FTemp;
@@ -281,6 +287,11 @@ TDownloadOutcome FetchOnce(const std::string& url, Body& file, uint64_t maxBytes
             return outcome;  // the partial file goes with file
         }
         // An error page too long to read through: refused below, like a short one.
+    } catch (const NoRoom&) {
+        outcome.Status = file.Status();
+        outcome.Reason = "not enough free disk space (downloads keep " + std::to_string(limits.FreeSpaceReserve >> 20) +
+                         " MiB free)";
+        return outcome;  // not worth another try: the partial file goes with file
     } catch (const UnaskedPart&) {
         outcome.Status = 206;
         outcome.Reason = "a part of the file that was not asked for";
@@ -315,13 +326,13 @@ TDownloadOutcome DownloadToFile(const std::string& url, const std::string& fileN
     bool rangeRefused = false;
     TDownloadOutcome outcome;
     {
-        BodyFile file(fileName, maxBytes, onRead, resumable);
+        BodyFile file(fileName, maxBytes, limits.FreeSpaceReserve, onRead, resumable);
         outcome = FetchOnce(url, file, maxBytes, limits, rangeRefused);
     }
     if (rangeRefused) {
         // The server's file no longer reaches as far as the partial copy: it starts over at once.
         DiscardPartialCopy(fileName);
-        BodyFile file(fileName, maxBytes, onRead, resumable);
+        BodyFile file(fileName, maxBytes, limits.FreeSpaceReserve, onRead, resumable);
         outcome = FetchOnce(url, file, maxBytes, limits, rangeRefused);
     }
     outcome.Url = url;
@@ -357,43 +368,5 @@ std::optional<std::chrono::milliseconds> RetryWait(const TDownloadOutcome& outco
     if (outcome.RetryAfter) wait = *outcome.RetryAfter;
     return std::min(wait, limits.MaxWait);
 }
-
-namespace http {
-
-std::optional<uint64_t> ContentRangeStart(const std::string& value) {
-    const std::string prefix = "bytes ";
-    if (value.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    const std::size_t dash = value.find('-', prefix.size());
-    if (dash == std::string::npos || dash == prefix.size() || dash - prefix.size() > 19) return std::nullopt;
-    uint64_t start = 0;
-    for (std::size_t i = prefix.size(); i < dash; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(value[i]))) return std::nullopt;
-        start = start * 10 + static_cast<uint64_t>(value[i] - '0');
-    }
-    return start;
-}
-
-std::string ChooseValidator(const std::string& etag, const std::string& lastModified) {
-    // If-Range takes only a strong ETag.
-    const std::string& chosen = !etag.empty() && etag.compare(0, 2, "W/") != 0 ? etag : lastModified;
-    return IsSendableValidator(chosen) ? chosen : std::string();
-}
-
-bool ContinuesFrom(int status, const std::string& contentRange, uint64_t from) {
-    return status == 206 && ContentRangeStart(contentRange) == from;
-}
-
-std::optional<std::chrono::seconds> ParseRetryAfter(const std::string& value) {
-    const std::size_t begin = value.find_first_not_of(" \t");
-    const std::size_t end = value.find_last_not_of(" \t\r\n");
-    if (begin == std::string::npos) return std::nullopt;
-    const std::string digits = value.substr(begin, end - begin + 1);
-    if (digits.empty() || digits.size() > 9 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
-        return std::nullopt;
-    return std::chrono::seconds(std::stol(digits));
-}
-
-}  // namespace http
 
 }  // namespace orvex

@@ -26,7 +26,7 @@ namespace orvex {
 GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view, TRunSettings settings)
     : FSettings(std::move(settings)),
       FReports(dispatcher, view),
-      FServers(FSettings.UpdatesUrl, FSettings.Mirrors, FSettings.Limits.Transfer, FSettings.Limits.Retry),
+      FServers(FSettings.UpdatesUrl, FSettings.Mirrors, TransferLimitsOf(FSettings.Limits), FSettings.Limits.Retry),
       FChunks(
           FServers, FReports,
           [this](const std::string& name, const std::string& fileName, uint64_t maxBytes) {
@@ -154,11 +154,11 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
         [this](const std::string& text) { FReports.Notify(text); });
 }
 
-// The copy is as long as the list says, never longer.
+// A signed list's copy is as long as the list says, never longer.
 TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
                                             const TServers::TNotify& notify, const std::stop_token& stop) {
-    return FServers.FetchToFile(entry.CopyAddress(), FState->Staged(entry.Path) + PackedSuffix, entry.CopySize(), true,
-                                bar, true, notify, stop);
+    return FServers.FetchToFile(entry.CopyAddress(), FState->Staged(entry.Path) + PackedSuffix,
+                                entry.MaxCopyBody(FSigned.has_value()), true, bar, true, notify, stop);
 }
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
@@ -172,7 +172,8 @@ void GFilesThread::UpdateSelf(const std::string& line) {
                .Mode = FSettings.SelfUpdate,
                .Launcher = FSettings.Launcher,
                .Download = [this](const TListEntry& entry, const std::string& packed) {
-                   return static_cast<bool>(DownloadFile(entry.CopyName(), packed, true, entry.CopySize(), true));
+                   return static_cast<bool>(
+                       DownloadFile(entry.CopyName(), packed, true, entry.MaxCopyBody(FSigned.has_value()), true));
                },
                .Unpack = [this](const std::string& packed, const std::string& target) { UnpackFile(packed, target); },
                .Notify = [this](const std::string& text) { FReports.Notify(text); }});
@@ -194,7 +195,8 @@ void GFilesThread::CheckFiles(const TStringList& entries) {
         FReports.TotalBar(static_cast<int32_t>(i));
         const TListEntry entry = ReadListEntry(entries[i]);
         FReports.Show("Checking " + entry.Path);
-        if (digests.Take() != entry.MD5) {
+        const bool caseTwin = FPaths.Listed(entry.Path);  // collected, so the fetch pass says why it is left out
+        if (digests.Take() != entry.MD5 || caseTwin) {
             StrToInt(entry.Size);
             FFetchList.push_back(entries[i]);
         }
@@ -217,7 +219,7 @@ TRunResult GFilesThread::FetchFiles(TCommit commit) {
         const TListEntry entry = ReadListEntry(FFetchList[i]);
         std::unique_ptr<TPrefetchedCopy> prefetched = ahead.Take(i);
         FetchResult result = FetchResult::Failed;
-        if (const auto reason = RefusedListPath(entry.Path, FPlace)) {
+        if (const auto reason = FPaths.Refused(entry.Path, FPlace)) {
             FReports.Notify(Refusal(entry.Path, *reason));
         } else {
             FReports.Show("Downloading " + entry.Path);
@@ -263,7 +265,7 @@ TSpaceVerdict GFilesThread::PlanSpace() {
     std::vector<TSpaceItem> items;
     for (const std::string& line : FFetchList) {
         const TListEntry entry = ReadListEntry(line);
-        if (RefusedListPath(entry.Path, FPlace)) continue;
+        if (FPaths.Refused(entry.Path, FPlace)) continue;
         const uint64_t copy = entry.CopySize();
         const uint64_t installed = static_cast<uint64_t>(std::max<int64_t>(os::FileSize(JoinPath(FBaseDir, entry.Path)), 0));
         items.push_back({copy, FChunks.FileSize(entry.Path).value_or(std::max(copy, installed)), installed});
@@ -324,7 +326,7 @@ TPrefetchWindow::TStarted GFilesThread::Prefetch(std::size_t next, const std::ve
     try {
         const TListEntry entry = ReadListEntry(FFetchList[next]);
         const std::string staged = FState->Staged(entry.Path);
-        if (RefusedListPath(entry.Path, FPlace) || FChunks.Holds(entry.Path) || os::FileExists(staged)) return {};
+        if (FPaths.Refused(entry.Path, FPlace) || FChunks.Holds(entry.Path) || os::FileExists(staged)) return {};
         for (const std::string& path : busy)
             if (!Apart(entry.Path, path)) return {};
         StrToInt(entry.Size);  // a size that is not a number stops the pass at its entry, in turn

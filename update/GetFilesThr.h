@@ -7,6 +7,7 @@
 #include "update/ChunkBuilder.h"
 #include "update/Download.h"
 #include "update/InstallState.h"
+#include "update/ListedFiles.h"
 #include "update/PrefetchedCopy.h"
 #include "update/RunReports.h"
 #include "update/RunResult.h"
@@ -106,6 +107,7 @@ private:
     std::string FSelfEntry;
     std::string FBaseDir;
     TInstallPlace FPlace;  // the folder's place, its launcher named once the self entry is known
+    TListedPathRule FPaths;  // the entries compared so far
     std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir
     bool FOneAtATime = false;               // too little room to stage every file
     TFetchSummary FFetched;

@@ -3,6 +3,8 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Stream.h"
+#include "base/Text.h"
+#include "formats/UpdateList.h"
 #include "update/HostEntry.h"
 
 #include <vector>
@@ -123,7 +125,14 @@ void ApplyHosts(const TStringList& entries, const std::string& fileName, const T
         notify(SHostsNotApplied);
         return;
     }
-    EditHosts(entries, fileName, showStatus);
+    try {
+        EditHosts(entries, fileName, showStatus);
+    } catch (const std::exception& error) {
+        // The run ends on it: the player and the operator learn why. An entry may be megabytes long.
+        notify(SHostsFailed + (IsEmptySection(entries) ? std::string("ModHosts is 1 but [hosts] has no entries")
+                                                        : Shortened(error.what(), 1000)));
+        throw;
+    }
 }
 
 std::string HostsFileIn(const std::string& hostsFolder) {

@@ -13,6 +13,9 @@ using THostsReport = std::function<void(const std::string&)>;
 inline constexpr const char* SHostsNotApplied =
     "the update list's host entries were not applied: no hosts file to edit";
 
+// The beginning of the notice of host entries that could not be applied, before the reason.
+inline constexpr const char* SHostsFailed = "the update list's host entries were not applied: ";
+
 // Applies entries (ADDRESS "|" HOST, fields counted from the end; see ParseHostEntry) to fileName:
 // active lines that name a host (or a name under it) with another address are commented out, and
 // entries not yet present are appended in a marked block. Every other line stays as it was, line
@@ -23,6 +26,7 @@ inline constexpr const char* SHostsNotApplied =
 void EditHosts(const TStringList& entries, const std::string& fileName, const THostsReport& showStatus);
 
 // EditHosts on fileName; without a file, notify hears SHostsNotApplied and nothing else happens.
+// An error of EditHosts is told to notify (SHostsFailed and its message), then raised.
 void ApplyHosts(const TStringList& entries, const std::string& fileName, const THostsReport& showStatus,
                 const THostsReport& notify);
 

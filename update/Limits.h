@@ -19,6 +19,9 @@ struct TTransferLimits {
     uint32_t MinBytesPerSecond = 1024;
     std::chrono::milliseconds SpeedPeriod{std::chrono::seconds(60)};
     int MaxRedirects = 10;
+    // A body written to a file stops before the volume's free space falls below this, as
+    // unpacking does (a run gives both its FreeSpaceReserve).
+    uint64_t FreeSpaceReserve = DefaultFreeSpaceReserve;
 };
 
 // How often a download that failed for a passing reason is tried, and how long the run waits
@@ -40,10 +43,17 @@ struct TRunLimits {
     // files.lst.bz2 and its text. A list of 100,000 entries is about 12 MiB of text, 4 MiB packed.
     uint64_t MaxPackedList = 32 * MiB;
     uint64_t MaxListText = 128 * MiB;
-    // Unpacking stops before the volume's free space falls below this.
+    // Unpacking and downloads stop before the volume's free space falls below this.
     uint64_t FreeSpaceReserve = DefaultFreeSpaceReserve;
     // Threads for checking, fetching and unpacking; 0: one per core.
     unsigned Threads = 0;
 };
+
+// The run's transfer limits, keeping its free space reserve in downloads as in unpacking.
+inline TTransferLimits TransferLimitsOf(const TRunLimits& limits) {
+    TTransferLimits transfer = limits.Transfer;
+    transfer.FreeSpaceReserve = limits.FreeSpaceReserve;
+    return transfer;
+}
 
 }  // namespace orvex

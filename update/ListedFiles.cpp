@@ -18,6 +18,19 @@ std::optional<std::string> InstalledDigest(const std::string& baseDir, const std
     return DigestToHex(FileMD5(localFile));
 }
 
+bool TListedPathRule::Listed(const std::string& path) {
+    const std::optional<std::string> earlier = FSeen.EarlierOf(path);
+    if (earlier) FTwins.emplace(path, *earlier);
+    return earlier.has_value();
+}
+
+std::optional<std::string> TListedPathRule::Refused(const std::string& path, const TInstallPlace& place) const {
+    if (auto reason = RefusedListPath(path, place)) return reason;
+    const auto twin = FTwins.find(path);
+    if (twin == FTwins.end()) return std::nullopt;
+    return "differs only in letter case from " + Quoted(twin->second) + ", listed before it";
+}
+
 std::vector<std::string> ListedPaths(TListFile& list) { return ListedPaths(list, {CriticalSection, NormalSection}); }
 
 std::vector<std::string> ListedPaths(TListFile& list, const std::vector<const char*>& sections) {

@@ -2,6 +2,7 @@
 // The files a list names, and those an earlier list named that it no longer does.
 #include "base/Path.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,20 @@
 namespace orvex {
 
 class TListFile;
+
+// Which paths of a run's list are left out: those the path rule refuses, and each path after the
+// first that names the same file in other letter case (the publisher's rule, TCaseTwins).
+class TListedPathRule {
+public:
+    // Each compared entry's path, in list order; true when it is left out as a case twin.
+    bool Listed(const std::string& path);
+    // Why path is left out; none when it is taken.
+    std::optional<std::string> Refused(const std::string& path, const TInstallPlace& place) const;
+
+private:
+    TCaseTwins FSeen;
+    std::map<std::string, std::string> FTwins;  // a path left out, and the earlier one taken
+};
 
 // The paths of the entries of the list's sections (critical and normal unless told), in list order.
 std::vector<std::string> ListedPaths(TListFile& list);

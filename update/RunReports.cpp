@@ -9,11 +9,7 @@
 namespace orvex {
 
 std::string Refusal(const std::string& path, const std::string& reason) {
-    constexpr std::size_t Shown = 300;
-    const std::string name = path.size() <= Shown
-                                 ? path
-                                 : path.substr(0, Shown) + "... (" + std::to_string(path.size()) + " characters)";
-    return "\"" + name + "\" " + reason + ": left out";
+    return "\"" + Shortened(path, 300) + "\" " + reason + ": left out";
 }
 
 std::string InstallFailure(const std::string& url) {
@@ -57,9 +53,16 @@ void TRunReports::SaveRevision(int32_t revision) {
     FDispatcher.Invoke([this, revision] { FView.SaveRevision(IntToStr(revision)); });
 }
 
+// The run ends on a refused settings write; the player and the operator learn why. (A refused
+// revision write fails the commit, which tells its error.)
 void TRunReports::SaveListTrust(const std::string& updateKey, uint64_t listSeq) {
     const std::string seq = std::to_string(listSeq);
-    FDispatcher.Invoke([this, &updateKey, &seq] { FView.SaveListTrust(updateKey, seq); });
+    try {
+        FDispatcher.Invoke([this, &updateKey, &seq] { FView.SaveListTrust(updateKey, seq); });
+    } catch (const EIniFileException& error) {
+        Notify(error.what());
+        throw;
+    }
 }
 
 void TRunReports::LockButtons() {

@@ -35,11 +35,12 @@ public:
     void SaveRevision(const std::string& revision) override {
         Record("save:" + revision);
         SavedRevisions.push_back(revision);
-        if (FailRevisionWrite) throw Exception("Unable to write to _settings.ini");
+        if (FailRevisionWrite) throw EIniFileException(Format(SIniFileWriteError, "_settings.ini"));
     }
     void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override {
         Record("trust:" + listSeq);
         SavedTrust.push_back({updateKey, listSeq});
+        if (FailTrustWrite) throw EIniFileException(Format(SIniFileWriteError, "_settings.ini"));
     }
     void LockButtons() override {
         Record("lock");
@@ -70,7 +71,9 @@ public:
     TGaugeModel FileGauge;
     TGaugeModel TotalGauge;
     bool Locked = false;
+    // The settings writes refused, as a read-only _settings.ini refuses them.
     bool FailRevisionWrite = false;
+    bool FailTrustWrite = false;
     // The event, or the event's number (from 1), that raises once it is recorded, as a report to a
     // window that is gone does.
     std::string FailOn;

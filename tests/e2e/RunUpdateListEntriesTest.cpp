@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +36,76 @@ TEST_F(RunUpdateTest, EntriesLeavingTheInstallationAreRefusedAndCountAsFailed) {
     EXPECT_EQ(ReadWholeFile(Staged("evil.txt")), "outside");
     EXPECT_FALSE(fs::exists(FInstall / "evil.txt"));
     EXPECT_TRUE(FView.SavedRevisions.empty());
+}
+
+// A list written by hand, as the first release installed it: the short-name form is refused only at
+// the top level, where it may stand for the installation's own files.
+TEST_F(RunUpdateTest, ShortNameFormsAreRefusedAtTheTopLevelOnly) {
+    struct {
+        const char* Path;
+        bool Taken;
+    } const cases[] = {
+        {"data\\save~1.dat", true},
+        {"data\\PROGRA~1\\x.dat", true},
+        {"SAVE~1.DAT", false},
+        {"ORVEX~1\\journal", false},
+    };
+    for (const auto& c : cases) {
+        Put(Under(FClient, c.Path), std::string("content of ") + c.Path);
+        fs::create_directories(Under(FServer, c.Path).parent_path());
+        const auto copy = CompressFile(Under(FClient, c.Path).string(), Under(FServer, std::string(c.Path) + ".bz2").string());
+        PublishList("[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_normal]\r\n" + std::string(c.Path) + "|" +
+                    DigestToHex(copy.SourceDigest) + "|" + std::to_string(copy.Size) + "\r\n[/files_normal]\r\n");
+        FView = RecordingView();
+        Run(0);
+        EXPECT_EQ(FStatus, c.Taken ? "All the files have been updated" : "Update Failed") << c.Path;
+        EXPECT_EQ(Same(c.Path), c.Taken) << c.Path;
+        const bool told = std::any_of(FView.Notices.begin(), FView.Notices.end(), [](const std::string& notice) {
+            return notice.find("the form of a Windows short name") != std::string::npos;
+        });
+        EXPECT_EQ(told, !c.Taken) << c.Path << ": " << testing::PrintToString(FView.Notices);
+    }
+}
+
+// Two entries naming one file on Windows, in other letter case: the later one is refused, so the
+// file is not swapped between the two at every start (the run says why and fails, as for any refused
+// entry), natively and under Wine alike.
+TEST_F(RunUpdateTest, AnEntryDifferingOnlyInLetterCaseFromAnEarlierOneIsRefused) {
+    struct {
+        const char* Earlier;
+        const char* Later;
+        const char* LaterSection;
+    } const cases[] = {
+        {"Readme.txt", "README.TXT", "files_critical"},
+        {"data\\Maps\\a.map", "data/maps/A.MAP", "files_normal"},
+    };
+    for (const auto& c : cases) {
+        // Both copies are served where the server folder can hold both (not through Wine's names).
+        std::string entries[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string path = i == 0 ? c.Earlier : c.Later;
+            Put(FClient / "copy", "content of " + path);
+            const std::string copyName = (i == 0 || !WindowsPaths() ? "" : "unserved\\") + path + ".bz2";
+            const auto copy = CompressFile((FClient / "copy").string(), Under(FServer, copyName).string());
+            entries[i] = path + "|" + DigestToHex(copy.SourceDigest) + "|" + std::to_string(copy.Size) + "\r\n";
+        }
+        const bool bothCritical = std::string(c.LaterSection) == "files_critical";
+        PublishList("[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\n" + entries[0] +
+                    (bothCritical ? entries[1] : "") + "[/files_critical]\r\n[files_normal]\r\n" +
+                    (bothCritical ? "" : entries[1]) + "[/files_normal]\r\n");
+        Put(Under(FInstall, c.Earlier), "old");
+        for (int run = 0; run < 2; ++run) {
+            FView = RecordingView();
+            Run(0);
+            EXPECT_EQ(FStatus, "Update Failed") << c.Later;
+            EXPECT_EQ(ReadWholeFile(Under(FInstall, c.Earlier)), "old") << c.Later;
+            ASSERT_FALSE(FView.Notices.empty()) << c.Later;
+            EXPECT_NE(FView.Notices.back().find(std::string("differs only in letter case from \"") + c.Earlier + "\""),
+                      std::string::npos)
+                << FView.Notices.back();
+            EXPECT_TRUE(FView.SavedRevisions.empty());
+        }
+    }
 }
 
 TEST_F(RunUpdateTest, MalformedListsEndWithUpdateFailedAndTheButtonsBack) {
@@ -94,6 +165,8 @@ TEST_F(RunUpdateTest, UnreadableHostsFileEndsWithUpdateFailed) {
     fs::create_directories(FHosts / "hosts");  // a folder where the file should be
     Run(0);
     EXPECT_EQ(FStatus, "Update Failed");
+    ASSERT_FALSE(FView.Notices.empty());
+    EXPECT_NE(FView.Notices.back().find("host entries were not applied: "), std::string::npos) << FView.Notices.back();
     ExpectButtonsBack();
     EXPECT_TRUE(FView.SavedRevisions.empty());
 }

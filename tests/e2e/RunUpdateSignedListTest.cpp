@@ -1,8 +1,11 @@
-// Signed lists: what a trusted key and the last accepted sequence let through, and how a trusted
-// list hands trust on to a new key.
+// Signed lists: what a trusted key and the last accepted sequence let through, how a trusted
+// list hands trust on to a new key, what SIZE means with and without a signature, and the
+// notices of failures that end a run.
 #include "RunUpdateFixture.h"
 
+#include "base/Disk.h"
 #include "formats/Minisign.h"
+#include "formats/md5.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +239,103 @@ TEST_F(SignedListTest, AMirrorBehindTheInstallationIsSkippedForTheNextServer) {
         EXPECT_EQ(Same("game.exe"), c.skipped) << c.name << " installed the current revision";
         EXPECT_EQ(NoticeHas("The update list of the mirror " + behind + " was skipped: "), c.skipped)
             << c.name << testing::PrintToString(FView.Notices);
+    }
+}
+
+// A list written by hand, as the first release took it: SIZE only sets the file bar's maximum,
+// so 0 and the unpacked size (here smaller than the copy) install. Only a signed list, which the
+// publisher writes, holds the copy to SIZE exactly. Every download keeps the disk's reserve.
+TEST_F(SignedListTest, SizeBoundsTheCopyExactlyOnlyInASignedList) {
+    enum class Size { Zero, Unpacked, Copy, CopyLessOne };
+    struct {
+        const char* Name;
+        bool Signed;
+        Size Written;
+        bool BeyondFreeSpace;  // a reserve larger than the free space
+        const char* Notice;    // nullptr: installed
+    } const cases[] = {
+        {"unsigned, SIZE 0", false, Size::Zero, false, nullptr},
+        {"unsigned, the unpacked size", false, Size::Unpacked, false, nullptr},
+        {"unsigned, one byte short", false, Size::CopyLessOne, false, nullptr},
+        {"signed, the copy's size", true, Size::Copy, false, nullptr},
+        {"signed, one byte short", true, Size::CopyLessOne, false, "longer than the"},
+        {"signed, the unpacked size", true, Size::Unpacked, false, "longer than the 11 bytes expected"},
+        {"unsigned, no free space", false, Size::Zero, true, "not enough free disk space"},
+    };
+    const std::string content = "save game 1";
+    Put(FClient / "save.dat", content);
+    const auto copy = CompressFile((FClient / "save.dat").string(), (FServer / "save.dat.bz2").string());
+    ASSERT_GT(copy.Size, static_cast<int64_t>(content.size()));
+    const std::optional<uint64_t> free = os::FreeSpace(FInstall.string());
+    ASSERT_TRUE(free.has_value());
+    FDescription.Rev = 2;
+    for (const auto& c : cases) {
+        const int64_t size = c.Written == Size::Zero       ? 0
+                             : c.Written == Size::Unpacked ? static_cast<int64_t>(content.size())
+                             : c.Written == Size::Copy     ? copy.Size
+                                                           : copy.Size - 1;
+        PublishList("[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_critical]\r\nsave.dat|" +
+                    DigestToHex(copy.SourceDigest) + "|" + std::to_string(size) + "\r\n[/files_critical]\r\n");
+        fs::remove(FServer / "files.lst.bz2.minisig");
+        if (c.Signed) Sign(FKey, 1);
+        FUpdateKey = c.Signed ? minisign::PublicKeyLine(FKey.Public) : "";
+        FLimits.FreeSpaceReserve = c.BeyondFreeSpace ? *free + 1024 * MiB : DefaultFreeSpaceReserve;
+        fs::remove_all(Under(FInstall, StateFolderName));
+        Put(FInstall / "save.dat", "old save");
+        FView = RecordingView();
+        Run(1);
+        EXPECT_EQ(FStatus, c.Notice ? "Update Failed" : "All the files have been updated") << c.Name;
+        EXPECT_EQ(ReadWholeFile(FInstall / "save.dat"), c.Notice ? "old save" : content) << c.Name;
+        if (c.Notice) {
+            EXPECT_TRUE(NoticeHas(c.Notice)) << c.Name << ": " << testing::PrintToString(FView.Notices);
+        }
+        ExpectButtonsBack();
+        ExpectNoLeftovers();
+    }
+}
+
+// Failures that end a run before its files are fetched say why, in the log and on orvex-update's
+// output alike (both show the run's notices).
+TEST_F(SignedListTest, HostEntriesOrSettingsThatCannotBeWrittenAreToldInANotice) {
+    const std::string settings = "[settings]\r\nRev|2\r\nModHosts|1\r\n[/settings]\r\n";
+    struct {
+        const char* Name;
+        std::function<void()> Prepare;
+        const char* Notice;
+    } const cases[] = {
+        {"a refused host entry",
+         [&] { PublishList(settings + "[hosts]\r\n300.0.0.1|login.talvora.test\r\n[/hosts]\r\n"); },
+         "host entries were not applied: Bad hosts entry \"300.0.0.1|login.talvora.test\": not an IPv4 or IPv6 address"},
+        {"no host entries", [&] { PublishList(settings); },
+         "host entries were not applied: ModHosts is 1 but [hosts] has no entries"},
+        {"a refused revision write",
+         [this] {
+             Publish(2);
+             FView.FailRevisionWrite = true;
+         },
+         "Unable to write to _settings.ini"},
+        {"a refused write of the list's sequence",
+         [this] {
+             Publish(2);
+             Sign(FKey, 1);
+             FUpdateKey = minisign::PublicKeyLine(FKey.Public);
+             FView.FailTrustWrite = true;
+         },
+         "Unable to write to _settings.ini"},
+    };
+    MakeClient();
+    Put(FHosts / "hosts", "127.0.0.1 localhost\r\n");
+    for (const auto& c : cases) {
+        fs::remove(FServer / "files.lst.bz2.minisig");
+        FUpdateKey.clear();
+        FView = RecordingView();
+        InstallOldVersions();
+        c.Prepare();
+        Run(0);
+        EXPECT_EQ(FStatus, "Update Failed") << c.Name;
+        EXPECT_TRUE(NoticeHas(c.Notice)) << c.Name << ": " << testing::PrintToString(FView.Notices);
+        EXPECT_EQ(ReadWholeFile(FHosts / "hosts"), "127.0.0.1 localhost\r\n") << c.Name;
+        ExpectButtonsBack();
     }
 }
 

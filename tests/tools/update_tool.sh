@@ -121,6 +121,7 @@ printf '[settings]\r\nRev|7\r\nModHosts|1\r\n[/settings]\r\n[hosts]\r\n10.0.0.1|
 cp "$work/hosts" "$work/hosts.before"
 expect_exit 1 "a loopback host entry" -- --hosts-file "$(arg "$work/hosts")" "$(arg "$install")"
 cmp -s "$work/hosts" "$work/hosts.before" || fail "a refused entry changed the hosts file"
+expect_line "$work/out" "orvex-update: the update list's host entries were not applied: Bad hosts entry \"10.0.0.1|localhost\": a loopback name is never redirected"
 
 # A list signed with minisign, as an operator signs it: taken, its seq recorded; then an older
 # signed list replayed: refused, named, and the installation and its settings stay as they were.

@@ -158,3 +158,26 @@ TEST(ListEntry, FieldsCountFromTheEndOfTheLine) {
     EXPECT_EQ(entry.CopyName(), "data\\sub dir\\b.bin.bz2");
     EXPECT_EQ(entry.CopyAddress(), "data/sub dir/b.bin.bz2");
 }
+
+// A signed list's SIZE is the copy's exact size; an unsigned one's only bounds an endless body.
+TEST(ListEntry, TheLongestCopyBodyIsExactForSignedListsAndRoomyForOthers) {
+    constexpr uint64_t MiB = uint64_t{1} << 20;
+    struct {
+        const char* Size;
+        bool Exact;
+        uint64_t Longest;
+    } const cases[] = {
+        {"1000", true, 1000},
+        {"0", true, 0},
+        {"0", false, 64 * MiB},
+        {"-5", false, 64 * MiB},
+        {"24", false, 24 + 64 * MiB},
+        {"536870912", false, 512 * MiB + 64 * MiB},   // an eighth is exactly 64 MiB
+        {"1073741824", false, 1024 * MiB + 128 * MiB},  // an eighth is more
+        {"2147483647", false, 2147483647ull + 2147483647ull / 8},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadListEntry(std::string("a.txt|0123|") + c.Size).MaxCopyBody(c.Exact), c.Longest)
+            << c.Size << (c.Exact ? " exact" : "");
+    EXPECT_THROW(static_cast<void>(ReadListEntry("a.txt|0123|big").MaxCopyBody(false)), EConvertError);
+}

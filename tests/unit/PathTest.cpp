@@ -88,8 +88,12 @@ TEST(RefusedListPath, RefusesOwnFilesDevicesAliasesAndPathsTooLongForThePlace) {
         {"CONIN$", File, launcher, "device name"},
         {"conout$.txt", File, launcher, "device name"},
         {"_SETTI~1.INI", File, launcher, "short name"},
-        {"dir\\PROGRA~1", File, launcher, "short name"},
+        {"SAVE~1.DAT", File, launcher, "short name"},
+        {"ORVEX~1\\journal", File, launcher, "short name (\"ORVEX~1\")"},
+        {"data\\save~1.dat", File, launcher, nullptr},
+        {"dir\\PROGRA~1", File, launcher, nullptr},
         {"dir\\PROGRAM~12", File, launcher, nullptr},
+        {"SETUP~1.EXE", Self, launcher, "short name"},
         {"a\tb", File, launcher, "control character"},
         {"a\x01", File, launcher, "control character"},
         {"a*b", File, launcher, "refuses in names"},
@@ -125,6 +129,28 @@ TEST(RefusedListPath, RefusesOwnFilesDevicesAliasesAndPathsTooLongForThePlace) {
         }
     }
     EXPECT_EQ(LocalInstallPlace("C:\\Games\\", "x.exe").FolderLength, 9u);
+}
+
+// Paths naming one file on Windows: the first one listed is taken, the others are its twins.
+TEST(CaseTwins, TakesTheFirstPathOfEachFile) {
+    struct {
+        const char* Path;
+        const char* Earlier;  // nullptr: none
+    } const cases[] = {
+        {"a.txt", nullptr},
+        {"A.TXT", "a.txt"},
+        {"a.txt", nullptr},  // the same path again is no twin
+        {"Data\\X.bin", nullptr},
+        {"data/x.BIN", "Data\\X.bin"},
+        {"data\\x.bin.bak", nullptr},
+        {"\xC0.txt", nullptr},  // letters beyond ASCII are not folded
+        {"\xE0.txt", nullptr},
+    };
+    TCaseTwins twins;
+    for (const auto& c : cases) {
+        const auto earlier = twins.EarlierOf(c.Path);
+        EXPECT_EQ(earlier.value_or("(none)"), c.Earlier ? c.Earlier : "(none)") << c.Path;
+    }
 }
 
 TEST(JoinPath, PutsOneDelimiterBetweenFolderAndPath) {

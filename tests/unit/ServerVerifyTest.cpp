@@ -27,12 +27,13 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     p.Server.Write("data/text file.txt.bz2", text + text);
     fs::remove(server / "empty.bin.bz2");
     std::string list = p.Server.Read("files.lst");
-    // Wrong size, an escaping path and a missing field.
+    // Wrong size, an escaping path, a missing field and a path differing only in letter case.
     const std::size_t m1 = list.find("data\\maps\\m 1.dat|");
     const std::size_t bar = list.rfind('|', list.find("\r\n", m1));
     list.replace(bar + 1, list.find("\r\n", m1) - bar - 1, "12");
     list.replace(list.find("[/files_normal]"), 0,
-                 "..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\r\nshort|12\r\n");
+                 "..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\r\nshort|12\r\n"
+                 "extra.dat|d41d8cd98f00b204e9800998ecf8427e|14\r\nEXTRA.dat|d41d8cd98f00b204e9800998ecf8427e|14\r\n");
     list.replace(list.find("ModHosts|0"), 10, "ModHosts|1");
     list += "[keys]\r\nRWQnot-a-key\r\n[/keys]\r\n";
     p.Client.Write("files.lst", list);
@@ -51,7 +52,8 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     EXPECT_TRUE(reports("\"..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\": the path leaves the server folder")) << all;
     EXPECT_TRUE(reports("\"short|12\": has 2 fields, not 3")) << all;
     EXPECT_TRUE(reports("[keys] line \"RWQnot-a-key\" is not a public key")) << all;
-    EXPECT_EQ(problems.size(), 9u) << all;  // joined streams also have the wrong size
+    EXPECT_TRUE(reports("\"EXTRA.dat|d41d8cd98f00b204e9800998ecf8427e|14\": differs only in letter case from \"extra.dat\"")) << all;
+    EXPECT_EQ(problems.size(), 12u) << all;  // joined streams also have the wrong size
 
     p.Client.Write("files.lst", "[settings]\r\nRev|x\r\n[/settings]\r\n");
     CompressFile(p.Client.File("files.lst"), p.Server.File("files.lst.bz2"));

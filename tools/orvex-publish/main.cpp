@@ -228,10 +228,11 @@ Patterns: * any characters within a name, ? one character, ** across folders; a 
 Critical1, Critical2, ... (likewise Exclude, Hosts). publish.ini and _settings.ini are never published.
 
 Names are held to the launcher's rule: none of the installation's own files (_settings.ini,
-files.lst, files.lst.bz2, Update.bat, the Self file) as a file at the top level, no Windows device
-names (CON, NUL, COM1, ...), no name ending in a dot or a space, no short NAME~N.EXT forms, no
-* ? " < > | or control characters, no path over 139 characters (an installation folder of up to
-80 characters is assumed). Self is a single name of printable ASCII without % ! ^ & ( ).
+files.lst, files.lst.bz2, Update.bat, the Self file) as a file at the top level, no short
+NAME~N.EXT form at the top level, no Windows device names (CON, NUL, COM1, ...), no name ending in
+a dot or a space, no * ? " < > | or control characters, no path over 139 characters (an
+installation folder of up to 80 characters is assumed), no two paths differing only in letter case.
+Self is a single name of printable ASCII without % ! ^ & ( ).
 
 Rev is the published Rev plus 1 when any entry changed, unchanged otherwise. Files whose digest and
 copy size match the published list are not compressed again. Every new file is written under a

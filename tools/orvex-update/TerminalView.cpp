@@ -19,11 +19,6 @@ std::string Bar(const TGaugeModel& gauge, int cells) {
     return bar + percent;
 }
 
-// Control characters as \xNN: a name in the list must not move the cursor or recolour the terminal.
-std::string Printable(const std::string& text) {
-    return EscapeBytes(text, "\\x", [](unsigned char byte) { return byte < 0x20 || byte == 0x7F; });
-}
-
 }  // namespace
 
 TerminalView::TerminalView(const TStringList& settings, std::FILE* out, bool interactive, int width)
@@ -32,7 +27,7 @@ TerminalView::TerminalView(const TStringList& settings, std::FILE* out, bool int
 TerminalView::~TerminalView() { Finish(); }
 
 void TerminalView::ShowStatus(const std::string& status) {
-    FStatus = Printable(status);
+    FStatus = EscapeControls(status);
     if (FInteractive) {
         Redraw();
     } else if (!FStatus.empty() && FStatus != FLastPrinted) {
@@ -73,7 +68,7 @@ void TerminalView::SaveListTrust(const std::string& updateKey, const std::string
 
 void TerminalView::Notice(const std::string& text) {
     Finish();
-    std::fprintf(FOut, "orvex-update: %s\n", Printable(text).c_str());
+    std::fprintf(FOut, "orvex-update: %s\n", EscapeControls(text).c_str());
     std::fflush(FOut);
     Redraw();
 }
@@ -96,7 +91,7 @@ void TerminalView::Redraw() {
 }
 
 void TerminalView::Conclude(const std::string& finalStatus) {
-    const std::string last = finalStatus.empty() ? "Up to date" : Printable(finalStatus);
+    const std::string last = finalStatus.empty() ? "Up to date" : EscapeControls(finalStatus);
     if (FInteractive) {
         FStatus.clear();
         Redraw();

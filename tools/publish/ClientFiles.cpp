@@ -5,7 +5,6 @@
 #include "base/Path.h"
 
 #include <algorithm>
-#include <map>
 
 namespace orvex {
 namespace {
@@ -41,13 +40,11 @@ void ListFolderInto(const std::string& dir, const std::string& prefix, TClientWa
 }
 
 void RefuseCaseTwins(const TStringList& sortedFiles, TStringList& refusals) {
-    std::map<std::string, std::string> byFoldedName;
-    for (const std::string& file : sortedFiles) {
-        const auto [known, added] = byFoldedName.emplace(LowerAscii(file), file);
-        if (!added)
+    TCaseTwins twins;
+    for (const std::string& file : sortedFiles)
+        if (const auto earlier = twins.EarlierOf(file))
             refusals.push_back(Format("\"%s\" and \"%s\" differ only in letter case: a Windows client cannot hold both",
-                                      known->second.c_str(), file.c_str()));
-    }
+                                      earlier->c_str(), file.c_str()));
 }
 
 }  // namespace

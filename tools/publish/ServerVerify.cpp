@@ -155,9 +155,15 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
     if (!IsEmptySection(list.Self)) place.LauncherName = SplitListEntry(list.Self[0]).Path;
     std::vector<TCopyCheck> copies;
     if (!IsEmptySection(list.Self)) CheckEntry(serverDir, SelfSection, list.Self[0], true, place, problems, copies);
+    TCaseTwins twins;
     for (const auto& [name, section] : {std::pair{CriticalSection, &list.Critical}, std::pair{NormalSection, &list.Normal}})
         if (!IsEmptySection(*section))
-            for (const std::string& line : *section) CheckEntry(serverDir, name, line, false, place, problems, copies);
+            for (const std::string& line : *section) {
+                CheckEntry(serverDir, name, line, false, place, problems, copies);
+                if (const auto earlier = twins.EarlierOf(SplitListEntry(line).Path))
+                    problems.push_back(std::string(name) + " entry \"" + line + "\": differs only in letter case from \"" +
+                                       *earlier + "\", listed before it: launchers leave it out");
+            }
 
     ParallelFor(copies.size(), threads, [&copies](std::size_t i) { CheckCopy(copies[i]); });
     for (const TCopyCheck& check : copies) problems.insert(problems.end(), check.Problems.begin(), check.Problems.end());
