@@ -19,6 +19,10 @@ struct TTransferLimits {
     uint32_t MinBytesPerSecond = 1024;
     std::chrono::milliseconds SpeedPeriod{std::chrono::seconds(60)};
     int MaxRedirects = 10;
+    // Silence and trickle in all (waiting for an answer, no byte of the body, a speed period below
+    // MinBytesPerSecond so far): of one transfer, and of one address over all its tries together
+    // (update/Servers), so a server that never answers or only trickles is given up in time.
+    std::chrono::milliseconds Idle{std::chrono::seconds(90)};
 };
 
 // How often a download that failed for a passing reason is tried, and how long the run waits

@@ -274,6 +274,34 @@ TEST_F(HostileServerTest, DefaultLimitsEndAStallWithinTwoMinutes) {
     EXPECT_GE(seconds, 55);  // the stall limit ended it, not something sooner
 }
 
+// With every try left, a server that never answers or only trickles is given up once its silence
+// and trickle in all reach the limit: after two tries (each at least 1.5 s, 30 s with the shipped
+// limits, and a wait for an answer may be noticed up to a second late), or three.
+TEST_F(HostileServerTest, AnAddressIsGivenUpAfterItsSilenceOrTrickleInAll) {
+    FLimits.Retry.Tries = 5;
+    if (!std::getenv("ORVEX_E2E_DEFAULT_LIMITS")) FLimits.Transfer.Idle = std::chrono::milliseconds(4000);
+    const std::string idle = std::getenv("ORVEX_E2E_DEFAULT_LIMITS") ? "90 s" : "4 s";
+    struct Case {
+        const char* Name;
+        Behaviour How;
+        int AtMost;  // tries: silence ends each at 1.5 s (30 s) at the soonest, trickle at 2 s (60 s)
+    };
+    for (const Case& c : {Case{"silent", Behaviour::NeverAnswer, 3}, Case{"trickling", Behaviour::Trickle, 2}}) {
+        FHostile.Serve("bad.bin.bz2", c.How);
+        const int before = FHostile.Requests("bad.bin.bz2");
+        FView = RecordingView();
+        ExpectFailedWithin(TimedRun(), Bound());
+        const int tries = FHostile.Requests("bad.bin.bz2") - before;
+        EXPECT_GE(tries, 2) << c.Name;
+        EXPECT_LE(tries, c.AtMost) << c.Name;
+        const std::string givenUp = ", given up after " + std::to_string(tries) + " tries and " + idle + " of silence or trickle";
+        ASSERT_FALSE(FView.Notices.empty()) << c.Name;
+        const std::string& notice = FView.Notices.back();
+        EXPECT_EQ(notice.rfind(FHostile.Url("") + "bad.bin.bz2: ", 0), 0u) << notice;
+        EXPECT_GE(notice.size(), givenUp.size()) << notice;
+        EXPECT_EQ(notice.substr(notice.size() - std::min(notice.size(), givenUp.size())), givenUp) << notice;
+    }
+}
 
 // Too little room to keep the update apart until it is complete: the files go in one at a time.
 // Too little even for that: nothing is downloaded, and the run says how much it needs.
