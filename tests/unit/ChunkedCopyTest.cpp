@@ -3,6 +3,7 @@
 
 #include "base/Disk.h"
 #include "formats/encode/ZstdCompress.h"
+#include "formats/md5.h"
 #include "update/ChunkedCopy.h"
 #include "update/Limits.h"
 
@@ -25,18 +26,18 @@ TEST(ChunkedCopy, BuildingKeepsTheReserveAndEachChunkWithinItsIndexedSize) {
     const std::vector<uint8_t> bomb = ZstdCompress(BytesOf(zeros), zeros.size());
     TChunkedFile file;
     TSha256 whole;
-    MD5_CTX md5{};
-    MD5Init(md5);
+    MD5_CTX wholeMd5{};
+    MD5Init(wholeMd5);
     for (uint64_t offset = 0; offset < 32 * MiB; offset += MiB) {
         file.Chunks.push_back({Sha256(BytesOf(chunk), chunk.size()), offset, static_cast<uint32_t>(MiB),
                                static_cast<uint32_t>(frame.size())});
         whole.Update(BytesOf(chunk), chunk.size());
-        detail::MD5UpdateLarge(md5, BytesOf(chunk), chunk.size());
+        detail::MD5UpdateLarge(wholeMd5, BytesOf(chunk), chunk.size());
     }
     file.Size = 32 * MiB;
     file.Hash = whole.Final();
     MD5Digest expected{};
-    MD5Final(md5, expected);
+    MD5Final(wholeMd5, expected);
     const TChunkSources sources = FindChunkSources(file, {}, folder.File("no old file"));
     ASSERT_EQ(sources.ToFetch.size(), 1u);
 
