@@ -89,9 +89,9 @@ TEST_F(RunUpdateTest, AFifoOrALinkToOneAtAListedPathIsReplacedUnread) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(Under(FInstall, std::string("backup\\") + path)))) << path;
     }
     EXPECT_TRUE(fs::is_fifo(outsideFifo)) << "replaced through the link";
-    ASSERT_EQ(FFetched.Built.size(), 1u);
-    EXPECT_EQ(FFetched.Built[0].Path, "data\\big.dat");
-    EXPECT_EQ(FFetched.Built[0].Reused, 0u);
+    // Both built from chunks, with nothing taken from what stood at their places.
+    ASSERT_EQ(FFetched.Built.size(), 2u);
+    for (const auto& built : FFetched.Built) EXPECT_EQ(built.Reused, 0u) << built.Path;
 }
 
 }  // namespace
