@@ -276,30 +276,32 @@ TEST_F(HostileServerTest, DefaultLimitsEndAStallWithinTwoMinutes) {
 
 // With every try left, a server that never answers or only trickles is given up once its silence
 // and trickle in all reach the limit: after two tries (each at least 1.5 s, 30 s with the shipped
-// limits, and a wait for an answer may be noticed up to a second late), or three.
+// limits, and a wait for an answer may be noticed up to a second late), or three. The trickle
+// feeds the list, whose size the list cannot cap.
 TEST_F(HostileServerTest, AnAddressIsGivenUpAfterItsSilenceOrTrickleInAll) {
     FLimits.Retry.Tries = 5;
     if (!std::getenv("ORVEX_E2E_DEFAULT_LIMITS")) FLimits.Transfer.Idle = std::chrono::milliseconds(4000);
     const std::string idle = std::getenv("ORVEX_E2E_DEFAULT_LIMITS") ? "90 s" : "4 s";
     struct Case {
-        const char* Name;
+        const char* Path;
         Behaviour How;
         int AtMost;  // tries: silence ends each at 1.5 s (30 s) at the soonest, trickle at 2 s (60 s)
     };
-    for (const Case& c : {Case{"silent", Behaviour::NeverAnswer, 3}, Case{"trickling", Behaviour::Trickle, 2}}) {
-        FHostile.Serve("bad.bin.bz2", c.How);
-        const int before = FHostile.Requests("bad.bin.bz2");
+    for (const Case& c : {Case{"bad.bin.bz2", Behaviour::NeverAnswer, 3}, Case{PackedListName, Behaviour::Trickle, 2}}) {
+        FHostile.Serve(c.Path, c.How);
+        const int before = FHostile.Requests(c.Path);
         FView = RecordingView();
         ExpectFailedWithin(TimedRun(), Bound());
-        const int tries = FHostile.Requests("bad.bin.bz2") - before;
-        EXPECT_GE(tries, 2) << c.Name;
-        EXPECT_LE(tries, c.AtMost) << c.Name;
+        const int tries = FHostile.Requests(c.Path) - before;
+        EXPECT_GE(tries, 2) << c.Path;
+        EXPECT_LE(tries, c.AtMost) << c.Path;
+        const std::string address = FHostile.Url("") + c.Path + ": ";
         const std::string givenUp = ", given up after " + std::to_string(tries) + " tries and " + idle + " of silence or trickle";
-        ASSERT_FALSE(FView.Notices.empty()) << c.Name;
-        const std::string& notice = FView.Notices.back();
-        EXPECT_EQ(notice.rfind(FHostile.Url("") + "bad.bin.bz2: ", 0), 0u) << notice;
-        EXPECT_GE(notice.size(), givenUp.size()) << notice;
-        EXPECT_EQ(notice.substr(notice.size() - std::min(notice.size(), givenUp.size())), givenUp) << notice;
+        const auto told = std::find_if(FView.Notices.begin(), FView.Notices.end(), [&](const std::string& notice) {
+            return notice.rfind(address, 0) == 0 && notice.size() >= givenUp.size() &&
+                   notice.compare(notice.size() - givenUp.size(), givenUp.size(), givenUp) == 0;
+        });
+        EXPECT_NE(told, FView.Notices.end()) << testing::PrintToString(FView.Notices);
     }
 }
 
