@@ -20,6 +20,9 @@ inline constexpr char PathDelim = '\\';
 void SetCurrentDir(const std::string& path);
 
 [[nodiscard]] bool FileExists(const std::string& path);        // an existing file, not a folder
+// An existing regular file reached without a link at its own name: not a folder, a FIFO, a device
+// or a socket, which reading could block on for ever or read without end.
+[[nodiscard]] bool IsRegularFile(const std::string& path);
 [[nodiscard]] bool DirectoryExists(const std::string& path);
 [[nodiscard]] bool CreateDir(const std::string& path);         // one level
 [[nodiscard]] bool ForceDirectories(const std::string& path);  // with every missing parent; true when it exists after

@@ -41,6 +41,11 @@ bool FileExists(const std::string& path) {
     return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -62,8 +62,10 @@ bool ReplaceFile(const std::string& source, const std::string& target) {
     return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+// A link is asked about itself, not what it points to: the rename replaces the link.
 bool CanReplace(const std::string& path) {
-    const win32::THandle file(::CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const win32::THandle file(::CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return file.Valid() || ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
@@ -188,6 +190,17 @@ TEntryKind EntryKind(const std::string& path) {
     if (IsLinkW(wide)) return TEntryKind::Link;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return TEntryKind::Folder;
     return attributes & FILE_ATTRIBUTE_DEVICE ? TEntryKind::Other : TEntryKind::File;
+}
+
+// Wine shows a Unix FIFO or device as an ordinary file: the type of an open handle tells them apart.
+bool IsRegularFile(const std::string& path) {
+    const std::wstring wide = win32::Widen(path, CP_ACP);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    constexpr DWORD NotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & NotAFile) || IsLinkW(wide)) return false;
+    const win32::THandle file(::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.Valid() && ::GetFileType(file.Get()) == FILE_TYPE_DISK;
 }
 
 bool RemoveLink(const std::string& path) {

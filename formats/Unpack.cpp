@@ -11,29 +11,21 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace orvex {
 
+TOutputGuard::TOutputGuard(TUnpackLimits limits, std::string doing)
+    : FLimits(std::move(limits)), FDoing(std::move(doing)), FRoom(FLimits.Volume, FLimits.FreeSpaceReserve) {}
+
+void TOutputGuard::Admit(std::size_t count) {
+    FWritten += count;
+    if (FWritten > FLimits.MaxOutput) throw EUnpackLimit("The unpacked data is longer than allowed");
+    if (!FLimits.Volume.empty() && !FRoom.Admit(count))
+        throw EUnpackLimit("Not enough free disk space to " + FDoing + " " + FLimits.Volume);
+}
+
 namespace {
-
-// Keeps the output within its limits, asking for the free space once every check interval.
-class OutputGuard {
-public:
-    explicit OutputGuard(const TUnpackLimits& limits) : FLimits(limits), FRoom(limits.Volume, limits.FreeSpaceReserve) {}
-
-    // Before count more bytes are written.
-    void Admit(std::size_t count) {
-        FWritten += count;
-        if (FWritten > FLimits.MaxOutput) throw EUnpackLimit("The unpacked data is longer than allowed");
-        if (!FLimits.Volume.empty() && !FRoom.Admit(count))
-            throw EUnpackLimit("Not enough free disk space to unpack " + FLimits.Volume);
-    }
-
-private:
-    const TUnpackLimits& FLimits;
-    TFreeSpaceGuard FRoom;
-    uint64_t FWritten = 0;
-};
 
 // Passes progress on only while it does not fall, so a decode that starts over leaves the
 // observer's bar where it was until it catches up.
@@ -58,7 +50,7 @@ private:
 
 // Writes through the guard in the pieces the sequential decode uses, so the free space is asked
 // for at the same pace.
-void GuardedWrite(TStream& target, OutputGuard& guard, const uint8_t* bytes, std::size_t count) {
+void GuardedWrite(TStream& target, TOutputGuard& guard, const uint8_t* bytes, std::size_t count) {
     while (count > 0) {
         const std::size_t piece = std::min(count, TCustomBZip2Stream::BufferSize);
         guard.Admit(piece);
@@ -73,7 +65,7 @@ void DecodeSequentially(TStream& source, TStream& target, ProgressReport& progre
     if (progress.Wanted())
         decoder->OnProgress = [&progress, &source](TStream&) { progress.Done(static_cast<uint64_t>(source.GetPosition())); };
     auto buffer = std::make_unique<uint8_t[]>(TCustomBZip2Stream::BufferSize);
-    OutputGuard guard(limits);
+    TOutputGuard guard(limits);
     guard.Admit(0);
     for (;;) {
         const std::size_t got = decoder->Read(buffer.get(), TCustomBZip2Stream::BufferSize);
@@ -94,7 +86,7 @@ public:
 private:
     TStream& FTarget;
     ProgressReport& FProgress;
-    OutputGuard FGuard;
+    TOutputGuard FGuard;
 };
 
 template <typename Work>

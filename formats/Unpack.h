@@ -4,6 +4,7 @@
 #include "base/Exceptions.h"
 #include "base/Stream.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -34,6 +35,21 @@ struct TUnpackLimits {
 class EUnpackLimit : public Exception {
 public:
     using Exception::Exception;
+};
+
+// Keeps output written to a file within limits, asking for the free space once every check
+// interval, so the reserve holds between two looks too. doing names the work in the error.
+class TOutputGuard {
+public:
+    explicit TOutputGuard(TUnpackLimits limits, std::string doing = "unpack");
+    // Before count more bytes are written: raises EUnpackLimit when they would pass a limit.
+    void Admit(std::size_t count);
+
+private:
+    TUnpackLimits FLimits;
+    std::string FDoing;
+    TFreeSpaceGuard FRoom;
+    uint64_t FWritten = 0;
 };
 
 // Decodes the whole bzip2 stream of source into target. observer may be null. Raises EUnpackLimit

@@ -11,6 +11,7 @@
 #include "update/RunReports.h"
 #include "update/Servers.h"
 #include "util/OrderedAhead.h"
+#include "util/Parallel.h"
 
 #include <algorithm>
 
@@ -24,10 +25,9 @@ constexpr std::size_t ChunksAhead = 8;
 
 }  // namespace
 
-TChunkBuilder::TChunkBuilder(TServers& servers, TRunReports& reports, TDownload download, uint64_t maxIndexBytes,
-                             unsigned threads)
-    : FServers(servers), FReports(reports), FDownload(std::move(download)), FMaxIndexBytes(maxIndexBytes),
-      FThreads(threads) {}
+TChunkBuilder::TChunkBuilder(TServers& servers, TRunReports& reports, TDownload download, const TRunLimits& limits)
+    : FServers(servers), FReports(reports), FDownload(std::move(download)), FMaxIndexBytes(limits.MaxPackedList),
+      FThreads(limits.Threads == 0 ? CoreCount() : limits.Threads), FFreeSpaceReserve(limits.FreeSpaceReserve) {}
 
 void TChunkBuilder::UseIndex(std::string baseDir, std::string indexHash) {
     FBaseDir = std::move(baseDir);
@@ -59,11 +59,12 @@ void TChunkBuilder::LoadIndex() {
     } else if (!FDownload(ChunkIndexName, name, FMaxIndexBytes)) {
         why = "it could not be downloaded";
     } else {
+        // Hashed before anything of it is decoded: an index that is not the listed one costs no more
+        // than its download.
         const std::vector<uint8_t> bytes = ReadFileBytes(name);
-        auto index = ReadChunkIndex(bytes.data(), bytes.size());
         if (Sha256(bytes.data(), bytes.size()) != *expected)
             why = "it is not the one the list names";
-        else if (!index)
+        else if (auto index = ReadChunkIndex(bytes.data(), bytes.size()); !index)
             why = index.Error;
         else
             FIndex = std::move(index.Value);
@@ -75,22 +76,30 @@ void TChunkBuilder::LoadIndex() {
     for (std::size_t i = 0; i < FIndex->Files.size(); ++i) FFiles.emplace(FIndex->Files[i].Path, i);
 }
 
-std::optional<TChunkBuilder::TBuilt> TChunkBuilder::Build(const TListEntry& entry, const std::string& localFile,
-                                                          const std::string& target) {
+TChunkBuilder::TBuildResult TChunkBuilder::Build(const TListEntry& entry, const std::string& localFile,
+                                                 const std::string& target) {
     LoadIndex();
-    if (!Holds(entry.Path)) return std::nullopt;
+    if (!Holds(entry.Path)) return {};
     try {
-        return Assemble(FIndex->Files[FFiles.at(entry.Path)], entry, localFile, target);
+        return {Assemble(FIndex->Files[FFiles.at(entry.Path)], entry, localFile, target)};
+    } catch (const EUnpackLimit& error) {
+        FReports.Notify("\"" + entry.Path + "\" was not built from chunks (" + error.what() +
+                        "): its whole copy would not fit either");
+        return {std::nullopt, true};
     } catch (const std::exception& error) {
         FReports.Notify("\"" + entry.Path + "\" was not built from chunks (" + error.what() + "): its whole copy is fetched");
         FReports.FileBarMax(StrToInt(entry.Size));
-        return std::nullopt;
+        return {};
     }
 }
 
 // A few chunks on the way at once, each into memory; they are written in the file's order.
 TChunkBuilder::TBuilt TChunkBuilder::Assemble(const TChunkedFile& file, const TListEntry& entry,
                                               const std::string& localFile, const std::string& target) {
+    TUnpackLimits room;
+    room.Volume = target;
+    room.FreeSpaceReserve = FFreeSpaceReserve;
+    CheckRoomToBuild(file, room);
     const TChunkSources sources = FindChunkSources(file, FIndex->Chunker, localFile);
     FReports.FileBarMax(Low32(static_cast<int64_t>(sources.DownloadBytes)));
     TTempFile built(target);
@@ -105,19 +114,22 @@ TChunkBuilder::TBuilt TChunkBuilder::Assemble(const TChunkedFile& file, const TL
             TFetchedChunk fetched;
             fetched.Outcome = FServers.Fetch(
                 ChunkStorePath(chunk.Hash),
-                [&](const std::string& url) { return FServers.TryToMemory(url, fetched.Frame, chunk.CompressedSize, stop); },
+                [&](const std::string& url, const TTransferLimits& limits) {
+                    return FServers.TryToMemory(url, limits, fetched.Frame, chunk.CompressedSize, stop);
+                },
                 [&](const std::string& text) { fetched.Notices.Notify(text); }, stop);
             return fetched;
         });
     uint64_t downloaded = 0;
-    const MD5Digest md5 = AssembleChunkedFile(file, sources, localFile, built.Name(), [&](const TChunkRef& chunk) {
+    const auto fetch = [&](const TChunkRef& chunk) {
         TFetchedChunk fetched = fetching.Take();
         fetched.Notices.ReplayTo(FReports);
         if (!fetched.Outcome) throw Exception(ChunkStorePath(chunk.Hash) + " could not be downloaded");
         downloaded += chunk.CompressedSize;
         FReports.FileBar(downloaded);
         return std::move(fetched.Frame);
-    });
+    };
+    const MD5Digest md5 = AssembleChunkedFile(file, sources, localFile, built.Name(), fetch, room);
     if (DigestToHex(md5) != entry.MD5) throw Exception("the built file does not match the update list");
     built.CommitOrRaise();
     return {entry.Path, sources.ReusedBytes, downloaded, entry.CopySize()};

@@ -4,6 +4,7 @@
 // Any trouble is told as a notice; the caller then fetches the file's whole copy.
 #include "formats/ChunkIndex.h"
 #include "formats/UpdateList.h"
+#include "update/Limits.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,8 +23,9 @@ public:
     // failures; false when it could not.
     using TDownload = std::function<bool(const std::string& name, const std::string& fileName, uint64_t maxBytes)>;
 
-    TChunkBuilder(TServers& servers, TRunReports& reports, TDownload download, uint64_t maxIndexBytes,
-                  unsigned threads);
+    // limits: the index is at most MaxPackedList bytes, chunks come on Threads, and building keeps
+    // FreeSpaceReserve free.
+    TChunkBuilder(TServers& servers, TRunReports& reports, TDownload download, const TRunLimits& limits);
 
     // The index a new list names (empty: none); the one used before is dropped.
     void UseIndex(std::string baseDir, std::string indexHash);
@@ -38,9 +40,14 @@ public:
         uint64_t Downloaded = 0;  // bytes of the chunks downloaded
         uint64_t WholeCopy = 0;   // the size of the whole copy not needed
     };
+    struct TBuildResult {
+        std::optional<TBuilt> Built;
+        // Too little free disk space for the file: its whole copy would not fit either.
+        bool NoRoom = false;
+    };
     // Builds entry into target from the chunks its previous version, localFile, lacks. Nothing
-    // when the index does not hold the entry, and, after a notice, when building failed.
-    std::optional<TBuilt> Build(const TListEntry& entry, const std::string& localFile, const std::string& target);
+    // built when the index does not hold the entry, and, after a notice, when building failed.
+    TBuildResult Build(const TListEntry& entry, const std::string& localFile, const std::string& target);
 
 private:
     void LoadIndex();
@@ -52,6 +59,7 @@ private:
     TDownload FDownload;
     uint64_t FMaxIndexBytes;
     unsigned FThreads;
+    uint64_t FFreeSpaceReserve;
     std::string FBaseDir;
     std::string FIndexHash;
     bool FLoaded = false;

@@ -1,14 +1,18 @@
 #include "update/ChunkedCopy.h"
 
+#include "base/Disk.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Stream.h"
 #include "formats/Sha256.h"
 #include "formats/Zstd.h"
+#include "update/Limits.h"
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace orvex {
 namespace {
@@ -17,12 +21,16 @@ constexpr std::size_t ReadBlock = 1 << 20;
 
 std::string ChunkName(const TChunkRef& chunk) { return "chunk " + DigestHex(chunk.Hash); }
 
-// Both digests of what is written, as it is written.
+// Both digests of what is written, as it is written, and the volume's reserve kept.
 class DigestingWriter {
 public:
-    explicit DigestingWriter(const std::string& target) : FStream(target, FileMode::Create) { MD5Init(FMd5); }
+    DigestingWriter(const std::string& target, const TUnpackLimits& room)
+        : FStream(target, FileMode::Create), FGuard(room, "build") {
+        MD5Init(FMd5);
+    }
 
     void Write(const uint8_t* data, std::size_t size) {
+        FGuard.Admit(size);
         FStream.WriteBuffer(data, size);
         FSha.Update(data, size);
         detail::MD5UpdateLarge(FMd5, data, size);
@@ -42,15 +50,19 @@ public:
 
 private:
     TFileStream FStream;
+    TOutputGuard FGuard;
     TSha256 FSha;
     MD5_CTX FMd5{};
 };
+
+std::string MiBText(uint64_t bytes) { return std::to_string((bytes + MiB - 1) / MiB) + " MiB"; }
+
 
 // Cuts the old file as the publisher cut the new one and marks each wanted chunk found in it.
 void FindInOldFile(const TChunkedFile& file, const TChunkerParams& params, const std::string& oldFile,
                    const std::map<TSha256Digest, std::vector<std::size_t>>& wanted, TChunkSources& sources) {
     std::unique_ptr<TFileStream> old;
-    if (!os::FileExists(oldFile)) return;
+    if (!os::IsRegularFile(oldFile)) return;  // a FIFO or a device would never end
     try {
         old = std::make_unique<TFileStream>(oldFile, FileMode::OpenRead);
     } catch (const EStreamError&) {
@@ -111,9 +123,18 @@ TChunkSources FindChunkSources(const TChunkedFile& file, const TChunkerParams& p
     return sources;
 }
 
+// With room for what is written between two looks at the free space, as the writing asks.
+void CheckRoomToBuild(const TChunkedFile& file, const TUnpackLimits& room) {
+    const std::optional<uint64_t> free = os::FreeSpace(room.Volume);
+    const uint64_t kept = room.FreeSpaceReserve + FreeSpaceCheckInterval;
+    if (!free || *free >= kept + file.Size) return;
+    throw EUnpackLimit("Not enough free disk space to build " + room.Volume + ": " + MiBText(file.Size) + " needed, " +
+                       MiBText(*free > kept ? *free - kept : 0) + " free beyond the reserve");
+}
+
 MD5Digest AssembleChunkedFile(const TChunkedFile& file, const TChunkSources& sources, const std::string& oldFile,
-                              const std::string& target, const TChunkFetcher& fetch) {
-    DigestingWriter out(target);
+                              const std::string& target, const TChunkFetcher& fetch, const TUnpackLimits& room) {
+    DigestingWriter out(target, room);
     std::unique_ptr<TFileStream> old;
     std::map<TSha256Digest, uint64_t> written;  // fetched chunks: where target holds them
     std::vector<uint8_t> bytes;

@@ -207,6 +207,7 @@ std::string WatchReason(TransferVerdict verdict, const TTransferLimits& limits) 
         case TransferVerdict::TooSlow:
             return "slower than " + std::to_string(limits.MinBytesPerSecond) + " bytes/s over " + Seconds(limits.SpeedPeriod);
         case TransferVerdict::TooManyRedirects: return "more than " + std::to_string(limits.MaxRedirects) + " redirects";
+        case TransferVerdict::OutOfTime: return "silent or too slow for " + Seconds(limits.Idle) + " in all";
         case TransferVerdict::Going: break;
     }
     return "the transfer was given up";
@@ -304,6 +305,7 @@ TDownloadOutcome FetchOnce(const std::string& url, Body& file, uint64_t maxBytes
         outcome.Reason = "HTTP status " + std::to_string(outcome.Status);
         outcome.Transient = IsTransientStatus(outcome.Status);
         outcome.RetryAfter = fetched.RetryAfter;
+        outcome.Idle = fetched.Idle;
         rangeRefused = range && outcome.Status == 416;
         return outcome;
     }
@@ -311,6 +313,7 @@ TDownloadOutcome FetchOnce(const std::string& url, Body& file, uint64_t maxBytes
         const uint64_t kept = file.KeepPartial(fetched.Validator);
         outcome = Failed(fetched, limits);
         outcome.KeptBytes = kept;
+        outcome.Idle = fetched.Idle;
         return outcome;
     }
     file.Commit();

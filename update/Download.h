@@ -31,6 +31,8 @@ struct TDownloadOutcome {
     std::string Url;
     // Of a resumable download that broke: the bytes this try added to the partial copy it kept.
     uint64_t KeptBytes = 0;
+    // The silence and trickle of this try (TTransferLimits::Idle).
+    std::chrono::milliseconds Idle{0};
     explicit operator bool() const { return Complete; }
 };
 

@@ -56,6 +56,7 @@ public:
     }
 
     TransferVerdict Verdict() const { return FVerdict; }
+    std::chrono::milliseconds Idle() const { return FWatch.Idle(TTransferWatch::Clock::now()); }
 
     // Rethrows what the write callback caught; libcurl itself is C and must not see exceptions.
     void RaisePending() {
@@ -207,6 +208,7 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     result.Status = static_cast<int>(status);
     result.Validator = relay.Validator();
+    result.Idle = relay.Idle();
     curl_off_t retryAfter = 0;
     if (curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
         result.RetryAfter = std::chrono::seconds(retryAfter);

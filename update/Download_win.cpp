@@ -309,6 +309,7 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
         result.RetryAfter = shared->RetryAfter;
         result.Validator = shared->Validator;
         result.Watch = shared->Watch.Check(TTransferWatch::Clock::now());
+        result.Idle = shared->Watch.Idle(TTransferWatch::Clock::now());
         if (result.Watch != TransferVerdict::Going) return result;
         if (!opened && shared->Opened) {
             opened = true;

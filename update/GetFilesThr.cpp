@@ -27,12 +27,9 @@ GFilesThread::GFilesThread(IDispatcher& dispatcher, IProgressView& view, TRunSet
     : FSettings(std::move(settings)),
       FReports(dispatcher, view),
       FServers(FSettings.UpdatesUrl, FSettings.Mirrors, TransferLimitsOf(FSettings.Limits), FSettings.Limits.Retry),
-      FChunks(
-          FServers, FReports,
-          [this](const std::string& name, const std::string& fileName, uint64_t maxBytes) {
-              return static_cast<bool>(DownloadFile(name, fileName, false, maxBytes));
-          },
-          FSettings.Limits.MaxPackedList, Threads()) {}
+      FChunks(FServers, FReports, [this](const std::string& name, const std::string& fileName, uint64_t maxBytes) {
+          return static_cast<bool>(DownloadFile(name, fileName, false, maxBytes));
+      }, FSettings.Limits) {}
 
 GFilesThread::~GFilesThread() = default;
 
@@ -287,8 +284,10 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     if (!prefetched) {
         if (FState->HasStaged(entry.Path, entry.MD5)) return FetchResult::Staged;
         MakeFolderOf(staged);
-        if (auto built = FChunks.Build(entry, localFile, staged)) {
-            FFetched.Built.push_back(std::move(*built));
+        auto built = FChunks.Build(entry, localFile, staged);
+        if (built.NoRoom) return FetchResult::Failed;
+        if (built.Built) {
+            FFetched.Built.push_back(std::move(*built.Built));
             return FetchResult::Staged;
         }
     }

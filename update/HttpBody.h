@@ -37,6 +37,8 @@ struct TFetchResult {
     int Status = 0;         // the final answer's HTTP status; 0 when none came
     // Set when the watch gave the transfer up (TTransferWatch decides).
     TransferVerdict Watch = TransferVerdict::Going;
+    // The silence and trickle the watch counted (TTransferWatch::Idle).
+    std::chrono::milliseconds Idle{0};
     // Otherwise, when it broke: the system's or libcurl's words, and whether the same request may
     // well work a moment later (a refused, reset or timed-out connection, a name not found).
     std::string Error;

@@ -22,6 +22,10 @@ struct TTransferLimits {
     // A body written to a file stops before the volume's free space falls below this, as
     // unpacking does (a run gives both its FreeSpaceReserve).
     uint64_t FreeSpaceReserve = DefaultFreeSpaceReserve;
+    // Silence and trickle in all (waiting for an answer, no byte of the body, a speed period below
+    // MinBytesPerSecond so far): of one transfer, and of one address over all its tries together
+    // (update/Servers), so a server that never answers or only trickles is given up in time.
+    std::chrono::milliseconds Idle{std::chrono::seconds(90)};
 };
 
 // How often a download that failed for a passing reason is tried, and how long the run waits

@@ -14,7 +14,7 @@ std::optional<std::string> InstalledDigest(const std::string& baseDir, const std
                                            const TInstallPlace& place) {
     const TListEntry entry = ReadListEntry(line);
     const std::string localFile = JoinPath(baseDir, entry.Path);
-    if (RefusedListPath(entry.Path, place) || !os::FileExists(localFile)) return std::nullopt;
+    if (RefusedListPath(entry.Path, place) || !os::IsRegularFile(localFile)) return std::nullopt;
     return DigestToHex(FileMD5(localFile));
 }
 

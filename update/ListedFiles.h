@@ -29,8 +29,9 @@ private:
 std::vector<std::string> ListedPaths(TListFile& list);
 std::vector<std::string> ListedPaths(TListFile& list, const std::vector<const char*>& sections);
 
-// The MD5 (hex) of the installed file of a list entry's line; none when it is absent, or when the
-// list may not name its path (it is then collected, and the fetch pass refuses it).
+// The MD5 (hex) of the installed file of a list entry's line; none when it is absent or not a
+// regular file (a folder, a FIFO, a device, a link: never read, the fetched file replaces it), or
+// when the list may not name its path (it is then collected, and the fetch pass refuses it).
 std::optional<std::string> InstalledDigest(const std::string& baseDir, const std::string& line,
                                            const TInstallPlace& place);
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <map>
+#include <optional>
 
 namespace orvex {
 
@@ -22,6 +24,42 @@ void Wait(std::chrono::milliseconds wait, const std::stop_token& stop) {
     if (std::condition_variable_any().wait_for(lock, stop, wait, [] { return false; }) || stop.stop_requested())
         throw TStopped{};
 }
+
+std::string Tries(int tries) { return std::to_string(tries) + (tries == 1 ? " try" : " tries"); }
+
+std::string Seconds(std::chrono::milliseconds span) {
+    const auto ms = span.count();
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// The silence and trickle each address of one fetch had in its tries, against the limit for one.
+class TIdleAccount {
+public:
+    explicit TIdleAccount(std::chrono::milliseconds limit) : FLimit(limit) {}
+
+    bool Spent(const std::string& url) const {
+        const auto found = FSpent.find(url);
+        return found != FSpent.end() && found->second >= FLimit;
+    }
+    // The run's limits for the next try at url, with what is left of its allowance.
+    TTransferLimits LimitsFor(const std::string& url, TTransferLimits limits) const {
+        const auto found = FSpent.find(url);
+        if (found != FSpent.end()) limits.Idle = FLimit - found->second;
+        return limits;
+    }
+    // Adds a try's silence and trickle; true when the address has now had its fill.
+    bool Charge(const std::string& url, std::chrono::milliseconds idle) {
+        FSpent[url] += idle;
+        return Spent(url);
+    }
+    bool AllSpent(const std::vector<std::string>& servers, const std::string& name) const {
+        return std::all_of(servers.begin(), servers.end(), [&](const std::string& server) { return Spent(server + name); });
+    }
+
+private:
+    std::chrono::milliseconds FLimit;
+    std::map<std::string, std::chrono::milliseconds> FSpent;
+};
 
 }  // namespace
 
@@ -61,6 +99,8 @@ void TServers::MarkDead(const std::string& server) {
 TDownloadOutcome TServers::Fetch(const std::string& name, const TTry& once, const TNotify& notify,
                                  const std::stop_token& stop) {
     constexpr uint64_t Progress = 64 * 1024;
+    TIdleAccount idle(FTransfer.Idle);
+    TStringList givenUp;
     for (int tries = 1, failedRounds = 0;; ++tries) {
         // What the round ends with: a server's answer (an error status, a body too long) rather
         // than a server that could not be reached, so a copy one server lacks fails only its entry.
@@ -69,21 +109,32 @@ TDownloadOutcome TServers::Fetch(const std::string& name, const TTry& once, cons
         TStringList failures;
         for (const std::string& server : InOrder()) {
             if (stop.stop_requested()) throw TStopped{};
-            const TDownloadOutcome outcome = once(server + name);
+            const std::string url = server + name;
+            if (idle.Spent(url)) continue;
+            const TDownloadOutcome outcome = once(url, idle.LimitsFor(url, FTransfer));
             if (outcome) return outcome;
-            failures.push_back(server + name + ": " + outcome.Reason);
+            const std::string failure = url + ": " + outcome.Reason;
             passing = passing && outcome.Transient;
             progressed = progressed || outcome.KeptBytes >= Progress;
             if (!answered) result = outcome;
             answered = answered || outcome.Refused || outcome.TooLong;
             if (outcome.Status == 0 && outcome.Transient) MarkDead(server);
+            if (!idle.Charge(url, outcome.Idle)) {
+                failures.push_back(failure);
+                continue;
+            }
+            MarkDead(server);
+            givenUp.push_back(failure + ", given up after " + Tries(tries) + " and " + Seconds(FTransfer.Idle) +
+                              " of silence or trickle");
         }
         result.Transient = passing;
         failedRounds = progressed ? 0 : failedRounds + 1;
-        const auto wait = RetryWait(result, std::max(failedRounds, 1), FRetry);
+        const auto wait =
+            idle.AllSpent(InOrder(), name) ? std::nullopt : RetryWait(result, std::max(failedRounds, 1), FRetry);
         if (!wait) {
+            for (const std::string& failure : givenUp) notify(failure);
             for (const std::string& failure : failures)
-                notify(failure + (tries > 1 ? ", given up after " + std::to_string(tries) + " tries" : ", not retried"));
+                notify(failure + (tries > 1 ? ", given up after " + Tries(tries) : ", not retried"));
             return result;
         }
         Wait(*wait, stop);
@@ -98,9 +149,9 @@ TReadReport TServers::Counted(const TBar& bar, const std::stop_token& stop) {
     };
 }
 
-TDownloadOutcome TServers::TryToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes,
-                                     bool resumable, const TBar& bar, const std::stop_token& stop) {
-    return DownloadToFile(url, fileName, maxBytes, FTransfer, Counted(bar, stop), resumable);
+TDownloadOutcome TServers::TryToFile(const std::string& url, const TTransferLimits& limits, const std::string& fileName,
+                                     uint64_t maxBytes, bool resumable, const TBar& bar, const std::stop_token& stop) {
+    return DownloadToFile(url, fileName, maxBytes, limits, Counted(bar, stop), resumable);
 }
 
 TDownloadOutcome TServers::FetchToFile(const std::string& name, const std::string& fileName, uint64_t maxBytes,
@@ -108,17 +159,18 @@ TDownloadOutcome TServers::FetchToFile(const std::string& name, const std::strin
                                        const std::stop_token& stop) {
     return Fetch(
         name,
-        [&](const std::string& url) {
-            const TDownloadOutcome tried = TryToFile(url, fileName, maxBytes, resumable, showProgress ? bar : TBar(), stop);
+        [&](const std::string& url, const TTransferLimits& limits) {
+            const TDownloadOutcome tried =
+                TryToFile(url, limits, fileName, maxBytes, resumable, showProgress ? bar : TBar(), stop);
             bar(0);
             return tried;
         },
         notify, stop);
 }
 
-TDownloadOutcome TServers::TryToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
-                                       const std::stop_token& stop) {
-    return DownloadToMemory(url, body, maxBytes, FTransfer, Counted({}, stop));
+TDownloadOutcome TServers::TryToMemory(const std::string& url, const TTransferLimits& limits, std::vector<uint8_t>& body,
+                                       uint64_t maxBytes, const std::stop_token& stop) {
+    return DownloadToMemory(url, body, maxBytes, limits, Counted({}, stop));
 }
 
 }  // namespace orvex

@@ -28,27 +28,30 @@ public:
     // server is asked for nothing more in this run (a mirror behind the installation).
     void PassOver(const std::string& server);
 
-    // One try at an address; TStopped ends it once a stop is requested.
-    using TTry = std::function<TDownloadOutcome(const std::string& url)>;
+    // One try at an address within limits (the run's, with what is left of the address's Idle);
+    // TStopped ends it once a stop is requested.
+    using TTry = std::function<TDownloadOutcome(const std::string& url, const TTransferLimits& limits)>;
     // name (relative to the server folder) from the first server that has it, in rounds over every
-    // server; a round of passing failures only is tried again after a wait. The last round's
-    // failures go to notify with their addresses and how often they were tried.
+    // server; a round of passing failures only is tried again after a wait. An address whose tries
+    // had the transfer limits' Idle of silence and trickle in all is given up (its server is then
+    // asked last for the rest of the run), and the others go on. The failures of the addresses given
+    // up and of the last round go to notify with their addresses and how often they were tried.
     using TNotify = std::function<void(const std::string& text)>;
     TDownloadOutcome Fetch(const std::string& name, const TTry& once, const TNotify& notify,
                            const std::stop_token& stop = {});
 
     // One try at url into fileName (DownloadToFile); bar hears the body's bytes at each read.
     using TBar = std::function<void(uint64_t position)>;
-    TDownloadOutcome TryToFile(const std::string& url, const std::string& fileName, uint64_t maxBytes, bool resumable,
-                               const TBar& bar, const std::stop_token& stop = {});
+    TDownloadOutcome TryToFile(const std::string& url, const TTransferLimits& limits, const std::string& fileName,
+                               uint64_t maxBytes, bool resumable, const TBar& bar, const std::stop_token& stop = {});
     // name (Fetch), each try into fileName (TryToFile); bar hears 0 after each try, and the body's
     // bytes during it when showProgress.
     TDownloadOutcome FetchToFile(const std::string& name, const std::string& fileName, uint64_t maxBytes,
                                  bool resumable, const TBar& bar, bool showProgress, const TNotify& notify,
                                  const std::stop_token& stop = {});
     // One try at url into memory (DownloadToMemory).
-    TDownloadOutcome TryToMemory(const std::string& url, std::vector<uint8_t>& body, uint64_t maxBytes,
-                                 const std::stop_token& stop = {});
+    TDownloadOutcome TryToMemory(const std::string& url, const TTransferLimits& limits, std::vector<uint8_t>& body,
+                                 uint64_t maxBytes, const std::stop_token& stop = {});
 
     // Every byte downloaded, all tries included.
     uint64_t BytesDownloaded() const { return FBytes.load(); }

@@ -1,5 +1,7 @@
 #include "update/TransferWatch.h"
 
+#include <algorithm>
+
 namespace orvex {
 
 TTransferWatch::TTransferWatch(const TTransferLimits& limits, Clock::time_point start)
@@ -8,6 +10,7 @@ TTransferWatch::TTransferWatch(const TTransferLimits& limits, Clock::time_point 
 void TTransferWatch::Answered(Clock::time_point now) {
     FLastProgress = now;
     if (FAnswered) return;
+    FIdleBefore += now - FRequestStart;
     FAnswered = true;
     FPeriodStart = now;
     FPeriodStartBytes = FTotal;
@@ -22,6 +25,7 @@ void TTransferWatch::Received(uint64_t total, Clock::time_point now) {
 void TTransferWatch::Redirected(Clock::time_point now) {
     if (++FRedirects > FLimits.MaxRedirects && FVerdict == TransferVerdict::Going)
         FVerdict = TransferVerdict::TooManyRedirects;
+    if (!FAnswered) FIdleBefore += now - FRequestStart;
     FAnswered = false;
     FRequestStart = now;
     FTotal = 0;
@@ -34,16 +38,31 @@ TransferVerdict TTransferWatch::Check(Clock::time_point now) {
     } else if (now - FLastProgress >= FLimits.Stall) {
         FVerdict = TransferVerdict::Stalled;
     } else if (now - FPeriodStart >= FLimits.SpeedPeriod) {
-        const auto periodMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - FPeriodStart).count();
-        const uint64_t floor = static_cast<uint64_t>(FLimits.MinBytesPerSecond) * static_cast<uint64_t>(periodMs) / 1000;
-        if (FTotal - FPeriodStartBytes < floor) {
+        if (BelowFloor(now)) {
             FVerdict = TransferVerdict::TooSlow;
         } else {
             FPeriodStart = now;
             FPeriodStartBytes = FTotal;
         }
     }
+    if (FVerdict == TransferVerdict::Going && Idle(now) >= FLimits.Idle) FVerdict = TransferVerdict::OutOfTime;
     return FVerdict;
+}
+
+// The current speed period so far brought less than the floor asks of it.
+bool TTransferWatch::BelowFloor(Clock::time_point now) const {
+    const auto periodMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - FPeriodStart).count();
+    const uint64_t floor = static_cast<uint64_t>(FLimits.MinBytesPerSecond) * static_cast<uint64_t>(periodMs) / 1000;
+    return FTotal - FPeriodStartBytes < floor;
+}
+
+std::chrono::milliseconds TTransferWatch::Idle(Clock::time_point now) const {
+    Clock::duration current = now - FRequestStart;
+    if (FAnswered) {
+        const Clock::duration trickle = BelowFloor(now) ? now - FPeriodStart : Clock::duration::zero();
+        current = std::max(now - FLastProgress, trickle);
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(FIdleBefore + current);
 }
 
 }  // namespace orvex

@@ -8,7 +8,8 @@
 
 namespace orvex {
 
-enum class TransferVerdict { Going, NoAnswer, Stalled, TooSlow, TooManyRedirects };
+// OutOfTime: more silence and trickle in all than the limits' Idle.
+enum class TransferVerdict { Going, NoAnswer, Stalled, TooSlow, TooManyRedirects, OutOfTime };
 
 class TTransferWatch {
 public:
@@ -26,7 +27,13 @@ public:
     // Going while the transfer may go on; once it returns anything else it keeps doing so.
     TransferVerdict Check(Clock::time_point now);
 
+    // The silence and trickle so far: waiting for answers, and since the body began the longer of
+    // the time without a byte and the current speed period while it is below the floor.
+    std::chrono::milliseconds Idle(Clock::time_point now) const;
+
 private:
+    bool BelowFloor(Clock::time_point now) const;
+
     TTransferLimits FLimits;
     TransferVerdict FVerdict = TransferVerdict::Going;
     bool FAnswered = false;
@@ -36,6 +43,7 @@ private:
     Clock::time_point FPeriodStart;
     uint64_t FPeriodStartBytes = 0;
     uint64_t FTotal = 0;
+    Clock::duration FIdleBefore{};  // waiting for the answers before the current one
 };
 
 }  // namespace orvex

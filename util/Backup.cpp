@@ -7,7 +7,9 @@
 namespace orvex {
 
 bool CopyToBackup(const std::string& source, const std::string& backupFolder, const std::string& path) {
-    if (!os::FileExists(source) || path.empty()) return false;
+    // Only a regular file is read: a FIFO or a device would never end, and a link is replaced, not
+    // followed.
+    if (!os::IsRegularFile(source) || path.empty()) return false;
     // The backup folder is the program's own, so a link found in it was not put there by the
     // program and goes.
     std::string folder = backupFolder;

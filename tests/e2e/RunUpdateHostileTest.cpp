@@ -274,6 +274,35 @@ TEST_F(HostileServerTest, DefaultLimitsEndAStallWithinTwoMinutes) {
     EXPECT_GE(seconds, 55);  // the stall limit ended it, not something sooner
 }
 
+// With every try left, a server that never answers or only trickles is given up once its silence
+// and trickle in all reach the limit, well before the five tries: after two or three (a silent try
+// lasts at least 1.5 s, 30 s with the shipped limits; under Wine, WinINet has needed three for the
+// trickle). The trickle feeds the list, whose size the list cannot cap.
+TEST_F(HostileServerTest, AnAddressIsGivenUpAfterItsSilenceOrTrickleInAll) {
+    FLimits.Retry.Tries = 5;
+    if (!std::getenv("ORVEX_E2E_DEFAULT_LIMITS")) FLimits.Transfer.Idle = std::chrono::milliseconds(4000);
+    const std::string idle = std::getenv("ORVEX_E2E_DEFAULT_LIMITS") ? "90 s" : "4 s";
+    struct Case {
+        const char* Path;
+        Behaviour How;
+    };
+    for (const Case& c : {Case{"bad.bin.bz2", Behaviour::NeverAnswer}, Case{PackedListName, Behaviour::Trickle}}) {
+        FHostile.Serve(c.Path, c.How);
+        const int before = FHostile.Requests(c.Path);
+        FView = RecordingView();
+        ExpectFailedWithin(TimedRun(), Bound());
+        const int tries = FHostile.Requests(c.Path) - before;
+        EXPECT_GE(tries, 2) << c.Path;
+        EXPECT_LE(tries, 3) << c.Path;
+        const std::string address = FHostile.Url("") + c.Path + ": ";
+        const std::string givenUp = ", given up after " + std::to_string(tries) + " tries and " + idle + " of silence or trickle";
+        const auto told = std::find_if(FView.Notices.begin(), FView.Notices.end(), [&](const std::string& notice) {
+            return notice.rfind(address, 0) == 0 && notice.size() >= givenUp.size() &&
+                   notice.compare(notice.size() - givenUp.size(), givenUp.size(), givenUp) == 0;
+        });
+        EXPECT_NE(told, FView.Notices.end()) << testing::PrintToString(FView.Notices);
+    }
+}
 
 // Too little room to keep the update apart until it is complete: the files go in one at a time.
 // Too little even for that: nothing is downloaded, and the run says how much it needs.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 
 using namespace orvex;
 
@@ -27,6 +28,14 @@ TDownloadOutcome Answer(int status) {
     outcome.Status = status;
     outcome.Transient = IsTransientStatus(status);
     outcome.Reason = "HTTP " + std::to_string(status);
+    return outcome;
+}
+
+// A try that waited this long for a server that never answered.
+TDownloadOutcome Silent(std::chrono::seconds idle) {
+    TDownloadOutcome outcome = Unreachable();
+    outcome.Reason = "no answer";
+    outcome.Idle = idle;
     return outcome;
 }
 
@@ -72,15 +81,28 @@ TEST(Servers, AskEachServerInTurnUnreachableOnesLastAndTellOnlyTheLastRoundsFail
          false,
          503,
          {"http://b/f: HTTP 503, given up after 2 tries", "http://a/f: connection refused, given up after 2 tries"}},
+        {"an address silent for the idle limit in all is given up, the mirror is still tried",
+         5,
+         {{"http://a/", [] { return Silent(std::chrono::seconds(40)); }}, {"http://b/", [] { return Answer(503); }}},
+         {"http://a/f", "http://b/f", "http://b/f", "http://a/f", "http://b/f", "http://a/f", "http://b/f", "http://b/f"},
+         false,
+         503,
+         {"http://a/f: no answer, given up after 3 tries and 90 s of silence or trickle",
+          "http://b/f: HTTP 503, given up after 5 tries"}},
     };
     for (const auto& c : cases) {
         TServers servers("http://a", " http://b/ \t", {}, QuickRetries(c.tries));
         std::vector<std::string> asked, notices;
+        std::map<std::string, std::chrono::milliseconds> idle;  // each address's so far
         const TDownloadOutcome outcome = servers.Fetch(
             "f",
-            [&](const std::string& url) {
+            [&](const std::string& url, const TTransferLimits& limits) {
                 asked.push_back(url);
-                return c.answers.at(url.substr(0, url.size() - 1))();
+                // Each try may have what is left of the address's allowance.
+                EXPECT_EQ(limits.Idle, TTransferLimits().Idle - idle[url]) << c.name;
+                TDownloadOutcome answer = c.answers.at(url.substr(0, url.size() - 1))();
+                idle[url] += answer.Idle;
+                return answer;
             },
             [&](const std::string& text) { notices.push_back(text); });
         EXPECT_EQ(asked, c.asked) << c.name;
@@ -96,7 +118,7 @@ TEST(Servers, AStopEndsTheFetchBeforeTheNextTry) {
     int tries = 0;
     EXPECT_THROW(servers.Fetch(
                      "f",
-                     [&](const std::string&) {
+                     [&](const std::string&, const TTransferLimits&) {
                          ++tries;
                          stop.request_stop();
                          return Unreachable();

@@ -23,7 +23,7 @@ struct Case {
     std::vector<Step> Steps;
 };
 
-TEST(TransferWatch, GivesUpOnSilenceStallsTricklesAndRedirectLoopsOnly) {
+TEST(TransferWatch, GivesUpOnSilenceStallsTricklesRedirectLoopsAndTooMuchOfThemInAllOnly) {
     using V = TransferVerdict;
     using E = Event;
     TTransferLimits limits;
@@ -32,6 +32,7 @@ TEST(TransferWatch, GivesUpOnSilenceStallsTricklesAndRedirectLoopsOnly) {
     limits.MinBytesPerSecond = 100;
     limits.SpeedPeriod = std::chrono::milliseconds(3000);
     limits.MaxRedirects = 2;
+    limits.Idle = std::chrono::milliseconds(3500);
     const std::vector<Case> cases{
         {"silent server", {{999, E::Check, 0, V::Going}, {1000, E::Check, 0, V::NoAnswer}}},
         {"each redirect may take the answer time again",
@@ -51,6 +52,9 @@ TEST(TransferWatch, GivesUpOnSilenceStallsTricklesAndRedirectLoopsOnly) {
         {"a steady slow modem passes",
          {{0, E::Answer}, {1000, E::Receive, 150}, {2000, E::Receive, 300}, {3000, E::Receive, 450},
           {3000, E::Check, 0, V::Going}, {4500, E::Receive, 675}, {6000, E::Receive, 900}, {6000, E::Check, 0, V::Going}}},
+        {"the wait for the answer and a trickle after it add up",
+         {{900, E::Answer}, {1400, E::Receive, 1}, {1900, E::Receive, 2}, {2400, E::Receive, 3}, {2900, E::Receive, 4},
+          {3400, E::Receive, 5}, {3499, E::Check, 0, V::Going}, {3500, E::Check, 0, V::OutOfTime}}},
         {"a verdict stays", {{1000, E::Check, 0, V::NoAnswer}, {1001, E::Receive, 10}, {1002, E::Check, 0, V::NoAnswer}}},
     };
     for (const Case& c : cases) {
