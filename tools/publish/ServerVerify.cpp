@@ -106,6 +106,28 @@ void CheckCopy(TCopyCheck& check) {
     if (stream == TStreamCheck::Whole) check.DecodedSize = decoded;
 }
 
+// The list's [keys] and [hosts] sections as the launcher reads them.
+void CheckKeysAndHosts(const TUpdateList& list, TStringList& problems) {
+    // The launcher refuses a signed list whose [keys] section holds anything but key lines.
+    if (!IsEmptySection(list.Keys))
+        for (const std::string& line : list.Keys)
+            if (const auto key = minisign::ParsePublicKey(line); !key)
+                problems.push_back(std::string(ListFileName) + ": [" + KeysSection + "] line \"" + line +
+                                   "\" is not a public key (" + key.Error + ")");
+    if (StrToIntDef(list.ModHosts, 0) == 1) {
+        if (IsEmptySection(list.Hosts))
+            problems.push_back(std::string(ListFileName) + ": ModHosts is 1 but [hosts] has no entries");
+        else
+            for (const std::string& host : list.Hosts) {
+                try {
+                    static_cast<void>(ParseHostEntry(host));
+                } catch (const EListError& error) {
+                    problems.push_back(error.what());
+                }
+            }
+    }
+}
+
 }  // namespace
 
 TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
@@ -131,24 +153,7 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
                                                : CheckListSignature(serverDir, ReadWholeFile(packed), list.Rev, keys,
                                                                     std::time(nullptr));
     problems.insert(problems.end(), signature.begin(), signature.end());
-    // The launcher refuses a signed list whose [keys] section holds anything but key lines.
-    if (!IsEmptySection(list.Keys))
-        for (const std::string& line : list.Keys)
-            if (const auto key = minisign::ParsePublicKey(line); !key)
-                problems.push_back(std::string(ListFileName) + ": [" + KeysSection + "] line \"" + line +
-                                   "\" is not a public key (" + key.Error + ")");
-    if (StrToIntDef(list.ModHosts, 0) == 1) {
-        if (IsEmptySection(list.Hosts))
-            problems.push_back(std::string(ListFileName) + ": ModHosts is 1 but [hosts] has no entries");
-        else
-            for (const std::string& host : list.Hosts) {
-                try {
-                    static_cast<void>(ParseHostEntry(host));
-                } catch (const EListError& error) {
-                    problems.push_back(error.what());
-                }
-            }
-    }
+    CheckKeysAndHosts(list, problems);
 
     // As the publisher: an installation folder of the assumed length, whose launcher is the self entry.
     TInstallPlace place;
