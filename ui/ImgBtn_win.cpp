@@ -34,6 +34,8 @@ TImgBtnPictures::TImgBtnPictures(HINSTANCE instance, int baseId) {
     const int states[] = {IDB_STATE_NORMAL, IDB_STATE_HOVER, IDB_STATE_PRESSED, IDB_STATE_DISABLED};
     for (int i = 0; i < 4; ++i) {
         FBitmaps[i] = LoadPicture(instance, baseId + states[i]);
+        // A skin without a disabled picture of its own shows the pressed one: a disabled button looks pressed.
+        if (!FBitmaps[i] && states[i] == IDB_STATE_DISABLED) FBitmaps[i] = LoadPicture(instance, baseId + IDB_STATE_PRESSED);
         if (!FBitmaps[i]) continue;
         BITMAP info{};
         ::GetObjectW(FBitmaps[i].Get(), sizeof(info), &info);

@@ -9,7 +9,8 @@ namespace orvex {
 
 class TImgBtnPictures {
 public:
-    // Loads baseId + IDB_STATE_NORMAL ... IDB_STATE_DISABLED; a missing picture stays empty.
+    // Loads baseId + IDB_STATE_NORMAL ... IDB_STATE_DISABLED; a missing picture stays empty, but for
+    // the disabled one, which is then the pressed one.
     TImgBtnPictures(HINSTANCE instance, int baseId);
     TImgBtnPictures(const TImgBtnPictures&) = delete;
     TImgBtnPictures& operator=(const TImgBtnPictures&) = delete;
