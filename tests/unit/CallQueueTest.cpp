@@ -77,6 +77,10 @@ TEST(CallQueue, APosterWaitsWhileTheQueueIsFull) {
             ++posted;
         }
     });
+    // Once it filled the queue, the poster waits: it never gets past 4 while nothing runs. (Waited
+    // for, not slept for: under load Wine has ended a sleep of 100 ms after 4.)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (posted < 4 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(posted, 4);
     std::atomic<bool> done{false};
