@@ -22,7 +22,7 @@ std::string Digits(unsigned long long value, int base, bool upper, int minDigits
     return digits;
 }
 
-struct TSpec {
+struct TConversion {
     bool Left = false, Zero = false;
     int Width = 0, Precision = -1, Longs = 0;
     bool Size = false;
@@ -34,51 +34,51 @@ int Number(const char*& p) {
     return n;
 }
 
-long long SignedArg(const TSpec& spec, va_list& args) {
-    if (spec.Size) return static_cast<long long>(va_arg(args, std::ptrdiff_t));
-    if (spec.Longs >= 2) return va_arg(args, long long);
-    return spec.Longs == 1 ? va_arg(args, long) : va_arg(args, int);
+long long SignedArg(const TConversion& conversion, va_list& args) {
+    if (conversion.Size) return static_cast<long long>(va_arg(args, std::ptrdiff_t));
+    if (conversion.Longs >= 2) return va_arg(args, long long);
+    return conversion.Longs == 1 ? va_arg(args, long) : va_arg(args, int);
 }
 
-unsigned long long UnsignedArg(const TSpec& spec, va_list& args) {
-    if (spec.Size) return va_arg(args, std::size_t);
-    if (spec.Longs >= 2) return va_arg(args, unsigned long long);
-    return spec.Longs == 1 ? va_arg(args, unsigned long) : va_arg(args, unsigned);
+unsigned long long UnsignedArg(const TConversion& conversion, va_list& args) {
+    if (conversion.Size) return va_arg(args, std::size_t);
+    if (conversion.Longs >= 2) return va_arg(args, unsigned long long);
+    return conversion.Longs == 1 ? va_arg(args, unsigned long) : va_arg(args, unsigned);
 }
 
 // One conversion at p (just after its "%"), appended to out; p is left on its last character.
 void Convert(std::string& out, const char*& p, va_list& args) {
     const char* const start = p;
-    TSpec spec;
+    TConversion conversion;
     for (;; ++p) {
-        if (*p == '-') spec.Left = true;
-        else if (*p == '0') spec.Zero = true;
+        if (*p == '-') conversion.Left = true;
+        else if (*p == '0') conversion.Zero = true;
         else break;
     }
-    spec.Width = Number(p);
-    if (*p == '.') spec.Precision = Number(++p);
-    for (; *p == 'l'; ++p) ++spec.Longs;
+    conversion.Width = Number(p);
+    if (*p == '.') conversion.Precision = Number(++p);
+    for (; *p == 'l'; ++p) ++conversion.Longs;
     if (*p == 'z') {
-        spec.Size = true;
+        conversion.Size = true;
         ++p;
     }
     std::string sign, field;
     switch (*p) {
         case 'd':
         case 'i': {
-            const long long value = SignedArg(spec, args);
+            const long long value = SignedArg(conversion, args);
             if (value < 0) sign = "-";
-            field = Digits(value < 0 ? 0ULL - static_cast<unsigned long long>(value) : value, 10, false, spec.Precision);
+            field = Digits(value < 0 ? 0ULL - static_cast<unsigned long long>(value) : value, 10, false, conversion.Precision);
             break;
         }
-        case 'u': field = Digits(UnsignedArg(spec, args), 10, false, spec.Precision); break;
+        case 'u': field = Digits(UnsignedArg(conversion, args), 10, false, conversion.Precision); break;
         case 'x':
-        case 'X': field = Digits(UnsignedArg(spec, args), 16, *p == 'X', spec.Precision); break;
+        case 'X': field = Digits(UnsignedArg(conversion, args), 16, *p == 'X', conversion.Precision); break;
         case 'c': field = std::string(1, static_cast<char>(va_arg(args, int))); break;
         case 's': {
             const char* text = va_arg(args, const char*);
             field = text ? text : "(null)";
-            if (spec.Precision >= 0 && field.size() > static_cast<std::size_t>(spec.Precision)) field.resize(spec.Precision);
+            if (conversion.Precision >= 0 && field.size() > static_cast<std::size_t>(conversion.Precision)) field.resize(conversion.Precision);
             break;
         }
         case '%': out += '%'; return;
@@ -88,13 +88,13 @@ void Convert(std::string& out, const char*& p, va_list& args) {
             return;
     }
     const std::size_t length = sign.size() + field.size();
-    const std::size_t pad = spec.Width > 0 && length < static_cast<std::size_t>(spec.Width) ? spec.Width - length : 0;
-    const bool zeros = spec.Zero && !spec.Left && spec.Precision < 0 && *p != 's' && *p != 'c';
-    if (!spec.Left && !zeros) out.append(pad, ' ');
+    const std::size_t pad = conversion.Width > 0 && length < static_cast<std::size_t>(conversion.Width) ? conversion.Width - length : 0;
+    const bool zeros = conversion.Zero && !conversion.Left && conversion.Precision < 0 && *p != 's' && *p != 'c';
+    if (!conversion.Left && !zeros) out.append(pad, ' ');
     out += sign;
     if (zeros) out.append(pad, '0');
     out += field;
-    if (spec.Left) out.append(pad, ' ');
+    if (conversion.Left) out.append(pad, ' ');
 }
 
 }  // namespace
