@@ -456,6 +456,7 @@ TEST(PublishServerFolder, RemovesOnlyThePublishersLeftoverTemporaries) {
         {".1_1.orvex-part", false},
     };
     for (const auto& [name, _] : planted) p.Server.Write(name, "left");
+    p.Server.Write(PublishMarkName, "");  // a publish stopped after its last rename: verify names it until now
     const TPublishSummary summary = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {});
     EXPECT_EQ(summary.LeftoversRemoved, 3u);
     for (const auto& [name, removed] : planted) EXPECT_EQ(fs::exists(p.Server.OsFile(name)), !removed) << name;

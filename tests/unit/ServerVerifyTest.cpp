@@ -4,6 +4,7 @@
 
 #include "tools/publish/ListSignature.h"
 #include "tools/publish/ServerFolder.h"
+#include "tools/publish/StagedFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     const std::string text = p.Server.Read("data/text file.txt.bz2");
     p.Server.Write("data/text file.txt.bz2", text + text);
     fs::remove(server / "empty.bin.bz2");
+    p.Server.Write(PublishMarkName, "");  // a publish stopped inside its burst
     std::string list = p.Server.Read("files.lst");
     // Wrong size, an escaping path, a missing field and a path differing only in letter case.
     const std::size_t m1 = list.find("data\\maps\\m 1.dat|");
@@ -53,8 +55,10 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     EXPECT_TRUE(reports("\"short|12\": has 2 fields, not 3")) << all;
     EXPECT_TRUE(reports("[keys] line \"RWQnot-a-key\" is not a public key")) << all;
     EXPECT_TRUE(reports("\"EXTRA.dat|d41d8cd98f00b204e9800998ecf8427e|14\": differs only in letter case from \"extra.dat\"")) << all;
-    EXPECT_EQ(problems.size(), 12u) << all;  // joined streams also have the wrong size
+    EXPECT_TRUE(reports("publish-in-progress: a publish is putting its files in place")) << all;
+    EXPECT_EQ(problems.size(), 13u) << all;  // joined streams also have the wrong size
 
+    fs::remove(p.Server.OsFile(PublishMarkName));
     p.Client.Write("files.lst", "[settings]\r\nRev|x\r\n[/settings]\r\n");
     CompressFile(p.Client.File("files.lst"), p.Server.File("files.lst.bz2"));
     EXPECT_EQ(VerifyServerFolder(p.Server.Dir()),

@@ -429,7 +429,7 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     const std::string text = FormatUpdateList(description, summary.Folder);
     summary.ListChanged = !previous.Present || text != previous.Text;
     StageList(serverDir, text, options, seq, staged, summary);
-    staged.PlaceAll();
+    staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
     // Only now does no list name what pruning deletes.
     if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
     if (options.Prune && options.Chunks) summary.ChunksPruned = PruneChunks(serverDir, index);

@@ -10,6 +10,7 @@
 #include "tools/publish/ChunkVerify.h"
 #include "tools/publish/FileText.h"
 #include "tools/publish/ListSignature.h"
+#include "tools/publish/StagedFiles.h"
 #include "update/HostEntry.h"
 #include "util/Misc.h"
 #include "util/Parallel.h"
@@ -133,6 +134,10 @@ void CheckKeysAndHosts(const TUpdateList& list, TStringList& problems) {
 TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
                                const std::vector<minisign::TPublicKey>& keys, bool deep) {
     TStringList problems;
+    if (os::FileExists(JoinPath(serverDir, PublishMarkName)))
+        problems.push_back(JoinPath(serverDir, PublishMarkName) +
+                           ": a publish is putting its files in place or was stopped while it did; copies may not "
+                           "match the list until a publish ends");
     const std::string packed = JoinPath(serverDir, PackedListName);
     if (!os::FileExists(packed)) {
         problems.push_back(packed + " is missing");

@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Path.h"
+#include "base/Stream.h"
 
 #include <algorithm>
 #include <cctype>
@@ -51,8 +52,18 @@ void TStagedFiles::StageRemoval(const std::string& target) {
     FEntries.push_back(TEntry{"", target});
 }
 
-void TStagedFiles::PlaceAll() {
+void TStagedFiles::PlaceAll(const std::string& mark) {
     const std::lock_guard<std::mutex> lock(FLock);
+    if (FPlaced == FEntries.size()) {
+        // An earlier publish stopped after its last rename: this one found the folder whole.
+        if (os::FileExists(mark) && !os::DeleteFile(mark)) RaiseInOutError(os::LastError());
+        return;
+    }
+    {
+        TFileStream output(mark, FileMode::Create);
+        static const std::string text = "a publish is putting its files in place, or was stopped while it did\n";
+        output.WriteBuffer(text.data(), text.size());
+    }
     for (; FPlaced < FEntries.size(); ++FPlaced) {
         const TEntry& entry = FEntries[FPlaced];
         if (entry.Temporary.empty()) {
@@ -62,6 +73,7 @@ void TStagedFiles::PlaceAll() {
             throw EFCreateError(Format(SFCreateError, entry.Target.c_str(), os::ErrorText(code).c_str()));
         }
     }
+    if (!os::DeleteFile(mark)) RaiseInOutError(os::LastError());
 }
 
 bool IsPublishTemporary(const std::string& name) {

@@ -23,9 +23,12 @@ public:
     std::string Stage(const std::string& target);
     // target is to be deleted in the burst, at this point of the order.
     void StageRemoval(const std::string& target);
-    // Renames every staged file over its target and deletes the removals, in the order staged.
+    // Renames every staged file over its target and deletes the removals, in the order staged,
+    // with the file mark present for the whole burst: a publish killed or failing inside it leaves
+    // the mark beside a list that may name copies already replaced. With nothing staged, an earlier
+    // publish's mark is deleted (the folder was found whole).
     // Raises EFCreateError when a rename fails; what was placed before it stays placed.
-    void PlaceAll();
+    void PlaceAll(const std::string& mark);
 
 private:
     struct TEntry {
@@ -36,6 +39,10 @@ private:
     std::vector<TEntry> FEntries;
     std::size_t FPlaced = 0;
 };
+
+// The mark's name in the server folder: while it is there, a publish is putting its files in place
+// or was stopped while it did, and the copies may not match the list until a publish ends.
+inline constexpr const char* PublishMarkName = "publish-in-progress";
 
 // True for a name (without folder) of the form the publisher gives its temporaries:
 // TARGET.PROCESS_NUMBER.orvex-part.
