@@ -23,7 +23,18 @@ for p in "${packages[@]}"; do
 done
 
 apt_updated=0
-apt_update() { [ $apt_updated = 1 ] || { as_root apt-get update -qq >/dev/null; apt_updated=1; }; }
+# A mirror caught in a sync fails one index now and then: try again, then go on with the indexes
+# that did arrive (the install that follows says what is really missing).
+apt_update() {
+  [ $apt_updated = 1 ] && return
+  local try
+  for try in 1 2 3 4 5; do
+    as_root apt-get update -qq >/dev/null && break
+    echo "setup: apt-get update failed (try $try of 5)" >&2
+    sleep $((try * 5))
+  done
+  apt_updated=1
+}
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
@@ -77,9 +88,12 @@ fi
 # libsodium (signatures) for the Windows programs: a static library built with the MinGW compiler.
 # Minimal (no deprecated or rarely used primitives), optimised for size and with a section per
 # function, so that the launcher links only what it calls: it carries the library to every player.
+# Portable code only: sodium_init links every CPU-specific variant of the ciphers and hashes it can
+# choose from (about 70 KB), while the programs hash and sign one small list per run.
 sodium="$third_party/libsodium-i686"
 sodium_options=(--enable-minimal "CFLAGS=-Os -ffunction-sections -fdata-sections")
-if [ ! -f "$sodium/lib/libsodium.a" ] || [ "$(cat "$sodium/options" 2>/dev/null)" != "${sodium_options[*]}" ]; then
+sodium_recipe="${sodium_options[*]} portable"
+if [ ! -f "$sodium/lib/libsodium.a" ] || [ "$(cat "$sodium/options" 2>/dev/null)" != "$sodium_recipe" ]; then
   [ -f "$third_party/libsodium/configure.ac" ] || fetch_source libsodium "$third_party/libsodium"
   build_log="$third_party/libsodium-build.log"
   rm -rf "$sodium"
@@ -89,12 +103,13 @@ if [ ! -f "$sodium/lib/libsodium.a" ] || [ "$(cat "$sodium/options" 2>/dev/null)
         { [ -x configure ] || autoreconf -fi; } &&
         ./configure --host=i686-w64-mingw32 CC=i686-w64-mingw32-gcc-posix --prefix="$sodium" \
           --disable-shared --enable-static --disable-pie --with-pic=no "${sodium_options[@]}" &&
+        sed -i -E 's/ -DHAVE_[A-Z0-9]+INTRIN_H=1//g' src/libsodium/Makefile &&
         make -j"$(nproc)" && make install) >"$build_log" 2>&1; then
     echo "setup: building libsodium for Windows failed (last lines of $build_log):" >&2
     tail -30 "$build_log" >&2
     exit 1
   fi
-  echo "${sodium_options[*]}" > "$sodium/options"
+  echo "$sodium_recipe" > "$sodium/options"
   echo "setup: libsodium for Windows in $sodium"
 fi
 
