@@ -81,11 +81,24 @@ void GFilesThread::RunUpdate() {
 TRunResult GFilesThread::RunSteps() {
     RecoverCommit();
     const TFetchedList fetched = FetchUpdateList(FSettings, FBaseDir, FServers, FReports);
-    FSigned = fetched.Signed;
-    TListFile list(*fetched.Text);
-    const TRunResult result = ApplyList(list);
+    TRunResult result = ApplyFetched(fetched);
+    // A copy that does not match its list may be one a publish replaced meanwhile: when the server's
+    // list changed since, the run starts over on it, once (staged files it still names are kept).
+    if (result == TRunResult::Failed && FCopyMismatch && ListChangedSince(fetched, FSettings, FBaseDir, FServers)) {
+        FReports.Notify("The update list changed on the server during the update; it starts again with the new list");
+        FFetched = {};
+        FPaths = {};
+        result = ApplyFetched(FetchUpdateList(FSettings, FBaseDir, FServers, FReports));
+    }
     FFetchList.clear();
     return result;
+}
+
+TRunResult GFilesThread::ApplyFetched(const TFetchedList& fetched) {
+    FSigned = fetched.Signed;
+    FCopyMismatch = false;
+    TListFile list(*fetched.Text);
+    return ApplyList(list);
 }
 
 // A commit an earlier run left cut short is completed before anything else.
@@ -109,6 +122,8 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
         const TListTrust trust = AcceptSignedList(*FSigned, list, rev, FSettings.UpdateKey);
         if (!trust.Refusal.empty()) RefuseList(FReports, trust.Refusal);
         FReports.SaveListTrust(trust.UpdateKey, trust.ListSeq);
+        FSettings.UpdateKey = trust.UpdateKey;
+        FSettings.ListSeq = std::to_string(trust.ListSeq);
     }
     FChunks.UseIndex(FBaseDir, list.GetValue(SettingsSection, IndexKey));
     RemoveLeftovers(FState->StagingFolder() + os::PathDelim, list);
@@ -296,7 +311,10 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     const TServers::TNotify notify = [this](const std::string& text) { FReports.Notify(text); };
     const TDownloadOutcome downloaded = prefetched ? prefetched->Follow(FReports) : DownloadCopy(entry, bar, notify);
     // An answer the server gave (an error status, a body too long) fails this entry.
-    if (downloaded.TooLong || downloaded.Refused) return FetchResult::Failed;
+    if (downloaded.TooLong || downloaded.Refused) {
+        FCopyMismatch = true;
+        return FetchResult::Failed;
+    }
     if (!downloaded) return FetchResult::NotOpened;
     copyArrived();
     FetchResult result = FetchResult::Failed;
@@ -311,6 +329,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
         result = FetchResult::Staged;
     } catch (const std::exception&) {
         // Counted as failed; the pass goes on with the next entry.
+        FCopyMismatch = true;
         FReports.Notify(InstallFailure(downloaded.Url));
     }
     RemoveIfPresent(packed);

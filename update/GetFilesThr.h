@@ -25,6 +25,8 @@
 
 namespace orvex {
 
+struct TFetchedList;
+
 class IDispatcher;
 class IProgressView;
 class TListFile;
@@ -82,6 +84,7 @@ public:
 
 private:
     TRunResult RunSteps();
+    TRunResult ApplyFetched(const TFetchedList& fetched);
     TRunResult ApplyList(TListFile& list);
     // A list entry's copy, on any thread; bar hears the file bar's positions.
     TDownloadOutcome DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
@@ -110,6 +113,7 @@ private:
     TListedPathRule FPaths;  // the entries compared so far
     std::unique_ptr<TInstallState> FState;  // the updater's folder in FBaseDir
     bool FOneAtATime = false;               // too little room to stage every file
+    bool FCopyMismatch = false;             // a copy was missing or did not match the list
     TFetchSummary FFetched;
     // The list's signature (trusted comment and signing key), once checked; none for an unsigned list.
     std::optional<TListSignature> FSigned;

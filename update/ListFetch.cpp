@@ -126,8 +126,19 @@ TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& ba
             fetch.Skip(behind);
             continue;
         }
+        fetched.Packed = std::move(packed);
         return fetched;
     }
+}
+
+bool ListChangedSince(const TFetchedList& fetched, const TRunSettings& settings, const std::string& baseDir,
+                      TServers& servers) {
+    const std::string packedList = JoinPath(baseDir, PackedListName);
+    const TRemovedOnExit removed(packedList);
+    const TDownloadOutcome outcome = servers.FetchToFile(
+        PackedListName, packedList, settings.Limits.MaxPackedList, false, [](uint64_t) {}, false,
+        [](const std::string&) {});
+    return outcome && ReadFileBytes(packedList) != fetched.Packed;
 }
 
 }  // namespace orvex

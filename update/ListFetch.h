@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -24,6 +25,7 @@ struct ERefusedList : Exception {
 [[noreturn]] void RefuseList(TRunReports& reports, const std::string& why);
 
 struct TFetchedList {
+    std::vector<uint8_t> Packed;          // as the server sent it
     std::unique_ptr<TMemoryStream> Text;  // the unpacked list
     // The list's signature, once checked; none for an unsigned list.
     std::optional<TListSignature> Signed;
@@ -35,5 +37,10 @@ struct TFetchedList {
 // downloaded into baseDir go on every way out, as does a files.lst earlier launchers left there.
 TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& baseDir, TServers& servers,
                              TRunReports& reports);
+
+// Whether the server now has another list than fetched, asked once more without a report. False
+// when it cannot tell (the list does not arrive).
+bool ListChangedSince(const TFetchedList& fetched, const TRunSettings& settings, const std::string& baseDir,
+                      TServers& servers);
 
 }  // namespace orvex

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,10 +79,13 @@ public:
     // window that is gone does.
     std::string FailOn;
     std::size_t FailAtEvent = 0;
+    // Hears each event as it is recorded: a test acting at a moment of the run.
+    std::function<void(const std::string&)> OnEvent;
 
 private:
     void Record(const std::string& event) {
         Events.push_back(event);
+        if (OnEvent) OnEvent(event);
         if (event == FailOn || Events.size() == FailAtEvent) throw Exception("the window has gone");
     }
 };

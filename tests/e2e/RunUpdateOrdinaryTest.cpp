@@ -353,6 +353,50 @@ TEST_F(RunUpdateTest, TruncatedAndWrongContentCopiesFailAndKeepThePreviousFiles)
     ExpectNoLeftovers();
 }
 
+// A publish between the list and its copies: the copies no longer match the list the run holds, so
+// it asks for the list once more and starts over on the new one, once.
+TEST_F(RunUpdateTest, APublishDuringTheRunIsFollowedOnceToItsNewList) {
+    MakeClient();
+    Publish(4);
+    InstallOldVersions();
+    FLimits.Threads = 1;  // no copy is fetched ahead of its turn
+    std::vector<std::pair<std::string, int32_t>> publishes;  // at the first copy of each pass, in turn
+    bool passBegun = false;
+    FView.OnEvent = [&](const std::string& event) {
+        if (event == "status:Checking files") passBegun = true;
+        if (!passBegun || !event.starts_with("status:Downloading ") || event == "status:Downloading updates list")
+            return;
+        passBegun = false;
+        if (publishes.empty()) return;
+        MakeClient(publishes.front().first);
+        Publish(publishes.front().second);
+        publishes.erase(publishes.begin());
+    };
+    const std::string restarted = "The update list changed on the server during the update; it starts again with the new list";
+
+    publishes = {{"v3", 5}};
+    Run(1);
+    EXPECT_EQ(FStatus, "All the files have been updated");
+    EXPECT_TRUE(Same("game.exe") && Same("data\\a.txt") && Same("data\\sub dir\\b.bin"));
+    EXPECT_EQ(FView.SavedRevisions, std::vector<std::string>{"5"});
+    EXPECT_EQ(std::count(FView.Notices.begin(), FView.Notices.end(), restarted), 1);
+    ExpectNoLeftovers();
+
+    // A publish in each pass: the second pass fails as any failed run does, with nothing committed.
+    auto hook = FView.OnEvent;
+    FView = RecordingView();
+    FView.OnEvent = hook;
+    MakeClient("v4");
+    Publish(6);
+    publishes = {{"v5", 7}, {"v6", 8}};
+    Run(5);
+    EXPECT_EQ(FStatus, "Update Failed");
+    EXPECT_EQ(ReadWholeFile(Under(FInstall, "data\\a.txt")), "text of a v3");
+    EXPECT_TRUE(FView.SavedRevisions.empty());
+    EXPECT_EQ(std::count(FView.Notices.begin(), FView.Notices.end(), restarted), 1);
+    ExpectButtonsBack();
+}
+
 TEST_F(RunUpdateTest, RedirectedUpdateAddressIsFollowed) {
     MakeClient();
     Publish(1);
