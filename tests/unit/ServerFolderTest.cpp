@@ -372,7 +372,8 @@ TEST(PublishServerFolder, TheKeptSequenceOutlivesTheServerFolderAndTheChannelIsS
     ScratchFolder keys, rebuilt;
     const minisign::TKeyPair key = minisign::GenerateKeyPair();
     const std::string seqFile = keys.OsFile("talvora.key.seq");
-    const auto publish = [&](const ScratchFolder& server, const std::string& channel, std::optional<uint64_t> seq = {}) {
+    const auto publish = [&](const ScratchFolder& server, std::optional<std::string> channel,
+                             std::optional<uint64_t> seq = {}) {
         TPublishOptions options;
         options.Signing = TListSigning{key.Secret, seq, std::nullopt, channel, seqFile};
         return PublishServerFolder(p.Client.Dir(), server.Dir(), AllNormal(p.Client), options);
@@ -394,9 +395,11 @@ TEST(PublishServerFolder, TheKeptSequenceOutlivesTheServerFolderAndTheChannelIsS
     EXPECT_TRUE(live.Signed) << "a signature of no channel is not kept for channel live";
     EXPECT_EQ(signedFields(rebuilt).Channel, "live");
     EXPECT_EQ(signedFields(rebuilt).Seq, 42u);
-    const TPublishSummary kept = publish(rebuilt, "live");
-    EXPECT_FALSE(kept.Signed);
+    const TPublishSummary kept = publish(rebuilt, std::nullopt);
+    EXPECT_FALSE(kept.Signed) << "no channel given: the published one's";
     EXPECT_EQ(kept.Seq, 42u) << "the kept signature's number";
+    EXPECT_TRUE(publish(rebuilt, std::nullopt, 50).Signed);
+    EXPECT_EQ(signedFields(rebuilt).Channel, "live") << "a new signature without --channel keeps the channel";
 
     keys.Write("talvora.key.seq", "forty");
     const std::string signature = rebuilt.Read(ListSignatureName);

@@ -118,7 +118,8 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
     options.RemoveStaleSignature = args.Unsigned;
     if (!args.SignKey.empty() && args.Unsigned) throw EExit(ExitUsage, "--sign and --unsigned exclude each other");
     if (!args.SignKey.empty()) {
-        TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt, args.Channel, args.SignKey + ".seq"};
+        TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt,
+                             args.Channel.empty() ? std::nullopt : std::optional(args.Channel), args.SignKey + ".seq"};
         if (args.ExpiresIn) signing.Expires = static_cast<uint64_t>(std::time(nullptr)) + *args.ExpiresIn;
         if (!args.Channel.empty() && !minisign::IsChannelName(args.Channel))
             throw EExit(ExitUsage, "--channel takes 1 to 64 of A-Z a-z 0-9 . _ -, not \"" + args.Channel + "\"");
@@ -281,7 +282,7 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
     buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
     buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
-    buildCommand->add_option("--channel", build.Channel, "With --sign: the channel named in the signature (launchers with Channel set take only theirs)");
+    buildCommand->add_option("--channel", build.Channel, "With --sign: the channel named in the signature (launchers with Channel set take only theirs); without it, the published signature's");
     return buildCommand;
 }
 

@@ -20,6 +20,14 @@ std::optional<minisign::TTrustedFields> SignedFields(const std::string& signatur
     return minisign::ParseTrustedFields(signature.Value->TrustedComment).Value;
 }
 
+// The channel serverDir's signature names, whichever key made it; empty when none or no signature.
+std::string PublishedChannel(const std::string& serverDir) {
+    const std::string path = SignaturePath(serverDir);
+    if (!os::FileExists(path)) return {};
+    const auto fields = SignedFields(ReadWholeFile(path));
+    return fields ? fields->Channel : std::string();
+}
+
 // The number seqFile keeps; 0 when there is none.
 uint64_t KeptSequence(const std::string& seqFile) {
     if (seqFile.empty() || !os::FileExists(seqFile)) return 0;
@@ -74,16 +82,16 @@ std::size_t TrustedKeyCount(const minisign::TPublicKey& key, const std::vector<m
 
 TSignedSummary SignOrKeep(const std::string& serverDir, const std::string& packed, const TListSigning& signing,
                           int32_t rev, bool listChanged, uint64_t seq) {
+    const std::string channel = signing.Channel ? *signing.Channel : PublishedChannel(serverDir);
     if (!listChanged && !signing.Seq && !signing.Expires) {
         const auto current = KeySignedFields(serverDir, signing.Key);
-        if (current && current->Rev == static_cast<uint64_t>(rev) && !current->Expires &&
-            current->Channel == signing.Channel) {
+        if (current && current->Rev == static_cast<uint64_t>(rev) && !current->Expires && current->Channel == channel) {
             RecordSequence(signing.SeqFile, current->Seq);
             return {false, current->Seq, ""};
         }
     }
     RecordSequence(signing.SeqFile, seq);
-    const minisign::TTrustedFields fields{static_cast<uint64_t>(rev), seq, signing.Expires, signing.Channel};
+    const minisign::TTrustedFields fields{static_cast<uint64_t>(rev), seq, signing.Expires, channel};
     return {true, seq,
             minisign::Sign(signing.Key, packed, minisign::FormatTrustedFields(fields),
                            "signature from orvex-publish secret key")};

@@ -19,7 +19,9 @@ struct TListSigning {
     minisign::TSecretKey Key;
     std::optional<uint64_t> Seq;      // otherwise the next after the previous signature's and SeqFile's
     std::optional<uint64_t> Expires;  // Unix seconds
-    std::string Channel;              // named in the trusted comment; empty: none
+    // Named in the trusted comment; empty: none. Not given: the published signature's, so that a
+    // later publish cannot lock out the launchers that take only that channel.
+    std::optional<std::string> Channel;
     // The last sequence number signed with the key (KEYFILE.seq), so that counting goes on when the
     // server folder is lost; empty: none kept.
     std::string SeqFile;
