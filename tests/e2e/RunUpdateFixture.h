@@ -71,6 +71,7 @@ protected:
         settings.CreateBackup = createBackup;
         settings.UpdateKey = FUpdateKey;
         settings.ListSeq = FListSeq;
+        settings.Channel = FChannel;
         settings.HostsFolder = FHosts.string();
         settings.SelfUpdate = FSelfUpdate;
         settings.Launcher = FLauncher;
@@ -128,7 +129,7 @@ protected:
     ScratchFolder FInstallFolder, FClientFolder, FHostsFolder;
     std::filesystem::path FInstall = FInstallFolder.Path(), FClient = FClientFolder.Path(), FHosts = FHostsFolder.Path(),
                           FServer;
-    std::string FUrl, FUrlOverride, FMirrors, FStatus, FUpdateKey, FListSeq;
+    std::string FUrl, FUrlOverride, FMirrors, FStatus, FUpdateKey, FListSeq, FChannel;
     GFilesThread::TFetchSummary FFetched;
     TPublishDescription FDescription;
     SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;

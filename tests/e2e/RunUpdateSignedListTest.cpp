@@ -43,11 +43,13 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
 
 class SignedListTest : public RunUpdateTest {
 protected:
-    // The list as published now, signed: the trusted comment names rev unless told otherwise.
+    // The list as published now, signed: the trusted comment names rev and the settings' channel
+    // unless told otherwise.
     void Sign(const minisign::TKeyPair& key, uint64_t seq, std::optional<uint64_t> expires = std::nullopt,
-              std::optional<uint64_t> signedRev = std::nullopt) {
+              std::optional<uint64_t> signedRev = std::nullopt, std::optional<std::string> channel = std::nullopt) {
         const std::string packed = ReadWholeFile(FServer / "files.lst.bz2");
-        const minisign::TTrustedFields fields{signedRev.value_or(static_cast<uint64_t>(FDescription.Rev)), seq, expires, ""};
+        const minisign::TTrustedFields fields{signedRev.value_or(static_cast<uint64_t>(FDescription.Rev)), seq, expires,
+                                              channel.value_or(FChannel)};
         Put(FServer / "files.lst.bz2.minisig", minisign::Sign(key.Secret, packed, minisign::FormatTrustedFields(fields)));
     }
     // Publishes rev with a keys section naming keys, as build --next-key does.
@@ -99,6 +101,8 @@ TEST_F(SignedListTest, ListsNotSignedByATrustedKeyForThisListAreRefusedUntouched
          "not a signature of this list"},
         {"signature naming another revision", [this] { Sign(FKey, 6, std::nullopt, 3); },
          "for revision 3, the list is revision 2"},
+        {"another folder's list", [this] { Sign(FKey, 6, std::nullopt, std::nullopt, "beta"); },
+         "signed for channel \"beta\", the settings' Channel is \"live\""},
     };
     MakeClient();
     FDescription.ModHosts = 1;
@@ -110,6 +114,7 @@ TEST_F(SignedListTest, ListsNotSignedByATrustedKeyForThisListAreRefusedUntouched
     const auto hosts = Snapshot(FHosts);
     FUpdateKey = minisign::PublicKeyLine(FKey.Public);
     FListSeq = "5";
+    FChannel = "live";
     for (const Attack& attack : attacks) {
         Publish(2);
         attack.Prepare();
