@@ -10,6 +10,8 @@
 #undef ReplaceFile
 
 #include <atomic>
+#include <string>
+#include <utility>
 
 namespace orvex::os {
 
@@ -92,18 +94,21 @@ namespace {
 // shows a Unix link to a file as an ordinary file (and removing or renaming it acts on what it
 // points to), so an entry whose final path is not its folder's final path plus its own name is a
 // link too. Opening follows the link; FILE_FLAG_OPEN_REPARSE_POINT does not help under Wine.
-std::wstring FinalPath(const std::wstring& path) {
-    const win32::THandle handle(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle.Valid()) return std::wstring();
+std::wstring FinalPathOf(HANDLE handle) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                         FILE_NAME_NORMALIZED);
+        const DWORD length =
+            ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
         if (length == 0) return std::wstring();
         if (length < buffer.size()) return buffer.substr(0, length);
         buffer.resize(length);
     }
+}
+
+std::wstring FinalPath(const std::wstring& path) {
+    const win32::THandle handle(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return handle.Valid() ? FinalPathOf(handle.Get()) : std::wstring();
 }
 
 std::wstring Child(const std::wstring& folder, const std::wstring& name) {
@@ -122,14 +127,37 @@ bool IsLinkAt(const std::wstring& path, DWORD attributes, const std::wstring& fo
     return final.empty() || folderFinalPath.empty() || !SamePath(final, Child(folderFinalPath, name));
 }
 
+// The folder a path names its entry in, and the entry's name.
+std::pair<std::wstring, std::wstring> FolderAndName(const std::wstring& path) {
+    const auto delim = path.find_last_of(L"\\/");
+    if (delim == std::wstring::npos) return {L".", path};
+    return {path.substr(0, delim + 1), path.substr(delim + 1)};
+}
+
+// Whether a handle's final path is path's own full name: then nothing on the way is a link. Other
+// spellings (short names, UNC) are not recognised and answer false.
+bool NamesItself(const std::wstring& final, const std::wstring& path) {
+    static const std::wstring localPrefix = L"\\\\?\\";
+    if (final.compare(0, localPrefix.size(), localPrefix) != 0) return false;
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return false;
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    return SamePath(final.substr(localPrefix.size()), full);
+}
+
 bool IsLinkW(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     std::wstring trimmed = path;
     while (trimmed.size() > 1 && (trimmed.back() == L'\\' || trimmed.back() == L'/')) trimmed.pop_back();
-    const auto delim = trimmed.find_last_of(L"\\/");
-    const std::wstring folder = delim == std::wstring::npos ? L"." : trimmed.substr(0, delim + 1);
-    const std::wstring name = delim == std::wstring::npos ? trimmed : trimmed.substr(delim + 1);
+    const auto [folder, name] = FolderAndName(trimmed);
     return IsLinkAt(trimmed, attributes, FinalPath(folder), name);
 }
 
@@ -192,15 +220,23 @@ TEntryKind EntryKind(const std::string& path) {
     return attributes & FILE_ATTRIBUTE_DEVICE ? TEntryKind::Other : TEntryKind::File;
 }
 
-// Wine shows a Unix FIFO or device as an ordinary file: the type of an open handle tells them apart.
+// Wine shows a Unix FIFO or device as an ordinary file, and a Unix link to a file as its target: one
+// handle tells both apart, by its type and by a final path that names another place than the path.
+// (Every open costs a round trip to Wine's server: the full check asks this of every file.)
 bool IsRegularFile(const std::string& path) {
     const std::wstring wide = win32::Widen(path, CP_ACP);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     constexpr DWORD NotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & NotAFile) || IsLinkW(wide)) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & NotAFile)) return false;
     const win32::THandle file(::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.Valid() && ::GetFileType(file.Get()) == FILE_TYPE_DISK;
+    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK) return false;
+    const std::wstring final = FinalPathOf(file.Get());
+    if (final.empty()) return false;
+    if (NamesItself(final, wide)) return true;  // no link on the way, the usual case: one open less
+    const auto [folder, name] = FolderAndName(wide);
+    const std::wstring folderFinal = FinalPath(folder);
+    return !folderFinal.empty() && SamePath(final, Child(folderFinal, name));
 }
 
 bool RemoveLink(const std::string& path) {

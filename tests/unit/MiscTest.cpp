@@ -11,6 +11,7 @@
 #include <chrono>
 #include <random>
 #include <thread>
+#include <utility>
 
 using namespace orvex;
 using orvex::test::CurrentDirGuard;
@@ -133,6 +134,23 @@ TEST(DeleteFolder, RemovesLinksThemselvesAndNeverWhatTheyPointTo) {
         EXPECT_EQ(scratch.Read("outside/sub/deep.txt"), "deep") << c.what;
         RemoveLeftLink(scratch.Path() / c.link);
     }
+}
+
+// Only a file itself counts: not a folder, not a link to a file or a folder; a file whose folder is
+// reached through a link still does (its own name is no link).
+TEST(IsRegularFile, TakesAFileItselfWhereverItsFolderLeads) {
+    ScratchFolder scratch;
+    scratch.Write("file.txt", "f");
+    scratch.Write("outside/target.txt", "t");
+    ASSERT_TRUE(MakeLink(scratch.Path() / "outside/target.txt", scratch.Path() / "link.txt"));
+    ASSERT_TRUE(MakeLink(scratch.Path() / "outside", scratch.Path() / "linked"));
+    const std::pair<const char*, bool> cases[] = {
+        {"file.txt", true},       {"outside", false},        {"link.txt", false},
+        {"linked", false},        {"missing.txt", false},    {"linked/target.txt", true},
+    };
+    for (const auto& [path, regular] : cases) EXPECT_EQ(os::IsRegularFile(scratch.File(path)), regular) << path;
+    RemoveLeftLink(scratch.Path() / "link.txt");
+    RemoveLeftLink(scratch.Path() / "linked");
 }
 
 TEST(RunFile, RaisesForAFolderThatCannotBeEnteredAndStaysWhereItWas) {
