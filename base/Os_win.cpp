@@ -94,15 +94,23 @@ namespace {
 // shows a Unix link to a file as an ordinary file (and removing or renaming it acts on what it
 // points to), so an entry whose final path is not its folder's final path plus its own name is a
 // link too. Opening follows the link; FILE_FLAG_OPEN_REPARSE_POINT does not help under Wine.
-std::wstring FinalPathOf(HANDLE handle) {
+// What call(buffer, size) writes, for the calls that answer the size they need when the buffer is too
+// small, and 0 on failure (then empty).
+template <class Call>
+std::wstring GrownString(Call call) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length =
-            ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return std::wstring();
         if (length < buffer.size()) return buffer.substr(0, length);
         buffer.resize(length);
     }
+}
+
+std::wstring FinalPathOf(HANDLE handle) {
+    return GrownString([handle](wchar_t* buffer, DWORD size) {
+        return ::GetFinalPathNameByHandleW(handle, buffer, size, FILE_NAME_NORMALIZED);
+    });
 }
 
 std::wstring FinalPath(const std::wstring& path) {
@@ -139,17 +147,9 @@ std::pair<std::wstring, std::wstring> FolderAndName(const std::wstring& path) {
 bool NamesItself(const std::wstring& final, const std::wstring& path) {
     static const std::wstring localPrefix = L"\\\\?\\";
     if (final.compare(0, localPrefix.size(), localPrefix) != 0) return false;
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0) return false;
-        if (length < full.size()) {
-            full.resize(length);
-            break;
-        }
-        full.resize(length);
-    }
-    return SamePath(final.substr(localPrefix.size()), full);
+    const std::wstring full = GrownString(
+        [&path](wchar_t* buffer, DWORD size) { return ::GetFullPathNameW(path.c_str(), size, buffer, nullptr); });
+    return !full.empty() && SamePath(final.substr(localPrefix.size()), full);
 }
 
 bool IsLinkW(const std::wstring& path) {

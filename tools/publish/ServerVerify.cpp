@@ -134,9 +134,8 @@ void CheckKeysAndHosts(const TUpdateList& list, TStringList& problems) {
 TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
                                const std::vector<minisign::TPublicKey>& keys, bool deep) {
     TStringList problems;
-    if (os::FileExists(JoinPath(serverDir, PublishMarkName)))
-        problems.push_back(JoinPath(serverDir, PublishMarkName) +
-                           ": a publish is putting its files in place or was stopped while it did; copies may not "
+    if (const std::string mark = JoinPath(serverDir, PublishMarkName); os::FileExists(mark))
+        problems.push_back(mark + ": a publish is putting its files in place or was stopped while it did; copies may not "
                            "match the list until a publish ends");
     const std::string packed = JoinPath(serverDir, PackedListName);
     if (!os::FileExists(packed)) {

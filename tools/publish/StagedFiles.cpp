@@ -3,7 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Path.h"
-#include "base/Stream.h"
+#include "base/WholeFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -59,11 +59,7 @@ void TStagedFiles::PlaceAll(const std::string& mark) {
         if (os::FileExists(mark) && !os::DeleteFile(mark)) RaiseInOutError(os::LastError());
         return;
     }
-    {
-        TFileStream output(mark, FileMode::Create);
-        static const std::string text = "a publish is putting its files in place, or was stopped while it did\n";
-        output.WriteBuffer(text.data(), text.size());
-    }
+    WriteFileWhole(mark, "a publish is putting its files in place, or was stopped while it did\n");
     for (; FPlaced < FEntries.size(); ++FPlaced) {
         const TEntry& entry = FEntries[FPlaced];
         if (entry.Temporary.empty()) {
