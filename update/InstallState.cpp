@@ -103,9 +103,11 @@ void TInstallState::Commit(const TCommit& commit, const TSaveRevision& saveRevis
 bool TInstallState::Recover(const TSaveRevision& saveRevision) {
     const auto journal = ReadFileWhole(JoinPath(FFolder, JournalName));
     if (!journal) return false;
-    Apply(ParseJournal(*journal), saveRevision);
-    // Backup copies are made only inside a commit: one cut short may have left its temporaries.
+    // Backup copies are made only inside a commit: one cut short may have left its temporaries. They
+    // go before the commit is completed, while the journal still tells of it: a recovery cut short
+    // after the journal went would leave them to no one.
     RemoveOwnTemporariesUnder(FBaseDir + BackupFolderName);
+    Apply(ParseJournal(*journal), saveRevision);
     return true;
 }
 
