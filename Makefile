@@ -55,7 +55,14 @@ test-fuzz: fuzz
 
 test: test-layers test-native test-asan test-win32 test-fuzz
 
-demo: build
+# The demo builds only the programs it runs: the publisher, the launcher and the game it starts.
+demo:
+	@bash scripts/setup.sh --demo
+	@cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	@cmake --build build/native -j $(JOBS) --target orvex-publish
+	@cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake --build build/win32 -j $(JOBS) --target OrvexUpdater window_test_game
 	@bash scripts/demo.sh
 
 bench: build

@@ -8,14 +8,20 @@ third_party="$here/third_party"
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# What the programs and the demo need; `setup.sh --demo` installs only these.
 packages=(
-  cmake ninja-build make pkg-config
-  g++ clang libclang-rt-14-dev
+  cmake ninja-build make pkg-config g++
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  libbz2-dev bzip2 lbzip2 time libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
-  nginx xvfb xdotool imagemagick fonts-dejavu-core python3 openssl dpkg-dev locales
-  wine wine32:i386 libsodium-dev libzstd-dev minisign autoconf automake libtool rsync
+  libbz2-dev bzip2 libcurl4-openssl-dev curl libgtest-dev googletest libcli11-dev
+  nginx xvfb x11-utils imagemagick fonts-dejavu-core python3 dpkg-dev
+  wine wine32:i386 libsodium-dev libzstd-dev autoconf automake libtool
 )
+# What only the tests and the benchmarks use: the sanitizers and fuzzers (clang), the reference
+# tools the benchmarks race, and the tools the tests drive or check with.
+test_packages=(
+  clang libclang-rt-14-dev lbzip2 time xdotool openssl locales minisign rsync
+)
+[ "${1:-}" = --demo ] || packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
