@@ -32,6 +32,16 @@ printf 'log' > "$client/run.log"
 expect_exit 0 "help" -- "$tool" build --help
 expect_text "$work/out" "publish.ini"
 expect_exit 2 "no command" -- "$tool"
+expect_exit 0 "version" -- "$tool" --version
+grep -qE '^orvex-publish [0-9]+\.[0-9]+\.[0-9]+$' "$work/out" || fail "--version printed: $(cat "$work/out")"
+"$tool" --help > "$work/help-option"; "$tool" build --help > "$work/help-build"
+expect_exit 0 "help command" -- "$tool" help
+cmp -s "$work/out" "$work/help-option" || fail "help differs from --help: $(cat "$work/out")"
+expect_exit 0 "help of a command" -- "$tool" help build
+cmp -s "$work/out" "$work/help-build" || fail "help build differs from build --help"
+expect_text "$work/out" "-j,--jobs,--threads N (1-64)"
+expect_exit 2 "help of no command" -- "$tool" help nothing
+for threads in 0 65; do expect_exit 2 "--threads $threads" -- "$tool" verify --threads "$threads" "$work"; done
 expect_exit 3 "missing client" -- "$tool" build "$work/nowhere" "$work/server"
 expect_text "$work/err" "does not exist"
 expect_exit 3 "missing server to verify" -- "$tool" verify "$work/nowhere"
@@ -49,6 +59,9 @@ bzip2 -dc "$work/server/system/table.txt.bz2" | cmp -s - "$client/system/table.t
 bzip2 -dc "$work/server/files.lst.bz2" | tr -d '\r' | grep -q '^\[self\]$' || fail "no self section"
 bzip2 -dc "$work/server/files.lst.bz2" | tr -d '\r' | grep -qF 'data\sub dir\noise 1.bin|' || fail "no sub-folder entry"
 expect_exit 0 "verify after publish" -- "$tool" verify "$work/server"
+expect_text "$work/out" "no problems found"
+expect_text "$work/out" "checked 5 listed files, 5 whole copies"
+expect_text "$work/out" "Rev 1, unsigned"
 
 expect_exit 0 "unchanged republish" -- "$tool" build "$client" "$work/server"
 expect_text "$work/out" "compressed 0, reused 5"
@@ -87,6 +100,7 @@ printf 'game v3' > "$client/game.exe"
 expect_exit 0 "changed publish, signed by another key" -- "$tool" build -q --sign "$keys/other.key" "$client" "$signed"
 [ "$(sig_value rev)/$(sig_value seq)" = "2/2" ] || fail "second signature: $(cat "$signed/files.lst.bz2.minisig")"
 expect_exit 0 "verify with the signing key" -- "$tool" verify --key "$keys/other.key.pub" "$signed"
+expect_text "$work/out" "signed by key $(head -n 1 "$keys/other.key.pub" | sed 's/.* //'), seq 2, no expiry (checked with --key)"
 expect_exit 1 "verify with another key" -- "$tool" verify --key "$keys/talvora.key.pub" "$signed"
 expect_text "$work/out" "which is not trusted"
 # KEYFILE.seq: a folder built anew counts on from the key's last number, with a warning.
@@ -95,6 +109,15 @@ expect_text "$work/err" "held no list before"
 grep -qx 'trusted comment: rev=1 seq=3 channel=live' "$work/anew/files.lst.bz2.minisig" ||
   fail "new folder's signature: $(cat "$work/anew/files.lst.bz2.minisig")"
 [ "$(cat "$keys/other.key.seq")" = 3 ] || fail "other.key.seq holds $(cat "$keys/other.key.seq")"
+expect_exit 0 "an expiring signature" -- "$tool" build -q --sign "$keys/other.key" --expires 3600 "$client" "$work/anew"
+expires=$(sed -n 's/.*expires=\([0-9]*\).*/\1/p' "$work/anew/files.lst.bz2.minisig")
+expect_exit 0 "verify of an expiring signature" -- "$tool" verify --key "$keys/other.key.pub" "$work/anew"
+expect_text "$work/out" "channel live, expires $(date -u -d "@$expires" '+%Y-%m-%d %H:%M:%S') UTC"
+cp "$keys/talvora.key.pub" "$keys/public-key"
+for public in "$keys/talvora.key.pub" "$keys/public-key"; do
+  expect_exit 4 "--sign with a public key" -- "$tool" build -q --sign "$public" "$client" "$work/anew"
+  expect_text "$work/err" "this is a public key; --sign takes the secret key"
+done
 expect_exit 2 "a channel that is not a name" -- "$tool" build -q --sign "$keys/other.key" --channel 'a b' "$client" "$work/anew"
 expect_exit 2 "a channel without --sign" -- "$tool" build -q --channel live "$client" "$work/anew"
 for i in 1 2 3 4 5 6 7 8; do "$tool" keygen "$keys/k$i.key" > /dev/null || fail "keygen k$i"; done
@@ -130,14 +153,15 @@ rm "$client/a|b.dat"
 # Links and what is not a plain file, each named in one run; Exclude takes one.
 ln -s /etc/passwd "$client/passwd"
 ln -s "$work/server" "$client/www"
+ln -s /etc/passwd "$client/data/sub dir/passwd"
 rm "$client/run.log" && ln -s /etc/hostname "$client/run.log"
 mkfifo "$client/pipe"
 mknod "$client/zero" c 1 5 2> /dev/null || cp -a /dev/zero "$client/zero" 2> /dev/null
 expect_exit 5 "links, a FIFO and a device" -- timeout 60 "$tool" build "$client" "$work/server"
-for name in passwd www pipe; do expect_text "$work/err" "\"$name\""; done
+for name in passwd www pipe "data/sub dir/passwd"; do expect_text "$work/err" "\"$name\""; done
 [ -c "$client/zero" ] && expect_text "$work/err" '"zero" is not a regular file'
 if grep -qF '"run.log"' "$work/err"; then fail "an excluded link was refused"; fi
-rm -f "$client/passwd" "$client/www" "$client/run.log" "$client/pipe" "$client/zero"
+rm -f "$client/data/sub dir/passwd" "$client/passwd" "$client/www" "$client/run.log" "$client/pipe" "$client/zero"
 printf 'log' > "$client/run.log"
 printf '[publish]\r\nSelf=Missing.exe\r\n' > "$work/other.ini"
 expect_exit 5 "missing self" -- "$tool" build -c "$work/other.ini" "$client" "$work/server"
@@ -145,6 +169,9 @@ expect_text "$work/err" "Missing.exe"
 printf '[publish]\r\nModHosts=one\r\n' > "$work/bad.ini"
 expect_exit 4 "bad configuration" -- "$tool" build -c "$work/bad.ini" "$client" "$work/server"
 expect_text "$work/err" "ModHosts"
+printf '[publish]\r\nSelf=OrvexUpdater.exe\r\nCritical=*.exe ; checked on every start\r\n' > "$work/commented.ini"
+expect_exit 4 "a comment after a value" -- "$tool" build -c "$work/commented.ini" "$client" "$work/server"
+expect_text "$work/err" "commented.ini, line 3: [publish] Critical="
 expect_exit 4 "missing configuration" -- "$tool" build -c "$work/none.ini" "$client" "$work/server"
 expect_exit 2 "server inside client" -- "$tool" build "$client" "$client/www"
 after=$(cd "$work/server" && find . -type f -exec md5sum {} + | sort)
@@ -163,9 +190,25 @@ victim=$(find "$chunked/chunks" -type f | head -n 1)
 printf 'x' >> "$victim"
 expect_exit 1 "verify of a damaged chunk" -- "$tool" verify "$chunked"
 expect_text "$work/out" "the index says"
+expect_exit 0 "publish over a damaged chunk" -- "$tool" build -q --chunks "$client" "$chunked"
+expect_text "$work/out" "chunks written again: 1 were damaged"
+expect_exit 0 "verify --deep of the chunks written again" -- "$tool" verify --deep "$chunked"
+
+# A copy cut short or written over is compressed again by the next build, and named; one damaged
+# within its size only by build --full, which verify names.
+s=$work/server
+printf 'short' > "$s/data/sub dir/noise 1.bin.bz2"
+expect_exit 0 "publish over a copy cut short" -- "$tool" build -q "$client" "$s"
+expect_text "$work/out" "compressed again: the copy data/sub dir/noise 1.bin.bz2 had 5 bytes, the list says"
+cmp -s <(bzip2 -dc "$s/data/sub dir/noise 1.bin.bz2") "$client/data/sub dir/noise 1.bin" || fail "the copy cut short was not put right"
+printf 'XX' | dd of="$s/system/table.txt.bz2" bs=1 seek=1000 conv=notrunc 2> /dev/null
+expect_exit 1 "verify of a copy damaged within its size" -- "$tool" verify "$s"
+expect_text "$work/out" "only build --full compresses it again"
+expect_text "$work/out" "1 problem(s) found in $s"
+expect_exit 0 "full publish" -- "$tool" build -q --full "$client" "$s"
+expect_exit 0 "verify after build --full" -- "$tool" verify "$s"
 
 # verify names each fault and exits 1.
-s=$work/server
 cat "$s/game.exe.bz2" "$s/game.exe.bz2" > "$s/joined" && mv "$s/joined" "$s/game.exe.bz2"
 printf 'garbage' > "$s/system/table.txt.bz2"
 rm "$s/OrvexUpdater.exe.bz2"

@@ -68,15 +68,18 @@ done < "$work/commands"
 [ -s "$inst/_settings.ini" ] || fail "keygen printed no UpdateKey line"
 grep -qx "AtRevision=$((version + 1))" <(tr -d '\r' < "$inst/_settings.ini") || fail "AtRevision not recorded: $(cat "$inst/_settings.ini")"
 # The mirroring commands, the mirror served beside the folder: an installation whose main server
-# is down updates from it.
+# is down updates from it, and a copy pruned from the folder goes from the mirror too.
 grep -E '^ +rsync ' "$readme" > "$work/mirroring"
-[ "$(wc -l < "$work/mirroring")" = 2 ] || fail "not the two mirroring commands in README: $(cat "$work/mirroring")"
+[ "$(wc -l < "$work/mirroring")" = 3 ] || fail "not the three mirroring commands in README: $(cat "$work/mirroring")"
+mkdir -p "$work/web/www/mirror/pruned"
+printf 'gone' > "$work/web/www/mirror/pruned/file.bin.bz2"
 while read -r command; do
   command=${command//mirror:\/var\/www\/talvora/$work/web/www/mirror}
   command=${command//\/var\/www\/talvora/$work/web/www}
   eval "$command --exclude mirror" || fail "$command"
 done < "$work/mirroring"
 "$publish" verify "$work/web/www/mirror" > "$work/out" 2>&1 || fail "the mirror does not verify: $(cat "$work/out")"
+[ ! -e "$work/web/www/mirror/pruned" ] || fail "the mirror kept what the folder no longer holds"
 printf 'v%d' $((++version)) > "$client/system/orvex.exe"
 "$publish" build -q --sign "$work/keys/talvora-2.key" "$client" "$work/web/www/mirror" > /dev/null 2>&1 || fail "publish to the mirror"
 sed -i "s|^UpdatesUrl=.*|UpdatesUrl=http://127.0.0.1:1/\r\nMirrors=$(cat "$work/web/url")mirror|" "$inst/_settings.ini"

@@ -149,6 +149,23 @@ TEST(PublishChunks, RepublishCutsOnlyChangedFilesAndPruneKeepsWhatTheIndexNames)
     // An unchanged file whose chunk went missing is stored again rather than indexed as it was.
     fs::remove(c.Server.Path() / ChunkStorePath(c.Index().Files[2].Chunks[0].Hash));
     EXPECT_EQ(c.Publish().ChunksWritten, 1u);
+    // A chunk cut short is written again by any publish, one damaged within its size by a full one;
+    // neither is indexed with the size it was found at.
+    const std::string damaged = ChunkStorePath(c.Index().Files[2].Chunks[0].Hash);
+    const std::string frame = c.Server.Read(damaged);
+    c.Server.Write(damaged, frame.substr(0, frame.size() / 2));
+    const TPublishSummary shortened = c.Publish();
+    EXPECT_EQ(shortened.ChunksReplaced, 1u);
+    EXPECT_EQ(c.Server.Read(damaged), frame);
+    std::string flipped = frame;
+    flipped[frame.size() / 2] ^= 0x40;
+    c.Server.Write(damaged, flipped);
+    EXPECT_EQ(c.Publish().ChunksReplaced, 0u);
+    TPublishOptions full = WithChunks();
+    full.Incremental = false;
+    EXPECT_EQ(PublishServerFolder(c.Client.Dir(), c.Server.Dir(), AllNormal(c.Client), full).ChunksReplaced, 1u);
+    EXPECT_EQ(c.Server.Read(damaged), frame);
+    EXPECT_EQ(c.Server.Read(ChunkIndexName), firstIndex);
 
     std::string game = c.Client.Read("game.exe");
     game[350000] ^= 0x20;

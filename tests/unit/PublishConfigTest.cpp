@@ -47,8 +47,22 @@ TEST(PublishConfig, ReadsListsAndRefusesWhatClientsWouldFailOn) {
     EXPECT_THROW(DescribeClient(config, {"game.exe"}, {}), EPublishError);
 
     for (const char* bad : {"ModHosts=yes\r\n", "ModHosts=1\r\n", "Hosts=127.0.0.1\r\n", "Hosts=1.2.3.4 a b\r\n",
-                            "Self=bin\\OrvexUpdater.exe\r\n"}) {
+                            "Self=bin\\OrvexUpdater.exe\r\n", "Self=OrvexUpdater.exe ; the launcher\r\n",
+                            "Critical=*.exe; *.dll ; checked on every start\r\n",
+                            "Exclude=*.log\r\nExclude1=screenshots\\** ; big\tand private\r\n"}) {
         dir.Write("bad.ini", std::string("[publish]\r\n") + bad);
         EXPECT_THROW(LoadPublishConfig(dir.File("bad.ini")), EPublishConfigError) << bad;
+    }
+
+    // A comment after a value is told by the line that holds it; names of several words with a dot,
+    // a wildcard or a folder are names.
+    dir.Write("commented.ini", "[publish]\r\n; the rest\r\nExclude=*.log;My?Documents;a b.txt; x\\y z\r\n"
+                               "Critical=*.exe ; checked at every start\r\n");
+    try {
+        LoadPublishConfig(dir.File("commented.ini"));
+        ADD_FAILURE() << "a comment taken for a pattern";
+    } catch (const EPublishConfigError& error) {
+        EXPECT_NE(std::string(error.what()).find("commented.ini, line 4: [publish] Critical="), std::string::npos)
+            << error.what();
     }
 }

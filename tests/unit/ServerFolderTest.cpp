@@ -5,6 +5,7 @@
 #include "common/RandomBytes.h"
 #include "common/ScratchFolder.h"
 
+#include "base/Os.h"
 #include "tools/publish/ListSignature.h"
 #include "tools/publish/ServerVerify.h"
 #include "tools/publish/StagedFiles.h"
@@ -277,6 +278,11 @@ TEST(PublishServerFolder, RepublishesOnlyWhatChangedAndCountsRevUp) {
     const TPublishSummary repaired = PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {});
     EXPECT_EQ(repaired.Compressed, 1u);
     EXPECT_EQ(repaired.Rev, 2);
+    ASSERT_EQ(repaired.CopiesReplaced.size(), 1u);
+    EXPECT_TRUE(repaired.CopiesReplaced[0].starts_with("game.exe.bz2 had 100 bytes, the list says ")) << repaired.CopiesReplaced[0];
+    fs::remove(p.Server.Path() / "data/text file.txt.bz2");
+    EXPECT_EQ(PublishServerFolder(p.Client.Dir(), p.Server.Dir(), AllNormal(p.Client), {}).CopiesReplaced,
+              TStringList{os::NativePath("data\\text file.txt.bz2") + " was missing"});
 
     TPublishOptions fixed;
     fixed.Rev = 40;

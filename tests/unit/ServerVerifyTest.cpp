@@ -46,11 +46,11 @@ TEST(VerifyServerFolder, ReportsEveryFault) {
     for (const std::string& problem : problems) all += problem + "\n";
     const auto reports = [&all](const std::string& what) { return all.find(what) != std::string::npos; };
     EXPECT_TRUE(reports("ModHosts is 1 but [hosts] has no entries")) << all;
-    EXPECT_TRUE(reports("game.exe.bz2 is not valid bzip2 data")) << all;
+    EXPECT_TRUE(reports("game.exe.bz2 is not valid bzip2 data; only build --full compresses it again")) << all;
     EXPECT_TRUE(reports("text file.txt.bz2 has data after its bzip2 stream")) << all;
     EXPECT_TRUE(reports("empty.bin.bz2 is missing")) << all;
     EXPECT_TRUE(reports("1.dat.bz2 has ")) << all;
-    EXPECT_TRUE(reports("bytes, the list says 12")) << all;
+    EXPECT_TRUE(reports("bytes, the list says 12; a build compresses it again")) << all;
     EXPECT_TRUE(reports("\"..\\outside.dat|d41d8cd98f00b204e9800998ecf8427e|14\": the path leaves the server folder")) << all;
     EXPECT_TRUE(reports("\"short|12\": has 2 fields, not 3")) << all;
     EXPECT_TRUE(reports("[keys] line \"RWQnot-a-key\" is not a public key")) << all;
@@ -104,7 +104,10 @@ TEST(VerifyServerFolder, ChecksTheListSignatureWholeOnlyWithKeys) {
         {"another Rev", publisher.Secret, packed, "rev=2 seq=4", "signs rev 2, the list's Rev is 1",
          "signs rev 2, the list's Rev is 1: it does not match the list"},
         {"no seq", publisher.Secret, packed, "rev=1", "seq is missing", "cannot be read"},
-        {"expired", publisher.Secret, packed, "rev=1 seq=4 expires=1000", "expired at 1000", ""},
+        {"expired", publisher.Secret, packed, "rev=1 seq=4 expires=1000",
+         "expired at 1970-01-01 00:16:40 UTC (Unix time 1000)", ""},
+        {"expired on a leap day", publisher.Secret, packed, "rev=1 seq=4 expires=1709251199",
+         "expired at 2024-02-29 23:59:59 UTC", ""},
     };
     const auto expect = [](const TStringList& problems, const std::string& expected, const std::string& what) {
         if (expected.empty()) {
@@ -119,6 +122,20 @@ TEST(VerifyServerFolder, ChecksTheListSignatureWholeOnlyWithKeys) {
         expect(VerifyServerFolder(p.Server.Dir(), 1, {publisher.Public}), row.Expected, row.Case);
         expect(VerifyServerFolder(p.Server.Dir(), 1), row.ExpectedWithoutKeys, std::string(row.Case) + ", no keys");
     }
+    // What verify prints it checked: the signature as read, told checked only with its key.
+    p.Server.Write(ListSignatureName, minisign::Sign(publisher.Secret, packed, "rev=1 seq=4 expires=99999999999 channel=live"));
+    const TServerCheck withKey = CheckServerFolder(p.Server.Dir(), TVerifyOptions{1, {publisher.Public}, false, {}});
+    ASSERT_TRUE(withKey.Signature);
+    EXPECT_EQ(withKey.Signature->KeyId, minisign::KeyIdText(publisher.Public.KeyId));
+    EXPECT_EQ(withKey.Signature->Seq, 4u);
+    EXPECT_EQ(withKey.Signature->Channel, "live");
+    EXPECT_EQ(withKey.Signature->Expires, 99999999999u);
+    EXPECT_TRUE(withKey.Signature->Checked);
+    EXPECT_FALSE(CheckServerFolder(p.Server.Dir(), TVerifyOptions{1, {stranger.Public}, false, {}}).Signature->Checked);
+    EXPECT_EQ(withKey.Rev, "1");
+    EXPECT_EQ(withKey.Files, 4u);
+    EXPECT_EQ(withKey.Copies, 4u);
+
     fs::remove(p.Server.Path() / ListSignatureName);
     const TStringList missing = VerifyServerFolder(p.Server.Dir(), 1, {publisher.Public});
     ASSERT_EQ(missing.size(), 1u);

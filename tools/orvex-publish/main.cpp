@@ -1,6 +1,7 @@
 // orvex-publish: builds and checks the folder an update server publishes.
 #include "Progress.h"
 #include "tools/common/Terminal.h"
+#include "tools/common/Version.h"
 
 #include "base/Exceptions.h"
 #include "base/Os.h"
@@ -142,6 +143,10 @@ void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const 
     if (options.Signing)
         std::printf("  %s seq %llu\n", summary.Signed ? "signed" : "signature kept,", static_cast<unsigned long long>(summary.Seq));
     if (summary.SignatureRemoved) std::printf("  %s removed: the list is unsigned\n", ListSignatureName);
+    for (const std::string& copy : summary.CopiesReplaced)
+        std::printf("  compressed again: the copy %s\n", copy.c_str());
+    if (summary.ChunksReplaced)
+        std::printf("  chunks written again: %zu were damaged in the store\n", summary.ChunksReplaced);
     if (summary.LeftoversRemoved)
         std::printf("  removed %zu temporaries an interrupted publish left\n", summary.LeftoversRemoved);
 }
@@ -187,13 +192,20 @@ int Build(const TBuildArgs& args) {
 
 int Verify(const TVerifyArgs& args) {
     RequireFolder("server", args.Server);
-    const std::vector<minisign::TPublicKey> keys =
-        args.Key.empty() ? std::vector<minisign::TPublicKey>{} : LoadPublicKeys(args.Key);
-    const TStringList problems = VerifyServerFolder(args.Server, args.Jobs, keys, args.Deep);
-    for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
-    if (problems.empty()) std::printf("%s: no problems found\n", args.Server.c_str());
-    else std::fprintf(stderr, "%zu problem(s) found\n", problems.size());
-    return problems.empty() ? ExitOk : ExitFailed;
+    TVerifyOptions options{args.Jobs, {}, args.Deep, {}};
+    if (!args.Key.empty()) options.Keys = LoadPublicKeys(args.Key);
+    TStatusLine status(stderr);
+    if (IsTerminal(stderr))
+        options.OnProgress = [&status](const TVerifyProgress& progress) {
+            status.Show(VerifyStatus(progress), progress.Done == progress.Total);
+        };
+    const TServerCheck check = CheckServerFolder(args.Server, options);
+    status.Erase();
+    for (const std::string& problem : check.Problems) std::printf("%s\n", problem.c_str());
+    if (check.Problems.empty()) std::printf("%s: no problems found\n", args.Server.c_str());
+    else std::printf("%zu problem(s) found in %s\n", check.Problems.size(), args.Server.c_str());
+    std::printf("%s", CheckedSummary(check).c_str());
+    return check.Problems.empty() ? ExitOk : ExitFailed;
 }
 
 int KeyGen(const std::string& keyFile) {
@@ -222,7 +234,8 @@ The configuration (CLIENT/publish.ini unless --config names another) is an INI f
   ModHosts=1
   Hosts=127.0.0.1 login.example.net; 10.0.0.2 patch.example.net
 
-Comments go on lines of their own: a ";" after a value is part of the value.
+Comments go on lines of their own: a ";" after a value separates entries, and an entry of
+several words without a wildcard, a dot or a folder is refused as a comment (write ? for a space).
 
 Patterns: * any characters within a name, ? one character, ** across folders; a pattern without
 "\" or "/" matches the file name in any folder; letter case is ignored. Long lists continue in
@@ -236,7 +249,9 @@ installation folder of up to 80 characters is assumed), no two paths differing o
 Self is a single name of printable ASCII without % ! ^ & ( ).
 
 Rev is the published Rev plus 1 when any entry changed, unchanged otherwise. Files whose digest and
-copy size match the published list are not compressed again. Every new file is written under a
+copy size match the published list are not compressed again; a copy that is missing or not of the
+listed size is compressed again and named (--full compresses everything, for a copy damaged
+within its size). Every new file is written under a
 temporary name and all are renamed into place at the end, the list last, so clients updating
 meanwhile never see a list naming a missing or newer copy, and a publish that is stopped leaves the
 old release whole (the next publish removes its temporaries). Links, FIFOs, devices and anything
@@ -259,7 +274,24 @@ older list, then sign with the new key naming itself, which retires the old one.
 SHA-256) and SERVER/files.idx.zst (every file's pieces), before the list, and adds the index's
 SHA-256 to the list as Index. Launchers that know the index fetch only the pieces they lack; the
 others keep using the .bz2 copies, which stay the same. With --prune, pieces the index no longer
-names are deleted.)";
+names are deleted. The store and its index take about as much room again as the copies.)";
+
+constexpr unsigned MaxThreads = 64;
+
+// The bounds are told in the option's name column ("N (1-64)"), not as CLI11's "UINT:UINT in [...]".
+void AddThreadsOption(CLI::App& command, unsigned& threads, const std::string& description) {
+    const CLI::Validator inRange(
+        [](std::string& value) {
+            unsigned count = 0;
+            return CLI::detail::lexical_cast(value, count) && count >= 1 && count <= MaxThreads
+                       ? std::string()
+                       : "takes a number from 1 to " + std::to_string(MaxThreads) + ", not " + value;
+        },
+        "");
+    command.add_option("-j,--jobs,--threads", threads, description)
+        ->type_name("N (1-" + std::to_string(MaxThreads) + ")")
+        ->check(inRange);
+}
 
 CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     CLI::App* buildCommand = app.add_subcommand("build", "Publish CLIENT into the server folder SERVER");
@@ -274,7 +306,7 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_flag("--full", build.Full, "Compress every file again, even unchanged ones");
     buildCommand->add_flag("--remove-unlisted", build.RemoveUnlisted,
                            "Launchers remove from installations the files an earlier list named and this one does not");
-    buildCommand->add_option("-j,--jobs", build.Jobs, "Files compressed at once (default: one per core)");
+    AddThreadsOption(*buildCommand, build.Jobs, "Files compressed at once (default: one per core)");
     buildCommand->add_flag("-q,--quiet", build.Quiet, "No progress, only the summary");
     buildCommand->add_option("--sign", build.SignKey, "Sign the list with this secret key (from keygen or minisign -G -W)");
     buildCommand->add_flag("--unsigned", build.Unsigned,
@@ -295,12 +327,34 @@ CLI::App* AddKeyGenCommand(CLI::App& app, std::string& keyFile) {
 
 void AddVerifyCommand(CLI::App& app, TVerifyArgs& verify) {
     CLI::App* verifyCommand = app.add_subcommand("verify", "Check a server folder as clients will read it");
-    verifyCommand->footer("Prints every problem, one a line; exits 1 when there is any.");
+    verifyCommand->footer("Prints every problem, one a line, and then what it checked: files, copies, chunks, the list's "
+                          "Rev and its signature's key, seq, channel and expiry. Exits 1 when there is any problem. "
+                          "On a terminal a status line on stderr shows how far it has come.");
     verifyCommand->add_option("SERVER", verify.Server, "The published folder")->required();
-    verifyCommand->add_option("-j,--jobs", verify.Jobs, "Copies checked at once (default: one per core)");
+    AddThreadsOption(*verifyCommand, verify.Jobs, "Copies checked at once (default: one per core)");
     verifyCommand->add_flag("--deep", verify.Deep,
                             "Also decompress every chunk of the chunk store and check each file's chunks hash to it");
     verifyCommand->add_option("--key", verify.Key, "Check the list's signature with this public key file (or UpdateKey line)");
+}
+
+CLI::App* AddHelpCommand(CLI::App& app, std::string& command) {
+    CLI::App* helpCommand = app.add_subcommand("help", "Print this help, or a command's (help COMMAND), and exit");
+    helpCommand->add_option("COMMAND", command, "build, verify or keygen");
+    return helpCommand;
+}
+
+// What --help prints, for the tool or one of its commands. App::help would show the help command's
+// own help, as it is the command given.
+int PrintHelp(const CLI::App& app, const std::string& command) {
+    const auto print = [&app](const CLI::App& shown, const std::string& usage) {
+        std::printf("%s", shown.get_formatter()->make_help(&shown, usage, CLI::AppFormatMode::Normal).c_str());
+        return ExitOk;
+    };
+    if (command.empty()) return print(app, app.get_name());
+    for (const char* name : {"build", "verify", "keygen"})
+        if (command == name) return print(*app.get_subcommand(command), app.get_name() + " " + command);
+    std::fprintf(stderr, "orvex-publish: help knows build, verify and keygen, not \"%s\"\n", command.c_str());
+    return ExitUsage;
 }
 
 // Refusals come several to a message, one a line.
@@ -340,6 +394,7 @@ int main(int argc, char** argv) {
     CLI::App app{"orvex-publish: publishes a game client for OrvexUpdater launchers and checks published folders"};
     app.footer(Footer);
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("orvex-publish ") + OrvexVersion, "Print the version and exit");
 
     TBuildArgs build;
     CLI::App* buildCommand = AddBuildCommand(app, build);
@@ -347,6 +402,8 @@ int main(int argc, char** argv) {
     CLI::App* keygenCommand = AddKeyGenCommand(app, keyFile);
     TVerifyArgs verify;
     AddVerifyCommand(app, verify);
+    std::string helpTopic;
+    CLI::App* helpCommand = AddHelpCommand(app, helpTopic);
 
     try {
         app.parse(argc, argv);
@@ -354,6 +411,7 @@ int main(int argc, char** argv) {
         const int code = app.exit(e);
         return code == 0 ? ExitOk : ExitUsage;
     }
+    if (helpCommand->parsed()) return PrintHelp(app, helpTopic);
 
     return RunCommand([&] {
         if (keygenCommand->parsed()) return KeyGen(keyFile);

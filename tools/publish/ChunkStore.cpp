@@ -9,6 +9,8 @@
 #include "formats/encode/ZstdCompress.h"
 #include "tools/publish/FileText.h"
 
+#include <algorithm>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -20,9 +22,7 @@ constexpr std::size_t ReadBlockSize = 64 * 1024;
 
 std::string IndexFileIn(const std::string& serverDir) { return JoinPath(serverDir, ChunkIndexName); }
 
-// The size of the frame written.
-std::size_t WriteChunk(const std::string& target, const uint8_t* data, std::size_t size) {
-    const std::vector<uint8_t> frame = ZstdCompress(data, size);
+void WriteChunk(const std::string& target, const std::vector<uint8_t>& frame) {
     const std::string folder = target.substr(0, target.find_last_of("\\/"));
     static_cast<void>(os::ForceDirectories(folder));  // a folder that cannot be made shows at the write
     TTempFile temporary(target);
@@ -31,10 +31,27 @@ std::size_t WriteChunk(const std::string& target, const uint8_t* data, std::size
         output.WriteBuffer(frame.data(), frame.size());
     }
     temporary.CommitOrRaise();
-    return frame.size();
 }
 
-// Adds the chunk to entry, writing it to the store unless it is there.
+// The size of the chunk file when it holds the chunk: frame itself, or a frame that decompresses to
+// the chunk (an older zstd may have made another); nothing when it is missing, cut short or
+// written over, and is to be written again.
+std::optional<std::size_t> SoundChunkFile(const std::string& file, const std::vector<uint8_t>& frame,
+                                          const uint8_t* data, std::size_t size) {
+    if (!os::FileExists(file)) return std::nullopt;
+    const std::string stored = ReadWholeFile(file);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(stored.data());
+    if (std::equal(bytes, bytes + stored.size(), frame.begin(), frame.end())) return stored.size();
+    try {
+        const std::vector<uint8_t> content = ZstdDecompress(bytes, stored.size(), size, size);
+        if (std::equal(content.begin(), content.end(), data, data + size)) return stored.size();
+    } catch (const EZstdError&) {
+    }
+    return std::nullopt;
+}
+
+// Adds the chunk to entry, writing it to the store unless the store holds it (another thread of
+// this publish may be writing it: zstd makes the same frame of the same bytes).
 void StoreChunk(const std::string& serverDir, const uint8_t* data, std::size_t size, TChunkClaims& claims,
                 TStoredFile& stored) {
     TChunkRef chunk;
@@ -42,15 +59,15 @@ void StoreChunk(const std::string& serverDir, const uint8_t* data, std::size_t s
     chunk.Offset = stored.Entry.Size;
     chunk.Size = static_cast<uint32_t>(size);
     const std::string file = ChunkFileIn(serverDir, chunk.Hash);
-    int64_t compressed = os::FileSize(file);
-    if (compressed <= 0 && claims.Claim(chunk.Hash)) {
-        compressed = static_cast<int64_t>(WriteChunk(file, data, size));
+    const std::vector<uint8_t> frame = ZstdCompress(data, size);
+    std::optional<std::size_t> compressed = SoundChunkFile(file, frame, data, size);
+    if (!compressed && claims.Claim(chunk.Hash)) {
+        const bool damaged = os::FileExists(file);
+        WriteChunk(file, frame);
         ++stored.ChunksWritten;
-    } else if (compressed <= 0) {
-        // Another thread is writing it: zstd makes the same frame of the same bytes.
-        compressed = static_cast<int64_t>(ZstdCompress(data, size).size());
+        if (damaged) ++stored.ChunksReplaced;
     }
-    chunk.CompressedSize = static_cast<uint32_t>(compressed);
+    chunk.CompressedSize = static_cast<uint32_t>(compressed.value_or(frame.size()));
     stored.Entry.Chunks.push_back(chunk);
     stored.Entry.Size += size;
 }

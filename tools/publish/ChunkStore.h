@@ -30,11 +30,13 @@ private:
 
 struct TStoredFile {
     TChunkedFile Entry;
-    std::size_t ChunksWritten = 0;  // chunks the store did not hold before
+    std::size_t ChunksWritten = 0;  // chunks the store did not hold before, or held damaged
+    std::size_t ChunksReplaced = 0;  // of ChunksWritten: those the store held damaged
 };
 
 // Cuts source (published as listed) with the default chunker and writes to serverDir's store each
-// chunk it does not hold yet, through a temporary name. Reads in blocks: one chunk and one block at
+// chunk it does not hold yet, or holds other than zstd makes it now (damaged), through a temporary
+// name. Reads in blocks: one chunk and one block at
 // most are held at a time, whatever the file's size. Raises EFOpenError, I/O or EZstdError errors.
 TStoredFile StoreFileChunks(const std::string& source, const std::string& listed, const std::string& serverDir,
                             TChunkClaims& claims);

@@ -44,7 +44,7 @@ void RefuseCaseTwins(const TStringList& sortedFiles, TStringList& refusals) {
     for (const std::string& file : sortedFiles)
         if (const auto earlier = twins.EarlierOf(file))
             refusals.push_back(Format("\"%s\" and \"%s\" differ only in letter case: a Windows client cannot hold both",
-                                      earlier->c_str(), file.c_str()));
+                                      os::NativePath(*earlier).c_str(), os::NativePath(file).c_str()));
 }
 
 }  // namespace
@@ -55,9 +55,9 @@ std::optional<std::string> RefusedKind(const std::string& path, const std::strin
     case os::TEntryKind::Missing:  // fails where it is opened
         return std::nullopt;
     case os::TEntryKind::Link:
-        return Format("\"%s\" is a link: only plain files are published", listed.c_str());
+        return Format("\"%s\" is a link: only plain files are published", os::NativePath(listed).c_str());
     default:
-        return Format("\"%s\" is not a regular file: only plain files are published", listed.c_str());
+        return Format("\"%s\" is not a regular file: only plain files are published", os::NativePath(listed).c_str());
     }
 }
 

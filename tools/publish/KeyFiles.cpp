@@ -30,7 +30,11 @@ minisign::TPublicKey CreateKeyFiles(const std::string& keyFile) {
 }
 
 minisign::TSecretKey LoadSecretKey(const std::string& keyFile) {
-    const auto key = minisign::ParseSecretKey(ReadKeyFile(keyFile));
+    const std::string text = ReadKeyFile(keyFile);
+    const auto key = minisign::ParseSecretKey(text);
+    // Told by its content, whatever the file is called: KEYFILE.pub is easily taken for the key.
+    if (!key && minisign::ParsePublicKey(text))
+        throw EKeyFileError(Format("\"%s\": this is a public key; --sign takes the secret key", keyFile.c_str()));
     if (!key) throw EKeyFileError(Format("\"%s\": %s", keyFile.c_str(), key.Error.c_str()));
     return *key.Value;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 
 namespace orvex {
 namespace {
@@ -97,6 +98,20 @@ TSignedSummary SignOrKeep(const std::string& serverDir, const std::string& packe
                            "signature from orvex-publish secret key")};
 }
 
+std::string UtcTimeText(uint64_t unixSeconds) {
+    using namespace std::chrono;
+    constexpr uint64_t LastSecondOfYear9999 = 253402300799;
+    if (unixSeconds > LastSecondOfYear9999) return "after the year 9999";
+    const sys_seconds time{seconds{static_cast<int64_t>(unixSeconds)}};
+    const sys_days day = floor<days>(time);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> clock{time - day};
+    return Format("%04d-%02u-%02u %02lld:%02lld:%02lld UTC", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long long>(clock.hours().count()), static_cast<long long>(clock.minutes().count()),
+                  static_cast<long long>(clock.seconds().count()));
+}
+
 TStringList CheckSignedRev(const std::string& serverDir, const std::string& listRev) {
     const std::string path = SignaturePath(serverDir);
     if (!os::FileExists(path)) return {};
@@ -112,7 +127,7 @@ TStringList CheckListSignature(const std::string& serverDir, const std::string& 
                                const std::string& listRev, const std::vector<minisign::TPublicKey>& keys,
                                std::time_t now) {
     const std::string path = SignaturePath(serverDir);
-    if (!os::FileExists(path)) return {path + " is missing"};
+    if (!os::FileExists(path)) return {os::NativePath(path) + " is missing"};
     const std::string where = std::string(ListSignatureName) + ": ";
     const auto verification = minisign::Verify(keys, ReadWholeFile(path), packedList);
     if (verification.Verdict != minisign::TVerdict::Ok) return {where + verification.Reason};
@@ -122,7 +137,8 @@ TStringList CheckListSignature(const std::string& serverDir, const std::string& 
     if (std::to_string(fields.Value->Rev) != listRev)
         problems.push_back(where + "signs rev " + std::to_string(fields.Value->Rev) + ", the list's Rev is " + listRev);
     if (fields.Value->Expires && *fields.Value->Expires <= static_cast<uint64_t>(now))
-        problems.push_back(where + "expired at " + std::to_string(*fields.Value->Expires) + " (Unix time)");
+        problems.push_back(where + "expired at " + UtcTimeText(*fields.Value->Expires) + " (Unix time " +
+                           std::to_string(*fields.Value->Expires) + ")");
     return problems;
 }
 

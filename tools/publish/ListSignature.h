@@ -51,6 +51,9 @@ struct TSignedSummary {
 TSignedSummary SignOrKeep(const std::string& serverDir, const std::string& packed, const TListSigning& signing,
                           int32_t rev, bool listChanged, uint64_t seq);
 
+// "2026-12-09 21:24:00 UTC": a time the trusted comment gives in Unix seconds, for people.
+std::string UtcTimeText(uint64_t unixSeconds);
+
 // What can be checked of serverDir's signature without a public key: one line when it cannot be
 // read or signs another Rev than listRev (a list published unsigned over a signed one); none when
 // it is absent.

@@ -2,6 +2,7 @@
 
 #include "base/Profile.h"
 #include "base/Text.h"
+#include "tools/publish/FileText.h"
 
 #include <algorithm>
 
@@ -28,22 +29,60 @@ TStringList SplitList(const std::string& text) {
     }
 }
 
-// key, then key1, key2, ... up to the first that is missing.
-TStringList ReadList(const std::string& fileName, const std::string& key) {
-    TStringList items;
-    std::string value = Read(fileName, key);
-    if (value != Missing) items = SplitList(value);
-    for (int n = 1; (value = Read(fileName, key + std::to_string(n))) != Missing; ++n) {
-        const TStringList more = SplitList(value);
-        items.insert(items.end(), more.begin(), more.end());
-    }
-    return items;
-}
-
 [[noreturn]] void Bad(const std::string& fileName, const std::string& key, const std::string& value,
                       const std::string& why) {
     throw EPublishConfigError(
         Format("%s: [%s] %s=\"%s\": %s", fileName.c_str(), Section, key.c_str(), value.c_str(), why.c_str()));
+}
+
+// The number of the line that sets key in the section, counting from 1; 0 when none does.
+int LineOf(const std::string& fileName, const std::string& key) {
+    const std::string text = ReadWholeFile(fileName);
+    bool inSection = false;
+    int number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = Trim(text.substr(start, end - start));
+        start = end + 1;
+        ++number;
+        if (line.starts_with('[')) inSection = SameTextAscii(line, std::string("[") + Section + "]");
+        else if (inSection && SameTextAscii(Trim(line.substr(0, line.find('='))), key)) return number;
+    }
+    return 0;
+}
+
+// A ";" after a value separates entries, so a comment there would be taken for a pattern or a
+// name: an entry of several words without a wildcard, a dot or a folder is taken for one.
+bool LooksLikeComment(const std::string& item) {
+    return item.find_first_of(" \t") != std::string::npos && item.find_first_of("*?.\\/") == std::string::npos;
+}
+
+[[noreturn]] void CommentAfterValue(const std::string& fileName, const std::string& key, const std::string& value,
+                                    const std::string& comment, const char* hint = "") {
+    const int line = LineOf(fileName, key);
+    Bad(fileName + (line > 0 ? ", line " + std::to_string(line) : std::string()), key, value,
+        Quoted(comment) + " looks like a comment: comments go on lines of their own" + hint);
+}
+
+TStringList SplitValue(const std::string& fileName, const std::string& key, const std::string& value) {
+    TStringList items = SplitList(value);
+    for (const std::string& item : items)
+        if (LooksLikeComment(item))
+            CommentAfterValue(fileName, key, value, item,
+                              " (a pattern of several words without a dot: write ? for each space)");
+    return items;
+}
+
+// key, then key1, key2, ... up to the first that is missing.
+TStringList ReadList(const std::string& fileName, const std::string& key) {
+    TStringList items;
+    std::string value = Read(fileName, key);
+    if (value != Missing) items = SplitValue(fileName, key, value);
+    for (int n = 1; (value = Read(fileName, key + std::to_string(n))) != Missing; ++n) {
+        const TStringList more = SplitValue(fileName, key + std::to_string(n), value);
+        items.insert(items.end(), more.begin(), more.end());
+    }
+    return items;
 }
 
 THostEntry ParseHost(const std::string& fileName, const std::string& item) {
@@ -85,6 +124,8 @@ TPublishConfig LoadPublishConfig(const std::string& fileName) {
     TPublishConfig config;
     const std::string self = Read(fileName, "Self");
     if (self != Missing) config.SelfName = Trim(self);
+    if (const std::size_t semicolon = config.SelfName.find(';'); semicolon != std::string::npos)
+        CommentAfterValue(fileName, "Self", self, Trim(config.SelfName.substr(semicolon + 1)));
     if (config.SelfName.find_first_of("\\/:|") != std::string::npos)
         Bad(fileName, "Self", self, "the launcher's own file must be a bare file name in the client folder");
 

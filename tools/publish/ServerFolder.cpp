@@ -37,7 +37,7 @@ std::string Unlistable(const char* what, const std::string& text) {
 }
 
 std::string Unpublishable(const std::string& path, const std::string& reason) {
-    return Format("\"%s\" %s: it cannot be published", path.c_str(), reason.c_str());
+    return Format("\"%s\" %s: it cannot be published", os::NativePath(path).c_str(), reason.c_str());
 }
 
 // The path as listed, with "\" between folders; refuses paths a launcher would refuse (the rule
@@ -252,24 +252,37 @@ std::map<std::string, TChunkedFile> PreviousChunks(const std::string& serverDir,
 // file's size and its chunks are all in the store; otherwise the file is cut and stored again.
 TChunkedFile ChunkOrReuse(const std::string& source, const std::string& listed, int64_t size, bool copyReused,
                           const std::string& serverDir, const std::map<std::string, TChunkedFile>& previousChunks,
-                          TChunkClaims& claims, std::size_t& chunksWritten) {
+                          TChunkClaims& claims, TStoredFile& stored) {
     if (copyReused)
         if (const auto known = previousChunks.find(listed); known != previousChunks.end() &&
                                                            known->second.Size == static_cast<uint64_t>(size) &&
                                                            ChunksPresent(serverDir, known->second))
             return known->second;
-    TStoredFile stored = StoreFileChunks(source, listed, serverDir, claims);
-    chunksWritten += stored.ChunksWritten;
+    stored = StoreFileChunks(source, listed, serverDir, claims);
     return std::move(stored.Entry);
 }
 
+// Why the copy of a file the published list names is not the copy published: missing, or not of
+// the listed size (cut short or written over on the server). Nothing when it has the listed size.
+std::optional<std::string> DamagedCopy(const std::string& copy, const TPublishedFile& known) {
+    const int64_t size = os::FileSize(copy);
+    if (size == known.Size) return std::nullopt;
+    if (size < 0) return std::string("was missing");
+    return Format("had %lld bytes, the list says %lld", static_cast<long long>(size),
+                  static_cast<long long>(known.Size));
+}
+
 // Reuses the copy of a file the published list names with its digest and the copy's size, or
-// compresses it into a staged copy.
+// compresses it into a staged copy; damage tells why a copy the list names was not reused.
 TFileOutcome CompressOrReuseOne(const std::string& source, const std::string& listed, const TPublishedFile* known,
-                                const std::string& copy, TStagedFiles& staged, TPublishedFile& published) {
-    if (known && os::FileSize(copy) == known->Size && DigestToHex(FileMD5(source)) == known->MD5) {
-        published = *known;
-        return TFileOutcome::Reused;
+                                const std::string& copy, TStagedFiles& staged, TPublishedFile& published,
+                                std::optional<std::string>& damage) {
+    if (known) {
+        damage = DamagedCopy(copy, *known);
+        if (!damage && DigestToHex(FileMD5(source)) == known->MD5) {
+            published = *known;
+            return TFileOutcome::Reused;
+        }
     }
     const TCompressedFile compressed = CompressFileInto(source, staged.Stage(copy));
     CheckCopySize(listed, compressed.Size);
@@ -306,15 +319,18 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
         const std::string& listed = plan.Sources[i];
         const std::string source = JoinPath(clientDir, listed);
         const auto known = options.Incremental ? previous.Entries.find(listed) : previous.Entries.end();
+        std::optional<std::string> damage;
         const TFileOutcome outcome =
             CompressOrReuseOne(source, listed, known == previous.Entries.end() ? nullptr : &known->second,
-                               JoinPath(serverDir, listed + PackedSuffix), staged, published[i]);
-        std::size_t chunksWritten = 0;
+                               JoinPath(serverDir, listed + PackedSuffix), staged, published[i], damage);
+        TStoredFile chunked;
         if (options.Chunks)
             results.Chunked[i] = ChunkOrReuse(source, listed, plan.Sizes[i], outcome == TFileOutcome::Reused,
-                                              serverDir, previousChunks, claims, chunksWritten);
+                                              serverDir, previousChunks, claims, chunked);
         const std::lock_guard<std::mutex> lock(reportLock);
-        summary.ChunksWritten += chunksWritten;
+        summary.ChunksWritten += chunked.ChunksWritten;
+        summary.ChunksReplaced += chunked.ChunksReplaced;
+        if (damage) summary.CopiesReplaced.push_back(os::NativePath(listed + PackedSuffix) + " " + *damage);
         ++progress.FilesDone;
         progress.BytesDone += plan.Sizes[i];
         if (outcome == TFileOutcome::Compressed) {
@@ -326,6 +342,7 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
         }
         if (options.OnFile) options.OnFile(published[i], outcome, progress);
     });
+    std::sort(summary.CopiesReplaced.begin(), summary.CopiesReplaced.end());
     return results;
 }
 

@@ -135,7 +135,11 @@ struct TPublishSummary {
     std::size_t Reused = 0;
     std::size_t Pruned = 0;
     std::size_t ChunksWritten = 0;
+    std::size_t ChunksReplaced = 0;  // of ChunksWritten: chunks the store held damaged
     std::size_t ChunksPruned = 0;
+    // Copies the published list names that were missing or not of the listed size, each with what
+    // was found ("PATH.bz2 had 100 bytes, the list says 2345"), sorted: compressed again.
+    TStringList CopiesReplaced;
     bool Signed = false;  // a new signature was written
     bool SignatureRemoved = false;
     std::size_t LeftoversRemoved = 0;  // temporaries an interrupted publish had left

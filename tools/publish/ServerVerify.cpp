@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 namespace orvex {
@@ -82,6 +83,14 @@ void CheckEntry(const std::string& serverDir, const std::string& section, const 
     copies.push_back(std::move(check));
 }
 
+// Says how a build puts a damaged copy right: one of another size than listed is compressed again
+// by any build, one of the listed size only by build --full.
+void AddRepairHint(TCopyCheck& check, bool listedSize) {
+    if (check.Problems.empty()) return;
+    check.Problems.back() += listedSize ? "; only build --full compresses it again (a build keeps a copy of the listed size)"
+                                        : "; a build compresses it again";
+}
+
 void CheckCopy(TCopyCheck& check) {
     const int64_t size = os::FileSize(check.Copy);
     if (size < 0) {
@@ -105,6 +114,7 @@ void CheckCopy(TCopyCheck& check) {
     else if (DigestToHex(digest) != check.MD5)
         check.Problems.push_back(check.Where + ": the copy " + check.Name + " decodes to MD5 " + DigestToHex(digest));
     if (stream == TStreamCheck::Whole) check.DecodedSize = decoded;
+    AddRepairHint(check, size == check.Size);
 }
 
 // The list's [keys] and [hosts] sections as the launcher reads them.
@@ -129,34 +139,88 @@ void CheckKeysAndHosts(const TUpdateList& list, TStringList& problems) {
     }
 }
 
+std::optional<TSignatureFacts> ReadSignatureFacts(const std::string& serverDir) {
+    const std::string path = JoinPath(serverDir, ListSignatureName);
+    if (!os::FileExists(path)) return std::nullopt;
+    const auto signature = minisign::ParseSignature(ReadWholeFile(path));
+    if (!signature) return std::nullopt;
+    const auto fields = minisign::ParseTrustedFields(signature.Value->TrustedComment);
+    if (!fields) return std::nullopt;
+    return TSignatureFacts{minisign::KeyIdText(signature.Value->KeyId), fields.Value->Rev, fields.Value->Seq,
+                           fields.Value->Channel, fields.Value->Expires, false};
+}
+
+// Decodes every copy on the threads asked for, reporting each as it is done.
+void CheckCopies(std::vector<TCopyCheck>& copies, const TVerifyOptions& options, TServerCheck& result) {
+    TVerifyProgress progress;
+    progress.Total = copies.size();
+    for (const TCopyCheck& check : copies) progress.BytesTotal += check.Size;
+    std::mutex reportLock;
+    ParallelFor(copies.size(), options.Threads, [&](std::size_t i) {
+        CheckCopy(copies[i]);
+        if (!options.OnProgress) return;
+        const std::lock_guard<std::mutex> lock(reportLock);
+        ++progress.Done;
+        progress.BytesDone += copies[i].Size;
+        options.OnProgress(progress);
+    });
+    for (const TCopyCheck& check : copies) {
+        result.Problems.insert(result.Problems.end(), check.Problems.begin(), check.Problems.end());
+        if (check.DecodedSize < 0) continue;
+        ++result.Copies;
+        result.CopyBytes += check.Size;
+    }
+}
+
+// The chunk store, when the list names an index.
+void CheckChunks(const std::string& serverDir, const std::string& listText, const std::vector<TCopyCheck>& copies,
+                 const TVerifyOptions& options, TServerCheck& result) {
+    TChunkStoreCheck store{TListFile::FromText(listText).GetValue(SettingsSection, IndexKey), {}, options.Deep,
+                           options.Threads, {}};
+    if (store.IndexHex.empty()) return;
+    for (const TCopyCheck& check : copies) store.ListedSizes.emplace(check.Path, check.DecodedSize);
+    if (options.OnProgress)
+        store.OnFile = [&options](std::size_t done, std::size_t total, int64_t bytesDone, int64_t bytesTotal) {
+            options.OnProgress(TVerifyProgress{"chunked files", done, total, bytesDone, bytesTotal});
+        };
+    TChunkStoreResult chunks = VerifyChunkStore(serverDir, store);
+    result.Problems.insert(result.Problems.end(), chunks.Problems.begin(), chunks.Problems.end());
+    result.Chunks = chunks.Chunks;
+}
+
 }  // namespace
 
-TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
-                               const std::vector<minisign::TPublicKey>& keys, bool deep) {
-    TStringList problems;
+TServerCheck CheckServerFolder(const std::string& serverDir, const TVerifyOptions& options) {
+    TServerCheck result;
+    TStringList& problems = result.Problems;
     if (const std::string mark = JoinPath(serverDir, PublishMarkName); os::FileExists(mark))
-        problems.push_back(mark + ": a publish is putting its files in place or was stopped while it did; copies may not "
+        problems.push_back(os::NativePath(mark) +
+                           ": a publish is putting its files in place or was stopped while it did; copies may not "
                            "match the list until a publish ends");
     const std::string packed = JoinPath(serverDir, PackedListName);
     if (!os::FileExists(packed)) {
-        problems.push_back(packed + " is missing");
-        return problems;
+        problems.push_back(os::NativePath(packed) + " is missing");
+        return result;
     }
     std::string text;
     const TStreamCheck stream =
         DecodeOneStream(packed, [&text](const char* data, std::size_t count) { text.append(data, count); });
     if (stream != TStreamCheck::Whole) {
-        problems.push_back(packed + " " + DescribeStreamCheck(stream));
-        if (stream != TStreamCheck::TrailingData) return problems;
+        problems.push_back(os::NativePath(packed) + " " + DescribeStreamCheck(stream));
+        if (stream != TStreamCheck::TrailingData) return result;
     }
 
     const TUpdateList list = ReadUpdateList(text);
+    result.Rev = list.Rev;
     CheckNumber("Rev", list.Rev, problems);
     CheckNumber("ModHosts", list.ModHosts, problems);
-    const TStringList signature = keys.empty() ? CheckSignedRev(serverDir, list.Rev)
-                                               : CheckListSignature(serverDir, ReadWholeFile(packed), list.Rev, keys,
-                                                                    std::time(nullptr));
+    const TStringList signature = options.Keys.empty()
+                                      ? CheckSignedRev(serverDir, list.Rev)
+                                      : CheckListSignature(serverDir, ReadWholeFile(packed), list.Rev, options.Keys,
+                                                           std::time(nullptr));
     problems.insert(problems.end(), signature.begin(), signature.end());
+    result.Signature = ReadSignatureFacts(serverDir);
+    if (result.Signature) result.Signature->Checked = !options.Keys.empty() && signature.empty();
     CheckKeysAndHosts(list, problems);
 
     // As the publisher: an installation folder of the assumed length, whose launcher is the self entry.
@@ -173,16 +237,17 @@ TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
                     problems.push_back(std::string(name) + " entry \"" + line + "\": differs only in letter case from \"" +
                                        *earlier + "\", listed before it: launchers leave it out");
             }
+    result.Files = (IsEmptySection(list.Self) ? 0 : 1) + (IsEmptySection(list.Critical) ? 0 : list.Critical.size()) +
+                   (IsEmptySection(list.Normal) ? 0 : list.Normal.size());
 
-    ParallelFor(copies.size(), threads, [&copies](std::size_t i) { CheckCopy(copies[i]); });
-    for (const TCopyCheck& check : copies) problems.insert(problems.end(), check.Problems.begin(), check.Problems.end());
+    CheckCopies(copies, options, result);
+    CheckChunks(serverDir, text, copies, options, result);
+    return result;
+}
 
-    TChunkStoreCheck store{TListFile::FromText(text).GetValue(SettingsSection, IndexKey), {}, deep, threads};
-    if (store.IndexHex.empty()) return problems;
-    for (const TCopyCheck& check : copies) store.ListedSizes.emplace(check.Path, check.DecodedSize);
-    const TStringList chunks = VerifyChunkStore(serverDir, store);
-    problems.insert(problems.end(), chunks.begin(), chunks.end());
-    return problems;
+TStringList VerifyServerFolder(const std::string& serverDir, unsigned threads,
+                               const std::vector<minisign::TPublicKey>& keys, bool deep) {
+    return CheckServerFolder(serverDir, TVerifyOptions{threads, keys, deep, {}}).Problems;
 }
 
 }  // namespace orvex
