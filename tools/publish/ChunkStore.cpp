@@ -10,7 +10,6 @@
 #include "tools/publish/FileText.h"
 
 #include <algorithm>
-#include <optional>
 #include <set>
 #include <vector>
 
@@ -33,25 +32,27 @@ void WriteChunk(const std::string& target, const std::vector<uint8_t>& frame) {
     temporary.CommitOrRaise();
 }
 
-// The size of the chunk file when it holds the chunk: frame itself, or a frame that decompresses to
-// the chunk (an older zstd may have made another); nothing when it is missing, cut short or
-// written over, and is to be written again.
-std::optional<std::size_t> SoundChunkFile(const std::string& file, const std::vector<uint8_t>& frame,
-                                          const uint8_t* data, std::size_t size) {
-    if (!os::FileExists(file)) return std::nullopt;
+enum class TChunkFile { Same, Missing, OtherFrame, Damaged };
+
+// How the store holds the chunk whose frame zstd makes now: that frame, none, another frame of it
+// (an older zstd's), or bytes cut short or written over.
+TChunkFile CompareChunkFile(const std::string& file, const std::vector<uint8_t>& frame, const uint8_t* data,
+                            std::size_t size) {
+    if (!os::FileExists(file)) return TChunkFile::Missing;
     const std::string stored = ReadWholeFile(file);
     const auto* bytes = reinterpret_cast<const uint8_t*>(stored.data());
-    if (std::equal(bytes, bytes + stored.size(), frame.begin(), frame.end())) return stored.size();
+    if (std::equal(bytes, bytes + stored.size(), frame.begin(), frame.end())) return TChunkFile::Same;
     try {
         const std::vector<uint8_t> content = ZstdDecompress(bytes, stored.size(), size, size);
-        if (std::equal(content.begin(), content.end(), data, data + size)) return stored.size();
+        if (std::equal(content.begin(), content.end(), data, data + size)) return TChunkFile::OtherFrame;
     } catch (const EZstdError&) {
     }
-    return std::nullopt;
+    return TChunkFile::Damaged;
 }
 
-// Adds the chunk to entry, writing it to the store unless the store holds it (another thread of
-// this publish may be writing it: zstd makes the same frame of the same bytes).
+// Adds the chunk to entry, making the store hold it as zstd makes it now, so that every file
+// holding the chunk indexes it at one size. Only the thread that claims it looks at its file:
+// Windows refuses to replace a file another thread is reading.
 void StoreChunk(const std::string& serverDir, const uint8_t* data, std::size_t size, TChunkClaims& claims,
                 TStoredFile& stored) {
     TChunkRef chunk;
@@ -60,14 +61,15 @@ void StoreChunk(const std::string& serverDir, const uint8_t* data, std::size_t s
     chunk.Size = static_cast<uint32_t>(size);
     const std::string file = ChunkFileIn(serverDir, chunk.Hash);
     const std::vector<uint8_t> frame = ZstdCompress(data, size);
-    std::optional<std::size_t> compressed = SoundChunkFile(file, frame, data, size);
-    if (!compressed && claims.Claim(chunk.Hash)) {
-        const bool damaged = os::FileExists(file);
-        WriteChunk(file, frame);
-        ++stored.ChunksWritten;
-        if (damaged) ++stored.ChunksReplaced;
+    if (claims.Claim(chunk.Hash)) {
+        const TChunkFile found = CompareChunkFile(file, frame, data, size);
+        if (found != TChunkFile::Same) {
+            WriteChunk(file, frame);
+            ++stored.ChunksWritten;
+        }
+        if (found == TChunkFile::Damaged) ++stored.ChunksReplaced;
     }
-    chunk.CompressedSize = static_cast<uint32_t>(compressed.value_or(frame.size()));
+    chunk.CompressedSize = static_cast<uint32_t>(frame.size());
     stored.Entry.Chunks.push_back(chunk);
     stored.Entry.Size += size;
 }

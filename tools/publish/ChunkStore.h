@@ -16,11 +16,11 @@ namespace orvex {
 // The file in serverDir that holds the chunk.
 std::string ChunkFileIn(const std::string& serverDir, const TSha256Digest& hash);
 
-// The chunks one publish has taken on to write, shared by its threads so that two files holding
-// the same chunk do not both write it.
+// The chunks one publish has taken on to check and write, shared by its threads so that two files
+// holding the same chunk do not both touch its file.
 class TChunkClaims {
 public:
-    // True for the first caller with hash only: that caller writes the chunk.
+    // True for the first caller with hash only: that caller checks and writes the chunk.
     bool Claim(const TSha256Digest& hash);
 
 private:
@@ -30,13 +30,14 @@ private:
 
 struct TStoredFile {
     TChunkedFile Entry;
-    std::size_t ChunksWritten = 0;  // chunks the store did not hold before, or held damaged
+    // Chunks the store did not hold before, held damaged, or held as another frame than zstd makes now.
+    std::size_t ChunksWritten = 0;
     std::size_t ChunksReplaced = 0;  // of ChunksWritten: those the store held damaged
 };
 
 // Cuts source (published as listed) with the default chunker and writes to serverDir's store each
-// chunk it does not hold yet, or holds other than zstd makes it now (damaged), through a temporary
-// name. Reads in blocks: one chunk and one block at
+// chunk it does not hold as zstd makes it now (missing, damaged, or an older zstd's frame), through
+// a temporary name. Reads in blocks: one chunk and one block at
 // most are held at a time, whatever the file's size. Raises EFOpenError, I/O or EZstdError errors.
 TStoredFile StoreFileChunks(const std::string& source, const std::string& listed, const std::string& serverDir,
                             TChunkClaims& claims);
