@@ -346,7 +346,7 @@ CLI::App* AddHelpCommand(CLI::App& app, std::string& command) {
 // What --help prints, for the tool or one of its commands. App::help would show the help command's
 // own help, as it is the command given.
 int PrintHelp(const CLI::App& app, const std::string& command) {
-    const auto print = [&app](const CLI::App& shown, const std::string& usage) {
+    const auto print = [](const CLI::App& shown, const std::string& usage) {
         std::printf("%s", shown.get_formatter()->make_help(&shown, usage, CLI::AppFormatMode::Normal).c_str());
         return ExitOk;
     };
