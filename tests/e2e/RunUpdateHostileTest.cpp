@@ -201,31 +201,32 @@ TEST_F(HostileServerTest, PassingFailuresAreTriedAgainAndAMissingCopyIsNot) {
         {"missing", {}, 1, "bad.bin.bz2: HTTP status 404, not retried", {checking, fetching}},
     };
     FLimits.Retry.Tries = 3;
-    for (const unsigned threads : {1u, 2u})
-    for (const Case& c : cases) {
-        // good.txt is fetched first each time: with two threads bad.bin's copy comes ahead, beside it.
-        FLimits.Threads = threads;
-        fs::remove(FInstall / "good.txt");
-        fs::remove(Staged("good.txt"));
-        Put(FInstall / "bad.bin", "old bad");
-        if (c.Faults.empty())
-            FHostile.Serve("bad.bin.bz2", Behaviour::Reply, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-        else
-            FHostile.ServeFile("bad.bin.bz2", copy, c.Faults);
-        const int before = FHostile.Requests("bad.bin.bz2");
-        FView = RecordingView();
-        Run(0);
-        EXPECT_EQ(FHostile.Requests("bad.bin.bz2") - before, c.Requests) << c.Name;
-        EXPECT_EQ(Same("bad.bin"), c.Notice == nullptr) << c.Name;
-        EXPECT_EQ(FStatus, c.Notice ? "Update Failed" : "All the files have been updated") << c.Name;
-        std::vector<std::string> notices{"The update list is not signed: no UpdateKey in the settings"};
-        if (c.Notice) notices.push_back(FHostile.Url("") + c.Notice);
-        EXPECT_EQ(FView.Notices, notices) << c.Name;
-        EXPECT_EQ(FView.Failures, std::vector<std::string>(notices.begin() + 1, notices.end())) << c.Name;
-        std::vector<std::string> statuses;
-        std::copy_if(FView.Statuses.begin(), FView.Statuses.end(), std::back_inserter(statuses),
-                     [](const std::string& status) { return status.find("bad.bin") != std::string::npos; });
-        EXPECT_EQ(statuses, c.Statuses) << c.Name << ", " << threads << " threads";
+    for (const unsigned threads : {1u, 2u}) {
+        for (const Case& c : cases) {
+            // good.txt is fetched first each time: with two threads bad.bin's copy comes ahead, beside it.
+            FLimits.Threads = threads;
+            fs::remove(FInstall / "good.txt");
+            fs::remove(Staged("good.txt"));
+            Put(FInstall / "bad.bin", "old bad");
+            if (c.Faults.empty())
+                FHostile.Serve("bad.bin.bz2", Behaviour::Reply, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+            else
+                FHostile.ServeFile("bad.bin.bz2", copy, c.Faults);
+            const int before = FHostile.Requests("bad.bin.bz2");
+            FView = RecordingView();
+            Run(0);
+            EXPECT_EQ(FHostile.Requests("bad.bin.bz2") - before, c.Requests) << c.Name;
+            EXPECT_EQ(Same("bad.bin"), c.Notice == nullptr) << c.Name;
+            EXPECT_EQ(FStatus, c.Notice ? "Update Failed" : "All the files have been updated") << c.Name;
+            std::vector<std::string> notices{"The update list is not signed: no UpdateKey in the settings"};
+            if (c.Notice) notices.push_back(FHostile.Url("") + c.Notice);
+            EXPECT_EQ(FView.Notices, notices) << c.Name;
+            EXPECT_EQ(FView.Failures, std::vector<std::string>(notices.begin() + 1, notices.end())) << c.Name;
+            std::vector<std::string> statuses;
+            std::copy_if(FView.Statuses.begin(), FView.Statuses.end(), std::back_inserter(statuses),
+                         [](const std::string& status) { return status.find("bad.bin") != std::string::npos; });
+            EXPECT_EQ(statuses, c.Statuses) << c.Name << ", " << threads << " threads";
+        }
     }
 }
 
