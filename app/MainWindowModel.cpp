@@ -6,6 +6,7 @@
 #include "base/Path.h"
 #include "update/GetFilesThr.h"
 #include "update/InstallState.h"
+#include "update/RunResult.h"
 
 #include <algorithm>
 
@@ -23,6 +24,15 @@ uint32_t InstanceTag(const std::string& key) {
     return tag == 0 ? 1 : tag;
 }
 
+// A notice may be a long address or name with control characters in it.
+std::string StatusTipText(const std::string& status, const std::optional<std::string>& firstFailure,
+                          const std::string& logPath) {
+    if (status != SUpdateFailed) return std::string();
+    const std::string where = "The log: " + logPath;
+    if (!firstFailure) return where;
+    return Shortened(EscapeControls(*firstFailure), 300) + "\r\n" + where;
+}
+
 TFMainModel::TFMainModel(IMainWindowHost& host, IDispatcher& dispatcher)
     : Label1{{33, 526, 82, 13}, "Загрузка файла", TTextEncoding::Utf8, 0x859DB3, false},
       Label2{{33, 540, 85, 13}, "Общий прогресс", TTextEncoding::Utf8, 0x859DB3, false},
@@ -35,6 +45,7 @@ TFMainModel::TFMainModel(IMainWindowHost& host, IDispatcher& dispatcher)
       ImgBtn4(768, 15, 20, 20),
       ImgBtn5(715, 18, 52, 15),
       Panel1Bounds{12, 42, 774, 439},
+      FileBarTipBounds{33, 526, 524, 13},
       FHost(host),
       FDispatcher(dispatcher) {
     ImgBtn1.OnClick = [this] { ImgBtn1Click(); };
@@ -126,6 +137,10 @@ void TFMainModel::ShowStatus(const std::string& status) {
 }
 
 void TFMainModel::SetGaugeMax(int32_t gauge, int32_t maxValue) {
+    if (gauge == 0) {
+        FFileDone = 0;
+        FFileRate.Start(maxValue, Now());
+    }
     TGauge* target = gauge == 0 ? &Gauge1 : gauge == 1 ? &Gauge2 : nullptr;
     if (target && target->Model.SetMaxValue(maxValue)) FHost.Repaint(target->Bounds);
 }
@@ -134,7 +149,12 @@ void TFMainModel::SetGaugeProgress(TGauge& gauge, int32_t position) {
     if (gauge.Model.SetProgress(position)) FHost.Repaint(gauge.Bounds);
 }
 
-void TFMainModel::SetFileProgress(int32_t position) { SetGaugeProgress(Gauge1, position); }
+void TFMainModel::SetFileProgress(int32_t position) {
+    FFileDone = position;
+    FFileRate.Progress(position, Now());
+    SetGaugeProgress(Gauge1, position);
+}
+
 void TFMainModel::SetTotalProgress(int32_t position) { SetGaugeProgress(Gauge2, position); }
 void TFMainModel::SaveRevision(const std::string& revision) { UpdateRevision(revision); }
 
@@ -155,7 +175,9 @@ void TFMainModel::SetButtonsAvailable(bool available) {
 
 void TFMainModel::LockButtons() {
     SetButtonsAvailable(false);
-    FLog.emplace(JoinPath(os::GetCurrentDir(), RunLogName));
+    FFirstFailure.reset();
+    FLogPath = JoinPath(os::GetCurrentDir(), RunLogName);
+    FLog.emplace(FLogPath);
     FLog->RunStarted();
 }
 
@@ -168,6 +190,18 @@ void TFMainModel::UnlockButtons() {
 void TFMainModel::Notice(const std::string& text) {
     FNotices.push_back(text);
     if (FLog) FLog->Line(text);
+}
+
+void TFMainModel::Failure(const std::string& text) {
+    if (!FFirstFailure) FFirstFailure = text;
+    Notice(text);
+}
+
+std::string TFMainModel::StatusTip() const { return StatusTipText(Label3.Caption, FFirstFailure, FLogPath); }
+
+std::string TFMainModel::FileBarTip() {
+    FFileRate.Progress(FFileDone, Now());
+    return FFileRate.Text();
 }
 
 }  // namespace orvex

@@ -7,9 +7,11 @@
 #include "update/Gauge.h"
 #include "update/GetFilesThr.h"
 #include "update/ProgressView.h"
+#include "update/RateMeter.h"
 #include "util/RunLog.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +50,11 @@ int GaugeFillWidth(int width, int32_t percent);
 
 // A 32-bit tag of the key that the running launcher's window carries.
 uint32_t InstanceTag(const std::string& key);
+
+// The status line's tooltip: after a failed run, its first reason and where its log is; nothing
+// otherwise. In the ANSI code page, as the reason's file names and the path are.
+std::string StatusTipText(const std::string& status, const std::optional<std::string>& firstFailure,
+                          const std::string& logPath);
 
 inline constexpr const char* SSettingsNotFound = "ERROR: _settings.ini Not Found !";
 inline constexpr const char* SShortcutDescription = "Play Talvora";
@@ -94,6 +101,8 @@ public:
     TImgBtn ImgBtn4;      // the close cross at the top right corner
     TImgBtn ImgBtn5;      // Options: opens the options window
     TBounds Panel1Bounds;  // the news page's place
+    // Where the pointer shows the file bar's tooltip: the bar and its caption.
+    TBounds FileBarTipBounds;
     bool Panel1Visible = false;
     // This launcher's executable and process, handed to every run for its self-update.
     TLauncherProcess Launcher;
@@ -132,8 +141,16 @@ public:
     void LockButtons() override;
     void UnlockButtons() override;
     void Notice(const std::string& text) override;
+    void Failure(const std::string& text) override;
     // The run's notices so far, oldest first.
     const TStringList& Notices() const { return FNotices; }
+
+    // The tooltips' texts, in the ANSI code page; "" shows none.
+    std::string StatusTip() const;
+    // The file bar's rate and time left as of now: a transfer that stopped shows its rate falling.
+    std::string FileBarTip();
+    // The rate's clock; tests set their own.
+    std::function<TRateMeter::Clock::time_point()> Now = [] { return TRateMeter::Clock::now(); };
 
 private:
     // A list without the file holds the base folder only.
@@ -149,6 +166,10 @@ private:
     bool FSettingsLoaded = false;
     TStringList FNotices;
     std::optional<TRunLog> FLog;  // of the run going on
+    std::string FLogPath;         // of the last run
+    std::optional<std::string> FFirstFailure;  // of the last run
+    TRateMeter FFileRate;         // of Gauge1: a transfer, or an unpacking
+    int32_t FFileDone = 0;
 };
 
 }  // namespace orvex

@@ -8,6 +8,7 @@
 #include "ui/Picture_win.h"
 #include "util/Misc.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <exception>
@@ -23,6 +24,15 @@ constexpr int ClientHeight = 599;
 constexpr UINT_PTR Timer1 = 1;
 constexpr UINT Timer1Interval = 1000;
 constexpr const wchar_t* SPanelClass = L"TPanel";
+// The tooltips' texts follow the run at this pace: the rate is one over seconds anyway.
+constexpr UINT_PTR TipTimer = 2;
+constexpr UINT TipInterval = 1000;
+constexpr UINT_PTR StatusTipId = 1;
+constexpr UINT_PTR FileBarTipId = 2;
+// Wide enough for an address on one line; a longer one wraps.
+constexpr LPARAM TipWidth = 480;
+// Long enough to read a reason.
+constexpr WORD TipShownFor = 30000;
 
 COLORREF ToColorRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
@@ -85,6 +95,16 @@ std::string OwnFileName() {
     return narrow;
 }
 
+// The version 5 layout: without a manifest for version 6 of the common controls, the larger
+// structure is refused.
+TTTOOLINFOW ToolOf(HWND window, UINT_PTR id) {
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = window;
+    tool.uId = id;
+    return tool;
+}
+
 LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
@@ -128,6 +148,7 @@ void TFMain::Create() {
     ::SetPropW(FHandle, SInstanceProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(FInstanceTag)));
     FDispatcher.SetWindow(FHandle);
     CreatePanel();
+    CreateTips();
     ::SetTimer(FHandle, Timer1, Timer1Interval, nullptr);
     Guarded([this] { FModel.FormCreate(); });
 }
@@ -156,6 +177,50 @@ void TFMain::CreatePanel() {
     } catch (const std::exception&) {
         // Navigate reports why, in the error box, when the news page is asked for.
     }
+}
+
+// The window works without its tooltips when they cannot be made.
+void TFMain::CreateTips() {
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    FTips = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, FHandle, nullptr, FInstance,
+                              nullptr);
+    if (!FTips) return;
+    ::SendMessageW(FTips, TTM_SETMAXTIPWIDTH, 0, TipWidth);
+    ::SendMessageW(FTips, TTM_SETDELAYTIME, TTDT_AUTOPOP, MAKELPARAM(TipShownFor, 0));
+    AddTip(StatusTipId, FModel.Label3.Bounds);
+    AddTip(FileBarTipId, FModel.FileBarTipBounds);
+    ::SetTimer(FHandle, TipTimer, TipInterval, nullptr);
+}
+
+// The tooltip watches the pointer over the window itself (TTF_SUBCLASS); an empty text shows nothing.
+void TFMain::AddTip(UINT_PTR id, const TBounds& bounds) {
+    TTTOOLINFOW tool = ToolOf(FHandle, id);
+    tool.uFlags = TTF_SUBCLASS;
+    tool.rect = ToRect(bounds);
+    wchar_t none[] = L"";
+    tool.lpszText = none;
+    ::SendMessageW(FTips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TFMain::SetTip(UINT_PTR id, const std::string& text, std::string& shown) {
+    if (!FTips || text == shown) return;
+    shown = text;
+    std::wstring wide = win32::Widen(text, CP_ACP);
+    TTTOOLINFOW tool = ToolOf(FHandle, id);
+    tool.lpszText = wide.data();
+    ::SendMessageW(FTips, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    // A tip on show keeps its old text when the new one is empty: a rate of a transfer long gone.
+    TTTOOLINFOW current = ToolOf(nullptr, 0);
+    if (text.empty() && ::SendMessageW(FTips, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&current)) &&
+        current.uId == id)
+        ::SendMessageW(FTips, TTM_POP, 0, 0);
+}
+
+void TFMain::RefreshTips() {
+    SetTip(StatusTipId, FModel.StatusTip(), FStatusTip);
+    SetTip(FileBarTipId, FModel.FileBarTip(), FFileBarTip);
 }
 
 template <typename Handler>
@@ -380,6 +445,7 @@ LRESULT TFMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_TIMER:
             if (wParam == Timer1) Guarded([this] { FModel.Timer1Timer(); });
+            if (wParam == TipTimer) RefreshTips();
             return 0;
         case WM_MOUSEMOVE:
             MouseMove(x, y);
@@ -420,6 +486,7 @@ LRESULT TFMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // Reports of a run still working fail from now on instead of reaching freed controls.
             FDispatcher.SetWindow(nullptr);
             ::KillTimer(FHandle, Timer1);
+            ::KillTimer(FHandle, TipTimer);
             FWebBrowser1.Destroy();
             ::RemovePropW(FHandle, SInstanceProperty);
             ::PostQuitMessage(0);

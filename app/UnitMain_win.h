@@ -75,6 +75,11 @@ private:
     void PaintLabel(HDC dc, const TLabel& label);
     void PaintGauge(HDC dc, const TGauge& gauge);
     void CreatePanel();
+    void CreateTips();
+    void AddTip(UINT_PTR id, const TBounds& bounds);
+    // Gives tool id its text when it changed; shown holds the text it has.
+    void SetTip(UINT_PTR id, const std::string& text, std::string& shown);
+    void RefreshTips();
 
     TImgBtn* ButtonAt(int x, int y);
     bool OnControl(int x, int y) const;
@@ -91,6 +96,8 @@ private:
     TFMainModel FModel;  // the controls (Label1-3, Gauge1-2, ImgBtn1-5) and what they do
     HWND FHandle = nullptr;
     HWND FPanel = nullptr;               // Panel1: holds the news page, shown once it has loaded
+    HWND FTips = nullptr;                // the tooltips of the status line and the file bar
+    std::string FStatusTip, FFileBarTip;  // the texts they have
     TWebBrowserHost FWebBrowser1;        // the news page (NewsUrl) inside Panel1
     win32::TGdiObject<HBITMAP> FBackground;  // the skin: background picture and window shape
     TBrushHandle FSkinBrush;

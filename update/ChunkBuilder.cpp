@@ -117,7 +117,8 @@ TChunkBuilder::TBuilt TChunkBuilder::Assemble(const TChunkedFile& file, const TL
                 [&](const std::string& url, const TTransferLimits& limits) {
                     return FServers.TryToMemory(url, limits, fetched.Frame, chunk.CompressedSize, stop);
                 },
-                [&](const std::string& text) { fetched.Notices.Notify(text); }, stop);
+                [&](const std::string& text) { fetched.Notices.Notify(text); }, stop,
+                [&](int nextTry, int tries) { fetched.Notices.ShowRetry(nextTry, tries); });
             return fetched;
         });
     uint64_t downloaded = 0;

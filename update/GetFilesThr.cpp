@@ -108,7 +108,7 @@ void GFilesThread::RecoverCommit() {
             FReports.Notify("An update an earlier run left cut short was completed");
         RemoveOwnTemporaries(FBaseDir);
     } catch (const std::exception& error) {
-        FReports.Notify(error.what());
+        FReports.Fail(error.what());
         throw;
     }
 }
@@ -132,7 +132,8 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
             list.GetSection(HostsSection),
             FSettings.HostsFile.empty() ? HostsFileIn(FSettings.HostsFolder) : FSettings.HostsFile,
             [this](const std::string& status) { FReports.Show(status); },
-            [this](const std::string& text) { FReports.Notify(text); });
+            [this](const std::string& text) { FReports.Notify(text); },
+            [this](const std::string& text) { FReports.Fail(text); });
     SetSelfEntry(list.GetSection(SelfSection).front());
     if (FSelfEntry != SFail) UpdateSelf(FSelfEntry);
     FFetchList.clear();
@@ -168,9 +169,10 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
 
 // A signed list's copy is as long as the list says, never longer.
 TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
-                                            const TServers::TNotify& notify, const std::stop_token& stop) {
+                                            const TServers::TNotify& notify, const TServers::TRetrying& retrying,
+                                            const std::stop_token& stop) {
     return FServers.FetchToFile(entry.CopyAddress(), FState->Staged(entry.Path) + PackedSuffix,
-                                entry.MaxCopyBody(FSigned.has_value()), true, bar, true, notify, stop);
+                                entry.MaxCopyBody(FSigned.has_value()), true, bar, true, notify, stop, retrying);
 }
 
 void GFilesThread::UnpackFile(const std::string& source, const std::string& target) {
@@ -232,7 +234,7 @@ TRunResult GFilesThread::FetchFiles(TCommit commit) {
         std::unique_ptr<TPrefetchedCopy> prefetched = ahead.Take(i);
         FetchResult result = FetchResult::Failed;
         if (const auto reason = FPaths.Refused(entry.Path, FPlace)) {
-            FReports.Notify(Refusal(entry.Path, *reason));
+            FReports.Fail(Refusal(entry.Path, *reason));
         } else {
             FReports.Show("Downloading " + entry.Path);
             FReports.FileBarMax(StrToInt(entry.Size));
@@ -266,7 +268,7 @@ bool GFilesThread::Commit(const TCommit& commit) {
         FState->Commit(commit, [this](int32_t revision) { SaveRevision(revision); });
         return true;
     } catch (const std::exception& error) {
-        FReports.Notify(error.what());
+        FReports.Fail(error.what());
         return false;
     }
 }
@@ -286,7 +288,11 @@ TSpaceVerdict GFilesThread::PlanSpace() {
     std::string notice;
     const TSpaceVerdict verdict = orvex::PlanSpace(items, FSettings.CreateBackup == 1, os::FreeSpace(FBaseDir),
                                                    FSettings.Limits.FreeSpaceReserve + FreeSpaceCheckInterval, notice);
-    if (!notice.empty()) FReports.Notify(notice);
+    if (notice.empty()) return verdict;
+    if (verdict == TSpaceVerdict::Refused)
+        FReports.Fail(notice);
+    else
+        FReports.Notify(notice);
     return verdict;
 }
 
@@ -308,8 +314,10 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     }
     const std::string packed = staged + PackedSuffix;
     const TServers::TBar bar = [this](uint64_t position) { FReports.FileBar(position); };
-    const TServers::TNotify notify = [this](const std::string& text) { FReports.Notify(text); };
-    const TDownloadOutcome downloaded = prefetched ? prefetched->Follow(FReports) : DownloadCopy(entry, bar, notify);
+    const TServers::TNotify fail = [this](const std::string& text) { FReports.Fail(text); };
+    const TServers::TRetrying retrying = [this](int nextTry, int tries) { FReports.ShowRetry(nextTry, tries); };
+    const TDownloadOutcome downloaded =
+        prefetched ? prefetched->Follow(FReports) : DownloadCopy(entry, bar, fail, retrying);
     // An answer the server gave (an error status, a body too long) fails this entry.
     if (downloaded.TooLong || downloaded.Refused) {
         FCopyMismatch = true;
@@ -330,7 +338,7 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     } catch (const std::exception&) {
         // Counted as failed; the pass goes on with the next entry.
         FCopyMismatch = true;
-        FReports.Notify(InstallFailure(downloaded.Url));
+        FReports.Fail(InstallFailure(downloaded.Url));
     }
     RemoveIfPresent(packed);
     return result;
@@ -353,7 +361,8 @@ TPrefetchWindow::TStarted GFilesThread::Prefetch(std::size_t next, const std::ve
         auto download = [this, entry](TRecordedReports& reports, std::stop_token stop) {
             return DownloadCopy(
                 entry, [&reports](uint64_t position) { reports.FileBar(position); },
-                [&reports](const std::string& text) { reports.Notify(text); }, stop);
+                [&reports](const std::string& text) { reports.Fail(text); },
+                [&reports](int nextTry, int tries) { reports.ShowRetry(nextTry, tries); }, stop);
         };
         auto unpack = [this, packed, staged, md5 = entry.MD5](IUnpackObserver& observer) {
             return UnpackVerified(packed, staged, md5, observer, FSettings.Limits.FreeSpaceReserve,

@@ -86,9 +86,10 @@ private:
     TRunResult RunSteps();
     TRunResult ApplyFetched(const TFetchedList& fetched);
     TRunResult ApplyList(TListFile& list);
-    // A list entry's copy, on any thread; bar hears the file bar's positions.
-    TDownloadOutcome DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
-                                  const TServers::TNotify& notify, const std::stop_token& stop = {});
+    // A list entry's copy, on any thread; bar hears the file bar's positions, notify why it failed,
+    // retrying each wait before another try.
+    TDownloadOutcome DownloadCopy(const TListEntry& entry, const TServers::TBar& bar, const TServers::TNotify& notify,
+                                  const TServers::TRetrying& retrying, const std::stop_token& stop = {});
     unsigned Threads() const;
     enum class FetchResult { NotOpened, Staged, Failed };
     FetchResult FetchEntry(const TListEntry& entry, std::unique_ptr<TPrefetchedCopy> prefetched,

@@ -120,7 +120,7 @@ void EditHosts(const TStringList& entries, const std::string& fileName, const TH
 }
 
 void ApplyHosts(const TStringList& entries, const std::string& fileName, const THostsReport& showStatus,
-                const THostsReport& notify) {
+                const THostsReport& notify, const THostsReport& fail) {
     if (fileName.empty()) {
         notify(SHostsNotApplied);
         return;
@@ -129,7 +129,7 @@ void ApplyHosts(const TStringList& entries, const std::string& fileName, const T
         EditHosts(entries, fileName, showStatus);
     } catch (const std::exception& error) {
         // The run ends on it: the player and the operator learn why. An entry may be megabytes long.
-        notify(SHostsFailed + (IsEmptySection(entries) ? std::string("ModHosts is 1 but [hosts] has no entries")
+        fail(SHostsFailed + (IsEmptySection(entries) ? std::string("ModHosts is 1 but [hosts] has no entries")
                                                         : Shortened(error.what(), 1000)));
         throw;
     }

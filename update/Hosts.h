@@ -26,9 +26,9 @@ inline constexpr const char* SHostsFailed = "the update list's host entries were
 void EditHosts(const TStringList& entries, const std::string& fileName, const THostsReport& showStatus);
 
 // EditHosts on fileName; without a file, notify hears SHostsNotApplied and nothing else happens.
-// An error of EditHosts is told to notify (SHostsFailed and its message), then raised.
+// An error of EditHosts is told to fail (SHostsFailed and its message), then raised.
 void ApplyHosts(const TStringList& entries, const std::string& fileName, const THostsReport& showStatus,
-                const THostsReport& notify);
+                const THostsReport& notify, const THostsReport& fail);
 
 // The hosts file of a folder: hosts.msn when it exists, else hosts; "" for an empty folder.
 std::string HostsFileIn(const std::string& hostsFolder);

@@ -78,7 +78,8 @@ private:
     bool Fetch(const std::string& name, const std::string& fileName, bool showProgress, uint64_t maxBytes) {
         const TDownloadOutcome outcome = FServers.FetchToFile(
             name, fileName, maxBytes, false, [this](uint64_t position) { FReports.FileBar(position); }, showProgress,
-            [this](const std::string& text) { FReports.Notify(text); });
+            [this](const std::string& text) { FReports.Fail(text); }, {},
+            [this](int nextTry, int tries) { FReports.ShowRetry(nextTry, tries); });
         if (outcome && name == PackedListName) Server = outcome.Url.substr(0, outcome.Url.size() - name.size());
         return static_cast<bool>(outcome);
     }
@@ -92,7 +93,7 @@ private:
 }  // namespace
 
 void RefuseList(TRunReports& reports, const std::string& why) {
-    reports.Notify("The update list was refused: " + why);
+    reports.Fail("The update list was refused: " + why);
     throw ERefusedList("The update list was refused");
 }
 

@@ -24,6 +24,9 @@ public:
     // Why the run passed something over and went on: a skipped self-update, host entries not
     // applied, a name the list may not use. One line of text, without a line end.
     virtual void Notice(const std::string& text) = 0;
+    // A notice that tells why the run fails: a download given up, a copy that does not install, a
+    // name or list refused, a commit not made. A view that tells them apart overrides it.
+    virtual void Failure(const std::string& text) { Notice(text); }
 };
 
 }  // namespace orvex

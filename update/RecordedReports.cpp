@@ -10,12 +10,12 @@ TRecordedReports::TRecordedReports(TRecordedReports&& other) noexcept : FStop(st
     FClosed = other.FClosed;
 }
 
-void TRecordedReports::Record(Kind what, uint64_t value, std::string text) {
+void TRecordedReports::Record(Kind what, uint64_t value, std::string text, int of) {
     // The last report of an unpacking is kept even after a stop: it only closes what was shown.
     if (what != Kind::UnpackFinished && FStop.stop_requested()) throw TStopped{};
     {
         const std::lock_guard<std::mutex> lock(FLock);
-        FReports.push_back({what, value, std::move(text)});
+        FReports.push_back({what, value, std::move(text), of});
     }
     FRecorded.notify_one();
 }
@@ -56,6 +56,8 @@ void TRecordedReports::Show(const std::vector<TReport>& taken, TRunReports& repo
         switch (report.What) {
             case Kind::FileBar: reports.FileBar(report.Value); break;
             case Kind::Notice: reports.Notify(report.Text); break;
+            case Kind::Failure: reports.Fail(report.Text); break;
+            case Kind::Retry: reports.ShowRetry(static_cast<int>(report.Value), report.Of); break;
             case Kind::UnpackStarted: reports.UnpackStarted(report.Value); break;
             case Kind::UnpackProgress: reports.UnpackProgress(report.Value); break;
             case Kind::UnpackFinished: reports.UnpackFinished(); break;

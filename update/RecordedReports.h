@@ -25,6 +25,8 @@ public:
 
     void FileBar(uint64_t position) { Record(Kind::FileBar, position); }
     void Notify(std::string text) { Record(Kind::Notice, 0, std::move(text)); }
+    void Fail(std::string text) { Record(Kind::Failure, 0, std::move(text)); }
+    void ShowRetry(int nextTry, int tries) { Record(Kind::Retry, static_cast<uint64_t>(nextTry), {}, tries); }
     void UnpackStarted(uint64_t packedSize) override { Record(Kind::UnpackStarted, packedSize); }
     void UnpackProgress(uint64_t packedDone) override { Record(Kind::UnpackProgress, packedDone); }
     void UnpackFinished() override { Record(Kind::UnpackFinished, 0); }
@@ -37,13 +39,14 @@ public:
     void FollowTo(TRunReports& reports);
 
 private:
-    enum class Kind { FileBar, Notice, UnpackStarted, UnpackProgress, UnpackFinished };
+    enum class Kind { FileBar, Notice, Failure, Retry, UnpackStarted, UnpackProgress, UnpackFinished };
     struct TReport {
         Kind What;
         uint64_t Value;
         std::string Text;
+        int Of;  // of a retry: the tries in all
     };
-    void Record(Kind what, uint64_t value, std::string text = {});
+    void Record(Kind what, uint64_t value, std::string text = {}, int of = 0);
     static void Show(const std::vector<TReport>& taken, TRunReports& reports);
 
     std::stop_token FStop;

@@ -27,6 +27,13 @@ std::string InstallFailure(const std::string& url) {
 }
 
 void TRunReports::Show(const std::string& status) {
+    FStatus = status;
+    FDispatcher.Post([&view = FView, status] { view.ShowStatus(status); });
+}
+
+void TRunReports::ShowRetry(int nextTry, int tries) {
+    if (FStatus.empty()) return;
+    const std::string status = FStatus + " (try " + std::to_string(nextTry) + " of " + std::to_string(tries) + ")";
     FDispatcher.Post([&view = FView, status] { view.ShowStatus(status); });
 }
 
@@ -49,6 +56,10 @@ void TRunReports::Notify(const std::string& text) {
     FDispatcher.Invoke([this, &text] { FView.Notice(text); });
 }
 
+void TRunReports::Fail(const std::string& text) {
+    FDispatcher.Invoke([this, &text] { FView.Failure(text); });
+}
+
 void TRunReports::SaveRevision(int32_t revision) {
     FDispatcher.Invoke([this, revision] { FView.SaveRevision(IntToStr(revision)); });
 }
@@ -60,7 +71,7 @@ void TRunReports::SaveListTrust(const std::string& updateKey, uint64_t listSeq) 
     try {
         FDispatcher.Invoke([this, &updateKey, &seq] { FView.SaveListTrust(updateKey, seq); });
     } catch (const EIniFileException& error) {
-        Notify(error.what());
+        Fail(error.what());
         throw;
     }
 }

@@ -28,11 +28,16 @@ public:
     TRunReports(IDispatcher& dispatcher, IProgressView& view) : FDispatcher(dispatcher), FView(view) {}
 
     void Show(const std::string& status);
+    // The status shown last, with the try the run waits to make: the window does not look hung
+    // while it waits. Nothing while no status is shown.
+    void ShowRetry(int nextTry, int tries);
     void FileBarMax(int32_t maxValue);
     void FileBar(uint64_t position);
     void TotalBarMax(int32_t maxValue);
     void TotalBar(int32_t position);
     void Notify(const std::string& text);
+    // A notice of why the run fails (IProgressView::Failure).
+    void Fail(const std::string& text);
     void SaveRevision(int32_t revision);
     void SaveListTrust(const std::string& updateKey, uint64_t listSeq);
     void LockButtons();
@@ -48,6 +53,7 @@ private:
 
     IDispatcher& FDispatcher;
     IProgressView& FView;
+    std::string FStatus;  // as the run last showed it
 };
 
 }  // namespace orvex

@@ -97,7 +97,7 @@ void TServers::MarkDead(const std::string& server) {
 // A round that brought a partial copy a good deal further does not count against the tries, so a
 // link that breaks every few megabytes still delivers a large copy.
 TDownloadOutcome TServers::Fetch(const std::string& name, const TTry& once, const TNotify& notify,
-                                 const std::stop_token& stop) {
+                                 const std::stop_token& stop, const TRetrying& retrying) {
     constexpr uint64_t Progress = 64 * 1024;
     TIdleAccount idle(FTransfer.Idle);
     TStringList givenUp;
@@ -129,14 +129,15 @@ TDownloadOutcome TServers::Fetch(const std::string& name, const TTry& once, cons
         }
         result.Transient = passing;
         failedRounds = progressed ? 0 : failedRounds + 1;
-        const auto wait =
-            idle.AllSpent(InOrder(), name) ? std::nullopt : RetryWait(result, std::max(failedRounds, 1), FRetry);
+        const int triesDone = std::max(failedRounds, 1);
+        const auto wait = idle.AllSpent(InOrder(), name) ? std::nullopt : RetryWait(result, triesDone, FRetry);
         if (!wait) {
             for (const std::string& failure : givenUp) notify(failure);
             for (const std::string& failure : failures)
                 notify(failure + (tries > 1 ? ", given up after " + Tries(tries) : ", not retried"));
             return result;
         }
+        if (retrying) retrying(triesDone + 1, FRetry.Tries);
         Wait(*wait, stop);
     }
 }
@@ -156,7 +157,7 @@ TDownloadOutcome TServers::TryToFile(const std::string& url, const TTransferLimi
 
 TDownloadOutcome TServers::FetchToFile(const std::string& name, const std::string& fileName, uint64_t maxBytes,
                                        bool resumable, const TBar& bar, bool showProgress, const TNotify& notify,
-                                       const std::stop_token& stop) {
+                                       const std::stop_token& stop, const TRetrying& retrying) {
     return Fetch(
         name,
         [&](const std::string& url, const TTransferLimits& limits) {
@@ -165,7 +166,7 @@ TDownloadOutcome TServers::FetchToFile(const std::string& name, const std::strin
             bar(0);
             return tried;
         },
-        notify, stop);
+        notify, stop, retrying);
 }
 
 TDownloadOutcome TServers::TryToMemory(const std::string& url, const TTransferLimits& limits, std::vector<uint8_t>& body,

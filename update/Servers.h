@@ -37,8 +37,10 @@ public:
     // asked last for the rest of the run), and the others go on. The failures of the addresses given
     // up and of the last round go to notify with their addresses and how often they were tried.
     using TNotify = std::function<void(const std::string& text)>;
+    // Hears that the run waits before the round counted as try nextTry of tries.
+    using TRetrying = std::function<void(int nextTry, int tries)>;
     TDownloadOutcome Fetch(const std::string& name, const TTry& once, const TNotify& notify,
-                           const std::stop_token& stop = {});
+                           const std::stop_token& stop = {}, const TRetrying& retrying = {});
 
     // One try at url into fileName (DownloadToFile); bar hears the body's bytes at each read.
     using TBar = std::function<void(uint64_t position)>;
@@ -48,7 +50,7 @@ public:
     // bytes during it when showProgress.
     TDownloadOutcome FetchToFile(const std::string& name, const std::string& fileName, uint64_t maxBytes,
                                  bool resumable, const TBar& bar, bool showProgress, const TNotify& notify,
-                                 const std::stop_token& stop = {});
+                                 const std::stop_token& stop = {}, const TRetrying& retrying = {});
     // One try at url into memory (DownloadToMemory).
     TDownloadOutcome TryToMemory(const std::string& url, const TTransferLimits& limits, std::vector<uint8_t>& body,
                                  uint64_t maxBytes, const std::stop_token& stop = {});

@@ -55,6 +55,10 @@ public:
         Record("notice:" + text);
         Notices.push_back(text);
     }
+    void Failure(const std::string& text) override {
+        Failures.push_back(text);
+        Notice(text);
+    }
 
     bool Saw(const std::string& event) const { return std::find(Events.begin(), Events.end(), event) != Events.end(); }
     bool SawStatus(const std::string& status) const {
@@ -67,6 +71,7 @@ public:
     std::vector<int32_t> FileProgress;
     std::vector<std::string> SavedRevisions;
     std::vector<std::string> Notices;
+    std::vector<std::string> Failures;  // the notices among them that tell why the run fails
     // Each SaveListTrust: UpdateKey, ListSeq.
     std::vector<std::pair<std::string, std::string>> SavedTrust;
     TGaugeModel FileGauge;

@@ -179,38 +179,54 @@ TEST_F(HostileServerTest, AListNotMatchingItsSignatureIsFetchedOnceMore) {
 }
 
 // A busy server and a cut transfer are tried again until the copy arrives; a missing copy is not,
-// and a server busy for good is given up after the last try. Each failure says why.
+// and a server busy for good is given up after the last try. Each failure says why, and the status
+// line tells each try the run waits to make, whether the copy is fetched in turn or ahead.
 TEST_F(HostileServerTest, PassingFailuresAreTriedAgainAndAMissingCopyIsNot) {
     struct Case {
         const char* Name;
         std::vector<Fault> Faults;  // none: the copy is missing
         int Requests;
         const char* Notice;  // nullptr: installed without one
+        std::vector<std::string> Statuses;  // of bad.bin, in order
     };
     const std::string copy = ReadWholeFile(FServer / "bad.bin.bz2");
     const Fault busy{Fault::Busy};
+    const std::string checking = "Checking bad.bin", fetching = "Downloading bad.bin", unpacking = "Extracting bad.bin";
+    const std::string second = fetching + " (try 2 of 3)", third = fetching + " (try 3 of 3)";
     const std::vector<Case> cases = {
-        {"busy twice", {busy, busy}, 3, nullptr},
-        {"cut once", {{Fault::Cut, copy.size() / 2}}, 2, nullptr},
-        {"busy for good", std::vector<Fault>(9, busy), 3, "bad.bin.bz2: HTTP status 503, given up after 3 tries"},
-        {"missing", {}, 1, "bad.bin.bz2: HTTP status 404, not retried"},
+        {"busy twice", {busy, busy}, 3, nullptr, {checking, fetching, second, third, unpacking}},
+        {"cut once", {{Fault::Cut, copy.size() / 2}}, 2, nullptr, {checking, fetching, second, unpacking}},
+        {"busy for good", std::vector<Fault>(9, busy), 3, "bad.bin.bz2: HTTP status 503, given up after 3 tries",
+         {checking, fetching, second, third}},
+        {"missing", {}, 1, "bad.bin.bz2: HTTP status 404, not retried", {checking, fetching}},
     };
     FLimits.Retry.Tries = 3;
-    for (const Case& c : cases) {
-        Put(FInstall / "bad.bin", "old bad");
-        if (c.Faults.empty())
-            FHostile.Serve("bad.bin.bz2", Behaviour::Reply, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-        else
-            FHostile.ServeFile("bad.bin.bz2", copy, c.Faults);
-        const int before = FHostile.Requests("bad.bin.bz2");
-        FView = RecordingView();
-        Run(0);
-        EXPECT_EQ(FHostile.Requests("bad.bin.bz2") - before, c.Requests) << c.Name;
-        EXPECT_EQ(Same("bad.bin"), c.Notice == nullptr) << c.Name;
-        EXPECT_EQ(FStatus, c.Notice ? "Update Failed" : "All the files have been updated") << c.Name;
-        std::vector<std::string> notices{"The update list is not signed: no UpdateKey in the settings"};
-        if (c.Notice) notices.push_back(FHostile.Url("") + c.Notice);
-        EXPECT_EQ(FView.Notices, notices) << c.Name;
+    for (const unsigned threads : {1u, 2u}) {
+        for (const Case& c : cases) {
+            // good.txt is fetched first each time: with two threads bad.bin's copy comes ahead, beside it.
+            FLimits.Threads = threads;
+            fs::remove(FInstall / "good.txt");
+            fs::remove(Staged("good.txt"));
+            Put(FInstall / "bad.bin", "old bad");
+            if (c.Faults.empty())
+                FHostile.Serve("bad.bin.bz2", Behaviour::Reply, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+            else
+                FHostile.ServeFile("bad.bin.bz2", copy, c.Faults);
+            const int before = FHostile.Requests("bad.bin.bz2");
+            FView = RecordingView();
+            Run(0);
+            EXPECT_EQ(FHostile.Requests("bad.bin.bz2") - before, c.Requests) << c.Name;
+            EXPECT_EQ(Same("bad.bin"), c.Notice == nullptr) << c.Name;
+            EXPECT_EQ(FStatus, c.Notice ? "Update Failed" : "All the files have been updated") << c.Name;
+            std::vector<std::string> notices{"The update list is not signed: no UpdateKey in the settings"};
+            if (c.Notice) notices.push_back(FHostile.Url("") + c.Notice);
+            EXPECT_EQ(FView.Notices, notices) << c.Name;
+            EXPECT_EQ(FView.Failures, std::vector<std::string>(notices.begin() + 1, notices.end())) << c.Name;
+            std::vector<std::string> statuses;
+            std::copy_if(FView.Statuses.begin(), FView.Statuses.end(), std::back_inserter(statuses),
+                         [](const std::string& status) { return status.find("bad.bin") != std::string::npos; });
+            EXPECT_EQ(statuses, c.Statuses) << c.Name << ", " << threads << " threads";
+        }
     }
 }
 

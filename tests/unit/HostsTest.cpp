@@ -185,7 +185,8 @@ TEST_F(Hosts, AMissingFileRaisesAndNoFileOnlyNotifies) {
     EXPECT_FALSE(scratch.Exists("hosts"));
     TStringList notices;
     ApplyHosts({"10.0.0.1|a.test"}, HostsFileIn(""), [this](const std::string& status) { statuses.push_back(status); },
-               [&notices](const std::string& text) { notices.push_back(text); });
+               [&notices](const std::string& text) { notices.push_back(text); },
+               [](const std::string& text) { ADD_FAILURE() << text; });
     EXPECT_TRUE(statuses.empty());
     EXPECT_EQ(notices, TStringList{SHostsNotApplied});
 }

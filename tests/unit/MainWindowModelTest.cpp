@@ -6,13 +6,18 @@
 #include "update/Settings.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
+#include "base/Path.h"
+#include "base/Text.h"
 #include "update/Dispatcher.h"
 #include "update/GetFilesThr.h"
+#include "update/RunResult.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 
 using namespace orvex;
 using orvex::test::ScratchFolder;
@@ -308,4 +313,66 @@ TEST(GaugeFillWidth, ProportionalRoundedDownAndClamped) {
     EXPECT_EQ(GaugeFillWidth(430, 100), 430);
     EXPECT_EQ(GaugeFillWidth(430, 250), 430);
     EXPECT_EQ(GaugeFillWidth(430, -3), 0);
+}
+
+// The status line's tooltip says why the last run failed: its first failure, not a notice that only
+// informs, not an earlier run's; and where the log is.
+TEST_F(MainWindowModelTest, AFailedRunsTooltipTellsItsFirstFailureAndTheLog) {
+    struct Run {
+        const char* Name;
+        std::vector<std::pair<bool, std::string>> Notices;  // failure?, text
+        std::string Status;
+        std::string Tip;  // before the log's line
+    };
+    const std::string log = "The log: " + JoinPath(os::GetCurrentDir(), RunLogName);
+    const std::string longName(400, 'n');
+    const std::vector<Run> runs = {
+        {"failed", {{false, "not signed"}, {true, "a.bz2: HTTP status 404"}, {true, "b.bz2: cut"}}, SUpdateFailed,
+         "a.bz2: HTTP status 404\r\n"},
+        {"the earlier run's failure is not this one's", {}, SUpdateFailed, ""},
+        {"a failure in a run that did not fail", {{true, "mirror given up"}}, SAllFilesUpdated, ""},
+        {"nothing to do", {}, "", ""},
+        {"controls and length", {{true, "\"x\ny" + longName + "\" refused"}}, SUpdateFailed,
+         Shortened("\"x\\x0Ay" + longName + "\" refused", 300) + "\r\n"},
+    };
+    for (const Run& run : runs) {
+        FModel.LockButtons();
+        for (const auto& [failure, text] : run.Notices) {
+            if (failure)
+                FModel.Failure(text);
+            else
+                FModel.Notice(text);
+        }
+        FModel.ShowStatus(run.Status);
+        FModel.UnlockButtons();
+        const bool failed = run.Status == SUpdateFailed;
+        EXPECT_EQ(FModel.StatusTip(), failed ? run.Tip + log : "") << run.Name;
+    }
+}
+
+// The file bar's tooltip: the rate and time left of what the bar shows, which fall while nothing
+// arrives, and start afresh with the next file; the overall bar does not touch them.
+TEST_F(MainWindowModelTest, TheFileBarsTooltipShowsItsRateAndTimeLeft) {
+    using namespace std::chrono_literals;
+    TRateMeter::Clock::time_point now{};
+    FModel.Now = [&now] { return now; };
+    struct Step {
+        std::chrono::milliseconds At;
+        std::function<void()> Report;  // none: only the pointer resting on the bar
+        std::string Tip;
+    };
+    const int32_t MiB = 1048576;
+    const std::vector<Step> steps = {
+        {0ms, [&] { FModel.SetGaugeMax(0, 10 * MiB); }, ""},
+        {1000ms, [&] { FModel.SetFileProgress(MiB); }, "1.0 MiB/s, 0:09 left"},
+        {2000ms, [&] { FModel.SetGaugeMax(1, 7); FModel.SetTotalProgress(3); }, "512.0 KiB/s, 0:18 left"},
+        {8000ms, {}, ""},
+        {9000ms, [&] { FModel.SetGaugeMax(0, 4 * MiB); }, ""},
+        {10000ms, [&] { FModel.SetFileProgress(2 * MiB); }, "2.0 MiB/s, 0:01 left"},
+    };
+    for (const Step& step : steps) {
+        now = TRateMeter::Clock::time_point{} + step.At;
+        if (step.Report) step.Report();
+        EXPECT_EQ(FModel.FileBarTip(), step.Tip) << step.At.count();
+    }
 }

@@ -1,4 +1,4 @@
-#include "tools/common/RateMeter.h"
+#include "update/RateMeter.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // or, when the output is not a terminal, each status as a plain line. Control characters of the
 // update list's names are shown escaped, never sent to the terminal.
 #include "base/Text.h"
-#include "tools/common/RateMeter.h"
+#include "update/RateMeter.h"
 #include "update/Gauge.h"
 #include "update/ProgressView.h"
 

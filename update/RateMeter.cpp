@@ -1,9 +1,28 @@
-#include "tools/common/RateMeter.h"
+#include "update/RateMeter.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace orvex {
+
+namespace {
+
+// value >= 0 with one decimal, rounded as printf's "%.1f" rounds: to the nearest tenth of its exact
+// binary value, a tie to the even one. Written out by hand: the Windows programs' printf with
+// floating point would add some 45 KB to the launcher.
+std::string OneDecimal(double value) {
+    // tenths: the whole number with tenths <= value * 10 < tenths + 1, exactly (fma rounds once).
+    double tenths = std::floor(value * 10);
+    if (std::fma(value, 10, -tenths) < 0) tenths -= 1;
+    if (std::fma(value, 10, -(tenths + 1)) >= 0) tenths += 1;
+    const double beyondHalf = std::fma(value, 10, -(tenths + 0.5));
+    const auto whole = static_cast<int64_t>(tenths);
+    const int64_t rounded = beyondHalf > 0 || (beyondHalf == 0 && whole % 2 == 1) ? whole + 1 : whole;
+    return std::to_string(rounded / 10) + "." + std::to_string(rounded % 10);
+}
+
+std::string TwoDigits(int64_t value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+
+}  // namespace
 
 void TRateMeter::Start(int64_t total, Clock::time_point now) {
     FTotal = total;
@@ -37,16 +56,13 @@ std::string TRateMeter::Text() const {
     const auto rate = BytesPerSecond();
     const auto left = TimeLeft();
     if (!rate || !left) return "";
-    char text[64];
     const char* unit = *rate >= 1024 * 1024 ? "MiB" : *rate >= 1024 ? "KiB" : "B";
     const double scaled = *rate >= 1024 * 1024 ? *rate / (1024 * 1024) : *rate >= 1024 ? *rate / 1024 : *rate;
-    const long long seconds = left->count();
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%.1f %s/s, %lld:%02lld:%02lld left", scaled, unit, seconds / 3600,
-                      seconds / 60 % 60, seconds % 60);
-    else
-        std::snprintf(text, sizeof text, "%.1f %s/s, %lld:%02lld left", scaled, unit, seconds / 60, seconds % 60);
-    return text;
+    const int64_t seconds = left->count();
+    std::string text = OneDecimal(scaled) + " " + unit + "/s, ";
+    if (seconds >= 3600) text += std::to_string(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":";
+    else text += std::to_string(seconds / 60) + ":";
+    return text + TwoDigits(seconds % 60) + " left";
 }
 
 }  // namespace orvex
