@@ -7,6 +7,7 @@
 #include "formats/UpdateList.h"
 #include "tools/publish/KeyFiles.h"
 #include "tools/publish/PublishConfig.h"
+#include "tools/publish/Releases.h"
 #include "tools/publish/ServerFolder.h"
 #include "tools/publish/ServerVerify.h"
 
@@ -43,6 +44,14 @@ struct TBuildArgs {
     std::string SignKey, Channel;
     std::optional<uint64_t> Seq, ExpiresIn;
     std::vector<std::string> NextKeys;
+    std::string Release;
+    std::size_t Keep = DefaultKeptReleases;
+};
+
+struct TRollbackArgs {
+    std::string Server, To, SignKey;
+    std::optional<uint64_t> Seq;
+    unsigned Jobs = 0;
 };
 
 struct TVerifyArgs {
@@ -116,6 +125,12 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
     options.Prune = args.Prune;
     options.Chunks = args.Chunks;
     options.RemoveStaleSignature = args.Unsigned;
+    if (!args.Release.empty() && !args.Chunks) throw EExit(ExitUsage, "--release goes with --chunks");
+    if (!args.Release.empty() && !IsReleaseName(args.Release))
+        throw EExit(ExitUsage, "--release takes 1 to 64 of A-Z a-z 0-9 . _ - (not first a dot), not \"" + args.Release + "\"");
+    if (args.Keep < 1) throw EExit(ExitUsage, "--keep takes 1 or more");
+    options.Release = args.Release;
+    options.KeepReleases = args.Keep;
     if (!args.SignKey.empty() && args.Unsigned) throw EExit(ExitUsage, "--sign and --unsigned exclude each other");
     if (!args.SignKey.empty()) {
         TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt,
@@ -142,6 +157,8 @@ void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const 
     if (options.Signing)
         std::printf("  %s seq %llu\n", summary.Signed ? "signed" : "signature kept,", static_cast<unsigned long long>(summary.Seq));
     if (summary.SignatureRemoved) std::printf("  %s removed: the list is unsigned\n", ListSignatureName);
+    if (!options.Release.empty()) std::printf("  kept as release %s\n", options.Release.c_str());
+    for (const std::string& pruned : summary.ReleasesPruned) std::printf("  release %s pruned\n", pruned.c_str());
     if (summary.LeftoversRemoved)
         std::printf("  removed %zu temporaries an interrupted publish left\n", summary.LeftoversRemoved);
 }
@@ -194,6 +211,17 @@ int Verify(const TVerifyArgs& args) {
     if (problems.empty()) std::printf("%s: no problems found\n", args.Server.c_str());
     else std::fprintf(stderr, "%zu problem(s) found\n", problems.size());
     return problems.empty() ? ExitOk : ExitFailed;
+}
+
+int Rollback(const TRollbackArgs& args) {
+    RequireFolder("server", args.Server);
+    const TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt, std::nullopt, args.SignKey + ".seq"};
+    const TRollbackSummary summary = RollBackTo(args.Server, args.To, signing, args.Jobs);
+    std::printf("Release %s is current again in %s: Rev %d, signed seq %llu\n", args.To.c_str(), args.Server.c_str(),
+                summary.Rev, static_cast<unsigned long long>(summary.Seq));
+    std::printf("  copies made again from chunks %zu (%s), reused %zu\n", summary.Rebuilt, Bytes(summary.BytesOut).c_str(),
+                summary.Reused);
+    return ExitOk;
 }
 
 int KeyGen(const std::string& keyFile) {
@@ -259,7 +287,11 @@ older list, then sign with the new key naming itself, which retires the old one.
 SHA-256) and SERVER/files.idx.zst (every file's pieces), before the list, and adds the index's
 SHA-256 to the list as Index. Launchers that know the index fetch only the pieces they lack; the
 others keep using the .bz2 copies, which stay the same. With --prune, pieces the index no longer
-names are deleted.)";
+names are deleted.
+
+--release NAME (with --chunks) also keeps this publish under SERVER/releases/NAME/ (its list,
+signature and index); with --prune only the --keep N newest releases stay, with their chunks.
+`orvex-publish rollback SERVER --to NAME --sign KEYFILE` makes a kept release current again.)";
 
 CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     CLI::App* buildCommand = app.add_subcommand("build", "Publish CLIENT into the server folder SERVER");
@@ -282,6 +314,8 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
     buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
     buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
+    buildCommand->add_option("--release", build.Release, "With --chunks: also keep this publish as the release NAME under releases/NAME/");
+    buildCommand->add_option("--keep", build.Keep, "With --release and --prune: the newest releases kept (default 3); older ones and their chunks go");
     buildCommand->add_option("--channel", build.Channel, "With --sign: the channel named in the signature (launchers with Channel set take only theirs); without it, the published signature's");
     return buildCommand;
 }
@@ -291,6 +325,19 @@ CLI::App* AddKeyGenCommand(CLI::App& app, std::string& keyFile) {
     keygenCommand->footer("Prints the UpdateKey line for the players' _settings.ini. Never overwrites a key.");
     keygenCommand->add_option("KEYFILE", keyFile, "Where the secret key goes; the public key goes to KEYFILE.pub")->required();
     return keygenCommand;
+}
+
+CLI::App* AddRollbackCommand(CLI::App& app, TRollbackArgs& rollback) {
+    CLI::App* command = app.add_subcommand("rollback", "Make a kept release current again, as a new Rev");
+    command->footer("Rebuilds from the chunk store the copies the current list does not share with the release, "
+                    "then puts its index and its list in place with Rev one above the current one, signed with a new "
+                    "sequence number: every launcher takes it as an update. Needs no client folder.");
+    command->add_option("SERVER", rollback.Server, "The published folder")->required();
+    command->add_option("--to", rollback.To, "The release (build --release NAME) to make current")->required();
+    command->add_option("--sign", rollback.SignKey, "Sign the list with this secret key")->required();
+    command->add_option("--seq", rollback.Seq, "This sequence number instead of counting up");
+    command->add_option("-j,--jobs", rollback.Jobs, "Copies made at once (default: one per core)");
+    return command;
 }
 
 void AddVerifyCommand(CLI::App& app, TVerifyArgs& verify) {
@@ -347,6 +394,8 @@ int main(int argc, char** argv) {
     CLI::App* keygenCommand = AddKeyGenCommand(app, keyFile);
     TVerifyArgs verify;
     AddVerifyCommand(app, verify);
+    TRollbackArgs rollback;
+    CLI::App* rollbackCommand = AddRollbackCommand(app, rollback);
 
     try {
         app.parse(argc, argv);
@@ -357,6 +406,7 @@ int main(int argc, char** argv) {
 
     return RunCommand([&] {
         if (keygenCommand->parsed()) return KeyGen(keyFile);
+        if (rollbackCommand->parsed()) return Rollback(rollback);
         return buildCommand->parsed() ? Build(build) : Verify(verify);
     });
 }

@@ -140,10 +140,11 @@ std::string StageChunkIndex(const std::string& serverDir, const TChunkIndex& ind
     return Sha256Hex(bytes.data(), bytes.size());
 }
 
-std::size_t PruneChunks(const std::string& serverDir, const TChunkIndex& index) {
+std::size_t PruneChunks(const std::string& serverDir, const std::vector<TChunkIndex>& indexes) {
     std::set<std::string> keep;
-    for (const TChunkedFile& file : index.Files)
-        for (const TChunkRef& chunk : file.Chunks) keep.insert(ChunkFileIn(serverDir, chunk.Hash));
+    for (const TChunkIndex& index : indexes)
+        for (const TChunkedFile& file : index.Files)
+            for (const TChunkRef& chunk : file.Chunks) keep.insert(ChunkFileIn(serverDir, chunk.Hash));
     const std::string store = JoinPath(serverDir, ChunkStoreFolder);
     std::vector<std::string> files;
     CollectStoreFiles(store, files);

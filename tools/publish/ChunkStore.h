@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -52,6 +53,9 @@ std::string StageChunkIndex(const std::string& serverDir, const TChunkIndex& ind
 
 // Deletes every file under serverDir's chunks/ that index does not name, temporary files left by an
 // interrupted publish included, and the folders that leaves empty. The number of files deleted.
-std::size_t PruneChunks(const std::string& serverDir, const TChunkIndex& index);
+std::size_t PruneChunks(const std::string& serverDir, const std::vector<TChunkIndex>& indexes);
+inline std::size_t PruneChunks(const std::string& serverDir, const TChunkIndex& index) {
+    return PruneChunks(serverDir, std::vector<TChunkIndex>{index});
+}
 
 }  // namespace orvex

@@ -8,9 +8,11 @@
 #include "formats/BZ2FileCheck.h"
 #include "formats/LstFile.h"
 #include "tools/publish/BZ2Compressor.h"
+#include "formats/encode/ChunkIndexFile.h"
 #include "tools/publish/ChunkStore.h"
 #include "tools/publish/FileText.h"
 #include "tools/publish/ListSignature.h"
+#include "tools/publish/Releases.h"
 #include "tools/publish/StagedFiles.h"
 #include "util/Parallel.h"
 
@@ -348,46 +350,62 @@ int32_t DecideRev(TPublishDescription description, const TPublishedFolder& folde
     return previous.Rev + 1;
 }
 
-std::string PackedText(const std::string& text) {
+}  // namespace
+
+std::string PackListText(const std::string& text) {
     TMemoryStream input(std::vector<uint8_t>(text.begin(), text.end()));
     TMemoryStream output;
     static_cast<void>(Compress(input, output));
     return std::string(output.Bytes().begin(), output.Bytes().end());
 }
 
-void StageBytes(TStagedFiles& staged, const std::string& target, const std::string& bytes) {
-    TFileStream output(staged.Stage(target), FileMode::Create);
-    output.WriteBuffer(bytes.data(), bytes.size());
-}
+namespace {
 
-// The signature's place in the burst, between files.lst and files.lst.bz2: a new signature of
-// packed, the removal of one that cannot sign the new list, or nothing.
-void StageSignature(const std::string& serverDir, const std::string& packed, const TPublishOptions& options,
-                    std::optional<uint64_t> seq, TStagedFiles& staged, TPublishSummary& summary) {
+// What signs the list after the burst: a new signature of packed, the one the folder holds, or
+// none (and whether one the folder holds goes because it cannot sign the new list).
+struct TSignatureOutcome {
+    std::optional<std::string> Written;
+    bool Removed = false;
+    std::optional<std::string> After;
+};
+
+TSignatureOutcome DecideSignature(const std::string& serverDir, const std::string& packed,
+                                  const TPublishOptions& options, std::optional<uint64_t> seq,
+                                  TPublishSummary& summary) {
     const std::string signature = JoinPath(serverDir, ListSignatureName);
+    TSignatureOutcome outcome;
     if (!options.Signing) {
         summary.SignatureRemoved =
             options.RemoveStaleSignature && os::FileExists(signature) &&
             (summary.ListChanged || !CheckSignedRev(serverDir, IntToStr(summary.Rev)).empty());
-        if (summary.SignatureRemoved) staged.StageRemoval(signature);
-        return;
+        outcome.Removed = summary.SignatureRemoved;
+        if (!outcome.Removed && os::FileExists(signature)) outcome.After = ReadWholeFile(signature);
+        return outcome;
     }
-    const TSignedSummary outcome = SignOrKeep(serverDir, packed, *options.Signing, summary.Rev, summary.ListChanged, *seq);
-    summary.Signed = outcome.Written;
-    summary.Seq = outcome.Seq;
-    if (outcome.Written) StageBytes(staged, signature, outcome.Signature);
+    const TSignedSummary signed_ = SignOrKeep(serverDir, packed, *options.Signing, summary.Rev, summary.ListChanged, *seq);
+    summary.Signed = signed_.Written;
+    summary.Seq = signed_.Seq;
+    if (signed_.Written) outcome.Written = signed_.Signature;
+    outcome.After = signed_.Written ? signed_.Signature : ReadWholeFile(signature);
+    return outcome;
 }
 
-// files.lst when its text differs, the signature, then files.lst.bz2, the one clients fetch, when
-// the list changed.
-void StageList(const std::string& serverDir, const std::string& text, const TPublishOptions& options,
-               std::optional<uint64_t> seq, TStagedFiles& staged, TPublishSummary& summary) {
+// The release's files (with options.Release), then files.lst when its text differs, the
+// signature, then files.lst.bz2, the one clients fetch, when the list changed.
+void StageList(const std::string& serverDir, const std::string& text, const std::string& indexBytes,
+               const TPublishOptions& options, std::optional<uint64_t> seq, TStagedFiles& staged,
+               TPublishSummary& summary) {
     const std::string list = JoinPath(serverDir, ListFileName);
     const std::string packedFile = JoinPath(serverDir, PackedListName);
-    if (!os::FileExists(list) || ReadWholeFile(list) != text) StageBytes(staged, list, text);
-    const std::string packed = summary.ListChanged ? PackedText(text) : ReadWholeFile(packedFile);
-    StageSignature(serverDir, packed, options, seq, staged, summary);
-    if (summary.ListChanged) StageBytes(staged, packedFile, packed);
+    const std::string packed = summary.ListChanged ? PackListText(text) : ReadWholeFile(packedFile);
+    const TSignatureOutcome signature = DecideSignature(serverDir, packed, options, seq, summary);
+    if (!options.Release.empty())
+        StageRelease(serverDir, options.Release, TReleaseFiles{packed, signature.After, indexBytes}, staged);
+    if (!os::FileExists(list) || ReadWholeFile(list) != text) staged.StageBytes(list, text);
+    const std::string signatureFile = JoinPath(serverDir, ListSignatureName);
+    if (signature.Written) staged.StageBytes(signatureFile, *signature.Written);
+    if (signature.Removed) staged.StageRemoval(signatureFile);
+    if (summary.ListChanged) staged.StageBytes(packedFile, packed);
 }
 
 // Deletes the copies the new list no longer names, and folders left empty.
@@ -395,7 +413,20 @@ std::size_t PruneCopies(const std::string& serverDir, const TPublishPlan& plan) 
     std::set<std::string> keep = {PackedListName};
     for (const std::string& listed : plan.Sources) keep.insert(listed + PackedSuffix);
     std::size_t pruned = 0;
-    RemoveUnlistedCopies(serverDir, "", keep, pruned);
+    std::vector<os::TFolderEntry> entries;
+    if (!HoldsReleases(serverDir) || !os::ListFolder(serverDir, entries)) {
+        RemoveUnlistedCopies(serverDir, "", keep, pruned);
+        return pruned;
+    }
+    // The release store is no client folder: its lists are not copies.
+    for (const os::TFolderEntry& entry : entries) {
+        const std::string path = JoinPath(serverDir, entry.Name);
+        if (entry.IsFolder && entry.Name != ReleasesFolder && os::EntryKind(path) == os::TEntryKind::Folder)
+            RemoveUnlistedCopies(path, entry.Name + "\\", keep, pruned);
+        else if (!entry.IsFolder && entry.Name.ends_with(PackedSuffix) && !keep.contains(entry.Name) &&
+                 os::DeleteFile(path))
+            ++pruned;
+    }
     return pruned;
 }
 
@@ -423,16 +454,26 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     summary.Folder = ListedFolder(plan, description.SelfName, results.Published);
     // The index after the chunks it names and before the list that names it.
     const TChunkIndex index{TChunkerParams{}, std::move(results.Chunked)};
-    if (options.Chunks) summary.Folder.IndexHash = StageChunkIndex(serverDir, index, staged);
+    std::string indexBytes;
+    if (options.Chunks) {
+        const std::vector<uint8_t> frame = FormatChunkIndex(index);
+        indexBytes.assign(frame.begin(), frame.end());
+        summary.Folder.IndexHash = StageChunkIndex(serverDir, index, staged);
+    }
     description.Rev = DecideRev(description, summary.Folder, previous, options);
     summary.Rev = description.Rev;
     const std::string text = FormatUpdateList(description, summary.Folder);
     summary.ListChanged = !previous.Present || text != previous.Text;
-    StageList(serverDir, text, options, seq, staged, summary);
+    StageList(serverDir, text, indexBytes, options, seq, staged, summary);
     staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
     // Only now does no list name what pruning deletes.
     if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
-    if (options.Prune && options.Chunks) summary.ChunksPruned = PruneChunks(serverDir, index);
+    if (options.Prune && !options.Release.empty()) summary.ReleasesPruned = PruneReleases(serverDir, options.KeepReleases);
+    if (options.Prune && options.Chunks) {
+        std::vector<TChunkIndex> kept = KeptReleaseIndexes(serverDir);
+        kept.push_back(index);
+        summary.ChunksPruned = PruneChunks(serverDir, kept);
+    }
     return summary;
 }
 

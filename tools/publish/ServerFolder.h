@@ -72,6 +72,9 @@ TCompressedFile CompressFileInto(const std::string& source, const std::string& f
 TPublishedFolder BuildServerFolder(const std::string& clientDir, const std::string& serverDir,
                                    const TPublishDescription& description);
 
+// files.lst.bz2's bytes for the list's text.
+std::string PackListText(const std::string& text);
+
 // The text of files.lst, lines ending in CR LF.
 std::string FormatUpdateList(const TPublishDescription& description, const TPublishedFolder& folder);
 
@@ -123,6 +126,11 @@ struct TPublishOptions {
     // Without Signing: delete a signature the folder holds when the list changes or it signs another
     // Rev (it cannot sign the list, and signed launchers would refuse it).
     bool RemoveStaleSignature = false;
+    // With Chunks: also keep the release under releases/NAME/ (its list, signature and index); with
+    // Prune, only the KeepReleases newest releases are kept, and the chunks that they or the new
+    // index name.
+    std::string Release;
+    std::size_t KeepReleases = 3;
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
 };
@@ -136,6 +144,7 @@ struct TPublishSummary {
     std::size_t Pruned = 0;
     std::size_t ChunksWritten = 0;
     std::size_t ChunksPruned = 0;
+    std::vector<std::string> ReleasesPruned;
     bool Signed = false;  // a new signature was written
     bool SignatureRemoved = false;
     std::size_t LeftoversRemoved = 0;  // temporaries an interrupted publish had left

@@ -1,0 +1,185 @@
+#include "tools/publish/Releases.h"
+
+#include "base/Os.h"
+#include "base/Path.h"
+#include "base/Text.h"
+#include "formats/BZip2.h"
+#include "formats/Sha256.h"
+#include "formats/UpdateList.h"
+#include "tools/publish/ChunkStore.h"
+#include "tools/publish/FileText.h"
+#include "tools/publish/ListSignature.h"
+#include "update/ChunkedCopy.h"
+#include "util/Parallel.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <mutex>
+
+namespace orvex {
+
+bool IsReleaseName(const std::string& name) {
+    if (name.empty() || name.size() > 64 || name[0] == '.') return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+               c == '-';
+    });
+}
+
+std::string ReleaseFolderIn(const std::string& serverDir, const std::string& name) {
+    return JoinPath(JoinPath(serverDir, ReleasesFolder), name);
+}
+
+std::vector<TKeptRelease> ReadReleases(const std::string& serverDir) {
+    std::vector<TKeptRelease> releases;
+    std::vector<os::TFolderEntry> entries;
+    if (!os::ListFolder(JoinPath(serverDir, ReleasesFolder), entries)) return releases;
+    for (const os::TFolderEntry& entry : entries) {
+        if (!entry.IsFolder || !IsReleaseName(entry.Name)) continue;
+        try {
+            const TPreviousList list = ReadPreviousList(ReleaseFolderIn(serverDir, entry.Name));
+            if (list.Present) releases.push_back({entry.Name, list.Rev, list.IndexHash});
+        } catch (const EPublishError&) {
+            // A damaged release is no release: verify names it.
+        }
+    }
+    std::sort(releases.begin(), releases.end(), [](const TKeptRelease& a, const TKeptRelease& b) {
+        return a.Rev != b.Rev ? a.Rev > b.Rev : a.Name > b.Name;
+    });
+    return releases;
+}
+
+bool HoldsReleases(const std::string& serverDir) { return !ReadReleases(serverDir).empty(); }
+
+void StageRelease(const std::string& serverDir, const std::string& name, const TReleaseFiles& files,
+                  TStagedFiles& staged) {
+    const std::string folder = ReleaseFolderIn(serverDir, name);
+    const auto stageChanged = [&](const std::string& target, const std::string& bytes) {
+        if (!os::FileExists(target) || ReadWholeFile(target) != bytes) staged.StageBytes(target, bytes);
+    };
+    stageChanged(JoinPath(folder, ChunkIndexName), files.Index);
+    const std::string signature = JoinPath(folder, ListSignatureName);
+    if (files.Signature) stageChanged(signature, *files.Signature);
+    else if (os::FileExists(signature)) staged.StageRemoval(signature);
+    stageChanged(JoinPath(folder, PackedListName), files.PackedList);
+}
+
+namespace {
+
+// Deletes folder's files and folders, never following a link (a link itself goes).
+void RemoveTree(const std::string& folder) {
+    std::vector<os::TFolderEntry> entries;
+    if (os::ListFolder(folder, entries))
+        for (const os::TFolderEntry& entry : entries) {
+            const std::string path = JoinPath(folder, entry.Name);
+            if (entry.IsFolder && os::EntryKind(path) == os::TEntryKind::Folder) RemoveTree(path);
+            else if (!os::DeleteFile(path)) static_cast<void>(os::RemoveLink(path));
+        }
+    static_cast<void>(os::RemoveDir(folder));
+}
+
+}  // namespace
+
+std::vector<std::string> PruneReleases(const std::string& serverDir, std::size_t keep) {
+    std::vector<std::string> removed;
+    const std::vector<TKeptRelease> releases = ReadReleases(serverDir);
+    for (std::size_t i = keep; i < releases.size(); ++i) {
+        RemoveTree(ReleaseFolderIn(serverDir, releases[i].Name));
+        removed.push_back(releases[i].Name);
+    }
+    return removed;
+}
+
+std::vector<TChunkIndex> KeptReleaseIndexes(const std::string& serverDir) {
+    std::vector<TChunkIndex> indexes;
+    for (const TKeptRelease& release : ReadReleases(serverDir))
+        if (auto index = ReadPublishedIndex(ReleaseFolderIn(serverDir, release.Name), release.IndexHash))
+            indexes.push_back(std::move(*index));
+    return indexes;
+}
+
+namespace {
+
+// The list text with its Rev line set to rev.
+std::string WithRev(const std::string& text, int32_t rev) {
+    const std::string key = std::string("\r\n") + RevKey + "|";
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos) throw EPublishError("The release's list has no Rev line");
+    const std::size_t value = at + key.size();
+    const std::size_t end = text.find("\r\n", value);
+    return text.substr(0, value) + IntToStr(rev) + text.substr(end);
+}
+
+// Writes the file the index describes from the store's chunks into target; its MD5 in hex.
+std::string RebuildFromChunks(const std::string& serverDir, const TChunkedFile& file, const std::string& target) {
+    const TChunkSources sources = FindChunkSources(file, TChunkerParams{}, "");
+    const auto fetch = [&serverDir](const TChunkRef& chunk) {
+        const std::string bytes = ReadWholeFile(ChunkFileIn(serverDir, chunk.Hash));
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    };
+    TUnpackLimits room;
+    room.FreeSpaceReserve = 0;
+    return DigestToHex(AssembleChunkedFile(file, sources, "", target, fetch, room));
+}
+
+}  // namespace
+
+TRollbackSummary RollBackTo(const std::string& serverDir, const std::string& name, const TListSigning& signing,
+                            unsigned threads) {
+    const std::string folder = ReleaseFolderIn(serverDir, name);
+    if (!IsReleaseName(name) || !os::FileExists(JoinPath(folder, PackedListName)))
+        throw EPublishError("The server folder keeps no release \"" + name + "\"");
+    const TPreviousList release = ReadPreviousList(folder);
+    const std::optional<TChunkIndex> index = ReadPublishedIndex(folder, release.IndexHash);
+    if (!index) throw EPublishError("The release \"" + name + "\" has no chunk index its list names");
+    const TPreviousList current = ReadPreviousList(serverDir);
+    if (current.Rev == std::numeric_limits<int32_t>::max())
+        throw EPublishError("Rev cannot be raised past 2147483647");
+    const uint64_t seq = signing.Seq ? *signing.Seq : NextSequence(serverDir, signing.SeqFile);
+
+    std::map<std::string, const TChunkedFile*> chunked;
+    for (const TChunkedFile& file : index->Files) chunked.emplace(file.Path, &file);
+    std::vector<const TPublishedFile*> toRebuild;
+    TRollbackSummary summary;
+    for (const auto& [path, entry] : release.Entries) {
+        const auto held = current.Entries.find(path);
+        if (held != current.Entries.end() && held->second.MD5 == entry.MD5 && held->second.Size == entry.Size &&
+            os::FileSize(JoinPath(serverDir, path + PackedSuffix)) == entry.Size) {
+            ++summary.Reused;
+            continue;
+        }
+        if (!chunked.contains(path)) throw EPublishError("The release's index does not hold \"" + path + "\"");
+        toRebuild.push_back(&entry);
+    }
+
+    TStagedFiles staged;
+    std::mutex lock;
+    ParallelFor(toRebuild.size(), threads, [&](std::size_t i) {
+        const TPublishedFile& entry = *toRebuild[i];
+        TStagedFiles scratch;  // the rebuilt file, deleted when the copy is made
+        const std::string rebuilt = scratch.Stage(JoinPath(folder, "rebuilt"));
+        if (RebuildFromChunks(serverDir, *chunked.at(entry.Path), rebuilt) != entry.MD5)
+            throw EPublishError("The chunk store does not rebuild \"" + entry.Path + "\" as the release lists it");
+        const TCompressedFile copy = CompressFileInto(rebuilt, staged.Stage(JoinPath(serverDir, entry.Path + PackedSuffix)));
+        if (copy.Size != entry.Size)
+            throw EPublishError("The copy of \"" + entry.Path + "\" made again is not the size the release lists");
+        const std::lock_guard<std::mutex> guard(lock);
+        ++summary.Rebuilt;
+        summary.BytesOut += copy.Size;
+    });
+
+    staged.StageBytes(JoinPath(serverDir, ChunkIndexName), ReadWholeFile(JoinPath(folder, ChunkIndexName)));
+    summary.Rev = current.Rev + 1;
+    const std::string text = WithRev(release.Text, summary.Rev);
+    const std::string packed = PackListText(text);
+    const TSignedSummary signature = SignOrKeep(serverDir, packed, signing, summary.Rev, true, seq);
+    summary.Seq = signature.Seq;
+    staged.StageBytes(JoinPath(serverDir, ListFileName), text);
+    staged.StageBytes(JoinPath(serverDir, ListSignatureName), signature.Signature);
+    staged.StageBytes(JoinPath(serverDir, PackedListName), packed);
+    staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
+    return summary;
+}
+
+}  // namespace orvex
