@@ -26,8 +26,11 @@ struct TReleasedFolder {
     minisign::TKeyPair Key = minisign::GenerateKeyPair();
     uint64_t Seq = 0;
 
-    TPublishSummary Publish(const std::string& release, bool prune = false, std::size_t keep = 3) {
+    TPublishSummary Publish(const std::string& release, bool prune = false, std::size_t keep = 3,
+                            std::optional<TReleaseAnnouncement::TKind> announce = {}) {
         TPublishOptions options;
+        options.Announce = announce;
+        options.RolloutShare = 10;
         options.Chunks = true;
         options.Release = release;
         options.Prune = prune;
@@ -35,6 +38,8 @@ struct TReleasedFolder {
         options.Signing = TListSigning{Key.Secret, ++Seq, std::nullopt, std::nullopt, ""};
         return PublishServerFolder(Client.Dir(), Server.Dir(), AllNormal(Client), options);
     }
+    std::optional<TListSigning> Signing() { return TListSigning{Key.Secret, ++Seq, {}, {}, ""}; }
+    std::string List() const { return orvex::test::ReadWholeFile(fs::path(Server.Dir()) / "files.lst"); }
     std::set<std::string> Chunks() const {
         std::set<std::string> chunks;
         for (const auto& entry : fs::recursive_directory_iterator(fs::path(Server.Dir()) / ChunkStoreFolder))
@@ -74,14 +79,15 @@ TEST(Releases, PrunedBeyondKeepAndRolledBackFromTheChunkStore) {
     for (const TChunkIndex& index : KeptReleaseIndexes(folder.Server.Dir())) named.merge(ChunksOf(index));
     EXPECT_EQ(folder.Chunks(), named) << "the chunks of the kept releases, no others";
 
-    const TRollbackSummary back = RollBackTo(folder.Server.Dir(), "two", TListSigning{folder.Key.Secret, 10, {}, {}, ""}, 2);
+    const TReleaseChange back = MakeReleaseCurrent(folder.Server.Dir(), "two", TCurrentRev::Next,
+                                                   TListSigning{folder.Key.Secret, 10, {}, {}, ""}, 2);
     EXPECT_EQ(back.Rev, 4);
     EXPECT_EQ(back.Rebuilt, 2u) << "big.dat and gone.bin differ from the current release";
     EXPECT_EQ(back.Reused, 1u);
     for (const auto& [path, bytes] : clientTwo) EXPECT_EQ(Decoded(folder.Server.OsFile(path + ".bz2")), bytes) << path;
     EXPECT_EQ(VerifyServerFolder(folder.Server.Dir(), 1, {folder.Key.Public}, true), TStringList{});
 
-    EXPECT_THROW(RollBackTo(folder.Server.Dir(), "one", TListSigning{folder.Key.Secret, 11, {}, {}, ""}, 1),
+    EXPECT_THROW(MakeReleaseCurrent(folder.Server.Dir(), "one", TCurrentRev::Next, std::nullopt, 1),
                  EPublishError) << "pruned";
 }
 
@@ -96,4 +102,74 @@ TEST(Releases, TheSameClientAndOptionsGiveAByteIdenticalFolder) {
     const auto one = Tree(first.Server.Dir()), other = Tree(second.Server.Dir());
     EXPECT_GT(one.size(), 8u);
     EXPECT_TRUE(one == other);
+}
+
+TEST(ReleaseAnnouncement, ReadsOnlyWellFormedLines) {
+    const std::string hash(64, 'a');
+    const struct {
+        std::string Line;
+        std::optional<TReleaseAnnouncement> Expected;
+    } cases[] = {
+        {"Preload|r2|" + hash, TReleaseAnnouncement{TReleaseAnnouncement::TKind::Preload, "r2", 0, hash}},
+        {"Rollout|1.4-b|25|" + hash, TReleaseAnnouncement{TReleaseAnnouncement::TKind::Rollout, "1.4-b", 25, hash}},
+        {"Rollout|r2|0|" + hash, std::nullopt},
+        {"Rollout|r2|100|" + hash, std::nullopt},
+        {"Rollout|r2|+5|" + hash, std::nullopt},
+        {"Preload|../x|" + hash, std::nullopt},
+        {"Preload|.hidden|" + hash, std::nullopt},
+        {"Preload|r2|" + std::string(64, 'A'), std::nullopt},
+        {"Preload|r2|" + hash + "|extra", std::nullopt},
+        {"Rev|3", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ParseAnnouncement(c.Line), c.Expected) << c.Line;
+        if (c.Expected) {
+            EXPECT_EQ(FormatAnnouncement(*c.Expected), c.Line);
+        }
+    }
+    const std::string list = "[settings]\r\nRev|3\r\nPreload|old|" + hash + "\r\n[/settings]\r\n[hosts]\r\n";
+    const TReleaseAnnouncement rollout{TReleaseAnnouncement::TKind::Rollout, "new", 5, hash};
+    EXPECT_EQ(WithAnnouncements(list, {rollout}),
+              "[settings]\r\nRev|3\r\nRollout|new|5|" + hash + "\r\n[/settings]\r\n[hosts]\r\n");
+    EXPECT_EQ(AnnouncementsOf(WithAnnouncements(list, {rollout})), std::vector<TReleaseAnnouncement>{rollout});
+}
+
+// A preload or a rollout leaves the current list's Rev and copies alone and announces the release,
+// whose list is signed with the current list's sequence number at every change; withdrawing raises
+// the Rev past the release's; promoting makes it current with its own Rev and verify passes.
+TEST(Releases, AnnouncedWithdrawnAndPromoted) {
+    TReleasedFolder folder;
+    folder.Client.Write("data/big.dat", Mixed(700000, 6));
+    folder.Client.Write("a.txt", "first");
+    folder.Publish("one");
+    const auto copiesOfOne = Tree(folder.Server.Dir());
+    folder.Client.Write("a.txt", "second");
+    const TPublishSummary preload = folder.Publish("two", false, 3, TReleaseAnnouncement::TKind::Preload);
+    EXPECT_EQ(preload.Rev, 2);
+    EXPECT_NE(folder.List().find("Rev|1\r\n"), std::string::npos);
+    const std::vector<TReleaseAnnouncement> announced = AnnouncementsOf(folder.List());
+    ASSERT_EQ(announced.size(), 1u);
+    EXPECT_EQ(announced[0].Kind, TReleaseAnnouncement::TKind::Preload);
+    EXPECT_EQ(Decoded(folder.Server.OsFile("a.txt.bz2")), "first");
+    EXPECT_EQ(copiesOfOne.at("data/big.dat.bz2"), Tree(folder.Server.Dir()).at("data/big.dat.bz2"));
+
+    const auto signedSeq = [&folder](const std::string& signatureFile) {
+        const std::string text = orvex::test::ReadWholeFile(fs::path(folder.Server.Dir()) / signatureFile);
+        return text.substr(text.find("seq="), text.find_first_of(" \n", text.find("seq=")) - text.find("seq="));
+    };
+    EXPECT_EQ(SetRolloutShare(folder.Server.Dir(), "two", 40, folder.Signing()).Rev, 1);
+    EXPECT_EQ(AnnouncementsOf(folder.List())[0].Share, 40);
+    EXPECT_EQ(signedSeq("releases/two/files.lst.bz2.minisig"), signedSeq("files.lst.bz2.minisig"));
+
+    EXPECT_EQ(WithdrawRelease(folder.Server.Dir(), "two", folder.Signing()).Rev, 3);
+    EXPECT_TRUE(AnnouncementsOf(folder.List()).empty());
+
+    folder.Client.Write("a.txt", "third");
+    folder.Publish("three", false, 3, TReleaseAnnouncement::TKind::Rollout);
+    const TReleaseChange promoted = MakeReleaseCurrent(folder.Server.Dir(), "three", TCurrentRev::ReleaseOrNext, folder.Signing(), 1);
+    EXPECT_EQ(promoted.Rev, 4);
+    EXPECT_EQ(promoted.Rebuilt, 1u);
+    EXPECT_EQ(Decoded(folder.Server.OsFile("a.txt.bz2")), "third");
+    EXPECT_TRUE(AnnouncementsOf(folder.List()).empty());
+    EXPECT_EQ(VerifyServerFolder(folder.Server.Dir(), 1, {folder.Key.Public}, true), TStringList{});
 }

@@ -46,12 +46,16 @@ struct TBuildArgs {
     std::vector<std::string> NextKeys;
     std::string Release;
     std::size_t Keep = DefaultKeptReleases;
+    bool Preload = false;
+    std::optional<int> Rollout;
 };
 
-struct TRollbackArgs {
-    std::string Server, To, SignKey;
+// promote, rollout, withdraw and rollback: one release of a server folder.
+struct TReleaseArgs {
+    std::string Server, Name, SignKey;
     std::optional<uint64_t> Seq;
     unsigned Jobs = 0;
+    int Share = 0;
 };
 
 struct TVerifyArgs {
@@ -129,6 +133,14 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
     if (!args.Release.empty() && !IsReleaseName(args.Release))
         throw EExit(ExitUsage, "--release takes 1 to 64 of A-Z a-z 0-9 . _ - (not first a dot), not \"" + args.Release + "\"");
     if (args.Keep < 1) throw EExit(ExitUsage, "--keep takes 1 or more");
+    if ((args.Preload || args.Rollout) && args.Release.empty()) throw EExit(ExitUsage, "--preload and --rollout go with --release");
+    if (args.Preload && args.Rollout) throw EExit(ExitUsage, "--preload and --rollout exclude each other");
+    if (args.Rollout && (*args.Rollout < 1 || *args.Rollout > 99)) throw EExit(ExitUsage, "--rollout takes 1 to 99");
+    if (args.Preload) options.Announce = TReleaseAnnouncement::TKind::Preload;
+    if (args.Rollout) {
+        options.Announce = TReleaseAnnouncement::TKind::Rollout;
+        options.RolloutShare = *args.Rollout;
+    }
     options.Release = args.Release;
     options.KeepReleases = args.Keep;
     if (!args.SignKey.empty() && args.Unsigned) throw EExit(ExitUsage, "--sign and --unsigned exclude each other");
@@ -158,6 +170,10 @@ void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const 
         std::printf("  %s seq %llu\n", summary.Signed ? "signed" : "signature kept,", static_cast<unsigned long long>(summary.Seq));
     if (summary.SignatureRemoved) std::printf("  %s removed: the list is unsigned\n", ListSignatureName);
     if (!options.Release.empty()) std::printf("  kept as release %s\n", options.Release.c_str());
+    if (options.Announce == TReleaseAnnouncement::TKind::Preload)
+        std::printf("  announced for preload; the current list keeps its Rev (orvex-publish promote makes it current)\n");
+    if (options.Announce == TReleaseAnnouncement::TKind::Rollout)
+        std::printf("  rolled out to %d%% of the installations; the others keep the current release\n", options.RolloutShare);
     for (const std::string& pruned : summary.ReleasesPruned) std::printf("  release %s pruned\n", pruned.c_str());
     if (summary.LeftoversRemoved)
         std::printf("  removed %zu temporaries an interrupted publish left\n", summary.LeftoversRemoved);
@@ -213,14 +229,26 @@ int Verify(const TVerifyArgs& args) {
     return problems.empty() ? ExitOk : ExitFailed;
 }
 
-int Rollback(const TRollbackArgs& args) {
+// The signing a release command asks for; a signed folder must stay signed.
+std::optional<TListSigning> ReleaseSigning(const TReleaseArgs& args) {
+    if (args.SignKey.empty()) {
+        if (os::FileExists((fs::path(args.Server) / ListSignatureName).string()))
+            throw EExit(ExitUsage, "The server folder holds a signed list: sign with --sign KEYFILE");
+        if (args.Seq) throw EExit(ExitUsage, "--seq goes with --sign");
+        return std::nullopt;
+    }
+    return TListSigning{LoadSecretKey(args.SignKey), args.Seq, std::nullopt, std::nullopt, args.SignKey + ".seq"};
+}
+
+int ChangeRelease(const char* what, const TReleaseArgs& args, const std::function<TReleaseChange()>& change) {
     RequireFolder("server", args.Server);
-    const TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt, std::nullopt, args.SignKey + ".seq"};
-    const TRollbackSummary summary = RollBackTo(args.Server, args.To, signing, args.Jobs);
-    std::printf("Release %s is current again in %s: Rev %d, signed seq %llu\n", args.To.c_str(), args.Server.c_str(),
-                summary.Rev, static_cast<unsigned long long>(summary.Seq));
-    std::printf("  copies made again from chunks %zu (%s), reused %zu\n", summary.Rebuilt, Bytes(summary.BytesOut).c_str(),
-                summary.Reused);
+    const TReleaseChange done = change();
+    std::printf("%s in %s: Rev %d", what, args.Server.c_str(), done.Rev);
+    if (done.Seq) std::printf(", signed seq %llu", static_cast<unsigned long long>(done.Seq));
+    std::printf("\n");
+    if (done.Rebuilt || done.Reused)
+        std::printf("  copies made again from chunks %zu (%s), reused %zu\n", done.Rebuilt, Bytes(done.BytesOut).c_str(),
+                    done.Reused);
     return ExitOk;
 }
 
@@ -316,6 +344,8 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
     buildCommand->add_option("--release", build.Release, "With --chunks: also keep this publish as the release NAME under releases/NAME/");
     buildCommand->add_option("--keep", build.Keep, "With --release and --prune: the newest releases kept (default 3); older ones and their chunks go");
+    buildCommand->add_flag("--preload", build.Preload, "With --release: publish the release without making it current; launchers stage its files ahead (promote makes it current)");
+    buildCommand->add_option("--rollout", build.Rollout, "With --release: publish the release for P percent (1-99) of the installations only");
     buildCommand->add_option("--channel", build.Channel, "With --sign: the channel named in the signature (launchers with Channel set take only theirs); without it, the published signature's");
     return buildCommand;
 }
@@ -327,17 +357,47 @@ CLI::App* AddKeyGenCommand(CLI::App& app, std::string& keyFile) {
     return keygenCommand;
 }
 
-CLI::App* AddRollbackCommand(CLI::App& app, TRollbackArgs& rollback) {
-    CLI::App* command = app.add_subcommand("rollback", "Make a kept release current again, as a new Rev");
-    command->footer("Rebuilds from the chunk store the copies the current list does not share with the release, "
-                    "then puts its index and its list in place with Rev one above the current one, signed with a new "
-                    "sequence number: every launcher takes it as an update. Needs no client folder.");
-    command->add_option("SERVER", rollback.Server, "The published folder")->required();
-    command->add_option("--to", rollback.To, "The release (build --release NAME) to make current")->required();
-    command->add_option("--sign", rollback.SignKey, "Sign the list with this secret key")->required();
-    command->add_option("--seq", rollback.Seq, "This sequence number instead of counting up");
-    command->add_option("-j,--jobs", rollback.Jobs, "Copies made at once (default: one per core)");
+// The commands on one kept release; the caller adds the release's name.
+CLI::App* AddReleaseCommand(CLI::App& app, const char* name, const char* about, const char* footer,
+                            TReleaseArgs& args) {
+    CLI::App* command = app.add_subcommand(name, about);
+    command->footer(footer);
+    command->add_option("SERVER", args.Server, "The published folder")->required();
+    command->add_option("--sign", args.SignKey, "Sign the lists with this secret key (needed in a signed folder)");
+    command->add_option("--seq", args.Seq, "With --sign: this sequence number instead of counting up");
     return command;
+}
+
+struct TReleaseCommands {
+    CLI::App *Promote, *Rollout, *Withdraw, *Rollback;
+};
+
+TReleaseCommands AddReleaseCommands(CLI::App& app, TReleaseArgs& args) {
+    TReleaseCommands commands{};
+    commands.Promote = AddReleaseCommand(app, "promote", "Make a preloaded or rolled-out release current",
+        "Writes the .bz2 copies the release needs from the chunk store (launchers that know nothing of releases "
+        "get it as before), then its index and its list, with the release's Rev (or one above the current one "
+        "when that is higher). Launchers that preloaded it download only the list, its signature and the index.",
+        args);
+    commands.Promote->add_option("NAME", args.Name, "The release (build --release NAME)")->required();
+    commands.Promote->add_option("-j,--jobs", args.Jobs, "Copies made at once (default: one per core)");
+    commands.Rollout = AddReleaseCommand(app, "rollout", "Set the share of installations that take a release",
+        "The current list keeps its Rev and announces the release to P percent of the installations, chosen by "
+        "each installation's own number (RolloutNumber in _settings.ini), so raising P only adds installations.",
+        args);
+    commands.Rollout->add_option("NAME", args.Name, "The announced release")->required();
+    commands.Rollout->add_option("--share", args.Share, "P, 1 to 99")->required()->check(CLI::Range(1, 99));
+    commands.Withdraw = AddReleaseCommand(app, "withdraw", "Stop announcing a preload or rollout",
+        "The current list announces the release no more, with a Rev above the release's, so the launchers that "
+        "took it come back to the current release at their next run.", args);
+    commands.Withdraw->add_option("NAME", args.Name, "The announced release")->required();
+    commands.Rollback = AddReleaseCommand(app, "rollback", "Make a kept release current again, as a new Rev",
+        "Rebuilds from the chunk store the copies the current list does not share with the release, then puts its "
+        "index and its list in place with Rev one above the current one, signed with a new sequence number: "
+        "every launcher takes it as an update. Needs no client folder.", args);
+    commands.Rollback->add_option("--to", args.Name, "The release (build --release NAME) to make current")->required();
+    commands.Rollback->add_option("-j,--jobs", args.Jobs, "Copies made at once (default: one per core)");
+    return commands;
 }
 
 void AddVerifyCommand(CLI::App& app, TVerifyArgs& verify) {
@@ -394,8 +454,8 @@ int main(int argc, char** argv) {
     CLI::App* keygenCommand = AddKeyGenCommand(app, keyFile);
     TVerifyArgs verify;
     AddVerifyCommand(app, verify);
-    TRollbackArgs rollback;
-    CLI::App* rollbackCommand = AddRollbackCommand(app, rollback);
+    TReleaseArgs release;
+    const TReleaseCommands releaseCommands = AddReleaseCommands(app, release);
 
     try {
         app.parse(argc, argv);
@@ -406,7 +466,21 @@ int main(int argc, char** argv) {
 
     return RunCommand([&] {
         if (keygenCommand->parsed()) return KeyGen(keyFile);
-        if (rollbackCommand->parsed()) return Rollback(rollback);
+        if (releaseCommands.Promote->parsed())
+            return ChangeRelease("Release promoted", release, [&] {
+                return MakeReleaseCurrent(release.Server, release.Name, TCurrentRev::ReleaseOrNext, ReleaseSigning(release), release.Jobs);
+            });
+        if (releaseCommands.Rollback->parsed())
+            return ChangeRelease("Release made current again", release, [&] {
+                return MakeReleaseCurrent(release.Server, release.Name, TCurrentRev::Next, ReleaseSigning(release), release.Jobs);
+            });
+        if (releaseCommands.Rollout->parsed())
+            return ChangeRelease("Rollout share set", release, [&] {
+                return SetRolloutShare(release.Server, release.Name, release.Share, ReleaseSigning(release));
+            });
+        if (releaseCommands.Withdraw->parsed())
+            return ChangeRelease("Release withdrawn", release,
+                                 [&] { return WithdrawRelease(release.Server, release.Name, ReleaseSigning(release)); });
         return buildCommand->parsed() ? Build(build) : Verify(verify);
     });
 }

@@ -19,14 +19,6 @@
 
 namespace orvex {
 
-bool IsReleaseName(const std::string& name) {
-    if (name.empty() || name.size() > 64 || name[0] == '.') return false;
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-               c == '-';
-    });
-}
-
 std::string ReleaseFolderIn(const std::string& serverDir, const std::string& name) {
     return JoinPath(JoinPath(serverDir, ReleasesFolder), name);
 }
@@ -99,6 +91,47 @@ std::vector<TChunkIndex> KeptReleaseIndexes(const std::string& serverDir) {
     return indexes;
 }
 
+std::vector<TReleaseAnnouncement> CarriedAnnouncements(const std::string& serverDir, const std::string& listText,
+                                                       const std::string& except) {
+    std::vector<TReleaseAnnouncement> carried;
+    for (TReleaseAnnouncement& announcement : AnnouncementsOf(listText)) {
+        if (announcement.Name == except) continue;
+        const std::string list = JoinPath(ReleaseFolderIn(serverDir, announcement.Name), PackedListName);
+        if (!os::FileExists(list)) continue;
+        const std::string bytes = ReadWholeFile(list);
+        if (Sha256Hex(bytes.data(), bytes.size()) == announcement.ListHash) carried.push_back(std::move(announcement));
+    }
+    return carried;
+}
+
+void StageAnnouncedSignatures(const std::string& serverDir, const std::string& text, const TListSigning& signing,
+                              uint64_t seq, TStagedFiles& staged, const std::string& signedAlready) {
+    for (const TReleaseAnnouncement& announcement : AnnouncementsOf(text)) {
+        if (announcement.Name == signedAlready) continue;
+        const std::string folder = ReleaseFolderIn(serverDir, announcement.Name);
+        const std::string packed = ReadWholeFile(JoinPath(folder, PackedListName));
+        staged.StageBytes(JoinPath(folder, ListSignatureName),
+                          SignOrKeep(folder, packed, signing, ReadPreviousList(folder).Rev, true, seq).Signature);
+    }
+}
+
+uint64_t StageCurrentList(const std::string& serverDir, const std::string& text, int32_t rev,
+                          const std::optional<TListSigning>& signing, uint64_t seq, TStagedFiles& staged,
+                          const std::string& signedAlready) {
+    const std::string packed = PackListText(text);
+    const std::string signatureFile = JoinPath(serverDir, ListSignatureName);
+    std::optional<TSignedSummary> signature;
+    if (signing) {
+        StageAnnouncedSignatures(serverDir, text, *signing, seq, staged, signedAlready);
+        signature = SignOrKeep(serverDir, packed, *signing, rev, true, seq);
+    }
+    staged.StageBytes(JoinPath(serverDir, ListFileName), text);
+    if (signature) staged.StageBytes(signatureFile, signature->Signature);
+    else if (os::FileExists(signatureFile)) staged.StageRemoval(signatureFile);
+    staged.StageBytes(JoinPath(serverDir, PackedListName), packed);
+    return signature ? signature->Seq : 0;
+}
+
 namespace {
 
 // The list text with its Rev line set to rev.
@@ -125,61 +158,124 @@ std::string RebuildFromChunks(const std::string& serverDir, const TChunkedFile& 
 
 }  // namespace
 
-TRollbackSummary RollBackTo(const std::string& serverDir, const std::string& name, const TListSigning& signing,
-                            unsigned threads) {
+namespace {
+
+uint64_t NextSeq(const std::string& serverDir, const std::optional<TListSigning>& signing) {
+    if (!signing) return 0;
+    return signing->Seq ? *signing->Seq : NextSequence(serverDir, signing->SeqFile);
+}
+
+TPreviousList KeptRelease(const std::string& serverDir, const std::string& name) {
     const std::string folder = ReleaseFolderIn(serverDir, name);
     if (!IsReleaseName(name) || !os::FileExists(JoinPath(folder, PackedListName)))
         throw EPublishError("The server folder keeps no release \"" + name + "\"");
-    const TPreviousList release = ReadPreviousList(folder);
+    return ReadPreviousList(folder);
+}
+
+TPreviousList CurrentList(const std::string& serverDir) {
+    TPreviousList current = ReadPreviousList(serverDir);
+    if (!current.Present) throw EPublishError("The server folder has no current list (" + std::string(PackedListName) + ")");
+    if (current.Rev == std::numeric_limits<int32_t>::max()) throw EPublishError("Rev cannot be raised past 2147483647");
+    return current;
+}
+
+// Stages every copy of release that the current list does not hold as the release lists it,
+// rebuilt from the chunk store.
+void StageRebuiltCopies(const std::string& serverDir, const std::string& name, const TPreviousList& release,
+                        const TPreviousList& current, unsigned threads, TStagedFiles& staged,
+                        TReleaseChange& change) {
+    const std::string folder = ReleaseFolderIn(serverDir, name);
     const std::optional<TChunkIndex> index = ReadPublishedIndex(folder, release.IndexHash);
     if (!index) throw EPublishError("The release \"" + name + "\" has no chunk index its list names");
-    const TPreviousList current = ReadPreviousList(serverDir);
-    if (current.Rev == std::numeric_limits<int32_t>::max())
-        throw EPublishError("Rev cannot be raised past 2147483647");
-    const uint64_t seq = signing.Seq ? *signing.Seq : NextSequence(serverDir, signing.SeqFile);
-
     std::map<std::string, const TChunkedFile*> chunked;
     for (const TChunkedFile& file : index->Files) chunked.emplace(file.Path, &file);
     std::vector<const TPublishedFile*> toRebuild;
-    TRollbackSummary summary;
     for (const auto& [path, entry] : release.Entries) {
         const auto held = current.Entries.find(path);
         if (held != current.Entries.end() && held->second.MD5 == entry.MD5 && held->second.Size == entry.Size &&
             os::FileSize(JoinPath(serverDir, path + PackedSuffix)) == entry.Size) {
-            ++summary.Reused;
+            ++change.Reused;
             continue;
         }
         if (!chunked.contains(path)) throw EPublishError("The release's index does not hold \"" + path + "\"");
         toRebuild.push_back(&entry);
     }
-
-    TStagedFiles staged;
     std::mutex lock;
     ParallelFor(toRebuild.size(), threads, [&](std::size_t i) {
         const TPublishedFile& entry = *toRebuild[i];
-        TStagedFiles scratch;  // the rebuilt file, deleted when the copy is made
+        TStagedFiles scratch;  // the rebuilt file, deleted once its copy is made
         const std::string rebuilt = scratch.Stage(JoinPath(folder, "rebuilt"));
         if (RebuildFromChunks(serverDir, *chunked.at(entry.Path), rebuilt) != entry.MD5)
             throw EPublishError("The chunk store does not rebuild \"" + entry.Path + "\" as the release lists it");
-        const TCompressedFile copy = CompressFileInto(rebuilt, staged.Stage(JoinPath(serverDir, entry.Path + PackedSuffix)));
+        const TCompressedFile copy =
+            CompressFileInto(rebuilt, staged.Stage(JoinPath(serverDir, entry.Path + PackedSuffix)));
         if (copy.Size != entry.Size)
             throw EPublishError("The copy of \"" + entry.Path + "\" made again is not the size the release lists");
         const std::lock_guard<std::mutex> guard(lock);
-        ++summary.Rebuilt;
-        summary.BytesOut += copy.Size;
+        ++change.Rebuilt;
+        change.BytesOut += copy.Size;
     });
+}
 
-    staged.StageBytes(JoinPath(serverDir, ChunkIndexName), ReadWholeFile(JoinPath(folder, ChunkIndexName)));
-    summary.Rev = current.Rev + 1;
-    const std::string text = WithRev(release.Text, summary.Rev);
-    const std::string packed = PackListText(text);
-    const TSignedSummary signature = SignOrKeep(serverDir, packed, signing, summary.Rev, true, seq);
-    summary.Seq = signature.Seq;
-    staged.StageBytes(JoinPath(serverDir, ListFileName), text);
-    staged.StageBytes(JoinPath(serverDir, ListSignatureName), signature.Signature);
-    staged.StageBytes(JoinPath(serverDir, PackedListName), packed);
+}  // namespace
+
+TReleaseChange MakeReleaseCurrent(const std::string& serverDir, const std::string& name, TCurrentRev rev,
+                                  const std::optional<TListSigning>& signing, unsigned threads) {
+    const TPreviousList release = KeptRelease(serverDir, name);
+    const TPreviousList current = CurrentList(serverDir);
+    const uint64_t seq = NextSeq(serverDir, signing);
+    TReleaseChange change;
+    change.Rev = rev == TCurrentRev::ReleaseOrNext && release.Rev > current.Rev ? release.Rev : current.Rev + 1;
+    TStagedFiles staged;
+    StageRebuiltCopies(serverDir, name, release, current, threads, staged, change);
+    staged.StageBytes(JoinPath(serverDir, ChunkIndexName),
+                      ReadWholeFile(JoinPath(ReleaseFolderIn(serverDir, name), ChunkIndexName)));
+    const std::string text =
+        WithAnnouncements(WithRev(release.Text, change.Rev), CarriedAnnouncements(serverDir, current.Text, name));
+    change.Seq = StageCurrentList(serverDir, text, change.Rev, signing, seq, staged);
     staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
-    return summary;
+    return change;
+}
+
+TReleaseChange SetRolloutShare(const std::string& serverDir, const std::string& name, int share,
+                               const std::optional<TListSigning>& signing) {
+    if (share < 1 || share > 99) throw EPublishError("A rollout's share is 1 to 99 percent");
+    const TPreviousList current = CurrentList(serverDir);
+    static_cast<void>(KeptRelease(serverDir, name));
+    std::vector<TReleaseAnnouncement> announcements = CarriedAnnouncements(serverDir, current.Text, "");
+    const auto announced = std::find_if(announcements.begin(), announcements.end(),
+                                        [&name](const TReleaseAnnouncement& a) { return a.Name == name; });
+    if (announced == announcements.end())
+        throw EPublishError("The current list announces no release \"" + name + "\" (build --release " + name +
+                            " --rollout P announces one)");
+    announced->Kind = TReleaseAnnouncement::TKind::Rollout;
+    announced->Share = share;
+    const uint64_t seq = NextSeq(serverDir, signing);
+    TStagedFiles staged;
+    TReleaseChange change;
+    change.Rev = current.Rev;
+    change.Seq = StageCurrentList(serverDir, WithAnnouncements(current.Text, announcements), current.Rev, signing, seq, staged);
+    staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
+    return change;
+}
+
+TReleaseChange WithdrawRelease(const std::string& serverDir, const std::string& name,
+                               const std::optional<TListSigning>& signing) {
+    const TPreviousList current = CurrentList(serverDir);
+    const TPreviousList release = KeptRelease(serverDir, name);
+    const std::vector<TReleaseAnnouncement> announced = AnnouncementsOf(current.Text);
+    if (std::none_of(announced.begin(), announced.end(), [&name](const TReleaseAnnouncement& a) { return a.Name == name; }))
+        throw EPublishError("The current list announces no release \"" + name + "\"");
+    if (release.Rev == std::numeric_limits<int32_t>::max()) throw EPublishError("Rev cannot be raised past 2147483647");
+    const uint64_t seq = NextSeq(serverDir, signing);
+    TReleaseChange change;
+    change.Rev = std::max(current.Rev, release.Rev) + 1;
+    const std::string text =
+        WithAnnouncements(WithRev(current.Text, change.Rev), CarriedAnnouncements(serverDir, current.Text, name));
+    TStagedFiles staged;
+    change.Seq = StageCurrentList(serverDir, text, change.Rev, signing, seq, staged);
+    staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
+    return change;
 }
 
 }  // namespace orvex

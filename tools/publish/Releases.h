@@ -3,6 +3,7 @@
 // list, its signature and its chunk index. Their files live in the shared chunk store, which is what
 // lets a folder keep several releases for the cost of what differs between them.
 #include "formats/ChunkIndex.h"
+#include "formats/ReleaseAnnouncement.h"
 #include "tools/publish/ServerFolder.h"
 #include "tools/publish/StagedFiles.h"
 
@@ -13,11 +14,7 @@
 
 namespace orvex {
 
-inline constexpr const char* ReleasesFolder = "releases";
 inline constexpr std::size_t DefaultKeptReleases = 3;
-
-// 1 to 64 of A-Z a-z 0-9 . _ -, not starting with a dot.
-bool IsReleaseName(const std::string& name);
 
 std::string ReleaseFolderIn(const std::string& serverDir, const std::string& name);
 
@@ -52,19 +49,52 @@ std::vector<std::string> PruneReleases(const std::string& serverDir, std::size_t
 // The chunk indexes of the releases serverDir keeps (those that read as indexes).
 std::vector<TChunkIndex> KeptReleaseIndexes(const std::string& serverDir);
 
-struct TRollbackSummary {
-    int32_t Rev = 0;
-    uint64_t Seq = 0;
+// The announcements of the current list (its text) that still name a kept release with the
+// announced hash, except the one of release except.
+std::vector<TReleaseAnnouncement> CarriedAnnouncements(const std::string& serverDir, const std::string& listText,
+                                                       const std::string& except);
+
+// Stages a signature with seq of the list of each release text announces: launchers that accepted
+// the current list with seq take them.
+void StageAnnouncedSignatures(const std::string& serverDir, const std::string& text, const TListSigning& signing,
+                              uint64_t seq, TStagedFiles& staged, const std::string& signedAlready = "");
+
+// Stages the current list's files.lst, signature and files.lst.bz2 for text, signed for rev with seq
+// (unsigned: a signature the folder holds goes), each announced release's list signed again with
+// seq just before, so that launchers that accepted the current list take them. The seq signed.
+uint64_t StageCurrentList(const std::string& serverDir, const std::string& text, int32_t rev,
+                          const std::optional<TListSigning>& signing, uint64_t seq, TStagedFiles& staged,
+                          const std::string& signedAlready = "");
+
+struct TReleaseChange {
+    int32_t Rev = 0;          // of the current list after the change
+    uint64_t Seq = 0;         // signed; 0 unsigned
     std::size_t Rebuilt = 0;  // copies made again from the chunk store
     std::size_t Reused = 0;   // copies the current list already had
     int64_t BytesOut = 0;     // of the rebuilt copies
 };
 
-// Makes the kept release name current again, as a new Rev (one above the current list's) signed
-// with a new sequence number, from the server folder alone: every copy the current list does not
-// hold as the release needs it is made again from the chunk store, then the release's index, then
-// the list. Raises EPublishError when the release is not kept or its chunks do not rebuild its files.
-TRollbackSummary RollBackTo(const std::string& serverDir, const std::string& name, const TListSigning& signing,
-                            unsigned threads);
+enum class TCurrentRev {
+    Next,            // one above the current list's (a rollback: every launcher takes it)
+    ReleaseOrNext,   // the release's own Rev when above the current one (a promoted preload)
+};
+
+// Makes the kept release name current from the server folder alone: every copy the current list
+// does not hold as the release needs it is made again from the chunk store, then the release's
+// index, then its list (with the Rev rev decides) goes in place, with the announcements of other
+// releases kept. Raises EPublishError when the release is not kept or its chunks do not rebuild
+// its files.
+TReleaseChange MakeReleaseCurrent(const std::string& serverDir, const std::string& name, TCurrentRev rev,
+                                  const std::optional<TListSigning>& signing, unsigned threads);
+
+// The current list announces the kept release name as a rollout to share percent (1 to 99) of the
+// installations, with the same Rev; a preload announcement of it becomes that rollout.
+TReleaseChange SetRolloutShare(const std::string& serverDir, const std::string& name, int share,
+                               const std::optional<TListSigning>& signing);
+
+// The current list announces name no more, with a Rev above the release's, so that launchers that
+// took the release come back to the current one.
+TReleaseChange WithdrawRelease(const std::string& serverDir, const std::string& name,
+                               const std::optional<TListSigning>& signing);
 
 }  // namespace orvex

@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "formats/BZ2FileCheck.h"
 #include "formats/LstFile.h"
+#include "formats/Sha256.h"
 #include "tools/publish/BZ2Compressor.h"
 #include "formats/encode/ChunkIndexFile.h"
 #include "tools/publish/ChunkStore.h"
@@ -345,7 +346,8 @@ int32_t DecideRev(TPublishDescription description, const TPublishedFolder& folde
                   const TPublishOptions& options) {
     if (options.Rev) return *options.Rev;
     description.Rev = previous.Rev;
-    if (previous.Present && FormatUpdateList(description, folder) == previous.Text) return previous.Rev;
+    if (previous.Present && FormatUpdateList(description, folder) == WithAnnouncements(previous.Text, {}))
+        return previous.Rev;
     if (previous.Rev == INT32_MAX) throw EPublishError("Rev cannot be raised past 2147483647");
     return previous.Rev + 1;
 }
@@ -401,11 +403,33 @@ void StageList(const std::string& serverDir, const std::string& text, const std:
     const TSignatureOutcome signature = DecideSignature(serverDir, packed, options, seq, summary);
     if (!options.Release.empty())
         StageRelease(serverDir, options.Release, TReleaseFiles{packed, signature.After, indexBytes}, staged);
+    if (signature.Written) StageAnnouncedSignatures(serverDir, text, *options.Signing, summary.Seq, staged);
     if (!os::FileExists(list) || ReadWholeFile(list) != text) staged.StageBytes(list, text);
     const std::string signatureFile = JoinPath(serverDir, ListSignatureName);
     if (signature.Written) staged.StageBytes(signatureFile, *signature.Written);
     if (signature.Removed) staged.StageRemoval(signatureFile);
     if (summary.ListChanged) staged.StageBytes(packedFile, packed);
+}
+
+// The release's files, signed with seq, then the current list, with its Rev, announcing the release
+// (its other announcements kept), signed with seq too.
+void StageAnnounced(const std::string& serverDir, const std::string& releaseText, const std::string& indexBytes,
+                    const TPreviousList& previous, const TPublishOptions& options, std::optional<uint64_t> seq,
+                    TStagedFiles& staged, TPublishSummary& summary) {
+    const std::string packed = PackListText(releaseText);
+    std::optional<std::string> signature;
+    if (options.Signing)
+        signature =
+            SignOrKeep(ReleaseFolderIn(serverDir, options.Release), packed, *options.Signing, summary.Rev, true, *seq)
+                .Signature;
+    StageRelease(serverDir, options.Release, TReleaseFiles{packed, signature, indexBytes}, staged);
+    std::vector<TReleaseAnnouncement> announcements = CarriedAnnouncements(serverDir, previous.Text, options.Release);
+    announcements.push_back(TReleaseAnnouncement{*options.Announce, options.Release, options.RolloutShare,
+                                                 Sha256Hex(packed.data(), packed.size())});
+    summary.ListChanged = true;
+    summary.Signed = options.Signing.has_value();
+    summary.Seq = StageCurrentList(serverDir, WithAnnouncements(previous.Text, announcements), previous.Rev,
+                                   options.Signing, seq.value_or(0), staged, options.Release);
 }
 
 // Deletes the copies the new list no longer names, and folders left empty.
@@ -450,7 +474,13 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     TPublishSummary summary;
     summary.LeftoversRemoved = RemoveLeftoverTemporaries(serverDir);
     TStagedFiles staged;
-    TFileResults results = CompressOrReuse(plan, clientDir, serverDir, previous, options, staged, summary);
+    const bool announcing = options.Announce.has_value();
+    if (announcing && (!previous.Present || options.Release.empty() || !options.Chunks))
+        throw EPublishError("A preload or a rollout is a chunked release beside a current list");
+    // An announced release's copies are made when it becomes current: now only their sizes are listed.
+    TStagedFiles sizedOnly;
+    TFileResults results =
+        CompressOrReuse(plan, clientDir, serverDir, previous, options, announcing ? sizedOnly : staged, summary);
     summary.Folder = ListedFolder(plan, description.SelfName, results.Published);
     // The index after the chunks it names and before the list that names it.
     const TChunkIndex index{TChunkerParams{}, std::move(results.Chunked)};
@@ -458,20 +488,30 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     if (options.Chunks) {
         const std::vector<uint8_t> frame = FormatChunkIndex(index);
         indexBytes.assign(frame.begin(), frame.end());
-        summary.Folder.IndexHash = StageChunkIndex(serverDir, index, staged);
+        summary.Folder.IndexHash =
+            announcing ? Sha256Hex(indexBytes.data(), indexBytes.size()) : StageChunkIndex(serverDir, index, staged);
     }
-    description.Rev = DecideRev(description, summary.Folder, previous, options);
-    summary.Rev = description.Rev;
-    const std::string text = FormatUpdateList(description, summary.Folder);
-    summary.ListChanged = !previous.Present || text != previous.Text;
-    StageList(serverDir, text, indexBytes, options, seq, staged, summary);
+    if (announcing) {
+        description.Rev = options.Rev ? *options.Rev : previous.Rev + 1;
+        summary.Rev = description.Rev;
+        StageAnnounced(serverDir, FormatUpdateList(description, summary.Folder), indexBytes, previous, options, seq,
+                       staged, summary);
+    } else {
+        description.Rev = DecideRev(description, summary.Folder, previous, options);
+        summary.Rev = description.Rev;
+        const std::string text = WithAnnouncements(FormatUpdateList(description, summary.Folder),
+                                                   CarriedAnnouncements(serverDir, previous.Text, options.Release));
+        summary.ListChanged = !previous.Present || text != previous.Text;
+        StageList(serverDir, text, indexBytes, options, seq, staged, summary);
+    }
     staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
     // Only now does no list name what pruning deletes.
-    if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
+    if (options.Prune && !announcing) summary.Pruned = PruneCopies(serverDir, plan);
     if (options.Prune && !options.Release.empty()) summary.ReleasesPruned = PruneReleases(serverDir, options.KeepReleases);
     if (options.Prune && options.Chunks) {
         std::vector<TChunkIndex> kept = KeptReleaseIndexes(serverDir);
-        kept.push_back(index);
+        if (!announcing) kept.push_back(index);
+        else if (auto current = ReadPublishedIndex(serverDir, previous.IndexHash)) kept.push_back(std::move(*current));
         summary.ChunksPruned = PruneChunks(serverDir, kept);
     }
     return summary;

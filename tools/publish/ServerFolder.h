@@ -3,6 +3,7 @@
 // listed client file under its relative path.
 #include "base/Exceptions.h"
 #include "base/Text.h"
+#include "formats/ReleaseAnnouncement.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
 #include "tools/publish/ListSignature.h"
@@ -131,6 +132,10 @@ struct TPublishOptions {
     // index name.
     std::string Release;
     std::size_t KeepReleases = 3;
+    // With Release: publish it without making it current; the current list, with its Rev and its
+    // copies, announces it as a preload, or as a rollout to RolloutShare percent of installations.
+    std::optional<TReleaseAnnouncement::TKind> Announce;
+    int RolloutShare = 0;
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
 };
