@@ -5,6 +5,7 @@
 
 #include "formats/ChunkIndex.h"
 #include "tools/publish/ServerVerify.h"
+#include "update/AnnouncedRelease.h"
 
 #include <gtest/gtest.h>
 
@@ -172,4 +173,16 @@ TEST(Releases, AnnouncedWithdrawnAndPromoted) {
     EXPECT_EQ(Decoded(folder.Server.OsFile("a.txt.bz2")), "third");
     EXPECT_TRUE(AnnouncementsOf(folder.List()).empty());
     EXPECT_EQ(VerifyServerFolder(folder.Server.Dir(), 1, {folder.Key.Public}, true), TStringList{});
+}
+
+// Installations numbered at random take a rollout in the share asked for, within two points.
+TEST(ReleaseAnnouncement, RolloutSharesHoldOverRandomInstallations) {
+    for (const int share : {10, 25, 50}) {
+        int taking = 0;
+        for (int i = 0; i < 10000; ++i) taking += TakesRollout(NewRolloutNumber(), share) ? 1 : 0;
+        EXPECT_NEAR(taking / 100.0, share, 2.0) << share;
+    }
+    EXPECT_FALSE(TakesRollout(-1, 99)) << "no number yet takes nothing";
+    EXPECT_TRUE(TakesRollout(2499, 25));
+    EXPECT_FALSE(TakesRollout(2500, 25));
 }
