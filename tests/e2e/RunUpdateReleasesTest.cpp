@@ -27,8 +27,9 @@ protected:
     }
 
     // Publishes release name: big.dat with its tenth from offset changed, small.txt holding name.
-    void PublishRelease(const std::string& name, std::size_t offset,
-                        std::optional<TReleaseAnnouncement::TKind> announce = {}, int share = 0) {
+    TPublishSummary PublishRelease(const std::string& name, std::size_t offset,
+                                   std::optional<TReleaseAnnouncement::TKind> announce = {}, int share = 0,
+                                   bool dryRun = false) {
         FBig.replace(offset, FBig.size() / 10, RandomBytes(FBig.size() / 10, static_cast<unsigned>(offset + 1)));
         Put(Under(FClient, "data\\big.dat"), FBig);
         Put(Under(FClient, "small.txt"), "release " + name);
@@ -39,8 +40,9 @@ protected:
         options.Announce = announce;
         options.RolloutShare = share;
         options.Signing = Signing();
-        PublishServerFolder(FClient.string(), FServer.string(), FDescription, options);
+        options.DryRun = dryRun;
         FReleases[name] = {FBig, "release " + name};
+        return PublishServerFolder(FClient.string(), FServer.string(), FDescription, options);
     }
     TListSigning Signing() { return TListSigning{FKey.Secret, ++FSeq, std::nullopt, std::nullopt, ""}; }
 
@@ -120,6 +122,23 @@ TEST_F(ReleaseRunTest, PreloadStagedAheadAndCommittedOnPromotion) {
     EXPECT_LE(FFetched.Bytes, dayCost);
     EXPECT_TRUE(FFetched.Built.empty());
     ExpectNoLeftovers();
+}
+
+// What plan says the players at the current release download through chunks is what they do.
+TEST_F(ReleaseRunTest, PlanGivesWhatTheRunDownloads) {
+    PublishRelease("r1", 0);
+    RunKept();
+    const std::string atR1 = FBig;
+    const TPublishSummary plan = PublishRelease("r2", MiB, std::nullopt, 0, true);
+    ASSERT_EQ(plan.Costs.size(), 1u);
+    EXPECT_EQ(plan.Costs[0].Changed, 2u);
+    FBig = atR1;  // the same change again, published this time
+    PublishRelease("r2", MiB);
+    RunKept();
+    ASSERT_TRUE(AtRelease("r2")) << FStatus;
+    uint64_t downloaded = 0;
+    for (const auto& built : FFetched.Built) downloaded += built.Downloaded;
+    EXPECT_EQ(downloaded, plan.Costs[0].ChunkBytes);
 }
 
 }  // namespace

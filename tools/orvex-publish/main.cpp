@@ -157,6 +157,21 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
     return options;
 }
 
+// What the publish costs the players at each release they may be at, and the server folder.
+void PrintCosts(const TPublishSummary& summary) {
+    for (const TReleaseCost& cost : summary.Costs) {
+        std::printf("  players at %s (Rev %d): %zu changed, %zu added, %zu removed; download %s as copies",
+                    cost.From == "current" ? "the current release" : ("release " + cost.From).c_str(), cost.Rev,
+                    cost.Changed, cost.Added, cost.Removed, Bytes(static_cast<int64_t>(cost.CopyBytes)).c_str());
+        if (cost.Chunked) std::printf(", %s through chunks", Bytes(static_cast<int64_t>(cost.ChunkBytes)).c_str());
+        std::printf("; write %s\n", Bytes(static_cast<int64_t>(cost.WrittenBytes)).c_str());
+    }
+    const int64_t growth = summary.BytesOut - summary.BytesReplaced + static_cast<int64_t>(summary.ChunkBytesWritten);
+    std::printf("  the server folder grows by %s (copies %s written over %s, new chunks %s)\n",
+                growth < 0 ? ("-" + Bytes(-growth)).c_str() : Bytes(growth).c_str(), Bytes(summary.BytesOut).c_str(),
+                Bytes(summary.BytesReplaced).c_str(), Bytes(static_cast<int64_t>(summary.ChunkBytesWritten)).c_str());
+}
+
 void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const TPublishSummary& summary,
                   double seconds) {
     const std::size_t files = summary.Compressed + summary.Reused;
@@ -177,6 +192,7 @@ void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const 
     for (const std::string& pruned : summary.ReleasesPruned) std::printf("  release %s pruned\n", pruned.c_str());
     if (summary.LeftoversRemoved)
         std::printf("  removed %zu temporaries an interrupted publish left\n", summary.LeftoversRemoved);
+    PrintCosts(summary);
 }
 
 // Signed launchers refuse a list whose signature does not sign it: going unsigned must be meant.
@@ -215,6 +231,21 @@ int Build(const TBuildArgs& args) {
                      "Warning: %s held no list before: seq %llu counts on from %s.seq alone; players who "
                      "accepted a higher one refuse this list until a publish passes it (--seq)\n",
                      args.Server.c_str(), static_cast<unsigned long long>(summary.Seq), args.SignKey.c_str());
+    return ExitOk;
+}
+
+// A build that writes nothing: what it would cost.
+int Plan(TBuildArgs args) {
+    RequireFolder("client", args.Client);
+    RequireFolder("server", args.Server);
+    args.Chunks = true;
+    const TPublishDescription description = DescribeBuild(args, Canonical(args.Client));
+    TPublishOptions options = BuildOptions(args);
+    options.DryRun = true;
+    const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
+    std::printf("Publishing %s to %s would make Rev %d (nothing is written)\n", args.Client.c_str(), args.Server.c_str(),
+                summary.Rev);
+    PrintCosts(summary);
     return ExitOk;
 }
 
@@ -357,6 +388,18 @@ CLI::App* AddKeyGenCommand(CLI::App& app, std::string& keyFile) {
     return keygenCommand;
 }
 
+CLI::App* AddPlanCommand(CLI::App& app, TBuildArgs& plan) {
+    CLI::App* command = app.add_subcommand("plan", "What publishing CLIENT to SERVER would cost; writes nothing");
+    command->footer("For the players at the current release and at each kept release: the files that change, are "
+                    "added and removed, the bytes they download as whole copies and through chunks, and the bytes they "
+                    "write; and how much the server folder grows. Every build ends with the same figures.");
+    command->add_option("CLIENT", plan.Client, "Folder of the game client as players should have it")->required();
+    command->add_option("SERVER", plan.Server, "The published folder")->required();
+    command->add_option("-c,--config", plan.Config, "Publish configuration (default: CLIENT/publish.ini)");
+    command->add_option("-j,--jobs", plan.Jobs, "Files measured at once (default: one per core)");
+    return command;
+}
+
 // The commands on one kept release; the caller adds the release's name.
 CLI::App* AddReleaseCommand(CLI::App& app, const char* name, const char* about, const char* footer,
                             TReleaseArgs& args) {
@@ -454,6 +497,8 @@ int main(int argc, char** argv) {
     CLI::App* keygenCommand = AddKeyGenCommand(app, keyFile);
     TVerifyArgs verify;
     AddVerifyCommand(app, verify);
+    TBuildArgs plan;
+    CLI::App* planCommand = AddPlanCommand(app, plan);
     TReleaseArgs release;
     const TReleaseCommands releaseCommands = AddReleaseCommands(app, release);
 
@@ -466,6 +511,7 @@ int main(int argc, char** argv) {
 
     return RunCommand([&] {
         if (keygenCommand->parsed()) return KeyGen(keyFile);
+        if (planCommand->parsed()) return Plan(plan);
         if (releaseCommands.Promote->parsed())
             return ChangeRelease("Release promoted", release, [&] {
                 return MakeReleaseCurrent(release.Server, release.Name, TCurrentRev::ReleaseOrNext, ReleaseSigning(release), release.Jobs);

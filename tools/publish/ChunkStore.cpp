@@ -44,8 +44,9 @@ void StoreChunk(const std::string& serverDir, const uint8_t* data, std::size_t s
     const std::string file = ChunkFileIn(serverDir, chunk.Hash);
     int64_t compressed = os::FileSize(file);
     if (compressed <= 0 && claims.Claim(chunk.Hash)) {
-        compressed = static_cast<int64_t>(WriteChunk(file, data, size));
+        compressed = static_cast<int64_t>(claims.Writing ? WriteChunk(file, data, size) : ZstdCompress(data, size).size());
         ++stored.ChunksWritten;
+        stored.BytesWritten += static_cast<uint64_t>(compressed);
     } else if (compressed <= 0) {
         // Another thread is writing it: zstd makes the same frame of the same bytes.
         compressed = static_cast<int64_t>(ZstdCompress(data, size).size());

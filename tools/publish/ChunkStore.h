@@ -21,8 +21,12 @@ std::string ChunkFileIn(const std::string& serverDir, const TSha256Digest& hash)
 // the same chunk do not both write it.
 class TChunkClaims {
 public:
+    // writing false: a plan; the chunks are only measured, never written.
+    explicit TChunkClaims(bool writing = true) : Writing(writing) {}
     // True for the first caller with hash only: that caller writes the chunk.
     bool Claim(const TSha256Digest& hash);
+
+    const bool Writing;
 
 private:
     std::mutex FLock;
@@ -32,6 +36,7 @@ private:
 struct TStoredFile {
     TChunkedFile Entry;
     std::size_t ChunksWritten = 0;  // chunks the store did not hold before
+    uint64_t BytesWritten = 0;      // their frames' bytes
 };
 
 // Cuts source (published as listed) with the default chunker and writes to serverDir's store each

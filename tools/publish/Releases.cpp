@@ -16,6 +16,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace orvex {
 
@@ -72,6 +73,58 @@ void RemoveTree(const std::string& folder) {
 }
 
 }  // namespace
+
+namespace {
+
+TReleaseCost CostFrom(const TPreviousList& from, const std::optional<TChunkIndex>& fromIndex,
+                      const std::vector<const TPublishedFile*>& files, const std::map<std::string, const TChunkedFile*>& chunked) {
+    TReleaseCost cost;
+    cost.Rev = from.Rev;
+    cost.Chunked = fromIndex.has_value() && !chunked.empty();
+    std::map<std::string, const TChunkedFile*> before;
+    if (fromIndex)
+        for (const TChunkedFile& file : fromIndex->Files) before.emplace(file.Path, &file);
+    std::set<std::string> listed;
+    for (const TPublishedFile* file : files) {
+        listed.insert(file->Path);
+        const auto held = from.Entries.find(file->Path);
+        if (held != from.Entries.end() && held->second.MD5 == file->MD5) continue;
+        ++(held == from.Entries.end() ? cost.Added : cost.Changed);
+        cost.CopyBytes += static_cast<uint64_t>(file->Size);
+        const auto now = chunked.find(file->Path);
+        if (now == chunked.end()) continue;
+        cost.WrittenBytes += now->second->Size;
+        std::set<TSha256Digest> reused;
+        if (const auto old = before.find(file->Path); old != before.end())
+            for (const TChunkRef& chunk : old->second->Chunks) reused.insert(chunk.Hash);
+        for (const TChunkRef& chunk : now->second->Chunks)
+            if (reused.insert(chunk.Hash).second) cost.ChunkBytes += chunk.CompressedSize;
+    }
+    for (const auto& [path, entry] : from.Entries) cost.Removed += listed.contains(path) ? 0 : 1;
+    return cost;
+}
+
+}  // namespace
+
+std::vector<TReleaseCost> ReleaseCosts(const std::string& serverDir, const TPreviousList& previous,
+                                       const TPublishedFolder& folder, const TChunkIndex& index) {
+    std::vector<const TPublishedFile*> files;
+    if (folder.Self) files.push_back(&*folder.Self);
+    for (const TPublishedFile& file : folder.Critical) files.push_back(&file);
+    for (const TPublishedFile& file : folder.Normal) files.push_back(&file);
+    std::map<std::string, const TChunkedFile*> chunked;
+    for (const TChunkedFile& file : index.Files) chunked.emplace(file.Path, &file);
+    std::vector<TReleaseCost> costs;
+    costs.push_back(CostFrom(previous, ReadPublishedIndex(serverDir, previous.IndexHash), files, chunked));
+    costs.back().From = "current";
+    for (const TKeptRelease& release : ReadReleases(serverDir)) {
+        if (release.IndexHash == previous.IndexHash && release.Rev == previous.Rev) continue;
+        const std::string folderOf = ReleaseFolderIn(serverDir, release.Name);
+        costs.push_back(CostFrom(ReadPreviousList(folderOf), ReadPublishedIndex(folderOf, release.IndexHash), files, chunked));
+        costs.back().From = release.Name;
+    }
+    return costs;
+}
 
 std::vector<std::string> PruneReleases(const std::string& serverDir, std::size_t keep) {
     std::vector<std::string> removed;

@@ -43,6 +43,11 @@ struct TReleaseFiles {
 void StageRelease(const std::string& serverDir, const std::string& name, const TReleaseFiles& files,
                   TStagedFiles& staged);
 
+// What the new folder and index cost the players at the current release (previous) and at each
+// release serverDir keeps.
+std::vector<TReleaseCost> ReleaseCosts(const std::string& serverDir, const TPreviousList& previous,
+                                       const TPublishedFolder& folder, const TChunkIndex& index);
+
 // Deletes the release folders beyond the keep newest. The names deleted, oldest last.
 std::vector<std::string> PruneReleases(const std::string& serverDir, std::size_t keep);
 

@@ -255,7 +255,7 @@ std::map<std::string, TChunkedFile> PreviousChunks(const std::string& serverDir,
 // file's size and its chunks are all in the store; otherwise the file is cut and stored again.
 TChunkedFile ChunkOrReuse(const std::string& source, const std::string& listed, int64_t size, bool copyReused,
                           const std::string& serverDir, const std::map<std::string, TChunkedFile>& previousChunks,
-                          TChunkClaims& claims, std::size_t& chunksWritten) {
+                          TChunkClaims& claims, std::size_t& chunksWritten, uint64_t& chunkBytes) {
     if (copyReused)
         if (const auto known = previousChunks.find(listed); known != previousChunks.end() &&
                                                            known->second.Size == static_cast<uint64_t>(size) &&
@@ -263,6 +263,7 @@ TChunkedFile ChunkOrReuse(const std::string& source, const std::string& listed, 
             return known->second;
     TStoredFile stored = StoreFileChunks(source, listed, serverDir, claims);
     chunksWritten += stored.ChunksWritten;
+    chunkBytes += stored.BytesWritten;
     return std::move(stored.Entry);
 }
 
@@ -295,7 +296,7 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
     std::vector<TPublishedFile>& published = results.Published;
     published.resize(plan.Sources.size());
     std::map<std::string, TChunkedFile> previousChunks;
-    TChunkClaims claims;
+    TChunkClaims claims(!options.DryRun);
     if (options.Chunks) {
         results.Chunked.resize(plan.Sources.size());
         if (options.Incremental) previousChunks = PreviousChunks(serverDir, previous);
@@ -313,17 +314,21 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
             CompressOrReuseOne(source, listed, known == previous.Entries.end() ? nullptr : &known->second,
                                JoinPath(serverDir, listed + PackedSuffix), staged, published[i]);
         std::size_t chunksWritten = 0;
+        uint64_t chunkBytes = 0;
         if (options.Chunks)
             results.Chunked[i] = ChunkOrReuse(source, listed, plan.Sizes[i], outcome == TFileOutcome::Reused,
-                                              serverDir, previousChunks, claims, chunksWritten);
+                                              serverDir, previousChunks, claims, chunksWritten, chunkBytes);
         const std::lock_guard<std::mutex> lock(reportLock);
         summary.ChunksWritten += chunksWritten;
+        summary.ChunkBytesWritten += chunkBytes;
         ++progress.FilesDone;
         progress.BytesDone += plan.Sizes[i];
         if (outcome == TFileOutcome::Compressed) {
             ++summary.Compressed;
             summary.BytesIn += plan.Sizes[i];
             summary.BytesOut += published[i].Size;
+            if (const auto old = previous.Entries.find(listed); old != previous.Entries.end())
+                summary.BytesReplaced += old->second.Size;
         } else {
             ++summary.Reused;
         }
@@ -472,7 +477,7 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
         seq = options.Signing->Seq ? *options.Signing->Seq : NextSequence(serverDir, options.Signing->SeqFile);
 
     TPublishSummary summary;
-    summary.LeftoversRemoved = RemoveLeftoverTemporaries(serverDir);
+    if (!options.DryRun) summary.LeftoversRemoved = RemoveLeftoverTemporaries(serverDir);
     TStagedFiles staged;
     const bool announcing = options.Announce.has_value();
     if (announcing && (!previous.Present || options.Release.empty() || !options.Chunks))
@@ -480,7 +485,8 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     // An announced release's copies are made when it becomes current: now only their sizes are listed.
     TStagedFiles sizedOnly;
     TFileResults results =
-        CompressOrReuse(plan, clientDir, serverDir, previous, options, announcing ? sizedOnly : staged, summary);
+        CompressOrReuse(plan, clientDir, serverDir, previous, options,
+                        announcing || options.DryRun ? sizedOnly : staged, summary);
     summary.Folder = ListedFolder(plan, description.SelfName, results.Published);
     // The index after the chunks it names and before the list that names it.
     const TChunkIndex index{TChunkerParams{}, std::move(results.Chunked)};
@@ -488,8 +494,13 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
     if (options.Chunks) {
         const std::vector<uint8_t> frame = FormatChunkIndex(index);
         indexBytes.assign(frame.begin(), frame.end());
-        summary.Folder.IndexHash =
-            announcing ? Sha256Hex(indexBytes.data(), indexBytes.size()) : StageChunkIndex(serverDir, index, staged);
+        summary.Folder.IndexHash = announcing || options.DryRun ? Sha256Hex(indexBytes.data(), indexBytes.size())
+                                                                : StageChunkIndex(serverDir, index, staged);
+    }
+    if (previous.Present) summary.Costs = ReleaseCosts(serverDir, previous, summary.Folder, index);
+    if (options.DryRun) {
+        summary.Rev = DecideRev(description, summary.Folder, previous, options);
+        return summary;
     }
     if (announcing) {
         description.Rev = options.Rev ? *options.Rev : previous.Rev + 1;

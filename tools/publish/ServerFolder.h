@@ -136,8 +136,22 @@ struct TPublishOptions {
     // copies, announces it as a preload, or as a rollout to RolloutShare percent of installations.
     std::optional<TReleaseAnnouncement::TKind> Announce;
     int RolloutShare = 0;
+    // A plan: everything is measured as a publish would write it, and nothing is written.
+    bool DryRun = false;
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
+};
+
+// What a publish costs the players at one release: the files that change, are added and removed,
+// and the bytes they download and write.
+struct TReleaseCost {
+    std::string From;  // "current" or the kept release's name
+    int32_t Rev = 0;
+    std::size_t Changed = 0, Added = 0, Removed = 0;
+    uint64_t CopyBytes = 0;   // downloaded as whole copies
+    bool Chunked = false;     // both releases have a chunk index
+    uint64_t ChunkBytes = 0;  // downloaded through chunks, when Chunked
+    uint64_t WrittenBytes = 0;
 };
 
 struct TPublishSummary {
@@ -149,6 +163,10 @@ struct TPublishSummary {
     std::size_t Pruned = 0;
     std::size_t ChunksWritten = 0;
     std::size_t ChunksPruned = 0;
+    uint64_t ChunkBytesWritten = 0;
+    // For each release players may be at (the current one, then the kept ones): what this publish
+    // costs them.
+    std::vector<TReleaseCost> Costs;
     std::vector<std::string> ReleasesPruned;
     bool Signed = false;  // a new signature was written
     bool SignatureRemoved = false;
@@ -156,6 +174,7 @@ struct TPublishSummary {
     uint64_t Seq = 0;     // the sequence number signed
     int64_t BytesIn = 0;   // client bytes compressed
     int64_t BytesOut = 0;  // bytes of the copies written
+    int64_t BytesReplaced = 0;  // bytes of the copies they replace
 };
 
 // Publishes like BuildServerFolder, on several threads, reusing what the folder already holds.
