@@ -158,6 +158,13 @@ void TFMainModel::SetFileProgress(int32_t position) {
 void TFMainModel::SetTotalProgress(int32_t position) { SetGaugeProgress(Gauge2, position); }
 void TFMainModel::SaveRevision(const std::string& revision) { UpdateRevision(revision); }
 
+void TFMainModel::SaveRolloutNumber(const std::string& number) {
+    if (!FSettingsList) return;
+    WriteSetting(*FSettingsList, RolloutNumberSetting, number);
+    if (FSettingsList->size() <= RolloutNumberPos) FSettingsList->resize(RolloutNumberPos + 1);
+    (*FSettingsList)[RolloutNumberPos] = number;
+}
+
 void TFMainModel::SaveListTrust(const std::string& updateKey, const std::string& listSeq) {
     if (!FSettingsList) return;
     WriteListTrust(*FSettingsList, updateKey, listSeq);

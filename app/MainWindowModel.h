@@ -137,6 +137,7 @@ public:
     void SaveRevision(const std::string& revision) override;
     // Written to the file and kept in the list, so a later run of this window checks against them.
     void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override;
+    void SaveRolloutNumber(const std::string& number) override;
     // The run's start and end, also written to OrvexUpdater.log with its notices.
     void LockButtons() override;
     void UnlockButtons() override;

@@ -15,6 +15,7 @@ inline constexpr const char* PackedListName = "files.lst.bz2";
 inline constexpr const char* PackedSuffix = ".bz2";
 // The minisign signature of files.lst.bz2, beside it.
 inline constexpr const char* ListSignatureName = "files.lst.bz2.minisig";
+inline constexpr const char* SignatureSuffix = ".minisig";
 
 inline constexpr const char* SettingsSection = "settings";
 inline constexpr const char* HostsSection = "hosts";

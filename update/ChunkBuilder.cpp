@@ -29,9 +29,10 @@ TChunkBuilder::TChunkBuilder(TServers& servers, TRunReports& reports, TDownload 
     : FServers(servers), FReports(reports), FDownload(std::move(download)), FMaxIndexBytes(limits.MaxPackedList),
       FThreads(limits.Threads == 0 ? CoreCount() : limits.Threads), FFreeSpaceReserve(limits.FreeSpaceReserve) {}
 
-void TChunkBuilder::UseIndex(std::string baseDir, std::string indexHash) {
+void TChunkBuilder::UseIndex(std::string baseDir, std::string indexHash, std::string indexAddress) {
     FBaseDir = std::move(baseDir);
     FIndexHash = std::move(indexHash);
+    FIndexAddress = std::move(indexAddress);
     FLoaded = false;
     FIndex.reset();
     FFiles.clear();
@@ -56,7 +57,7 @@ void TChunkBuilder::LoadIndex() {
     std::string why;
     if (!expected) {
         why = "the list's Index is not a SHA-256";
-    } else if (!FDownload(ChunkIndexName, name, FMaxIndexBytes)) {
+    } else if (!FDownload(FIndexAddress, name, FMaxIndexBytes)) {
         why = "it could not be downloaded";
     } else {
         // Hashed before anything of it is decoded: an index that is not the listed one costs no more

@@ -27,8 +27,9 @@ public:
     // FreeSpaceReserve free.
     TChunkBuilder(TServers& servers, TRunReports& reports, TDownload download, const TRunLimits& limits);
 
-    // The index a new list names (empty: none); the one used before is dropped.
-    void UseIndex(std::string baseDir, std::string indexHash);
+    // The index a new list names (empty: none), at indexAddress in the server folder; the one used
+    // before is dropped.
+    void UseIndex(std::string baseDir, std::string indexHash, std::string indexAddress = ChunkIndexName);
     // Whether the index, once fetched, holds path: such a file is built, not fetched as a copy.
     bool Holds(const std::string& path) const;
     // The size of the file the index holds for path, fetching the index first; none when it does not.
@@ -58,6 +59,7 @@ private:
     TRunReports& FReports;
     TDownload FDownload;
     uint64_t FMaxIndexBytes;
+    std::string FIndexAddress;
     unsigned FThreads;
     uint64_t FFreeSpaceReserve;
     std::string FBaseDir;

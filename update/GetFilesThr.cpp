@@ -8,6 +8,7 @@
 #include "formats/LstFile.h"
 #include "formats/UpdateList.h"
 #include "update/Hosts.h"
+#include "update/AnnouncedRelease.h"
 #include "update/InstallState.h"
 #include "update/Leftovers.h"
 #include "update/ListFetch.h"
@@ -80,7 +81,9 @@ void GFilesThread::RunUpdate() {
 
 TRunResult GFilesThread::RunSteps() {
     RecoverCommit();
-    const TFetchedList fetched = FetchUpdateList(FSettings, FBaseDir, FServers, FReports);
+    TFetchedList fetched = FetchUpdateList(FSettings, FBaseDir, FServers, FReports);
+    const std::vector<TReleaseAnnouncement> announced = AnnouncementsOf(ListText(fetched));
+    if (std::optional<TFetchedList> release = TakeRollout(announced)) fetched = std::move(*release);
     TRunResult result = ApplyFetched(fetched);
     // A copy that does not match its list may be one a publish replaced meanwhile: when the server's
     // list changed since, the run starts over on it, once (staged files it still names are kept).
@@ -88,10 +91,59 @@ TRunResult GFilesThread::RunSteps() {
         FReports.Notify("The update list changed on the server during the update; it starts again with the new list");
         FFetched = {};
         FPaths = {};
+        FIndexAddress = ChunkIndexName;
+        FTakenRelease.clear();
         result = ApplyFetched(FetchUpdateList(FSettings, FBaseDir, FServers, FReports));
     }
     FFetchList.clear();
+    if (Succeeded(result)) Preload(announced);
     return result;
+}
+
+// The first rollout announced, when this installation's number falls within its share (the number
+// is made once, when a rollout first asks for it) and its list can be had.
+std::optional<TFetchedList> GFilesThread::TakeRollout(const std::vector<TReleaseAnnouncement>& announced) {
+    const auto rollout = std::find_if(announced.begin(), announced.end(), [](const TReleaseAnnouncement& a) {
+        return a.Kind == TReleaseAnnouncement::TKind::Rollout;
+    });
+    if (rollout == announced.end()) return std::nullopt;
+    if (FSettings.RolloutNumber < 0) {
+        FSettings.RolloutNumber = NewRolloutNumber();
+        FReports.SaveRolloutNumber(FSettings.RolloutNumber);
+    }
+    if (!TakesRollout(FSettings.RolloutNumber, rollout->Share)) return std::nullopt;
+    std::optional<TFetchedList> release = FetchAnnouncedList(*rollout, FSettings, FBaseDir, FServers, FReports);
+    if (!release) return std::nullopt;
+    FReports.Notify("This installation takes release " + rollout->Name + ", rolled out to " +
+                    std::to_string(rollout->Share) + "% of the installations");
+    FIndexAddress = ReleaseIndexAddress(rollout->Name);
+    FTakenRelease = rollout->Name;
+    return release;
+}
+
+// After a run that succeeded: the files of a release announced for preload are staged ahead of its
+// day, the player's buttons given back first (the game can be played meanwhile).
+void GFilesThread::Preload(const std::vector<TReleaseAnnouncement>& announced) {
+    const auto preload = std::find_if(announced.begin(), announced.end(), [](const TReleaseAnnouncement& a) {
+        return a.Kind == TReleaseAnnouncement::TKind::Preload;
+    });
+    if (preload == announced.end() || !FTakenRelease.empty()) {
+        FState->DropPreloaded();
+        return;
+    }
+    FState->BeginPreload(preload->ListHash);
+    const std::optional<TFetchedList> release = FetchAnnouncedList(*preload, FSettings, FBaseDir, FServers, FReports);
+    if (!release) return;
+    FReports.UnlockButtons();
+    TChunkBuilder builder(FServers, FReports, [this](const std::string& name, const std::string& fileName, uint64_t maxBytes) {
+        return static_cast<bool>(DownloadFile(name, fileName, false, maxBytes));
+    }, FSettings.Limits);
+    const std::size_t preloaded = PreloadFiles(
+        *release, preload->Name, builder,
+        TPreloadSteps{FBaseDir, FPlace, *FState, FReports, FSettings.Limits.FreeSpaceReserve});
+    if (preloaded)
+        FReports.Notify("Release " + preload->Name + " preloaded: " + std::to_string(preloaded) +
+                        (preloaded == 1 ? " file waits" : " files wait") + " for its day");
 }
 
 TRunResult GFilesThread::ApplyFetched(const TFetchedList& fetched) {
@@ -125,7 +177,7 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
         FSettings.UpdateKey = trust.UpdateKey;
         FSettings.ListSeq = std::to_string(trust.ListSeq);
     }
-    FChunks.UseIndex(FBaseDir, list.GetValue(SettingsSection, IndexKey));
+    FChunks.UseIndex(FBaseDir, list.GetValue(SettingsSection, IndexKey), FIndexAddress);
     RemoveLeftovers(FState->StagingFolder() + os::PathDelim, list);
     if (StrToInt(list.GetValue(SettingsSection, ModHostsKey)) == 1)
         ApplyHosts(
@@ -303,7 +355,8 @@ GFilesThread::FetchResult GFilesThread::FetchEntry(const TListEntry& entry, std:
     const std::string localFile = JoinPath(FBaseDir, entry.Path);
     const std::string staged = FState->Staged(entry.Path);
     if (!prefetched) {
-        if (FState->HasStaged(entry.Path, entry.MD5)) return FetchResult::Staged;
+        if (FState->HasStaged(entry.Path, entry.MD5) || FState->TakePreloaded(entry.Path, entry.MD5))
+            return FetchResult::Staged;
         MakeFolderOf(staged);
         auto built = FChunks.Build(entry, localFile, staged);
         if (built.NoRoom) return FetchResult::Failed;
@@ -352,7 +405,9 @@ TPrefetchWindow::TStarted GFilesThread::Prefetch(std::size_t next, const std::ve
     try {
         const TListEntry entry = ReadListEntry(FFetchList[next]);
         const std::string staged = FState->Staged(entry.Path);
-        if (FPaths.Refused(entry.Path, FPlace) || FChunks.Holds(entry.Path) || os::FileExists(staged)) return {};
+        if (FPaths.Refused(entry.Path, FPlace) || FChunks.Holds(entry.Path) || os::FileExists(staged) ||
+            os::FileExists(FState->Preloaded(entry.Path)))
+            return {};
         for (const std::string& path : busy)
             if (!Apart(entry.Path, path)) return {};
         StrToInt(entry.Size);  // a size that is not a number stops the pass at its entry, in turn

@@ -4,6 +4,7 @@
 // sets, fetch what differs, record the revision reached.
 #include "base/Path.h"
 #include "base/Text.h"
+#include "formats/ReleaseAnnouncement.h"
 #include "update/ChunkBuilder.h"
 #include "update/Download.h"
 #include "update/InstallState.h"
@@ -85,6 +86,8 @@ public:
 private:
     TRunResult RunSteps();
     TRunResult ApplyFetched(const TFetchedList& fetched);
+    std::optional<TFetchedList> TakeRollout(const std::vector<TReleaseAnnouncement>& announced);
+    void Preload(const std::vector<TReleaseAnnouncement>& announced);
     TRunResult ApplyList(TListFile& list);
     // A list entry's copy, on any thread; bar hears the file bar's positions, notify why it failed,
     // retrying each wait before another try.
@@ -118,6 +121,8 @@ private:
     TFetchSummary FFetched;
     // The list's signature (trusted comment and signing key), once checked; none for an unsigned list.
     std::optional<TListSignature> FSigned;
+    std::string FIndexAddress = ChunkIndexName;  // of the list the run applies
+    std::string FTakenRelease;                   // the rollout this run takes; empty: the current release
 };
 
 }  // namespace orvex

@@ -20,6 +20,9 @@ constexpr const char* BackupRevisionName = "backup-revision";
 constexpr const char* FullCheckName = "full-check-owed";
 constexpr const char* ListedName = "listed";
 constexpr const char* StagingName = "staging";
+constexpr const char* PreloadName = "preload";
+// The hash of the list of the release the preload folder holds files of.
+constexpr const char* PreloadOfName = "preload-of";
 constexpr const char* BackupFolderName = "backup";
 
 std::string JournalText(const TCommit& commit) {
@@ -65,13 +68,40 @@ TCommit ParseJournal(const std::string& text) {
 }  // namespace
 
 TInstallState::TInstallState(std::string baseDir)
-    : FBaseDir(std::move(baseDir)), FFolder(EnsureStateFolder(FBaseDir)), FStaging(JoinPath(FFolder, StagingName)) {}
+    : FBaseDir(std::move(baseDir)), FFolder(EnsureStateFolder(FBaseDir)), FStaging(JoinPath(FFolder, StagingName)),
+      FPreload(JoinPath(FFolder, PreloadName)) {}
 
 std::string TInstallState::Staged(const std::string& path) const { return JoinPath(FStaging, path); }
 
 bool TInstallState::HasStaged(const std::string& path, const std::string& md5) const {
     const std::string staged = Staged(path);
     return os::FileExists(staged) && DigestToHex(FileMD5(staged)) == md5;
+}
+
+std::string TInstallState::Preloaded(const std::string& path) const { return JoinPath(FPreload, path); }
+
+bool TInstallState::HasPreloaded(const std::string& path, const std::string& md5) const {
+    const std::string preloaded = Preloaded(path);
+    return os::FileExists(preloaded) && DigestToHex(FileMD5(preloaded)) == md5;
+}
+
+bool TInstallState::TakePreloaded(const std::string& path, const std::string& md5) {
+    if (!HasPreloaded(path, md5)) return false;
+    MakeFolderOf(Staged(path));
+    return os::ReplaceFile(Preloaded(path), Staged(path));
+}
+
+void TInstallState::BeginPreload(const std::string& listHash) {
+    const std::string record = JoinPath(FFolder, PreloadOfName);
+    if (ReadFileWhole(record) == listHash) return;
+    DropPreloaded();
+    WriteFileWhole(record, listHash);
+}
+
+void TInstallState::DropPreloaded() {
+    if (!os::DirectoryExists(FPreload) && !os::FileExists(JoinPath(FFolder, PreloadOfName))) return;
+    static_cast<void>(os::DeleteFolder(FPreload));
+    RemoveIfPresent(JoinPath(FFolder, PreloadOfName));
 }
 
 std::vector<std::string> TInstallState::Listed() const {

@@ -43,6 +43,17 @@ public:
     bool HasStaged(const std::string& path, const std::string& md5) const;
     const std::string& StagingFolder() const { return FStaging; }
 
+    // Where a file of an announced release is staged ahead of its day: apart from the staging folder,
+    // which every commit empties.
+    std::string Preloaded(const std::string& path) const;
+    bool HasPreloaded(const std::string& path, const std::string& md5) const;
+    // Moves the preloaded file of path into staging when its digest is md5; whether it did.
+    bool TakePreloaded(const std::string& path, const std::string& md5);
+    // Keeps the preloaded files only when they are of the release whose list has the hash listHash.
+    void BeginPreload(const std::string& listHash);
+    // No release is announced any more: its preloaded files go.
+    void DropPreloaded();
+
     // The files the list committed last named; none recorded yet: empty.
     std::vector<std::string> Listed() const;
 
@@ -65,6 +76,7 @@ private:
     std::string FBaseDir;
     std::string FFolder;
     std::string FStaging;
+    std::string FPreload;
 };
 
 }  // namespace orvex

@@ -25,23 +25,25 @@ uint64_t UnixNow() {
 // One run's fetches of the list from its servers.
 class TListFetch {
 public:
-    TListFetch(const TRunSettings& settings, const std::string& baseDir, TServers& servers, TRunReports& reports)
-        : FSettings(settings), FBaseDir(baseDir), FServers(servers), FReports(reports) {}
+    TListFetch(const TRunSettings& settings, const std::string& baseDir, TServers& servers, TRunReports& reports,
+               const std::string& listAddress, const std::string& what)
+        : FSettings(settings), FBaseDir(baseDir), FServers(servers), FReports(reports), FListAddress(listAddress),
+          FWhat(what) {}
 
     // The packed list from the first server that has it; Server tells which.
     std::vector<uint8_t> Download() {
         const std::string packedList = JoinPath(FBaseDir, PackedListName);
         const TRemovedOnExit removed(packedList);
-        const bool downloaded = Fetch(PackedListName, packedList, true, FSettings.Limits.MaxPackedList);
+        const bool downloaded = Fetch(FListAddress, packedList, true, FSettings.Limits.MaxPackedList);
         RemoveIfPresent(JoinPath(FBaseDir, ListFileName));
-        if (!downloaded) throw Exception("The update list could not be fetched");
+        if (!downloaded) throw Exception(FWhat + " could not be fetched");
         return ReadFileBytes(packedList);
     }
 
     std::optional<std::vector<uint8_t>> DownloadSignature() {
         const std::string signatureFile = JoinPath(FBaseDir, ListSignatureName);
         const TRemovedOnExit removed(signatureFile);
-        if (!Fetch(ListSignatureName, signatureFile, false, MaxSignatureBytes)) return std::nullopt;
+        if (!Fetch(FListAddress + SignatureSuffix, signatureFile, false, MaxSignatureBytes)) return std::nullopt;
         return ReadFileBytes(signatureFile);
     }
 
@@ -66,7 +68,7 @@ public:
     }
 
     void Skip(const std::string& why) {
-        FReports.Notify("The update list of the mirror " + Server + " was skipped: " + why +
+        FReports.Notify(FWhat + " of the mirror " + Server + " was skipped: " + why +
                         "; the next server is asked");
         FServers.PassOver(Server);
         FReports.Show("Downloading updates list");
@@ -78,9 +80,9 @@ private:
     bool Fetch(const std::string& name, const std::string& fileName, bool showProgress, uint64_t maxBytes) {
         const TDownloadOutcome outcome = FServers.FetchToFile(
             name, fileName, maxBytes, false, [this](uint64_t position) { FReports.FileBar(position); }, showProgress,
-            [this](const std::string& text) { FReports.Fail(text); }, {},
+            [this](const std::string& text) { FailsRun() ? FReports.Fail(text) : FReports.Notify(text); }, {},
             [this](int nextTry, int tries) { FReports.ShowRetry(nextTry, tries); });
-        if (outcome && name == PackedListName) Server = outcome.Url.substr(0, outcome.Url.size() - name.size());
+        if (outcome && name == FListAddress) Server = outcome.Url.substr(0, outcome.Url.size() - name.size());
         return static_cast<bool>(outcome);
     }
 
@@ -88,23 +90,30 @@ private:
     const std::string& FBaseDir;
     TServers& FServers;
     TRunReports& FReports;
+    // Only the update list's troubles fail the run; without an announced release's list it goes on.
+    bool FailsRun() const { return FListAddress == PackedListName; }
+
+    std::string FListAddress;
+    std::string FWhat;
 };
 
 }  // namespace
 
-void RefuseList(TRunReports& reports, const std::string& why) {
-    reports.Fail("The update list was refused: " + why);
-    throw ERefusedList("The update list was refused");
+void RefuseList(TRunReports& reports, const std::string& why, const std::string& what, bool failsRun) {
+    if (failsRun) reports.Fail(what + " was refused: " + why);
+    else reports.Notify(what + " was refused: " + why);
+    throw ERefusedList(what + " was refused");
 }
 
 TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& baseDir, TServers& servers,
-                             TRunReports& reports) {
+                             TRunReports& reports, const std::string& listAddress, const std::string& what) {
     const auto trustedKeys = minisign::ParsePublicKeys(WholeKeys(settings.UpdateKey));
     if (!trustedKeys) RefuseList(reports, "UpdateKey in the settings is not readable (" + trustedKeys.Error + ")");
-    if (trustedKeys.Value->empty()) reports.Notify("The update list is not signed: no UpdateKey in the settings");
+    if (trustedKeys.Value->empty() && listAddress == PackedListName)
+        reports.Notify("The update list is not signed: no UpdateKey in the settings");
     reports.Show("Downloading updates list");
     if (settings.UpdatesUrl.empty()) throw Exception("no UpdatesUrl in the settings");
-    TListFetch fetch(settings, baseDir, servers, reports);
+    TListFetch fetch(settings, baseDir, servers, reports, listAddress, what);
     const TListExpectation expected{*trustedKeys.Value, settings.ListSeq, settings.Channel, UnixNow()};
     for (;;) {
         TFetchedList fetched;
@@ -118,7 +127,7 @@ TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& ba
                 fetch.Skip(list.Refusal);
                 continue;
             }
-            if (!list.Refusal.empty()) RefuseList(reports, list.Refusal);
+            if (!list.Refusal.empty()) RefuseList(reports, list.Refusal, what, listAddress == PackedListName);
             packed = std::move(list.Packed);
             fetched.Signed = list.Signature;
         }

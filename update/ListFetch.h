@@ -3,6 +3,7 @@
 // before anything of the list is unpacked. A mirror's list older than the installation is skipped.
 #include "base/Exceptions.h"
 #include "base/MemoryStream.h"
+#include "formats/UpdateList.h"
 #include "update/SignedList.h"
 
 #include <memory>
@@ -22,7 +23,9 @@ struct ERefusedList : Exception {
 };
 
 // Tells the player why the list is refused, then raises ERefusedList.
-[[noreturn]] void RefuseList(TRunReports& reports, const std::string& why);
+// failsRun: the refusal is the run's failure (the update list's), not only a notice.
+[[noreturn]] void RefuseList(TRunReports& reports, const std::string& why, const std::string& what = "The update list",
+                             bool failsRun = true);
 
 struct TFetchedList {
     std::vector<uint8_t> Packed;          // as the server sent it
@@ -35,8 +38,11 @@ struct TFetchedList {
 // A mirror's list whose Rev is below AtRevision, or whose signature's seq is below ListSeq, is
 // skipped with a notice and the mirror passed over; UpdatesUrl's list is taken as it is. The files
 // downloaded into baseDir go on every way out, as does a files.lst earlier launchers left there.
+// listAddress: the list's address in the server folder (its signature's adds ".minisig"); what names
+// it in the notices.
 TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& baseDir, TServers& servers,
-                             TRunReports& reports);
+                             TRunReports& reports, const std::string& listAddress = PackedListName,
+                             const std::string& what = "The update list");
 
 // Whether the server now has another list than fetched, asked once more without a report. False
 // when it cannot tell (the list does not arrive).

@@ -19,6 +19,8 @@ public:
     // Records a signed list accepted: the keys trusted from now on (UpdateKey: the settings' keys,
     // or the signing key and those its keys section named) and the list's sequence number (ListSeq).
     virtual void SaveListTrust(const std::string& updateKey, const std::string& listSeq) = 0;
+    // Records the installation's rollout number (RolloutNumber), made once.
+    virtual void SaveRolloutNumber(const std::string& number) = 0;
     virtual void LockButtons() = 0;
     virtual void UnlockButtons() = 0;
     // Why the run passed something over and went on: a skipped self-update, host entries not

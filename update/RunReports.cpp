@@ -66,6 +66,11 @@ void TRunReports::SaveRevision(int32_t revision) {
 
 // The run ends on a refused settings write; the player and the operator learn why. (A refused
 // revision write fails the commit, which tells its error.)
+void TRunReports::SaveRolloutNumber(int number) {
+    const std::string text = std::to_string(number);
+    FDispatcher.Invoke([this, &text] { FView.SaveRolloutNumber(text); });
+}
+
 void TRunReports::SaveListTrust(const std::string& updateKey, uint64_t listSeq) {
     const std::string seq = std::to_string(listSeq);
     try {

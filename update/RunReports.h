@@ -40,6 +40,7 @@ public:
     void Fail(const std::string& text);
     void SaveRevision(int32_t revision);
     void SaveListTrust(const std::string& updateKey, uint64_t listSeq);
+    void SaveRolloutNumber(int number);
     void LockButtons();
     void UnlockButtons();
 

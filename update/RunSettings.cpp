@@ -1,6 +1,7 @@
 #include "update/RunSettings.h"
 
 #include "base/Exceptions.h"
+#include "formats/ReleaseAnnouncement.h"
 #include "update/Settings.h"
 
 namespace orvex {
@@ -16,6 +17,8 @@ TRunSettings RunSettingsFrom(const TStringList& settings, bool fullCheck) {
     run.UpdateKey = at(UpdateKeyPos);
     run.ListSeq = at(ListSeqPos);
     run.Channel = at(ChannelPos);
+    run.RolloutNumber = StrToIntDef(at(RolloutNumberPos), -1);
+    if (run.RolloutNumber >= RolloutScale) run.RolloutNumber = -1;
     return run;
 }
 

@@ -37,6 +37,9 @@ struct TRunSettings {
     std::string ListSeq;
     // Channel: with keys, a list counts only when its signature names this channel; empty: any.
     std::string Channel;
+    // RolloutNumber: 0 to 9999, or -1 when the installation has none yet (the run makes one when a
+    // rollout asks for it).
+    int RolloutNumber = -1;
     // Folder of the hosts file (hosts.msn, else hosts); the system's where the launcher edits it.
     // With neither this nor HostsFile, host entries are not applied and the view hears so.
     std::string HostsFolder = DefaultHostsFolder();

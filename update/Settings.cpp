@@ -30,8 +30,9 @@ constexpr SettingsKey SettingsKeys[] = {
     {ListSeqSetting, ""},
     {"Mirrors", ""},
     {"Channel", ""},
+    {RolloutNumberSetting, ""},
 };
-static_assert(std::size(SettingsKeys) == ChannelPos);
+static_assert(std::size(SettingsKeys) == RolloutNumberPos);
 
 }  // namespace
 

@@ -24,11 +24,14 @@ enum SettingsPosition : std::size_t {
     // Further base addresses serving the same server folder, separated by spaces.
     MirrorsPos,
     // The channel a signed list must name; empty: any.
-    ChannelPos
+    ChannelPos,
+    // The installation's number for staged rollouts (0 to 9999), made once; empty: not made yet.
+    RolloutNumberPos
 };
 
 inline constexpr const char* UpdateKeySetting = "UpdateKey";
 inline constexpr const char* ListSeqSetting = "ListSeq";
+inline constexpr const char* RolloutNumberSetting = "RolloutNumber";
 
 // Fills SettingsList: the base folder (current folder plus "\"), then, when _settings.ini exists
 // there, the keys of section "main" as texts (defaults for absent ones). Returns whether the

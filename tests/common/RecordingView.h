@@ -43,6 +43,10 @@ public:
         SavedTrust.push_back({updateKey, listSeq});
         if (FailTrustWrite) throw EIniFileException(Format(SIniFileWriteError, "_settings.ini"));
     }
+    void SaveRolloutNumber(const std::string& number) override {
+        Record("rollout number:" + number);
+        SavedRolloutNumbers.push_back(number);
+    }
     void LockButtons() override {
         Record("lock");
         Locked = true;
@@ -74,6 +78,7 @@ public:
     std::vector<std::string> Failures;  // the notices among them that tell why the run fails
     // Each SaveListTrust: UpdateKey, ListSeq.
     std::vector<std::pair<std::string, std::string>> SavedTrust;
+    std::vector<std::string> SavedRolloutNumbers;
     TGaugeModel FileGauge;
     TGaugeModel TotalGauge;
     bool Locked = false;

@@ -72,6 +72,7 @@ protected:
         settings.UpdateKey = FUpdateKey;
         settings.ListSeq = FListSeq;
         settings.Channel = FChannel;
+        settings.RolloutNumber = FRolloutNumber;
         settings.HostsFolder = FHosts.string();
         settings.SelfUpdate = FSelfUpdate;
         settings.Launcher = FLauncher;
@@ -132,6 +133,7 @@ protected:
     std::string FUrl, FUrlOverride, FMirrors, FStatus, FUpdateKey, FListSeq, FChannel;
     GFilesThread::TFetchSummary FFetched;
     TPublishDescription FDescription;
+    int FRolloutNumber = -1;
     SelfUpdateMode FSelfUpdate = SelfUpdateMode::ReplaceDirectly;
     TLauncherProcess FLauncher;
     // Failed downloads are tried again at once: the tests' servers fail on purpose.

@@ -95,4 +95,21 @@ while read -r command; do
   "$publish" "${words[@]:1}" < /dev/null > "$work/out" 2>&1 || fail "$command: $(cat "$work/out")"
 done < "$work/chunked"
 [ -f "$work/chunks-www/files.idx.zst" ] || fail "build --chunks wrote no index"
+# The release commands, into a folder of their own that the installation then takes: a player at
+# the newer release is brought back to the older one.
+grep -E '^ +orvex-publish (build --release|rollback) ' "$readme" > "$work/releases"
+[ "$(wc -l < "$work/releases")" = 3 ] || fail "not the three release commands in README: $(cat "$work/releases")"
+sed -i -e "s|^UpdatesUrl=.*|UpdatesUrl=$(cat "$work/web/url")releases-www/\r|" -e '/^Mirrors=/d' "$inst/_settings.ini"
+while read -r command; do
+  command=${command//\/srv\/keys\//$work/keys/}
+  command=${command//\/srv\/client/$client}
+  command=${command//\/var\/www\/talvora/$work/web/www/releases-www}
+  read -r -a words <<< "$command"
+  [ "${words[1]}" = build ] && printf 'release %s' "${words[3]}" > "$client/system/orvex.exe"
+  "$publish" "${words[@]:1}" < /dev/null > "$work/out" 2>&1 || fail "$command: $(cat "$work/out")"
+  "$update" "$inst" > "$work/out" 2>&1 || fail "orvex-update after $command: $(cat "$work/out")"
+done < "$work/releases"
+[ "$(cat "$inst/system/orvex.exe")" = "release 1.3" ] || fail "rollback did not bring release 1.3 back: $(cat "$work/out")"
+"$publish" verify --deep --key "$work/keys/talvora-2.key.pub" "$work/web/www/releases-www" > "$work/out" 2>&1 ||
+  fail "the rolled-back folder does not verify: $(cat "$work/out")"
 echo "the README's examples work as copied"

@@ -269,6 +269,7 @@ public:
     void SaveListTrust(const std::string& key, const std::string& seq) override {
         Record([&] { FRecorded.SaveListTrust(key, seq); });
     }
+    void SaveRolloutNumber(const std::string& number) override { Record([&] { FRecorded.SaveRolloutNumber(number); }); }
 
 private:
     template <typename F>

@@ -130,7 +130,7 @@ TEST(Servers, AStopEndsTheFetchBeforeTheNextTry) {
 
 TEST(RunSettingsFrom, TakesEachSettingFromItsPlaceAndRefusesNumbersThatAreNot) {
     TStringList settings{"C:\\game\\", "http://news/", "http://up/", "Talvora", "1", "1", "7", "game.exe",
-                         "RWkey", "12", "http://m1/ http://m2/", "live"};
+                         "RWkey", "12", "http://m1/ http://m2/", "live", "4321"};
     const TRunSettings run = RunSettingsFrom(settings, true);
     EXPECT_EQ(run.UpdatesUrl, "http://up/");
     EXPECT_EQ(run.Mirrors, "http://m1/ http://m2/");
@@ -140,6 +140,7 @@ TEST(RunSettingsFrom, TakesEachSettingFromItsPlaceAndRefusesNumbersThatAreNot) {
     EXPECT_EQ(run.UpdateKey, "RWkey");
     EXPECT_EQ(run.ListSeq, "12");
     EXPECT_EQ(run.Channel, "live");
+    EXPECT_EQ(run.RolloutNumber, 4321);
     settings[AtRevisionPos] = "seven";
     EXPECT_THROW(RunSettingsFrom(settings), EConvertError);
 }

@@ -8,6 +8,7 @@
 #include "formats/UpdateList.h"
 #include "tools/publish/KeyFiles.h"
 #include "tools/publish/PublishConfig.h"
+#include "tools/publish/Releases.h"
 #include "tools/publish/ServerFolder.h"
 #include "tools/publish/ServerVerify.h"
 
@@ -44,6 +45,18 @@ struct TBuildArgs {
     std::string SignKey, Channel;
     std::optional<uint64_t> Seq, ExpiresIn;
     std::vector<std::string> NextKeys;
+    std::string Release;
+    std::size_t Keep = DefaultKeptReleases;
+    bool Preload = false;
+    std::optional<int> Rollout;
+};
+
+// promote, rollout, withdraw and rollback: one release of a server folder.
+struct TReleaseArgs {
+    std::string Server, Name, SignKey;
+    std::optional<uint64_t> Seq;
+    unsigned Jobs = 0;
+    int Share = 0;
 };
 
 struct TVerifyArgs {
@@ -117,6 +130,20 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
     options.Prune = args.Prune;
     options.Chunks = args.Chunks;
     options.RemoveStaleSignature = args.Unsigned;
+    if (!args.Release.empty() && !args.Chunks) throw EExit(ExitUsage, "--release goes with --chunks");
+    if (!args.Release.empty() && !IsReleaseName(args.Release))
+        throw EExit(ExitUsage, "--release takes 1 to 64 of A-Z a-z 0-9 . _ - (not first a dot), not \"" + args.Release + "\"");
+    if (args.Keep < 1) throw EExit(ExitUsage, "--keep takes 1 or more");
+    if ((args.Preload || args.Rollout) && args.Release.empty()) throw EExit(ExitUsage, "--preload and --rollout go with --release");
+    if (args.Preload && args.Rollout) throw EExit(ExitUsage, "--preload and --rollout exclude each other");
+    if (args.Rollout && (*args.Rollout < 1 || *args.Rollout > 99)) throw EExit(ExitUsage, "--rollout takes 1 to 99");
+    if (args.Preload) options.Announce = TReleaseAnnouncement::TKind::Preload;
+    if (args.Rollout) {
+        options.Announce = TReleaseAnnouncement::TKind::Rollout;
+        options.RolloutShare = *args.Rollout;
+    }
+    options.Release = args.Release;
+    options.KeepReleases = args.Keep;
     if (!args.SignKey.empty() && args.Unsigned) throw EExit(ExitUsage, "--sign and --unsigned exclude each other");
     if (!args.SignKey.empty()) {
         TListSigning signing{LoadSecretKey(args.SignKey), args.Seq, std::nullopt,
@@ -129,6 +156,21 @@ TPublishOptions BuildOptions(const TBuildArgs& args) {
         throw EExit(ExitUsage, "--seq, --expires, --next-key and --channel go with --sign");
     }
     return options;
+}
+
+// What the publish costs the players at each release they may be at, and the server folder.
+void PrintCosts(const TPublishSummary& summary) {
+    for (const TReleaseCost& cost : summary.Costs) {
+        std::printf("  players at %s (Rev %d): %zu changed, %zu added, %zu removed; download %s as copies",
+                    cost.From == "current" ? "the current release" : ("release " + cost.From).c_str(), cost.Rev,
+                    cost.Changed, cost.Added, cost.Removed, Bytes(static_cast<int64_t>(cost.CopyBytes)).c_str());
+        if (cost.Chunked) std::printf(", %s through chunks", Bytes(static_cast<int64_t>(cost.ChunkBytes)).c_str());
+        std::printf("; write %s\n", Bytes(static_cast<int64_t>(cost.WrittenBytes)).c_str());
+    }
+    const int64_t growth = summary.BytesOut - summary.BytesReplaced + static_cast<int64_t>(summary.ChunkBytesWritten);
+    std::printf("  the server folder grows by %s (copies %s written over %s, new chunks %s)\n",
+                growth < 0 ? ("-" + Bytes(-growth)).c_str() : Bytes(growth).c_str(), Bytes(summary.BytesOut).c_str(),
+                Bytes(summary.BytesReplaced).c_str(), Bytes(static_cast<int64_t>(summary.ChunkBytesWritten)).c_str());
 }
 
 void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const TPublishSummary& summary,
@@ -147,8 +189,15 @@ void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const 
         std::printf("  compressed again: the copy %s\n", copy.c_str());
     if (summary.ChunksReplaced)
         std::printf("  chunks written again: %zu were damaged in the store\n", summary.ChunksReplaced);
+    if (!options.Release.empty()) std::printf("  kept as release %s\n", options.Release.c_str());
+    if (options.Announce == TReleaseAnnouncement::TKind::Preload)
+        std::printf("  announced for preload; the current list keeps its Rev (orvex-publish promote makes it current)\n");
+    if (options.Announce == TReleaseAnnouncement::TKind::Rollout)
+        std::printf("  rolled out to %d%% of the installations; the others keep the current release\n", options.RolloutShare);
+    for (const std::string& pruned : summary.ReleasesPruned) std::printf("  release %s pruned\n", pruned.c_str());
     if (summary.LeftoversRemoved)
         std::printf("  removed %zu temporaries an interrupted publish left\n", summary.LeftoversRemoved);
+    PrintCosts(summary);
 }
 
 // Signed launchers refuse a list whose signature does not sign it: going unsigned must be meant.
@@ -190,6 +239,21 @@ int Build(const TBuildArgs& args) {
     return ExitOk;
 }
 
+// A build that writes nothing: what it would cost.
+int Plan(TBuildArgs args) {
+    RequireFolder("client", args.Client);
+    RequireFolder("server", args.Server);
+    args.Chunks = true;
+    const TPublishDescription description = DescribeBuild(args, Canonical(args.Client));
+    TPublishOptions options = BuildOptions(args);
+    options.DryRun = true;
+    const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
+    std::printf("Publishing %s to %s would make Rev %d (nothing is written)\n", args.Client.c_str(), args.Server.c_str(),
+                summary.Rev);
+    PrintCosts(summary);
+    return ExitOk;
+}
+
 int Verify(const TVerifyArgs& args) {
     RequireFolder("server", args.Server);
     TVerifyOptions options{args.Jobs, {}, args.Deep, {}};
@@ -206,6 +270,29 @@ int Verify(const TVerifyArgs& args) {
     else std::printf("%zu problem(s) found in %s\n", check.Problems.size(), args.Server.c_str());
     std::printf("%s", CheckedSummary(check).c_str());
     return check.Problems.empty() ? ExitOk : ExitFailed;
+}
+
+// The signing a release command asks for; a signed folder must stay signed.
+std::optional<TListSigning> ReleaseSigning(const TReleaseArgs& args) {
+    if (args.SignKey.empty()) {
+        if (os::FileExists((fs::path(args.Server) / ListSignatureName).string()))
+            throw EExit(ExitUsage, "The server folder holds a signed list: sign with --sign KEYFILE");
+        if (args.Seq) throw EExit(ExitUsage, "--seq goes with --sign");
+        return std::nullopt;
+    }
+    return TListSigning{LoadSecretKey(args.SignKey), args.Seq, std::nullopt, std::nullopt, args.SignKey + ".seq"};
+}
+
+int ChangeRelease(const char* what, const TReleaseArgs& args, const std::function<TReleaseChange()>& change) {
+    RequireFolder("server", args.Server);
+    const TReleaseChange done = change();
+    std::printf("%s in %s: Rev %d", what, args.Server.c_str(), done.Rev);
+    if (done.Seq) std::printf(", signed seq %llu", static_cast<unsigned long long>(done.Seq));
+    std::printf("\n");
+    if (done.Rebuilt || done.Reused)
+        std::printf("  copies made again from chunks %zu (%s), reused %zu\n", done.Rebuilt, Bytes(done.BytesOut).c_str(),
+                    done.Reused);
+    return ExitOk;
 }
 
 int KeyGen(const std::string& keyFile) {
@@ -274,7 +361,11 @@ older list, then sign with the new key naming itself, which retires the old one.
 SHA-256) and SERVER/files.idx.zst (every file's pieces), before the list, and adds the index's
 SHA-256 to the list as Index. Launchers that know the index fetch only the pieces they lack; the
 others keep using the .bz2 copies, which stay the same. With --prune, pieces the index no longer
-names are deleted. The store and its index take about as much room again as the copies.)";
+names are deleted. The store and its index take about as much room again as the copies.
+
+--release NAME (with --chunks) also keeps this publish under SERVER/releases/NAME/ (its list,
+signature and index); with --prune only the --keep N newest releases stay, with their chunks.
+`orvex-publish rollback SERVER --to NAME --sign KEYFILE` makes a kept release current again.)";
 
 constexpr unsigned MaxThreads = 64;
 
@@ -314,6 +405,10 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_option("--seq", build.Seq, "With --sign: this sequence number instead of counting up");
     buildCommand->add_option("--expires", build.ExpiresIn, "With --sign: the signature expires this many seconds from now");
     buildCommand->add_option("--next-key", build.NextKeys, "With --sign: a public key file (or UpdateKey line) players trust from this list on");
+    buildCommand->add_option("--release", build.Release, "With --chunks: also keep this publish as the release NAME under releases/NAME/");
+    buildCommand->add_option("--keep", build.Keep, "With --release and --prune: the newest releases kept (default 3); older ones and their chunks go");
+    buildCommand->add_flag("--preload", build.Preload, "With --release: publish the release without making it current; launchers stage its files ahead (promote makes it current)");
+    buildCommand->add_option("--rollout", build.Rollout, "With --release: publish the release for P percent (1-99) of the installations only");
     buildCommand->add_option("--channel", build.Channel, "With --sign: the channel named in the signature (launchers with Channel set take only theirs); without it, the published signature's");
     return buildCommand;
 }
@@ -323,6 +418,61 @@ CLI::App* AddKeyGenCommand(CLI::App& app, std::string& keyFile) {
     keygenCommand->footer("Prints the UpdateKey line for the players' _settings.ini. Never overwrites a key.");
     keygenCommand->add_option("KEYFILE", keyFile, "Where the secret key goes; the public key goes to KEYFILE.pub")->required();
     return keygenCommand;
+}
+
+CLI::App* AddPlanCommand(CLI::App& app, TBuildArgs& plan) {
+    CLI::App* command = app.add_subcommand("plan", "What publishing CLIENT to SERVER would cost; writes nothing");
+    command->footer("For the players at the current release and at each kept release: the files that change, are "
+                    "added and removed, the bytes they download as whole copies and through chunks, and the bytes they "
+                    "write; and how much the server folder grows. Every build ends with the same figures.");
+    command->add_option("CLIENT", plan.Client, "Folder of the game client as players should have it")->required();
+    command->add_option("SERVER", plan.Server, "The published folder")->required();
+    command->add_option("-c,--config", plan.Config, "Publish configuration (default: CLIENT/publish.ini)");
+    AddThreadsOption(*command, plan.Jobs, "Files measured at once (default: one per core)");
+    return command;
+}
+
+// The commands on one kept release; the caller adds the release's name.
+CLI::App* AddReleaseCommand(CLI::App& app, const char* name, const char* about, const char* footer,
+                            TReleaseArgs& args) {
+    CLI::App* command = app.add_subcommand(name, about);
+    command->footer(footer);
+    command->add_option("SERVER", args.Server, "The published folder")->required();
+    command->add_option("--sign", args.SignKey, "Sign the lists with this secret key (needed in a signed folder)");
+    command->add_option("--seq", args.Seq, "With --sign: this sequence number instead of counting up");
+    return command;
+}
+
+struct TReleaseCommands {
+    CLI::App *Promote, *Rollout, *Withdraw, *Rollback;
+};
+
+TReleaseCommands AddReleaseCommands(CLI::App& app, TReleaseArgs& args) {
+    TReleaseCommands commands{};
+    commands.Promote = AddReleaseCommand(app, "promote", "Make a preloaded or rolled-out release current",
+        "Writes the .bz2 copies the release needs from the chunk store (launchers that know nothing of releases "
+        "get it as before), then its index and its list, with the release's Rev (or one above the current one "
+        "when that is higher). Launchers that preloaded it download only the list, its signature and the index.",
+        args);
+    commands.Promote->add_option("NAME", args.Name, "The release (build --release NAME)")->required();
+    AddThreadsOption(*commands.Promote, args.Jobs, "Copies made at once (default: one per core)");
+    commands.Rollout = AddReleaseCommand(app, "rollout", "Set the share of installations that take a release",
+        "The current list keeps its Rev and announces the release to P percent of the installations, chosen by "
+        "each installation's own number (RolloutNumber in _settings.ini), so raising P only adds installations.",
+        args);
+    commands.Rollout->add_option("NAME", args.Name, "The announced release")->required();
+    commands.Rollout->add_option("--share", args.Share, "P, 1 to 99")->required()->check(CLI::Range(1, 99));
+    commands.Withdraw = AddReleaseCommand(app, "withdraw", "Stop announcing a preload or rollout",
+        "The current list announces the release no more, with a Rev above the release's, so the launchers that "
+        "took it come back to the current release at their next run.", args);
+    commands.Withdraw->add_option("NAME", args.Name, "The announced release")->required();
+    commands.Rollback = AddReleaseCommand(app, "rollback", "Make a kept release current again, as a new Rev",
+        "Rebuilds from the chunk store the copies the current list does not share with the release, then puts its "
+        "index and its list in place with Rev one above the current one, signed with a new sequence number: "
+        "every launcher takes it as an update. Needs no client folder.", args);
+    commands.Rollback->add_option("--to", args.Name, "The release (build --release NAME) to make current")->required();
+    AddThreadsOption(*commands.Rollback, args.Jobs, "Copies made at once (default: one per core)");
+    return commands;
 }
 
 void AddVerifyCommand(CLI::App& app, TVerifyArgs& verify) {
@@ -402,6 +552,10 @@ int main(int argc, char** argv) {
     CLI::App* keygenCommand = AddKeyGenCommand(app, keyFile);
     TVerifyArgs verify;
     AddVerifyCommand(app, verify);
+    TBuildArgs plan;
+    CLI::App* planCommand = AddPlanCommand(app, plan);
+    TReleaseArgs release;
+    const TReleaseCommands releaseCommands = AddReleaseCommands(app, release);
     std::string helpTopic;
     CLI::App* helpCommand = AddHelpCommand(app, helpTopic);
 
@@ -415,6 +569,22 @@ int main(int argc, char** argv) {
 
     return RunCommand([&] {
         if (keygenCommand->parsed()) return KeyGen(keyFile);
+        if (planCommand->parsed()) return Plan(plan);
+        if (releaseCommands.Promote->parsed())
+            return ChangeRelease("Release promoted", release, [&] {
+                return MakeReleaseCurrent(release.Server, release.Name, TCurrentRev::ReleaseOrNext, ReleaseSigning(release), release.Jobs);
+            });
+        if (releaseCommands.Rollback->parsed())
+            return ChangeRelease("Release made current again", release, [&] {
+                return MakeReleaseCurrent(release.Server, release.Name, TCurrentRev::Next, ReleaseSigning(release), release.Jobs);
+            });
+        if (releaseCommands.Rollout->parsed())
+            return ChangeRelease("Rollout share set", release, [&] {
+                return SetRolloutShare(release.Server, release.Name, release.Share, ReleaseSigning(release));
+            });
+        if (releaseCommands.Withdraw->parsed())
+            return ChangeRelease("Release withdrawn", release,
+                                 [&] { return WithdrawRelease(release.Server, release.Name, ReleaseSigning(release)); });
         return buildCommand->parsed() ? Build(build) : Verify(verify);
     });
 }

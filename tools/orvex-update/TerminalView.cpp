@@ -66,6 +66,8 @@ void TerminalView::SaveListTrust(const std::string& updateKey, const std::string
     WriteListTrust(FSettings, updateKey, listSeq);
 }
 
+void TerminalView::SaveRolloutNumber(const std::string& number) { WriteSetting(FSettings, RolloutNumberSetting, number); }
+
 void TerminalView::Notice(const std::string& text) {
     Finish();
     std::fprintf(FOut, "orvex-update: %s\n", EscapeControls(text).c_str());

@@ -24,6 +24,7 @@ public:
     void SetTotalProgress(int32_t position) override;
     void SaveRevision(const std::string& revision) override;
     void SaveListTrust(const std::string& updateKey, const std::string& listSeq) override;
+    void SaveRolloutNumber(const std::string& number) override;
     void LockButtons() override {}
     void UnlockButtons() override {}
     void Notice(const std::string& text) override;

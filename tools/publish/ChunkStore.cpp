@@ -64,8 +64,9 @@ void StoreChunk(const std::string& serverDir, const uint8_t* data, std::size_t s
     if (claims.Claim(chunk.Hash)) {
         const TChunkFile found = CompareChunkFile(file, frame, data, size);
         if (found != TChunkFile::Same) {
-            WriteChunk(file, frame);
+            if (claims.Writing) WriteChunk(file, frame);
             ++stored.ChunksWritten;
+            stored.BytesWritten += frame.size();
         }
         if (found == TChunkFile::Damaged) ++stored.ChunksReplaced;
     }
@@ -159,10 +160,11 @@ std::string StageChunkIndex(const std::string& serverDir, const TChunkIndex& ind
     return Sha256Hex(bytes.data(), bytes.size());
 }
 
-std::size_t PruneChunks(const std::string& serverDir, const TChunkIndex& index) {
+std::size_t PruneChunks(const std::string& serverDir, const std::vector<TChunkIndex>& indexes) {
     std::set<std::string> keep;
-    for (const TChunkedFile& file : index.Files)
-        for (const TChunkRef& chunk : file.Chunks) keep.insert(ChunkFileIn(serverDir, chunk.Hash));
+    for (const TChunkIndex& index : indexes)
+        for (const TChunkedFile& file : index.Files)
+            for (const TChunkRef& chunk : file.Chunks) keep.insert(ChunkFileIn(serverDir, chunk.Hash));
     const std::string store = JoinPath(serverDir, ChunkStoreFolder);
     std::vector<std::string> files;
     CollectStoreFiles(store, files);

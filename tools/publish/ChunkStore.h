@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace orvex {
 
@@ -20,8 +21,12 @@ std::string ChunkFileIn(const std::string& serverDir, const TSha256Digest& hash)
 // holding the same chunk do not both touch its file.
 class TChunkClaims {
 public:
+    // writing false: a plan; the chunks are only measured, never written.
+    explicit TChunkClaims(bool writing = true) : Writing(writing) {}
     // True for the first caller with hash only: that caller checks and writes the chunk.
     bool Claim(const TSha256Digest& hash);
+
+    const bool Writing;
 
 private:
     std::mutex FLock;
@@ -33,6 +38,7 @@ struct TStoredFile {
     // Chunks the store did not hold before, held damaged, or held as another frame than zstd makes now.
     std::size_t ChunksWritten = 0;
     std::size_t ChunksReplaced = 0;  // of ChunksWritten: those the store held damaged
+    uint64_t BytesWritten = 0;       // the frames' bytes of ChunksWritten
 };
 
 // Cuts source (published as listed) with the default chunker and writes to serverDir's store each
@@ -55,6 +61,9 @@ std::string StageChunkIndex(const std::string& serverDir, const TChunkIndex& ind
 
 // Deletes every file under serverDir's chunks/ that index does not name, temporary files left by an
 // interrupted publish included, and the folders that leaves empty. The number of files deleted.
-std::size_t PruneChunks(const std::string& serverDir, const TChunkIndex& index);
+std::size_t PruneChunks(const std::string& serverDir, const std::vector<TChunkIndex>& indexes);
+inline std::size_t PruneChunks(const std::string& serverDir, const TChunkIndex& index) {
+    return PruneChunks(serverDir, std::vector<TChunkIndex>{index});
+}
 
 }  // namespace orvex

@@ -7,10 +7,13 @@
 #include "base/Text.h"
 #include "formats/BZ2FileCheck.h"
 #include "formats/LstFile.h"
+#include "formats/Sha256.h"
 #include "tools/publish/BZ2Compressor.h"
+#include "formats/encode/ChunkIndexFile.h"
 #include "tools/publish/ChunkStore.h"
 #include "tools/publish/FileText.h"
 #include "tools/publish/ListSignature.h"
+#include "tools/publish/Releases.h"
 #include "tools/publish/StagedFiles.h"
 #include "util/Parallel.h"
 
@@ -305,7 +308,7 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
     std::vector<TPublishedFile>& published = results.Published;
     published.resize(plan.Sources.size());
     std::map<std::string, TChunkedFile> previousChunks;
-    TChunkClaims claims;
+    TChunkClaims claims(!options.DryRun);
     if (options.Chunks) {
         results.Chunked.resize(plan.Sources.size());
         if (options.Incremental) previousChunks = PreviousChunks(serverDir, previous);
@@ -330,6 +333,7 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
         const std::lock_guard<std::mutex> lock(reportLock);
         summary.ChunksWritten += chunked.ChunksWritten;
         summary.ChunksReplaced += chunked.ChunksReplaced;
+        summary.ChunkBytesWritten += chunked.BytesWritten;
         if (damage) summary.CopiesReplaced.push_back(os::NativePath(listed + PackedSuffix) + " " + *damage);
         ++progress.FilesDone;
         progress.BytesDone += plan.Sizes[i];
@@ -337,6 +341,8 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
             ++summary.Compressed;
             summary.BytesIn += plan.Sizes[i];
             summary.BytesOut += published[i].Size;
+            if (const auto old = previous.Entries.find(listed); old != previous.Entries.end())
+                summary.BytesReplaced += old->second.Size;
         } else {
             ++summary.Reused;
         }
@@ -360,51 +366,90 @@ int32_t DecideRev(TPublishDescription description, const TPublishedFolder& folde
                   const TPublishOptions& options) {
     if (options.Rev) return *options.Rev;
     description.Rev = previous.Rev;
-    if (previous.Present && FormatUpdateList(description, folder) == previous.Text) return previous.Rev;
+    if (previous.Present && FormatUpdateList(description, folder) == WithAnnouncements(previous.Text, {}))
+        return previous.Rev;
     if (previous.Rev == INT32_MAX) throw EPublishError("Rev cannot be raised past 2147483647");
     return previous.Rev + 1;
 }
 
-std::string PackedText(const std::string& text) {
+}  // namespace
+
+std::string PackListText(const std::string& text) {
     TMemoryStream input(std::vector<uint8_t>(text.begin(), text.end()));
     TMemoryStream output;
     static_cast<void>(Compress(input, output));
     return std::string(output.Bytes().begin(), output.Bytes().end());
 }
 
-void StageBytes(TStagedFiles& staged, const std::string& target, const std::string& bytes) {
-    TFileStream output(staged.Stage(target), FileMode::Create);
-    output.WriteBuffer(bytes.data(), bytes.size());
-}
+namespace {
 
-// The signature's place in the burst, between files.lst and files.lst.bz2: a new signature of
-// packed, the removal of one that cannot sign the new list, or nothing.
-void StageSignature(const std::string& serverDir, const std::string& packed, const TPublishOptions& options,
-                    std::optional<uint64_t> seq, TStagedFiles& staged, TPublishSummary& summary) {
+// What signs the list after the burst: a new signature of packed, the one the folder holds, or
+// none (and whether one the folder holds goes because it cannot sign the new list).
+struct TSignatureOutcome {
+    std::optional<std::string> Written;
+    bool Removed = false;
+    std::optional<std::string> After;
+};
+
+TSignatureOutcome DecideSignature(const std::string& serverDir, const std::string& packed,
+                                  const TPublishOptions& options, std::optional<uint64_t> seq,
+                                  TPublishSummary& summary) {
     const std::string signature = JoinPath(serverDir, ListSignatureName);
+    TSignatureOutcome outcome;
     if (!options.Signing) {
         summary.SignatureRemoved =
             options.RemoveStaleSignature && os::FileExists(signature) &&
             (summary.ListChanged || !CheckSignedRev(serverDir, IntToStr(summary.Rev)).empty());
-        if (summary.SignatureRemoved) staged.StageRemoval(signature);
-        return;
+        outcome.Removed = summary.SignatureRemoved;
+        if (!outcome.Removed && os::FileExists(signature)) outcome.After = ReadWholeFile(signature);
+        return outcome;
     }
-    const TSignedSummary outcome = SignOrKeep(serverDir, packed, *options.Signing, summary.Rev, summary.ListChanged, *seq);
-    summary.Signed = outcome.Written;
-    summary.Seq = outcome.Seq;
-    if (outcome.Written) StageBytes(staged, signature, outcome.Signature);
+    const TSignedSummary signed_ = SignOrKeep(serverDir, packed, *options.Signing, summary.Rev, summary.ListChanged, *seq);
+    summary.Signed = signed_.Written;
+    summary.Seq = signed_.Seq;
+    if (signed_.Written) outcome.Written = signed_.Signature;
+    outcome.After = signed_.Written ? signed_.Signature : ReadWholeFile(signature);
+    return outcome;
 }
 
-// files.lst when its text differs, the signature, then files.lst.bz2, the one clients fetch, when
-// the list changed.
-void StageList(const std::string& serverDir, const std::string& text, const TPublishOptions& options,
-               std::optional<uint64_t> seq, TStagedFiles& staged, TPublishSummary& summary) {
+// The release's files (with options.Release), then files.lst when its text differs, the
+// signature, then files.lst.bz2, the one clients fetch, when the list changed.
+void StageList(const std::string& serverDir, const std::string& text, const std::string& indexBytes,
+               const TPublishOptions& options, std::optional<uint64_t> seq, TStagedFiles& staged,
+               TPublishSummary& summary) {
     const std::string list = JoinPath(serverDir, ListFileName);
     const std::string packedFile = JoinPath(serverDir, PackedListName);
-    if (!os::FileExists(list) || ReadWholeFile(list) != text) StageBytes(staged, list, text);
-    const std::string packed = summary.ListChanged ? PackedText(text) : ReadWholeFile(packedFile);
-    StageSignature(serverDir, packed, options, seq, staged, summary);
-    if (summary.ListChanged) StageBytes(staged, packedFile, packed);
+    const std::string packed = summary.ListChanged ? PackListText(text) : ReadWholeFile(packedFile);
+    const TSignatureOutcome signature = DecideSignature(serverDir, packed, options, seq, summary);
+    if (!options.Release.empty())
+        StageRelease(serverDir, options.Release, TReleaseFiles{packed, signature.After, indexBytes}, staged);
+    if (signature.Written) StageAnnouncedSignatures(serverDir, text, *options.Signing, summary.Seq, staged);
+    if (!os::FileExists(list) || ReadWholeFile(list) != text) staged.StageBytes(list, text);
+    const std::string signatureFile = JoinPath(serverDir, ListSignatureName);
+    if (signature.Written) staged.StageBytes(signatureFile, *signature.Written);
+    if (signature.Removed) staged.StageRemoval(signatureFile);
+    if (summary.ListChanged) staged.StageBytes(packedFile, packed);
+}
+
+// The release's files, signed with seq, then the current list, with its Rev, announcing the release
+// (its other announcements kept), signed with seq too.
+void StageAnnounced(const std::string& serverDir, const std::string& releaseText, const std::string& indexBytes,
+                    const TPreviousList& previous, const TPublishOptions& options, std::optional<uint64_t> seq,
+                    TStagedFiles& staged, TPublishSummary& summary) {
+    const std::string packed = PackListText(releaseText);
+    std::optional<std::string> signature;
+    if (options.Signing)
+        signature =
+            SignOrKeep(ReleaseFolderIn(serverDir, options.Release), packed, *options.Signing, summary.Rev, true, *seq)
+                .Signature;
+    StageRelease(serverDir, options.Release, TReleaseFiles{packed, signature, indexBytes}, staged);
+    std::vector<TReleaseAnnouncement> announcements = CarriedAnnouncements(serverDir, previous.Text, options.Release);
+    announcements.push_back(TReleaseAnnouncement{*options.Announce, options.Release, options.RolloutShare,
+                                                 Sha256Hex(packed.data(), packed.size())});
+    summary.ListChanged = true;
+    summary.Signed = options.Signing.has_value();
+    summary.Seq = StageCurrentList(serverDir, WithAnnouncements(previous.Text, announcements), previous.Rev,
+                                   options.Signing, seq.value_or(0), staged, options.Release);
 }
 
 // Deletes the copies the new list no longer names, and folders left empty.
@@ -412,7 +457,20 @@ std::size_t PruneCopies(const std::string& serverDir, const TPublishPlan& plan) 
     std::set<std::string> keep = {PackedListName};
     for (const std::string& listed : plan.Sources) keep.insert(listed + PackedSuffix);
     std::size_t pruned = 0;
-    RemoveUnlistedCopies(serverDir, "", keep, pruned);
+    std::vector<os::TFolderEntry> entries;
+    if (!HoldsReleases(serverDir) || !os::ListFolder(serverDir, entries)) {
+        RemoveUnlistedCopies(serverDir, "", keep, pruned);
+        return pruned;
+    }
+    // The release store is no client folder: its lists are not copies.
+    for (const os::TFolderEntry& entry : entries) {
+        const std::string path = JoinPath(serverDir, entry.Name);
+        if (entry.IsFolder && entry.Name != ReleasesFolder && os::EntryKind(path) == os::TEntryKind::Folder)
+            RemoveUnlistedCopies(path, entry.Name + "\\", keep, pruned);
+        else if (!entry.IsFolder && entry.Name.ends_with(PackedSuffix) && !keep.contains(entry.Name) &&
+                 os::DeleteFile(path))
+            ++pruned;
+    }
     return pruned;
 }
 
@@ -434,22 +492,54 @@ TPublishSummary PublishServerFolder(const std::string& clientDir, const std::str
         seq = options.Signing->Seq ? *options.Signing->Seq : NextSequence(serverDir, options.Signing->SeqFile);
 
     TPublishSummary summary;
-    summary.LeftoversRemoved = RemoveLeftoverTemporaries(serverDir);
+    if (!options.DryRun) summary.LeftoversRemoved = RemoveLeftoverTemporaries(serverDir);
     TStagedFiles staged;
-    TFileResults results = CompressOrReuse(plan, clientDir, serverDir, previous, options, staged, summary);
+    const bool announcing = options.Announce.has_value();
+    if (announcing && (!previous.Present || options.Release.empty() || !options.Chunks))
+        throw EPublishError("A preload or a rollout is a chunked release beside a current list");
+    // An announced release's copies are made when it becomes current: now only their sizes are listed.
+    TStagedFiles sizedOnly;
+    TFileResults results =
+        CompressOrReuse(plan, clientDir, serverDir, previous, options,
+                        announcing || options.DryRun ? sizedOnly : staged, summary);
     summary.Folder = ListedFolder(plan, description.SelfName, results.Published);
     // The index after the chunks it names and before the list that names it.
     const TChunkIndex index{TChunkerParams{}, std::move(results.Chunked)};
-    if (options.Chunks) summary.Folder.IndexHash = StageChunkIndex(serverDir, index, staged);
-    description.Rev = DecideRev(description, summary.Folder, previous, options);
-    summary.Rev = description.Rev;
-    const std::string text = FormatUpdateList(description, summary.Folder);
-    summary.ListChanged = !previous.Present || text != previous.Text;
-    StageList(serverDir, text, options, seq, staged, summary);
+    std::string indexBytes;
+    if (options.Chunks) {
+        const std::vector<uint8_t> frame = FormatChunkIndex(index);
+        indexBytes.assign(frame.begin(), frame.end());
+        summary.Folder.IndexHash = announcing || options.DryRun ? Sha256Hex(indexBytes.data(), indexBytes.size())
+                                                                : StageChunkIndex(serverDir, index, staged);
+    }
+    if (previous.Present) summary.Costs = ReleaseCosts(serverDir, previous, summary.Folder, index);
+    if (options.DryRun) {
+        summary.Rev = DecideRev(description, summary.Folder, previous, options);
+        return summary;
+    }
+    if (announcing) {
+        description.Rev = options.Rev ? *options.Rev : previous.Rev + 1;
+        summary.Rev = description.Rev;
+        StageAnnounced(serverDir, FormatUpdateList(description, summary.Folder), indexBytes, previous, options, seq,
+                       staged, summary);
+    } else {
+        description.Rev = DecideRev(description, summary.Folder, previous, options);
+        summary.Rev = description.Rev;
+        const std::string text = WithAnnouncements(FormatUpdateList(description, summary.Folder),
+                                                   CarriedAnnouncements(serverDir, previous.Text, options.Release));
+        summary.ListChanged = !previous.Present || text != previous.Text;
+        StageList(serverDir, text, indexBytes, options, seq, staged, summary);
+    }
     staged.PlaceAll(JoinPath(serverDir, PublishMarkName));
     // Only now does no list name what pruning deletes.
-    if (options.Prune) summary.Pruned = PruneCopies(serverDir, plan);
-    if (options.Prune && options.Chunks) summary.ChunksPruned = PruneChunks(serverDir, index);
+    if (options.Prune && !announcing) summary.Pruned = PruneCopies(serverDir, plan);
+    if (options.Prune && !options.Release.empty()) summary.ReleasesPruned = PruneReleases(serverDir, options.KeepReleases);
+    if (options.Prune && options.Chunks) {
+        std::vector<TChunkIndex> kept = KeptReleaseIndexes(serverDir);
+        if (!announcing) kept.push_back(index);
+        else if (auto current = ReadPublishedIndex(serverDir, previous.IndexHash)) kept.push_back(std::move(*current));
+        summary.ChunksPruned = PruneChunks(serverDir, kept);
+    }
     return summary;
 }
 

@@ -3,6 +3,7 @@
 // listed client file under its relative path.
 #include "base/Exceptions.h"
 #include "base/Text.h"
+#include "formats/ReleaseAnnouncement.h"
 #include "formats/UpdateList.h"
 #include "formats/md5.h"
 #include "tools/publish/ListSignature.h"
@@ -72,6 +73,9 @@ TCompressedFile CompressFileInto(const std::string& source, const std::string& f
 TPublishedFolder BuildServerFolder(const std::string& clientDir, const std::string& serverDir,
                                    const TPublishDescription& description);
 
+// files.lst.bz2's bytes for the list's text.
+std::string PackListText(const std::string& text);
+
 // The text of files.lst, lines ending in CR LF.
 std::string FormatUpdateList(const TPublishDescription& description, const TPublishedFolder& folder);
 
@@ -123,8 +127,31 @@ struct TPublishOptions {
     // Without Signing: delete a signature the folder holds when the list changes or it signs another
     // Rev (it cannot sign the list, and signed launchers would refuse it).
     bool RemoveStaleSignature = false;
+    // With Chunks: also keep the release under releases/NAME/ (its list, signature and index); with
+    // Prune, only the KeepReleases newest releases are kept, and the chunks that they or the new
+    // index name.
+    std::string Release;
+    std::size_t KeepReleases = 3;
+    // With Release: publish it without making it current; the current list, with its Rev and its
+    // copies, announces it as a preload, or as a rollout to RolloutShare percent of installations.
+    std::optional<TReleaseAnnouncement::TKind> Announce;
+    int RolloutShare = 0;
+    // A plan: everything is measured as a publish would write it, and nothing is written.
+    bool DryRun = false;
     // Called after each file, one call at a time, from the compressing threads.
     std::function<void(const TPublishedFile&, TFileOutcome, const TPublishProgress&)> OnFile;
+};
+
+// What a publish costs the players at one release: the files that change, are added and removed,
+// and the bytes they download and write.
+struct TReleaseCost {
+    std::string From;  // "current" or the kept release's name
+    int32_t Rev = 0;
+    std::size_t Changed = 0, Added = 0, Removed = 0;
+    uint64_t CopyBytes = 0;   // downloaded as whole copies
+    bool Chunked = false;     // both releases have a chunk index
+    uint64_t ChunkBytes = 0;  // downloaded through chunks, when Chunked
+    uint64_t WrittenBytes = 0;
 };
 
 struct TPublishSummary {
@@ -140,12 +167,18 @@ struct TPublishSummary {
     // Copies the published list names that were missing or not of the listed size, each with what
     // was found ("PATH.bz2 had 100 bytes, the list says 2345"), sorted: compressed again.
     TStringList CopiesReplaced;
+    uint64_t ChunkBytesWritten = 0;
+    // For each release players may be at (the current one, then the kept ones): what this publish
+    // costs them.
+    std::vector<TReleaseCost> Costs;
+    std::vector<std::string> ReleasesPruned;
     bool Signed = false;  // a new signature was written
     bool SignatureRemoved = false;
     std::size_t LeftoversRemoved = 0;  // temporaries an interrupted publish had left
     uint64_t Seq = 0;     // the sequence number signed
     int64_t BytesIn = 0;   // client bytes compressed
     int64_t BytesOut = 0;  // bytes of the copies written
+    int64_t BytesReplaced = 0;  // bytes of the copies they replace
 };
 
 // Publishes like BuildServerFolder, on several threads, reusing what the folder already holds.

@@ -3,6 +3,7 @@
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Path.h"
+#include "base/Stream.h"
 #include "base/WholeFile.h"
 
 #include <algorithm>
@@ -45,6 +46,11 @@ std::string TStagedFiles::Stage(const std::string& target) {
     const std::lock_guard<std::mutex> lock(FLock);
     FEntries.push_back(TEntry{os::TempNameBeside(target), target});
     return FEntries.back().Temporary;
+}
+
+void TStagedFiles::StageBytes(const std::string& target, const std::string& bytes) {
+    TFileStream output(Stage(target), FileMode::Create);
+    output.WriteBuffer(bytes.data(), bytes.size());
 }
 
 void TStagedFiles::StageRemoval(const std::string& target) {

@@ -21,6 +21,8 @@ public:
     // A fresh temporary name beside target, for the caller to write; target's folder is created.
     // Safe from several threads.
     std::string Stage(const std::string& target);
+    // Stages bytes as target's new content.
+    void StageBytes(const std::string& target, const std::string& bytes);
     // target is to be deleted in the burst, at this point of the order.
     void StageRemoval(const std::string& target);
     // Renames every staged file over its target and deletes the removals, in the order staged,
