@@ -211,7 +211,8 @@ seconds=$(on_pty "$work/pty" bash -c 'source "$1"; shift; "$@"' - "$(dirname "$0
 redraws=$(sed 's/\r$//' "$work/pty" | tr -cd '\r' | wc -c)
 awk -v n="$redraws" -v s="$seconds" 'BEGIN { exit !(n <= 10 * s + 5) }' ||
   fail "$redraws redraws in $seconds s on a terminal"
-tr -d '\r' <"$work/pty" | tail -n 3 | tr '\n' '|' |
+# Wine's console draws each character with escape sequences of its own, a space as "erase, step right".
+tr -d '\r' <"$work/pty" | sed -E 's/\x1b\[K\x1b\[1C/ /g; s/\x1b\[[0-9;?]*[A-Za-z]//g' | tail -n 3 | tr '\n' '|' |
   grep -qE '^All the files have been updated\|300 files fetched, 0 failed, [0-9.]+ KiB downloaded in [0-9.]+ s\|Revision 1 recorded\|$' ||
   fail "the terminal's output does not end with the result and the summary: $(cat -A "$work/pty" | tail -n 5)"
 

@@ -26,7 +26,7 @@ std::string Bar(const TGaugeModel& gauge, int cells) {
 TerminalView::TerminalView(const TStringList& settings, std::FILE* out, std::FILE* err, bool interactive, int width,
                            TClock clock)
     : FSettings(settings), FOut(out), FErr(err), FInteractive(interactive), FWidth(width < 40 ? 40 : width),
-      FClock(std::move(clock)) {}
+      FClock(std::move(clock)), FWriter(out) {}
 
 TerminalView::~TerminalView() { Finish(); }
 
@@ -44,8 +44,7 @@ void TerminalView::ShowStatus(const std::string& status) {
 }
 
 void TerminalView::PrintLine(const std::string& status) {
-    std::fprintf(FOut, "%s\n", status.c_str());
-    std::fflush(FOut);
+    FWriter.Print(FOut, status + "\n");
     FLastPrinted = status;
 }
 
@@ -80,8 +79,7 @@ void TerminalView::SaveListTrust(const std::string& updateKey, const std::string
 // The bars step aside for the notice and come back under it.
 void TerminalView::Notice(const std::string& text) {
     ClearLine();
-    std::fprintf(FErr, "orvex-update: %s\n", EscapeControls(text).c_str());
-    std::fflush(FErr);
+    FWriter.Print(FErr, "orvex-update: " + EscapeControls(text) + "\n");
     Changed();
 }
 
@@ -105,18 +103,14 @@ void TerminalView::Draw() {
                        Bar(FTotalGauge, cells) + "  " + FStatus;
     if (static_cast<int>(line.size()) > FWidth - 1) line.resize(static_cast<std::size_t>(FWidth - 1));
     if (FLineOpen && line == FDrawn) return;
-    std::string padded = line;
-    if (FDrawn.size() > line.size()) padded.append(FDrawn.size() - line.size(), ' ');
-    std::fprintf(FOut, "\r%s", padded.c_str());
-    std::fflush(FOut);
+    FWriter.Draw(line);
     FDrawn = line;
     FLineOpen = true;
 }
 
 void TerminalView::ClearLine() {
     if (!FLineOpen) return;
-    std::fprintf(FOut, "\r%s\r", std::string(FDrawn.size(), ' ').c_str());
-    std::fflush(FOut);
+    FWriter.Clear();
     FLineOpen = false;
     FDrawn.clear();
 }
@@ -130,13 +124,13 @@ void TerminalView::Conclude(const std::string& finalStatus, const std::vector<st
     for (const std::string& line : details) PrintLine(line);
     FHeldResult.clear();
     PrintLine(finalStatus.empty() ? "Up to date" : EscapeControls(finalStatus));
+    FWriter.Drain();
 }
 
 void TerminalView::Finish() {
     if (FPending) Draw();
     if (FLineOpen) {
-        std::fputc('\n', FOut);
-        std::fflush(FOut);
+        FWriter.EndLine();
         FLineOpen = false;
         FDrawn.clear();
     }

@@ -5,6 +5,7 @@
 // stream. Control characters of the update list's names are shown escaped, never sent to the
 // terminal.
 #include "base/Text.h"
+#include "tools/orvex-update/LineWriter.h"
 #include "update/RateMeter.h"
 #include "update/Gauge.h"
 #include "update/ProgressView.h"
@@ -43,7 +44,7 @@ public:
     void Finish();
     // details, each on a line of its own, then the run's last word ("Up to date" for none); the
     // redrawn line drops its status and the plain output holds the result back until then, so the
-    // word appears once, after the details.
+    // word appears once, after the details. Returns once all of it is written.
     void Conclude(const std::string& finalStatus, const std::vector<std::string>& details = {});
 
     const std::string& SavedRevision() const { return FSavedRevision; }
@@ -71,6 +72,7 @@ private:
     TGaugeModel FFileGauge;
     TRateMeter FFileRate;  // of the file bar: its transfer, or its unpacking
     TGaugeModel FTotalGauge;
+    TLineWriter FWriter;  // last: writes what is left before the members above go
 };
 
 }  // namespace orvex
