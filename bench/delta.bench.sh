@@ -63,7 +63,9 @@ update() {
   /usr/bin/time -f %M -o "$data/rss.txt" "$@" "$bin" "$(if [ $# -gt 0 ]; then win_path "$install"; else echo "$install"; fi)" >"$data/out.txt" 2>&1 ||
     { cat "$data/out.txt" >&2; exit 1; }
   took=$(elapsed "$start" "$(now)")
-  bytes=$(tr -d '\r' <"$data/out.txt" | sed -n 's/^[0-9]* files fetched, [0-9]* failed, \([0-9]*\) bytes downloaded.*/\1/p')
+  # The summary gives the size with a unit, to a tenth of it.
+  bytes=$(tr -d '\r' <"$data/out.txt" | sed -n 's/^[0-9]* files\? fetched, .* \([0-9.]*\) \([KMGT]\?\)i\?B downloaded in .*/\1 \2/p' |
+    awk '{ printf "%.0f", $1 * 1024 ^ ($2 == "" ? 0 : index("KMGT", $2)) }')
   rss_mib=$(( $(tail -n 1 "$data/rss.txt") / 1024 ))
   [ "$rss_mib" -lt 64 ] || { echo "the update of $version took $rss_mib MiB" >&2; exit 1; }
   cmp -s "$install/game.pak" "$data/${version%-whole}/client/game.pak" || { echo "game.pak differs after $version" >&2; exit 1; }

@@ -174,6 +174,7 @@ TRunResult GFilesThread::ApplyList(TListFile& list) {
         const TListTrust trust = AcceptSignedList(*FSigned, list, rev, FSettings.UpdateKey);
         if (!trust.Refusal.empty()) RefuseList(FReports, trust.Refusal);
         FReports.SaveListTrust(trust.UpdateKey, trust.ListSeq);
+        if (!trust.Change.empty()) FReports.Notify(trust.Change);
         FSettings.UpdateKey = trust.UpdateKey;
         FSettings.ListSeq = std::to_string(trust.ListSeq);
     }
@@ -299,7 +300,10 @@ TRunResult GFilesThread::FetchFiles(TCommit commit) {
         ++(result == FetchResult::Staged ? FFetched.Installed : FFetched.Failed);
         failed = failed || result != FetchResult::Staged;
         // A server that cannot be reached ends the pass.
-        if (result == FetchResult::NotOpened) break;
+        if (result == FetchResult::NotOpened) {
+            FFetched.NotTried = static_cast<int>(FFetchList.size() - i - 1);
+            break;
+        }
         FReports.TotalBar(static_cast<int32_t>(i) + 1);
     }
     FReports.TotalBar(0);

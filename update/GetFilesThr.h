@@ -59,6 +59,7 @@ public:
     struct TFetchSummary {
         int Installed = 0;
         int Failed = 0;
+        int NotTried = 0;  // left when a server that could not be reached ended the pass
         uint64_t Bytes = 0;
         // Each file built from the chunk store.
         using TBuilt = TChunkBuilder::TBuilt;

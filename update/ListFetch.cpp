@@ -136,6 +136,7 @@ TFetchedList FetchUpdateList(const TRunSettings& settings, const std::string& ba
             fetch.Skip(behind);
             continue;
         }
+        if (servers.IsMirror(fetch.Server)) reports.Notify("The update list was served by the mirror " + fetch.Server);
         fetched.Packed = std::move(packed);
         return fetched;
     }

@@ -56,6 +56,8 @@ void UpdateSelf(const std::string& line, const TSelfUpdateSteps& steps) {
         steps.Unpack(packed, fresh);
         if (DigestToHex(FileMD5(fresh)) != entry.MD5) throw Exception("The new " + name + " does not match the update list");
         PutInPlace(fresh, localFile, steps);
+        // A batch file swaps it only once the launcher has ended; a direct replacement is done now.
+        if (!batchFile) steps.Notify("The launcher executable " + name + " was replaced by the update list's new version");
     } catch (const std::exception& error) {
         // Only the run's own files go; the running executable is never touched. A batch file that
         // did not start would otherwise swap the launcher at some later, unrelated start.

@@ -27,6 +27,29 @@ bool SameKey(const minisign::TPublicKey& a, const minisign::TPublicKey& b) {
     return a.KeyId == b.KeyId && a.Key == b.Key;
 }
 
+// "key 1A2B, key 3C4D": those of keys that others does not hold.
+std::string KeysMissingFrom(const std::vector<minisign::TPublicKey>& keys,
+                            const std::vector<minisign::TPublicKey>& others) {
+    std::string text;
+    for (const minisign::TPublicKey& key : keys)
+        if (std::none_of(others.begin(), others.end(), [&](const minisign::TPublicKey& other) { return SameKey(other, key); }))
+            text += (text.empty() ? "key " : ", key ") + minisign::KeyIdText(key.KeyId);
+    return text;
+}
+
+std::string TrustChange(const std::string& updateKey, const std::vector<minisign::TPublicKey>& trusted) {
+    const auto parsed = minisign::ParsePublicKeys(WholeKeys(updateKey));
+    const std::vector<minisign::TPublicKey> before = parsed ? *parsed.Value : std::vector<minisign::TPublicKey>{};
+    const std::string added = KeysMissingFrom(trusted, before);
+    const std::string retired = KeysMissingFrom(before, trusted);
+    if (added.empty() && retired.empty()) return {};
+    std::string text = "UpdateKey changed by the update list's keys section:";
+    if (!added.empty()) text += " added " + added;
+    if (!added.empty() && !retired.empty()) text += ";";
+    if (!retired.empty()) text += " retired " + retired;
+    return text;
+}
+
 std::string VerdictText(minisign::TVerdict verdict) {
     switch (verdict) {
         case minisign::TVerdict::Ok: return "good";
@@ -95,7 +118,7 @@ TSignedList FetchSignedList(const TFetchBytes& fetchList, const TFetchBytes& fet
 
 TListTrust AcceptSignedList(const TListSignature& signature, TListFile& list, int32_t rev,
                             const std::string& updateKey) {
-    TListTrust trust{{}, updateKey, signature.Fields.Seq};
+    TListTrust trust{{}, updateKey, signature.Fields.Seq, {}};
     if (rev < 0 || static_cast<uint64_t>(rev) != signature.Fields.Rev) {
         trust.Refusal = "its signature is for revision " + std::to_string(signature.Fields.Rev) +
                         ", the list is revision " + std::to_string(rev);
@@ -119,6 +142,7 @@ TListTrust AcceptSignedList(const TListSignature& signature, TListFile& list, in
                         " keys trusted with the signing key, more than " + std::to_string(MaxTrustedKeys);
         return trust;
     }
+    trust.Change = TrustChange(updateKey, trusted);
     trust.UpdateKey.clear();
     for (const minisign::TPublicKey& key : trusted)
         trust.UpdateKey += (trust.UpdateKey.empty() ? "" : " ") + minisign::PublicKeyLine(key);

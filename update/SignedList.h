@@ -58,6 +58,9 @@ struct TListTrust {
     std::string Refusal;  // why the decoded list is refused; empty when it is not
     std::string UpdateKey;
     uint64_t ListSeq = 0;
+    // The keys the list's keys section added to UpdateKey and retired from it, in words; empty
+    // when the trusted keys stay the same.
+    std::string Change;
 };
 
 // The decoded list must be the revision its signature names. A keys section makes the trusted keys

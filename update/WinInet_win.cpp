@@ -47,8 +47,34 @@ bool IsTransient(DWORD error) {
     }
 }
 
+namespace {
+
+// The failures a player meets most, in words of our own: wininet.dll holds no texts under Wine,
+// and Windows' own are written for programmers.
+const char* KnownErrorWords(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_TIMEOUT: return "the server did not answer in time";
+        case ERROR_INTERNET_INVALID_URL: return "the address is not a valid URL";
+        case ERROR_INTERNET_NAME_NOT_RESOLVED: return "the server's name could not be resolved";
+        case ERROR_INTERNET_CANNOT_CONNECT: return "cannot connect to the server";
+        case ERROR_INTERNET_CONNECTION_ABORTED: return "the connection to the server was aborted";
+        case ERROR_INTERNET_CONNECTION_RESET: return "the connection to the server was reset";
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return "the server's certificate has expired or is not yet valid";
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID: return "the server's certificate is for another name";
+        case ERROR_INTERNET_INVALID_CA: return "the server's certificate is not from a trusted authority";
+        case ERROR_HTTP_INVALID_SERVER_RESPONSE: return "the server's answer could not be read";
+        case WSAECONNRESET: return "the connection to the server was reset";
+        case WSAECONNABORTED: return "the connection to the server was aborted";
+        case WSAETIMEDOUT: return "the server did not answer in time";
+        case WSAECONNREFUSED: return "the server refused the connection";
+        case WSAENETUNREACH:
+        case WSAEHOSTUNREACH: return "the server cannot be reached from this network";
+        default: return nullptr;
+    }
+}
+
 // WinINet's errors have their texts in wininet.dll, the others in the system.
-std::string ErrorText(DWORD error) {
+std::string SystemWords(DWORD error) {
     char* text = nullptr;
     const DWORD length = ::FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -58,7 +84,16 @@ std::string ErrorText(DWORD error) {
     if (text) ::LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' || message.back() == '.'))
         message.pop_back();
-    return "error " + std::to_string(error) + (message.empty() ? "" : " (" + message + ")");
+    return message;
+}
+
+}  // namespace
+
+std::string ErrorText(DWORD error) {
+    const char* known = KnownErrorWords(error);
+    const std::string words = known ? known : SystemWords(error);
+    const std::string number = "error " + std::to_string(error);
+    return words.empty() ? number : words + " (" + number + ")";
 }
 
 std::optional<std::chrono::seconds> RetryAfterValue(const std::string& value) {

@@ -17,7 +17,8 @@ std::optional<DWORD> NumberHeader(HINTERNET request, DWORD query);
 std::optional<std::string> Header(HINTERNET request, DWORD query, const char* custom = nullptr);
 // Failures of the connection, which another try a moment later may not meet.
 bool IsTransient(DWORD error);
-// "error N (the system's words)".
+// "cannot connect to the server (error 12029)": the common failures in words of our own, the others
+// in the system's, the number always.
 std::string ErrorText(DWORD error);
 // Retry-After as seconds or as an HTTP date, the time from now until then (0 when it is past).
 std::optional<std::chrono::seconds> RetryAfterValue(const std::string& value);

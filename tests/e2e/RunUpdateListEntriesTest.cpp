@@ -181,6 +181,8 @@ TEST_F(RunUpdateTest, DifferingLauncherIsReplacedThroughTheVerifiedNewFile) {
     EXPECT_EQ(ReadWholeFile(FInstall / "Launcher.exe"), "new launcher build");
     EXPECT_FALSE(fs::exists(FInstall / "Launcher.exe.New"));
     EXPECT_FALSE(fs::exists(FInstall / "Update.bat"));
+    ASSERT_FALSE(FView.Notices.empty());
+    EXPECT_EQ(FView.Notices.back(), "The launcher executable Launcher.exe was replaced by the update list's new version");
 }
 
 TEST_F(RunUpdateTest, UnsafeLauncherNameIsNeverFetchedNorWrittenIntoTheBatchFile) {

@@ -94,11 +94,12 @@ TEST_F(RunUpdateTest, MirrorsServeWhatTheMainServerCannot) {
         std::string Main;
         std::string Mirrors;
         bool Whole;  // every file installed
+        bool MirrorServedList;
     };
     const std::vector<Case> cases = {
-        {"main server down", dead, dead + "mirror/ " + mirror, true},
-        {"main server lacks a copy", FUrl, mirror, true},
-        {"main server lacks a copy, mirror down", FUrl, dead, false},
+        {"main server down", dead, dead + "mirror/ " + mirror, true, true},
+        {"main server lacks a copy", FUrl, mirror, true, false},
+        {"main server lacks a copy, mirror down", FUrl, dead, false, false},
     };
     for (const Case& c : cases) {
         InstallOldVersions();
@@ -110,8 +111,12 @@ TEST_F(RunUpdateTest, MirrorsServeWhatTheMainServerCannot) {
         // A run that cannot fetch every file installs none of them.
         for (const char* path : {"game.exe", "data\\sub dir\\b.bin", "data\\a.txt"})
             EXPECT_EQ(Same(path), c.Whole) << c.Name << ": " << path;
-        // The unsigned list's notice, and for the failed copy one line for each server.
-        EXPECT_EQ(FView.Notices.size(), c.Whole ? 1u : 3u) << c.Name << testing::PrintToString(FView.Notices);
+        // The unsigned list's notice, the mirror that served the list, and for the failed copy one
+        // line for each server.
+        EXPECT_EQ(FView.Notices.size(), c.Whole ? 1u + c.MirrorServedList : 3u) << c.Name << testing::PrintToString(FView.Notices);
+        if (c.MirrorServedList) {
+            EXPECT_EQ(FView.Notices.back(), "The update list was served by the mirror " + mirror + "/") << c.Name;
+        }
         ExpectNoLeftovers();
     }
 }
@@ -193,6 +198,8 @@ TEST_F(ThreeFetchesTest, SecondFailingToDownloadStopsThePass) {
     EXPECT_TRUE(FView.SawStatus("Downloading second.drop"));
     EXPECT_FALSE(FView.SawStatus("Extracting second.drop"));
     EXPECT_FALSE(FView.SawStatus("Downloading third.txt"));
+    EXPECT_EQ(FFetched.Failed, 1);
+    EXPECT_EQ(FFetched.NotTried, 1) << "third.txt";
     // The pass ends at once: the overall bar goes back to 0 without counting the second file.
     const auto& events = FView.Events;
     const auto failing = std::find(events.begin(), events.end(), "status:Downloading second.drop");

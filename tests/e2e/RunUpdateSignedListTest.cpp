@@ -244,6 +244,8 @@ TEST_F(SignedListTest, AMirrorBehindTheInstallationIsSkippedForTheNextServer) {
         EXPECT_EQ(Same("game.exe"), c.skipped) << c.name << " installed the current revision";
         EXPECT_EQ(NoticeHas("The update list of the mirror " + behind + " was skipped: "), c.skipped)
             << c.name << testing::PrintToString(FView.Notices);
+        EXPECT_EQ(NoticeHas("The update list was served by the mirror " + current), c.skipped)
+            << c.name << testing::PrintToString(FView.Notices);
     }
 }
 

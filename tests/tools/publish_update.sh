@@ -54,6 +54,8 @@ signed_publish "game v4" --sign "$work/old.key" --next-key "$work/new.key.pub"
 "$update" "$inst" > "$work/out" 2>&1 || fail "update naming the new key: $(cat "$work/out")"
 grep -q "^UpdateKey=$(tail -n 1 "$work/old.key.pub") $(tail -n 1 "$work/new.key.pub")" "$inst/_settings.ini" ||
   fail "the new key was not added: $(cat "$inst/_settings.ini")"
+grep -qx "orvex-update: UpdateKey changed by the update list's keys section: added key $(head -n 1 "$work/new.key.pub" | sed 's/.* //')" "$work/out" ||
+  fail "the added key not told: $(cat "$work/out")"
 signed_publish "game v5" --sign "$work/new.key"
 "$update" "$inst" > "$work/out" 2>&1 || fail "update signed by the new key: $(cat "$work/out")"
 same_tree "update after the key moved"

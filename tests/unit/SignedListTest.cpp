@@ -82,6 +82,12 @@ TEST(AcceptSignedList, HoldsTheListToItsRevisionAndTrustsExactlyTheSignerAndTheK
         return text;
     };
     const std::string named8 = joined({1, 2, 3, 4, 5, 6, 7}, "\n") + "\n";
+    const auto ids = [&](std::initializer_list<int> which) {
+        std::string text;
+        for (const int i : which) text += (text.empty() ? "key " : ", key ") + KeyIdText(keys[static_cast<std::size_t>(i)].Public.KeyId);
+        return text;
+    };
+    const std::string changed = "UpdateKey changed by the update list's keys section:";
     const struct {
         const char* name;
         int signer;
@@ -89,15 +95,19 @@ TEST(AcceptSignedList, HoldsTheListToItsRevisionAndTrustsExactlyTheSignerAndTheK
         uint64_t signedRev;
         std::string refusal;
         std::string updateKey;
+        std::string change;
     } cases[] = {
-        {"no keys section", 1, "", 3, "", joined({0, 1}, " ")},
-        {"the signer alone", 0, lines[0] + "\n", 3, "", lines[0]},
-        {"a new key, named twice", 0, lines[2] + "\n" + lines[2] + "\n", 3, "", joined({0, 2}, " ")},
-        {"a key no longer named is retired", 1, lines[1] + "\n", 3, "", lines[1]},
-        {"eight in all", 0, named8, 3, "", joined({0, 1, 2, 3, 4, 5, 6, 7}, " ")},
-        {"nine in all", 0, named8 + lines[8] + "\n", 3, "its keys section would leave 9 keys trusted", ""},
-        {"another revision", 0, "", 4, "its signature is for revision 4, the list is revision 3", ""},
-        {"not a key", 0, "RWQ\n", 3, "its keys section holds \"RWQ\", not a public key", ""},
+        {"no keys section", 1, "", 3, "", joined({0, 1}, " "), ""},
+        {"the same keys", 1, lines[0] + "\n", 3, "", joined({1, 0}, " "), ""},
+        {"the signer alone", 0, lines[0] + "\n", 3, "", lines[0], changed + " retired " + ids({1})},
+        {"a new key, named twice", 0, lines[2] + "\n" + lines[2] + "\n", 3, "", joined({0, 2}, " "),
+         changed + " added " + ids({2}) + "; retired " + ids({1})},
+        {"a key no longer named is retired", 1, lines[1] + "\n", 3, "", lines[1], changed + " retired " + ids({0})},
+        {"eight in all", 0, named8, 3, "", joined({0, 1, 2, 3, 4, 5, 6, 7}, " "),
+         changed + " added " + ids({2, 3, 4, 5, 6, 7})},
+        {"nine in all", 0, named8 + lines[8] + "\n", 3, "its keys section would leave 9 keys trusted", "", ""},
+        {"another revision", 0, "", 4, "its signature is for revision 4, the list is revision 3", "", ""},
+        {"not a key", 0, "RWQ\n", 3, "its keys section holds \"RWQ\", not a public key", "", ""},
     };
     for (const auto& c : cases) {
         TListFile list = TListFile::FromText("[settings]\nRev|3\n[/settings]\n" +
@@ -109,6 +119,7 @@ TEST(AcceptSignedList, HoldsTheListToItsRevisionAndTrustsExactlyTheSignerAndTheK
         if (c.refusal.empty()) {
             EXPECT_EQ(trust.UpdateKey, c.updateKey) << c.name;
         }
+        EXPECT_EQ(trust.Change, c.change) << c.name;
         EXPECT_EQ(trust.ListSeq, 9u) << c.name;
     }
 }

@@ -15,13 +15,14 @@ struct TCase {
     std::vector<std::string> Args;
     bool Slash;
     TAction Action;
-    std::string Expected;  // for Run: full|hosts|threads|folder; otherwise the error ("" for help)
+    std::string Expected;  // for Run: full|hosts|threads|folder[|verbose]; otherwise the error ("" for help)
 };
 
 std::string Summary(const TParsedArguments& parsed) {
     if (parsed.Action != TAction::Run) return parsed.Error;
     const TUpdateArguments& a = parsed.Arguments;
-    return std::to_string(a.FullCheck) + "|" + a.HostsFile + "|" + std::to_string(a.Threads) + "|" + a.Folder;
+    return std::to_string(a.FullCheck) + "|" + a.HostsFile + "|" + std::to_string(a.Threads) + "|" + a.Folder +
+           (a.Verbose ? "|verbose" : "");
 }
 
 }  // namespace
@@ -54,6 +55,13 @@ TEST(UpdateArguments, OptionsFolderHelpAndRefusals) {
         {{"/full", "/threads:3", "/hosts-file", "C:\\h"}, true, TAction::Run, "1|C:\\h|3|"},
         {{"/?"}, true, TAction::Refuse, "The following argument was not expected: /?"},
         {{"/h"}, true, TAction::ShowHelp, ""},
+        {{"-v", "C:\\Game"}, false, TAction::Run, "0||0|C:\\Game|verbose"},
+        {{"--verbose"}, false, TAction::Run, "0||0||verbose"},
+        {{"/v"}, true, TAction::Run, "0||0||verbose"},
+        {{"-vx"}, false, TAction::Refuse, "The following argument was not expected: -vx"},
+        // Like help, the version is shown whatever else the line holds.
+        {{"--bogus", "--version"}, false, TAction::ShowVersion, ""},
+        {{"--version=2"}, false, TAction::Refuse, "The following argument was not expected: --version=2"},
     };
     for (const TCase& c : cases) {
         std::string args;

@@ -1,6 +1,7 @@
 #pragma once
 // What the operator sees while a folder is published or checked: a redrawn status line on a
 // terminal, plain lines (or nothing) otherwise.
+#include "tools/common/ByteText.h"
 #include "tools/publish/ServerFolder.h"
 #include "tools/publish/ServerVerify.h"
 
@@ -43,9 +44,6 @@ private:
     TStatusLine FLine;
     std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
 };
-
-// "12.3 MiB" style.
-std::string Bytes(int64_t count);
 
 // "copies 120/3000  1.2 GiB of 4.5 GiB": how far verify has come.
 std::string VerifyStatus(const TVerifyProgress& progress);

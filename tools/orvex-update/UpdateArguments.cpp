@@ -19,10 +19,13 @@ const char* const UpdateHelpText =
     "\n"
     "Options:\n"
     "  -h,--help                   Print this help message and exit\n"
+    "  --version                   Print the program's name and version and exit\n"
     "  --full                      compare every listed file, as the launcher's check button does\n"
     "  --hosts-file TEXT           apply the update list's host entries to this file (Linux: without it they are not applied)\n"
     "  --threads UINT:UINT in [1 - 64]\n"
     "                              threads for checking, fetching and unpacking (default: one per core)\n"
+    "  -v,--verbose                also each file's details: how much of a file built from chunks was\n"
+    "                              reused and how much downloaded\n"
     "\n";
 
 namespace {
@@ -71,6 +74,7 @@ TOptionName NameOf(const std::string& arg, bool slashOptions) {
     }
     if (arg.size() > 1 && arg[0] == '-' && StartsOptionName(arg[1])) {
         if (arg[1] == 'h') return {"h", std::nullopt};
+        if (arg == "-v") return {"verbose", std::nullopt};
         // "-1" is a folder's name, not an option: there are no digit options.
         if (arg[1] >= '0' && arg[1] <= '9') return {};
         return {"-", std::nullopt};  // an unknown short option
@@ -93,6 +97,8 @@ TParsedArguments Refused(std::string error) {
 // What the command line names, before any value is checked.
 struct TCollected {
     bool Help = false;
+    bool Version = false;
+    bool Verbose = false;
     std::vector<std::string> FullValues, HostsFiles, Threads, Positionals, Unexpected;
     std::string Refusal;  // an option's value missing at the end
 };
@@ -111,6 +117,10 @@ TCollected Collect(const std::vector<std::string>& args, bool slashOptions) {
             (c.Positionals.empty() ? c.Positionals : c.Unexpected).push_back(arg);
         } else if (option.Name == "h" || option.Name == "help") {
             c.Help = true;
+        } else if (option.Name == "version" && !option.Value) {
+            c.Version = true;
+        } else if ((option.Name == "verbose" || option.Name == "v") && !option.Value) {
+            c.Verbose = true;
         } else if (option.Name == "full") {
             c.FullValues.push_back(option.Value.value_or("true"));
         } else if (option.Name == "hosts-file" || option.Name == "threads") {
@@ -154,8 +164,13 @@ TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool
     }
     if (c.Threads.size() > 1) return atMostOne("--threads", c.Threads.size());
     if (!c.Positionals.empty()) result.Folder = c.Positionals[0];
+    result.Verbose = c.Verbose;
     if (c.Help) {
         parsed.Action = TParsedArguments::TAction::ShowHelp;
+        return parsed;
+    }
+    if (c.Version) {
+        parsed.Action = TParsedArguments::TAction::ShowVersion;
         return parsed;
     }
     if (!c.Unexpected.empty()) {

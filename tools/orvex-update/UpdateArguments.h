@@ -1,5 +1,5 @@
 #pragma once
-// orvex-update's command line: [--full] [--hosts-file PATH] [--threads N] [FOLDER], read the way
+// orvex-update's command line: [--full] [--hosts-file PATH] [--threads N] [-v] [FOLDER], read the way
 // its users have always typed it ("--name value", "--name=value", "--" before a folder that starts
 // with "-", and on Windows also "/name" and "/name:value").
 #include <string>
@@ -12,10 +12,11 @@ struct TUpdateArguments {
     std::string HostsFile;  // as given; "" when not given
     unsigned Threads = 0;   // 0: one per core
     std::string Folder;     // "": the current folder
+    bool Verbose = false;   // each file's details too
 };
 
 struct TParsedArguments {
-    enum class TAction { Run, ShowHelp, Refuse };
+    enum class TAction { Run, ShowHelp, ShowVersion, Refuse };
     TAction Action = TAction::Run;
     TUpdateArguments Arguments;
     std::string Error;  // for Refuse: what was wrong, one line

@@ -1,6 +1,8 @@
 // orvex-update: the launcher's update run without windows, for scripted installs and for checking
 // an installation from a shell.
 #include "tools/common/Terminal.h"
+#include "tools/common/Version.h"
+#include "RunSummary.h"
 #include "TerminalView.h"
 #include "UpdateArguments.h"
 
@@ -12,9 +14,14 @@
 #include "update/GetFilesThr.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -55,7 +62,7 @@ std::unique_ptr<TFolderLock> EnterAndLock(const std::string& folder) {
 std::optional<TRunSettings> ReadRunSettings(TStringList& settings, const TUpdateArguments& arguments,
                                             const std::string& hostsFile) {
     if (!LoadSettings(settings)) {
-        std::fprintf(stderr, "ERROR: _settings.ini Not Found !\n");
+        std::fprintf(stderr, "orvex-update: ERROR: _settings.ini Not Found ! (in %s)\n", os::GetCurrentDir().c_str());
         return std::nullopt;
     }
     TRunSettings runSettings;
@@ -71,20 +78,36 @@ std::optional<TRunSettings> ReadRunSettings(TStringList& settings, const TUpdate
     return runSettings;
 }
 
-void PrintSummary(const GFilesThread::TFetchSummary& fetched, double seconds, const TerminalView& view) {
-    uint64_t saved = 0;
-    for (const auto& built : fetched.Built) {
-        std::printf("%s: built from chunks, %llu bytes reused, %llu downloaded\n", built.Path.c_str(),
-                    static_cast<unsigned long long>(built.Reused), static_cast<unsigned long long>(built.Downloaded));
-        if (built.WholeCopy > built.Downloaded) saved += built.WholeCopy - built.Downloaded;
-    }
-    std::printf("%d files fetched, %d failed, %llu bytes downloaded in %.1f s", fetched.Installed, fetched.Failed,
-                static_cast<unsigned long long>(fetched.Bytes), seconds);
-    if (!fetched.Built.empty())
-        std::printf(", %llu bytes fewer than the whole copies", static_cast<unsigned long long>(saved));
-    std::printf("\n");
+// The details when asked for, the result, then the counts: the last lines are the run's outcome.
+void PrintOutcome(const GFilesThread::TFetchSummary& fetched, double seconds, const std::string& result,
+                  bool verbose, TerminalView& view) {
+    view.Conclude(result, verbose ? DetailLines(fetched) : std::vector<std::string>{});
+    std::printf("%s\n", SummaryLine(fetched, seconds).c_str());
     if (!view.SavedRevision().empty()) std::printf("Revision %s recorded\n", view.SavedRevision().c_str());
 }
+
+// Has the view draw what its redraw interval held back while the run is quiet (a slow server).
+class TRedrawTicker {
+public:
+    TRedrawTicker(IDispatcher& dispatcher, TerminalView& view)
+        : FThread([&dispatcher, &view](std::stop_token stop) {
+              std::mutex lock;
+              std::condition_variable_any never;
+              std::unique_lock<std::mutex> held(lock);
+              for (;;) {
+                  static_cast<void>(never.wait_for(held, stop, TerminalView::RedrawInterval, [] { return false; }));
+                  if (stop.stop_requested()) return;
+                  try {
+                      dispatcher.Post([&view] { view.Tick(); });
+                  } catch (const std::exception&) {
+                      return;  // the dispatcher has stopped
+                  }
+              }
+          }) {}
+
+private:
+    std::jthread FThread;
+};
 
 }  // namespace
 
@@ -94,8 +117,12 @@ int main(int argc, char** argv) {
         std::fputs(UpdateHelpText, stdout);
         return ExitUpdated;
     }
+    if (parsed.Action == TParsedArguments::TAction::ShowVersion) {
+        std::printf("orvex-update %s\n", OrvexVersion);
+        return ExitUpdated;
+    }
     if (parsed.Action == TParsedArguments::TAction::Refuse) {
-        std::fprintf(stderr, "%s\nRun with --help for more information.\n", parsed.Error.c_str());
+        std::fprintf(stderr, "orvex-update: %s\nRun with --help for more information.\n", parsed.Error.c_str());
         return ExitUsage;
     }
     // Named from where the tool was started, before FOLDER becomes the current folder.
@@ -106,20 +133,22 @@ int main(int argc, char** argv) {
     const std::optional<TRunSettings> runSettings = ReadRunSettings(settings, parsed.Arguments, hostsFile);
     if (!runSettings) return ExitUsage;
 
-    TerminalView view(settings, stdout, IsTerminal(stdout), TerminalWidth(stdout));
+    const bool interactive = IsTerminal(stdout);
+    TerminalView view(settings, stdout, stderr, interactive, TerminalWidth(stdout));
     TRunResult result = TRunResult::Failed;
     GFilesThread::TFetchSummary fetched;
     const auto start = std::chrono::steady_clock::now();
     {
         // The bars are drawn as fast as the terminal takes them; the run does not wait for each.
         HeadlessDispatcher dispatcher(true);
+        std::optional<TRedrawTicker> ticker;
+        if (interactive) ticker.emplace(dispatcher, view);
         GFilesThread run(dispatcher, view, *runSettings);
         run.RunUpdate();
         result = run.Result();
         fetched = run.Fetched();
     }
-    view.Conclude(StatusText(result));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    PrintSummary(fetched, took.count(), view);
+    PrintOutcome(fetched, took.count(), StatusText(result), parsed.Arguments.Verbose, view);
     return Succeeded(result) ? ExitUpdated : ExitFailed;
 }
