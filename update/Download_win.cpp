@@ -187,12 +187,15 @@ private:
             request = FShared->Request;
             FShared->Changed.notify_all();
         }
-        // Reads of 1024 bytes, each reported: the file bar moves by them.
-        std::vector<unsigned char> buffer(1024);
+        // Reads of 1024 bytes, each reported: the file bar moves by them. Under a cap, none brings
+        // more than a burst's worth, and each waits until the budget has paid for it.
+        TRateBudget* const budget = FLimits.Budget.get();
+        std::vector<unsigned char> buffer(budget ? budget->Slice(1024) : 1024);
         for (;;) {
             DWORD count = 0;
             const bool read = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count);
             const DWORD error = ::GetLastError();
+            if (budget && read) budget->Take(count);
             std::unique_lock<std::mutex> lock(FShared->Mutex);
             if (FShared->Abandoned) return;
             if (!read) {

@@ -30,8 +30,9 @@ constexpr SettingsKey SettingsKeys[] = {
     {ListSeqSetting, ""},
     {"Mirrors", ""},
     {"Channel", ""},
+    {"MaxRate", ""},
 };
-static_assert(std::size(SettingsKeys) == ChannelPos);
+static_assert(std::size(SettingsKeys) == MaxRatePos);
 
 }  // namespace
 

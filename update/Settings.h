@@ -24,7 +24,9 @@ enum SettingsPosition : std::size_t {
     // Further base addresses serving the same server folder, separated by spaces.
     MirrorsPos,
     // The channel a signed list must name; empty: any.
-    ChannelPos
+    ChannelPos,
+    // Bytes per second over all of a run's transfers, with K or M for KiB or MiB; empty or 0: no cap.
+    MaxRatePos
 };
 
 inline constexpr const char* UpdateKeySetting = "UpdateKey";

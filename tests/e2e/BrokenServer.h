@@ -3,6 +3,7 @@
 // a real server never does (a body cut short, silence, a trickle, a body without end, a redirect to
 // itself). It serves any number of requests, one connection each, and stops when it goes.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -54,6 +55,12 @@ struct Fault {
     std::size_t At = 0;
 };
 
+// All the bytes the server had sent by a moment.
+struct SentBy {
+    std::chrono::steady_clock::time_point At;
+    uint64_t Total = 0;
+};
+
 class BrokenServer {
 public:
     // Every path is answered with these bytes, as they are.
@@ -81,6 +88,9 @@ public:
     // it resumed: the part sent again for a range not honoured, another version's bytes.
     uint64_t FileBytesSent() const { return FFileBytes; }
     uint64_t FileBytesSentInVain() const { return FInVain; }
+    // The bytes sent on every connection so far, as they went: one entry per millisecond that saw
+    // any, the earliest first.
+    std::vector<SentBy> SentLog();
 
 private:
     struct Route {
@@ -97,6 +107,7 @@ private:
     void Hold(sockets::Socket client);
     // sent: the bytes that went, also when not all did.
     bool SendAll(sockets::Socket client, const std::string& data, std::size_t* sent = nullptr);
+    void LogSent(std::size_t count);
 
     std::mutex FMutex;
     std::map<std::string, Route> FRoutes;
@@ -107,6 +118,8 @@ private:
     std::atomic<bool> FStopping{false};
     std::atomic<int> FRequests{0};
     std::atomic<uint64_t> FFileBytes{0}, FInVain{0};
+    std::mutex FLogMutex;
+    std::vector<SentBy> FSentLog;
     std::vector<std::thread> FConnections;
     std::thread FThread;
 };

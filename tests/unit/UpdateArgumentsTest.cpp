@@ -15,13 +15,14 @@ struct TCase {
     std::vector<std::string> Args;
     bool Slash;
     TAction Action;
-    std::string Expected;  // for Run: full|hosts|threads|folder; otherwise the error ("" for help)
+    std::string Expected;  // for Run: full|hosts|threads|folder[|rate]; otherwise the error ("" for help)
 };
 
 std::string Summary(const TParsedArguments& parsed) {
     if (parsed.Action != TAction::Run) return parsed.Error;
     const TUpdateArguments& a = parsed.Arguments;
-    return std::to_string(a.FullCheck) + "|" + a.HostsFile + "|" + std::to_string(a.Threads) + "|" + a.Folder;
+    return std::to_string(a.FullCheck) + "|" + a.HostsFile + "|" + std::to_string(a.Threads) + "|" + a.Folder +
+           (a.MaxRate ? "|" + std::to_string(*a.MaxRate) : "");
 }
 
 }  // namespace
@@ -54,6 +55,14 @@ TEST(UpdateArguments, OptionsFolderHelpAndRefusals) {
         {{"/full", "/threads:3", "/hosts-file", "C:\\h"}, true, TAction::Run, "1|C:\\h|3|"},
         {{"/?"}, true, TAction::Refuse, "The following argument was not expected: /?"},
         {{"/h"}, true, TAction::ShowHelp, ""},
+        // A rate in bytes per second, K and M in KiB and MiB; 0 is no cap, given all the same.
+        {{"--max-rate", "512K", "C:\\Game"}, false, TAction::Run, "0||0|C:\\Game|524288"},
+        {{"--max-rate=2m"}, false, TAction::Run, "0||0||2097152"},
+        {{"/max-rate:0"}, true, TAction::Run, "0||0||0"},
+        {{"--max-rate", "1.5M"}, false, TAction::Refuse, "--max-rate: 1.5M is not a rate (bytes per second, e.g. 512K or 2M)"},
+        {{"--max-rate="}, false, TAction::Refuse, "--max-rate:  is not a rate (bytes per second, e.g. 512K or 2M)"},
+        {{"--max-rate"}, false, TAction::Refuse, "--max-rate: 1 required TEXT missing"},
+        {{"--max-rate", "1K", "--max-rate", "2K"}, false, TAction::Refuse, "--max-rate: At Most 1 required but received 2"},
     };
     for (const TCase& c : cases) {
         std::string args;
