@@ -27,7 +27,7 @@ TRateBudget::Clock::time_point TRateBudget::Reserve(uint64_t bytes, Clock::time_
 void TRateBudget::Take(uint64_t bytes) {
     const Clock::time_point now = Clock::now();
     const Clock::time_point paid = Reserve(bytes, now);
-    if (paid > now) std::this_thread::sleep_until(paid);
+    if (paid - now >= LeastSleep) std::this_thread::sleep_until(paid);
 }
 
 std::size_t TRateBudget::Slice(std::size_t cap) const {
