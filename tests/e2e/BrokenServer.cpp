@@ -165,6 +165,7 @@ void BrokenServer::Answer(sockets::Socket client) {
             return;
         }
         case Behaviour::EndlessBody: {
+            sockets::LimitSendBuffer(client, 32 * 1024);
             if (!SendAll(client, ok + "\r\n")) return;
             const std::string block(65536, 'E');
             while (SendAll(client, block)) {

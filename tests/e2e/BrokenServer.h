@@ -25,6 +25,8 @@ Socket Accept(Socket listener);
 int Receive(Socket socket, char* buffer, int size);  // <= 0 at the end or on an error
 int Send(Socket socket, const char* data, int size);  // <= 0 on an error
 void ResetOnClose(Socket socket);  // closing sends a reset instead of the orderly end
+// Fixes the system's buffer for what is sent and not yet taken, which otherwise grows by itself.
+void LimitSendBuffer(Socket socket, int bytes);
 void Close(Socket socket);
 }  // namespace sockets
 
@@ -34,7 +36,8 @@ enum class Behaviour {
     NeverAnswer,       // reads the request and sends nothing
     StopAfterHeaders,  // announces a body and sends none of it
     Trickle,           // sends the body a byte every 400 ms
-    EndlessBody,       // a body that never ends
+    EndlessBody,       // a body that never ends, sent through a small send buffer: what the server
+                       // counts as sent is close to what the client took
     RedirectToItself,  // 302 to the same address
     File,              // a file with an ETag, served in whole or in ranges; see ServeFile
 };
