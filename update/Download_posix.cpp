@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -32,7 +33,8 @@ struct CurlEasyDeleter {
 class Relay {
 public:
     Relay(CURL* handle, IBodyReceiver& receiver, const TTransferLimits& limits, const std::optional<TRange>& range)
-        : FHandle(handle), FReceiver(receiver), FWatch(limits, TTransferWatch::Clock::now()), FRange(range) {}
+        : FHandle(handle), FReceiver(receiver), FWatch(limits, TTransferWatch::Clock::now()), FBudget(limits.Budget.get()),
+          FRange(range) {}
 
     static size_t Write(char* data, size_t size, size_t count, void* self) {
         return static_cast<Relay*>(self)->Pass(data, size * count);
@@ -70,9 +72,10 @@ public:
 
 private:
     size_t Pass(const char* data, size_t size) {
-        FReceived += size;
-        FWatch.Received(FReceived, TTransferWatch::Clock::now());
         try {
+            if (FBudget) FBudget->Take(size);
+            FReceived += size;
+            FWatch.Received(FReceived, TTransferWatch::Clock::now());
             Open();
             FReceiver.BodyRead(data, size);
             return size;
@@ -113,6 +116,7 @@ private:
     CURL* FHandle;
     IBodyReceiver& FReceiver;
     TTransferWatch FWatch;
+    TRateBudget* FBudget;  // none: no cap
     uint64_t FReceived = 0;
     std::exception_ptr FError;
     bool FOpened = false;
@@ -202,6 +206,11 @@ TFetchResult FetchBody(const std::string& url, const TTransferLimits& limits, IB
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &relay);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Relay::Write);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &relay);
+    // Under a cap each write is at most a burst's worth (libcurl takes no less than 1 KiB), so the
+    // socket is read no faster than the budget pays for.
+    if (limits.Budget)
+        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE,
+                         static_cast<long>(std::max<std::size_t>(1024, limits.Budget->Slice(CURL_MAX_WRITE_SIZE))));
     const CURLcode code = curl_easy_perform(handle);
     relay.RaisePending();
     long status = 0;

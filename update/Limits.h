@@ -2,9 +2,12 @@
 // How far the run lets a server and a download go before it gives up: every default in one place
 // (README, "Limits"). Tests shorten them; the launcher and orvex-update use them as they are.
 #include "formats/Unpack.h"
+#include "update/RateBudget.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 namespace orvex {
 
@@ -26,6 +29,8 @@ struct TTransferLimits {
     // MinBytesPerSecond so far): of one transfer, and of one address over all its tries together
     // (update/Servers), so a server that never answers or only trickles is given up in time.
     std::chrono::milliseconds Idle{std::chrono::seconds(90)};
+    // The run's MaxRate, shared by all its transfers; none: no cap.
+    std::shared_ptr<TRateBudget> Budget;
 };
 
 // How often a download that failed for a passing reason is tried, and how long the run waits
@@ -51,12 +56,24 @@ struct TRunLimits {
     uint64_t FreeSpaceReserve = DefaultFreeSpaceReserve;
     // Threads for checking, fetching and unpacking; 0: one per core.
     unsigned Threads = 0;
+    // MaxRate: body bytes per second over all the run's transfers together; 0: no cap.
+    uint64_t MaxRate = 0;
 };
 
-// The run's transfer limits, keeping its free space reserve in downloads as in unpacking.
+// Under a cap a transfer gets only its share of it, so the speed floor asks at most this part of
+// the cap: the cap alone never makes a transfer too slow.
+inline constexpr uint64_t CappedFloorShare = 64;
+
+// The run's transfer limits, keeping its free space reserve in downloads as in unpacking; with a
+// MaxRate, each call makes a budget of its own: one per run.
 inline TTransferLimits TransferLimitsOf(const TRunLimits& limits) {
     TTransferLimits transfer = limits.Transfer;
     transfer.FreeSpaceReserve = limits.FreeSpaceReserve;
+    if (limits.MaxRate > 0) {
+        transfer.Budget = std::make_shared<TRateBudget>(limits.MaxRate);
+        transfer.MinBytesPerSecond =
+            static_cast<uint32_t>(std::min<uint64_t>(transfer.MinBytesPerSecond, limits.MaxRate / CappedFloorShare));
+    }
     return transfer;
 }
 

@@ -5,6 +5,7 @@
 #include "update/Limits.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orvex {
@@ -54,7 +55,15 @@ struct TRunSettings {
 };
 
 // A run of the launcher's kind (system hosts file, batch-file self-update) over the settings list
-// LoadSettings fills. Raises EConvertError when CreateBackup or AtRevision is not a number.
+// LoadSettings fills. Raises EConvertError when CreateBackup or AtRevision is not a number, or
+// MaxRate not a rate.
 TRunSettings RunSettingsFrom(const TStringList& settings, bool fullCheck = false);
+
+// The most bytes per second a run may take, so that a rate never overflows the budget's sums.
+inline constexpr uint64_t MaxRateLimit = (uint64_t{1} << 32) - 1;
+
+// A rate as MaxRate and --max-rate take it: decimal digits, then nothing, K (KiB) or M (MiB), in any
+// case, at most MaxRateLimit bytes per second; empty is 0 (no cap). Nothing when it is not one.
+std::optional<uint64_t> RateValue(const std::string& text);
 
 }  // namespace orvex

@@ -31,8 +31,9 @@ constexpr SettingsKey SettingsKeys[] = {
     {"Mirrors", ""},
     {"Channel", ""},
     {RolloutNumberSetting, ""},
+    {"MaxRate", ""},
 };
-static_assert(std::size(SettingsKeys) == RolloutNumberPos);
+static_assert(std::size(SettingsKeys) == MaxRatePos);
 
 }  // namespace
 

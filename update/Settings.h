@@ -26,7 +26,9 @@ enum SettingsPosition : std::size_t {
     // The channel a signed list must name; empty: any.
     ChannelPos,
     // The installation's number for staged rollouts (0 to 9999), made once; empty: not made yet.
-    RolloutNumberPos
+    RolloutNumberPos,
+    // Bytes per second over all of a run's transfers, with K or M for KiB or MiB; empty or 0: no cap.
+    MaxRatePos
 };
 
 inline constexpr const char* UpdateKeySetting = "UpdateKey";

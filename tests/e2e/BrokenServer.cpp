@@ -109,8 +109,24 @@ bool BrokenServer::SendAll(sockets::Socket client, const std::string& data, std:
         const int put = sockets::Send(client, data.data() + count, static_cast<int>(data.size() - count));
         if (put <= 0) return false;
         count += static_cast<std::size_t>(put);
+        LogSent(static_cast<std::size_t>(put));
     }
     return true;
+}
+
+void BrokenServer::LogSent(std::size_t count) {
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard<std::mutex> lock(FLogMutex);
+    const uint64_t total = (FSentLog.empty() ? 0 : FSentLog.back().Total) + count;
+    if (!FSentLog.empty() && now - FSentLog.back().At < std::chrono::milliseconds(1))
+        FSentLog.back().Total = total;
+    else
+        FSentLog.push_back({now, total});
+}
+
+std::vector<SentBy> BrokenServer::SentLog() {
+    const std::lock_guard<std::mutex> lock(FLogMutex);
+    return FSentLog;
 }
 
 void BrokenServer::Answer(sockets::Socket client) {
@@ -149,6 +165,7 @@ void BrokenServer::Answer(sockets::Socket client) {
             return;
         }
         case Behaviour::EndlessBody: {
+            sockets::LimitSendBuffer(client, 32 * 1024);
             if (!SendAll(client, ok + "\r\n")) return;
             const std::string block(65536, 'E');
             while (SendAll(client, block)) {

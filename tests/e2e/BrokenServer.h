@@ -3,6 +3,7 @@
 // a real server never does (a body cut short, silence, a trickle, a body without end, a redirect to
 // itself). It serves any number of requests, one connection each, and stops when it goes.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -24,6 +25,8 @@ Socket Accept(Socket listener);
 int Receive(Socket socket, char* buffer, int size);  // <= 0 at the end or on an error
 int Send(Socket socket, const char* data, int size);  // <= 0 on an error
 void ResetOnClose(Socket socket);  // closing sends a reset instead of the orderly end
+// Fixes the system's buffer for what is sent and not yet taken, which otherwise grows by itself.
+void LimitSendBuffer(Socket socket, int bytes);
 void Close(Socket socket);
 }  // namespace sockets
 
@@ -33,7 +36,8 @@ enum class Behaviour {
     NeverAnswer,       // reads the request and sends nothing
     StopAfterHeaders,  // announces a body and sends none of it
     Trickle,           // sends the body a byte every 400 ms
-    EndlessBody,       // a body that never ends
+    EndlessBody,       // a body that never ends, sent through a small send buffer: what the server
+                       // counts as sent is close to what the client took
     RedirectToItself,  // 302 to the same address
     File,              // a file with an ETag, served in whole or in ranges; see ServeFile
 };
@@ -52,6 +56,12 @@ struct Fault {
         NoValidator,  // At bytes of the body without an ETag, then closed
     } What = None;
     std::size_t At = 0;
+};
+
+// All the bytes the server had sent by a moment.
+struct SentBy {
+    std::chrono::steady_clock::time_point At;
+    uint64_t Total = 0;
 };
 
 class BrokenServer {
@@ -81,6 +91,9 @@ public:
     // it resumed: the part sent again for a range not honoured, another version's bytes.
     uint64_t FileBytesSent() const { return FFileBytes; }
     uint64_t FileBytesSentInVain() const { return FInVain; }
+    // The bytes sent on every connection so far, as they went: one entry per millisecond that saw
+    // any, the earliest first.
+    std::vector<SentBy> SentLog();
 
 private:
     struct Route {
@@ -97,6 +110,7 @@ private:
     void Hold(sockets::Socket client);
     // sent: the bytes that went, also when not all did.
     bool SendAll(sockets::Socket client, const std::string& data, std::size_t* sent = nullptr);
+    void LogSent(std::size_t count);
 
     std::mutex FMutex;
     std::map<std::string, Route> FRoutes;
@@ -107,6 +121,8 @@ private:
     std::atomic<bool> FStopping{false};
     std::atomic<int> FRequests{0};
     std::atomic<uint64_t> FFileBytes{0}, FInVain{0};
+    std::mutex FLogMutex;
+    std::vector<SentBy> FSentLog;
     std::vector<std::thread> FConnections;
     std::thread FThread;
 };

@@ -52,6 +52,11 @@ void ResetOnClose(Socket socket) {
     static_cast<void>(::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_LINGER, &abort, sizeof abort));
 }
 
+void LimitSendBuffer(Socket socket, int bytes) {
+    const int size = bytes;
+    static_cast<void>(::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_SNDBUF, &size, sizeof size));
+}
+
 void Close(Socket socket) {
     if (socket != None) ::close(static_cast<int>(socket));
 }

@@ -65,6 +65,11 @@ void ResetOnClose(Socket socket) {
     static_cast<void>(::setsockopt(Native(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort));
 }
 
+void LimitSendBuffer(Socket socket, int bytes) {
+    const int size = bytes;
+    static_cast<void>(::setsockopt(Native(socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size));
+}
+
 void Close(Socket socket) {
     if (socket != None) ::closesocket(Native(socket));
 }

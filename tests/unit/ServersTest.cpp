@@ -141,6 +141,17 @@ TEST(RunSettingsFrom, TakesEachSettingFromItsPlaceAndRefusesNumbersThatAreNot) {
     EXPECT_EQ(run.ListSeq, "12");
     EXPECT_EQ(run.Channel, "live");
     EXPECT_EQ(run.RolloutNumber, 4321);
+    EXPECT_EQ(run.Limits.MaxRate, 0u) << "a list without MaxRate: no cap";
+    settings.push_back("2M");
+    EXPECT_EQ(RunSettingsFrom(settings).Limits.MaxRate, 2u << 20);
+    settings[MaxRatePos] = "2 MB";
+    try {
+        RunSettingsFrom(settings);
+        ADD_FAILURE() << "a MaxRate that is not a rate";
+    } catch (const EConvertError& error) {
+        EXPECT_STREQ(error.what(), "MaxRate: '2 MB' is not a rate (bytes per second, e.g. 512K or 2M)");
+    }
+    settings[MaxRatePos] = "";
     settings[AtRevisionPos] = "seven";
     EXPECT_THROW(RunSettingsFrom(settings), EConvertError);
 }

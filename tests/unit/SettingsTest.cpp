@@ -16,7 +16,7 @@ using orvex::test::CurrentDirGuard;
 
 namespace {
 
-const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe", "", "", "", "", ""};
+const TStringList AllDefaults = {"", "", "Talvora", "0", "0", "0", "system\\orvex.exe", "", "", "", "", "", ""};
 
 TStringList WithoutBaseDir(const TStringList& list) { return TStringList(list.begin() + 1, list.end()); }
 
@@ -61,13 +61,14 @@ TEST(LoadSettings, KeepsTheValuesAsTheTextsRead) {
                  "UpdateKey=RWQkey1 RWQkey2\r\n"
                  "ListSeq=7\r\n"
                  "Mirrors=http://m1/ http://m2/\r\n"
-                 "Channel=live\r\n");
+                 "Channel=live\r\n"
+                 "MaxRate=512K\r\n");
     CurrentDirGuard inFolder(folder.Dir());
     TStringList settings;
     ASSERT_TRUE(LoadSettings(settings));
     EXPECT_EQ(WithoutBaseDir(settings), (TStringList{longUrl.substr(0, 2047), "http://updates.example/client", "", "00",
                                                      "yes", "42", "bin\\game.exe", "RWQkey1 RWQkey2", "7",
-                                                     "http://m1/ http://m2/", "live", ""}));
+                                                     "http://m1/ http://m2/", "live", "", "512K"}));
 }
 
 TEST(WriteSetting, ReplacesOnlyItsKey) {
@@ -95,7 +96,7 @@ TEST(WriteSetting, ReplacesOnlyItsKey) {
     TStringList reloaded;
     ASSERT_TRUE(LoadSettings(reloaded));
     EXPECT_EQ(WithoutBaseDir(reloaded), (TStringList{"http://news/", "http://updates/", "Talvora", "1", "1", "12",
-                                                     "system\\orvex.exe", "RWQkey1 RWQkey2", "9", "", "", ""}));
+                                                     "system\\orvex.exe", "RWQkey1 RWQkey2", "9", "", "", "", ""}));
 }
 
 TEST(WriteSetting, RefusedWriteNamesTheFullPath) {

@@ -15,14 +15,14 @@ struct TCase {
     std::vector<std::string> Args;
     bool Slash;
     TAction Action;
-    std::string Expected;  // for Run: full|hosts|threads|folder[|verbose]; otherwise the error ("" for help)
+    std::string Expected;  // for Run: full|hosts|threads|folder[|verbose][|rate]; otherwise the error ("" for help)
 };
 
 std::string Summary(const TParsedArguments& parsed) {
     if (parsed.Action != TAction::Run) return parsed.Error;
     const TUpdateArguments& a = parsed.Arguments;
     return std::to_string(a.FullCheck) + "|" + a.HostsFile + "|" + std::to_string(a.Threads) + "|" + a.Folder +
-           (a.Verbose ? "|verbose" : "");
+           (a.Verbose ? "|verbose" : "") + (a.MaxRate ? "|" + std::to_string(*a.MaxRate) : "");
 }
 
 }  // namespace
@@ -62,6 +62,14 @@ TEST(UpdateArguments, OptionsFolderHelpAndRefusals) {
         // Like help, the version is shown whatever else the line holds.
         {{"--bogus", "--version"}, false, TAction::ShowVersion, ""},
         {{"--version=2"}, false, TAction::Refuse, "The following argument was not expected: --version=2"},
+        // A rate in bytes per second, K and M in KiB and MiB; 0 is no cap, given all the same.
+        {{"--max-rate", "512K", "C:\\Game"}, false, TAction::Run, "0||0|C:\\Game|524288"},
+        {{"--max-rate=2m"}, false, TAction::Run, "0||0||2097152"},
+        {{"/max-rate:0"}, true, TAction::Run, "0||0||0"},
+        {{"--max-rate", "1.5M"}, false, TAction::Refuse, "--max-rate: 1.5M is not a rate (bytes per second, e.g. 512K or 2M)"},
+        {{"--max-rate="}, false, TAction::Refuse, "--max-rate:  is not a rate (bytes per second, e.g. 512K or 2M)"},
+        {{"--max-rate"}, false, TAction::Refuse, "--max-rate: 1 required TEXT missing"},
+        {{"--max-rate", "1K", "--max-rate", "2K"}, false, TAction::Refuse, "--max-rate: At Most 1 required but received 2"},
     };
     for (const TCase& c : cases) {
         std::string args;

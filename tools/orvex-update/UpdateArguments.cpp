@@ -1,5 +1,7 @@
 #include "UpdateArguments.h"
 
+#include "update/RunSettings.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -24,6 +26,8 @@ const char* const UpdateHelpText =
     "  --hosts-file TEXT           apply the update list's host entries to this file (Linux: without it they are not applied)\n"
     "  --threads UINT:UINT in [1 - 64]\n"
     "                              threads for checking, fetching and unpacking (default: one per core)\n"
+    "  --max-rate TEXT             bytes per second over all downloads, K or M for KiB or MiB, 0 for none\n"
+    "                              (default: MaxRate in _settings.ini)\n"
     "  -v,--verbose                also each file's details: how much of a file built from chunks was\n"
     "                              reused and how much downloaded\n"
     "\n";
@@ -99,7 +103,7 @@ struct TCollected {
     bool Help = false;
     bool Version = false;
     bool Verbose = false;
-    std::vector<std::string> FullValues, HostsFiles, Threads, Positionals, Unexpected;
+    std::vector<std::string> FullValues, HostsFiles, Threads, MaxRates, Positionals, Unexpected;
     std::string Refusal;  // an option's value missing at the end
 };
 
@@ -123,14 +127,15 @@ TCollected Collect(const std::vector<std::string>& args, bool slashOptions) {
             c.Verbose = true;
         } else if (option.Name == "full") {
             c.FullValues.push_back(option.Value.value_or("true"));
-        } else if (option.Name == "hosts-file" || option.Name == "threads") {
+        } else if (option.Name == "hosts-file" || option.Name == "threads" || option.Name == "max-rate") {
             const bool isThreads = option.Name == "threads";
             if (!option.Value && i + 1 >= args.size()) {
                 c.Refusal = isThreads ? "--threads: 1 required UINT:UINT in [1 - 64] missing"
-                                      : "--hosts-file: 1 required TEXT missing";
+                                      : "--" + option.Name + ": 1 required TEXT missing";
                 return c;
             }
-            (isThreads ? c.Threads : c.HostsFiles).push_back(option.Value ? *option.Value : args[++i]);
+            std::vector<std::string>& values = isThreads ? c.Threads : option.Name == "max-rate" ? c.MaxRates : c.HostsFiles;
+            values.push_back(option.Value ? *option.Value : args[++i]);
         } else {
             c.Unexpected.push_back(arg);
         }
@@ -163,6 +168,12 @@ TParsedArguments ParseUpdateArguments(const std::vector<std::string>& args, bool
         result.Threads = *count;
     }
     if (c.Threads.size() > 1) return atMostOne("--threads", c.Threads.size());
+    if (c.MaxRates.size() > 1) return atMostOne("--max-rate", c.MaxRates.size());
+    if (!c.MaxRates.empty()) {
+        result.MaxRate = RateValue(c.MaxRates[0]);
+        if (!result.MaxRate || c.MaxRates[0].empty())
+            return Refused("--max-rate: " + c.MaxRates[0] + " is not a rate (bytes per second, e.g. 512K or 2M)");
+    }
     if (!c.Positionals.empty()) result.Folder = c.Positionals[0];
     result.Verbose = c.Verbose;
     if (c.Help) {

@@ -1,7 +1,9 @@
 #pragma once
-// orvex-update's command line: [--full] [--hosts-file PATH] [--threads N] [-v] [FOLDER], read the way
-// its users have always typed it ("--name value", "--name=value", "--" before a folder that starts
-// with "-", and on Windows also "/name" and "/name:value").
+// orvex-update's command line: [--full] [--hosts-file PATH] [--threads N] [--max-rate RATE] [-v]
+// [FOLDER], read the way its users have always typed it ("--name value", "--name=value", "--" before
+// a folder that starts with "-", and on Windows also "/name" and "/name:value").
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@ struct TUpdateArguments {
     bool FullCheck = false;
     std::string HostsFile;  // as given; "" when not given
     unsigned Threads = 0;   // 0: one per core
+    std::optional<uint64_t> MaxRate;  // bytes per second; nothing: the settings file's MaxRate
     std::string Folder;     // "": the current folder
     bool Verbose = false;   // each file's details too
 };

@@ -75,6 +75,7 @@ std::optional<TRunSettings> ReadRunSettings(TStringList& settings, const TUpdate
     runSettings.SelfUpdate = SelfUpdateMode::ReplaceDirectly;
     runSettings.HostsFile = hostsFile;
     runSettings.Limits.Threads = arguments.Threads;
+    if (arguments.MaxRate) runSettings.Limits.MaxRate = *arguments.MaxRate;
     return runSettings;
 }
 
