@@ -33,6 +33,10 @@ grep -qF "\"$(tr / '\\' <<<"$maps")\\карта 1.dat\" cannot be written in the
 "$publish" build -q "$client" "$work/web/www/native" > "$work/out" 2>&1 || fail "native publish: $(cat "$work/out")"
 wine "$publish_exe" build -q --codepage 1251 "$(win_path "$client")" "$(win_path "$work/web/www/wine")" \
   > "$work/out" 2>&1 || fail "publish under Wine: $(cat "$work/out")"
+# Without the locale installed Wine cannot map the names back: refused, never left out unsaid.
+LOCPATH=$work/no-locales wine "$publish_exe" build -q --codepage 1251 "$(win_path "$client")" \
+  "$(win_path "$work/unmapped")" > "$work/out" 2>&1 && fail "published without the folder Wine could not map"
+grep -qF 'does not open by that name' "$work/out" || fail "no reason for the unmapped name: $(cat "$work/out")"
 diff -r "$work/web/www/native" "$work/web/www/wine" > "$work/diff" 2>&1 ||
   fail "the server folders differ: $(cat "$work/diff")"
 [ -f "$work/web/www/native/$maps/карта 1.dat.bz2" ] || fail "no copy under the UTF-8 name: $(find "$work/web/www")"
@@ -53,7 +57,8 @@ install() {  # install WHERE FROM RUNNER...: one installation updated from one s
 }
 install wine-from-native native wine "$update_exe"
 install native-from-wine wine "$update"
-grep -q '"GET /native/data/%D0%9A%D0%B0%D1%80%D1%82%D1%8B%20' "$work/web/logs/access.log" ||
-  grep -q '"GET /native/data/%D0%9A%D0%B0%D1%80%D1%82%D1%8B ' "$work/web/logs/access.log" ||
-  fail "not asked for in percent-encoded UTF-8: $(cat "$work/web/logs/access.log")"
+for folder in native wine; do
+  grep -qF "\"GET /$folder/data/%D0%9A%D0%B0%D1%80%D1%82%D1%8B%20%D0%B8%20" "$work/web/logs/access.log" ||
+    fail "not asked for in percent-encoded UTF-8: $(cat "$work/web/logs/access.log")"
+done
 echo "Cyrillic names published and installed on both sides"

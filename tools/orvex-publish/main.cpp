@@ -185,8 +185,11 @@ int Build(const TBuildArgs& args) {
     const bool hadList = os::FileExists(JoinPath(args.Server, PackedListName));
     if (!os::ForceDirectories(args.Server))
         throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
-    options.OnFile = [&report](const TPublishedFile& file, TFileOutcome outcome, const TPublishProgress& progress) {
-        report.File(file, outcome, progress);
+    options.OnFile = [&report, &description](const TPublishedFile& file, TFileOutcome outcome,
+                                             const TPublishProgress& progress) {
+        TPublishedFile shown = file;  // named as this system names it, not in the list's code page
+        shown.Path = LocalListName(file.Path, description.CodePage);
+        report.File(shown, outcome, progress);
     };
     const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
     report.Done();

@@ -27,15 +27,18 @@ void ListFolderInto(const std::string& dir, const std::string& prefix, TClientWa
         const std::string path = JoinPath(dir, entry.Name);
         const os::TEntryKind kind = os::EntryKind(path);
         if (!entry.Representable)
-            walk.Refusals.push_back(
-                Format("The name \"%s\" is not in this system's encoding (%s)", listed.c_str(), LocalNameEncoding().c_str()));
+            walk.Refusals.push_back(Format("The name \"%s\" is not in this system's encoding (%s)", listed.c_str(),
+                                           LocalNameEncoding().c_str()));
         else if (kind == os::TEntryKind::Folder)
             ListFolderInto(path, listed + "\\", walk);
         else if (kind == os::TEntryKind::File)
             walk.Files.push_back(listed);
+        else if (kind == os::TEntryKind::Missing)  // Wine shows a name it cannot map by a short one
+            walk.Refusals.push_back(Format("\"%s\" is in its folder but does not open by that name (a name this "
+                                           "system cannot map back; under Wine: is the locale LANG names installed?)", listed.c_str()));
         else if (walk.Excluded && walk.Excluded(listed))
             continue;
-        else if (const auto refused = RefusedKind(path, listed))  // nothing: gone since the folder was read
+        else if (const auto refused = RefusedKind(path, listed))
             walk.Refusals.push_back(*refused);
     }
 }
