@@ -6,7 +6,7 @@
 #   cyrillic_names.sh NATIVE_PUBLISH NATIVE_UPDATE WINDOWS_PUBLISH WINDOWS_UPDATE WINE_DIR
 set -uo pipefail
 source "$(dirname "$0")/../common/lib.sh"
-publish=$1 update=$2 publish_exe=$3 update_exe=$4 wine_dir=$5
+publish=$1 update=$2 publish_exe=$3 update_exe=$4 wine_dir=$(realpath -m "$5")
 if [ ! -x "$publish" ] || [ ! -x "$update" ]; then
   echo "no native orvex-publish and orvex-update beside $publish (build them first): skipped"
   exit 77
