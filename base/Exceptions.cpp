@@ -120,4 +120,8 @@ std::string Format(const char* fmt, ...) {
 
 void RaiseInOutError(int errorCode) { throw EInOutError(errorCode, Format(SInOutError, errorCode)); }
 
+void RaiseInOutError(int errorCode, const std::string& path) {
+    throw EInOutError(errorCode, Format(SInOutErrorAt, errorCode, path.c_str()));
+}
+
 }  // namespace orvex

@@ -84,8 +84,12 @@ inline constexpr const char* SFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* SListIndexError = "List index out of bounds (%d)";
 inline constexpr const char* SOutOfRange = "Value must be between %d and %d";
 
+inline constexpr const char* SInOutErrorAt = "I/O error %d at \"%s\"";
+
 // Raises EInOutError for the given OS error code, e.g. "I/O error 5".
 [[noreturn]] void RaiseInOutError(int errorCode);
+// The same, naming the file or folder: "I/O error 5 at "C:\Games\data"".
+[[noreturn]] void RaiseInOutError(int errorCode, const std::string& path);
 
 // Bounds-checked access to a list of fields, raising EListError: behaviour inherited from the string
 // lists of the UI framework the launcher's rules come from.

@@ -25,7 +25,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
     for (;;) {
         const ssize_t got = ::read(static_cast<int>(FHandle), buffer, count);
         if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) RaiseInOutError(errno);
+        if (errno != EINTR) RaiseInOutError(errno, FFileName);
     }
 }
 
@@ -33,14 +33,14 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
     for (;;) {
         const ssize_t put = ::write(static_cast<int>(FHandle), buffer, count);
         if (put >= 0) return static_cast<std::size_t>(put);
-        if (errno != EINTR) RaiseInOutError(errno);
+        if (errno != EINTR) RaiseInOutError(errno, FFileName);
     }
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
     const int whence = origin == SeekOrigin::Beginning ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
     const off_t position = ::lseek(static_cast<int>(FHandle), static_cast<off_t>(offset), whence);
-    if (position < 0) RaiseInOutError(errno);
+    if (position < 0) RaiseInOutError(errno, FFileName);
     return position;
 }
 

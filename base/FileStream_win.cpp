@@ -25,7 +25,7 @@ std::size_t TFileStream::Read(void* buffer, std::size_t count) {
     DWORD got = 0;
     const DWORD asked = count > UINT_MAX ? UINT_MAX : static_cast<DWORD>(count);
     if (!::ReadFile(reinterpret_cast<HANDLE>(FHandle), buffer, asked, &got, nullptr))
-        RaiseInOutError(static_cast<int>(::GetLastError()));
+        RaiseInOutError(static_cast<int>(::GetLastError()), FFileName);
     return got;
 }
 
@@ -33,7 +33,7 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
     DWORD put = 0;
     const DWORD asked = count > UINT_MAX ? UINT_MAX : static_cast<DWORD>(count);
     if (!::WriteFile(reinterpret_cast<HANDLE>(FHandle), buffer, asked, &put, nullptr))
-        RaiseInOutError(static_cast<int>(::GetLastError()));
+        RaiseInOutError(static_cast<int>(::GetLastError()), FFileName);
     return put;
 }
 
@@ -43,7 +43,7 @@ int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
     distance.QuadPart = offset;
     LARGE_INTEGER position;
     if (!::SetFilePointerEx(reinterpret_cast<HANDLE>(FHandle), distance, &position, method))
-        RaiseInOutError(static_cast<int>(::GetLastError()));
+        RaiseInOutError(static_cast<int>(::GetLastError()), FFileName);
     return position.QuadPart;
 }
 

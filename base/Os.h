@@ -77,7 +77,8 @@ enum class TEntryKind { Missing, File, Folder, Link, Other };
 struct TFolderEntry {
     std::string Name;
     bool IsFolder = false;
-    // False when the name cannot be written in the single-byte code page of the update list.
+    // False when the name is not in this system's encoding (UTF-8 on Linux, the ANSI code page on
+    // Windows): the program cannot name it again.
     bool Representable = true;
 };
 

@@ -174,10 +174,8 @@ std::string TempFolder() {
 
 namespace {
 
-// Names here are bytes. A name that is valid UTF-8 with characters beyond ASCII would reach
-// Windows clients as different characters, so only other byte names go into the list unchanged.
-bool IsMultiByteUtf8(const std::string& name) {
-    bool multiByte = false;
+// Names here are UTF-8; a name in any other encoding cannot be written in the list's code page.
+bool IsUtf8(const std::string& name) {
     for (std::size_t i = 0; i < name.size();) {
         const auto lead = static_cast<unsigned char>(name[i]);
         const int follow = lead < 0x80 ? 0 : lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
@@ -186,10 +184,9 @@ bool IsMultiByteUtf8(const std::string& name) {
         if (follow < 0 || i + width >= name.size() + (width == 0 ? 1 : 0)) return false;
         for (int k = 1; k <= follow; ++k)
             if ((static_cast<unsigned char>(name[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80) return false;
-        multiByte = multiByte || follow > 0;
         i += width + 1;
     }
-    return multiByte;
+    return true;
 }
 
 }  // namespace
@@ -204,7 +201,7 @@ bool ListFolder(const std::string& path, std::vector<TFolderEntry>& entries) {
         if (name == "." || name == "..") continue;
         struct stat st {};
         const bool isFolder = ::stat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        entries.push_back(TFolderEntry{name, isFolder, !IsMultiByteUtf8(name)});
+        entries.push_back(TFolderEntry{name, isFolder, IsUtf8(name)});
     }
     return true;
 }

@@ -1,6 +1,16 @@
 #include "base/Path.h"
 
+#include "base/Os.h"
+
 #include <climits>
+
+namespace orvex {
+
+std::filesystem::path FsPath(const std::string& path) { return os::NativePath(path); }
+
+std::string FromFsPath(const std::filesystem::path& path) { return path.string(); }
+
+}  // namespace orvex
 
 namespace orvex::detail {
 

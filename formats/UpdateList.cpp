@@ -1,5 +1,6 @@
 #include "formats/UpdateList.h"
 
+#include "base/CodePage.h"
 #include "base/Exceptions.h"
 #include "formats/LstFile.h"
 #include "util/Misc.h"
@@ -38,6 +39,34 @@ std::string TListEntry::CopyAddress() const {
     std::string address = CopyName();
     std::replace(address.begin(), address.end(), '\\', '/');
     return address;
+}
+
+std::string TListEntry::CopyRequest() const { return PercentEncodedPath(Utf8Name(CopyAddress())); }
+
+unsigned ListCodePage(TListFile& list) {
+    int32_t named = 0;
+    if (TryStrToInt(list.GetValue(SettingsSection, CodePageKey), named) && named > 0)
+        return static_cast<unsigned>(named);
+    return UnnamedListCodePage();
+}
+
+std::string LocalListName(const std::string& name, unsigned codePage) {
+    return LocalNameFrom(codePage, name).value_or(name);
+}
+
+// Line by line only when the whole text will not convert: a line this system cannot name keeps its
+// bytes, and the others still convert.
+std::string LocalListText(const std::string& text) {
+    TListFile list = TListFile::FromText(text);
+    const unsigned codePage = ListCodePage(list);
+    if (auto whole = LocalNameFrom(codePage, text)) return *whole;
+    std::string local;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        local += LocalListName(text.substr(start, end - start), codePage);
+        start = end;
+    }
+    return local;
 }
 
 TListEntry SplitListEntry(const std::string& line) {

@@ -31,6 +31,9 @@ inline constexpr const char* RevKey = "Rev";
 inline constexpr const char* ModHostsKey = "ModHosts";
 // The SHA-256 (hex) of the chunk index files.idx.zst when the folder has a chunk store.
 inline constexpr const char* IndexKey = "Index";
+// The Windows code page of the list's names, written when one is beyond ASCII (clients that know
+// it read them in it; on Windows they are in the player's ANSI code page as ever).
+inline constexpr const char* CodePageKey = "CodePage";
 // 1: files an earlier list named and this one does not are removed from installations.
 inline constexpr const char* RemoveUnlistedKey = "RemoveUnlisted";
 
@@ -56,6 +59,9 @@ struct TListEntry {
     std::string CopyName() const { return Path + PackedSuffix; }
     // The copy as its address names it, with "/" between folders.
     std::string CopyAddress() const;
+    // CopyAddress as it is asked for: in UTF-8, its bytes beyond ASCII percent-encoded. Path is as
+    // this system names files (LocalListText).
+    std::string CopyRequest() const;
     // SIZE as the run takes it: a negative one as 0; raises EConvertError when it is no number.
     uint64_t CopySize() const;
     // The longest body taken for the copy. SIZE is exact in a signed list, which only the publisher
@@ -73,6 +79,14 @@ TListEntry ReadListEntry(const std::string& line);
 std::string FormatListEntry(const std::string& path, const std::string& md5, int64_t size);
 
 class TListFile;
+
+// The code page of a list's names: its CodePage value, else UnnamedListCodePage.
+unsigned ListCodePage(TListFile& list);
+// name, as a list in codePage writes it, as this system names files; unchanged when it cannot be.
+std::string LocalListName(const std::string& name, unsigned codePage);
+// The list's text with its names as this system names files (LocalListName, in the list's code
+// page): on Linux in UTF-8, on Windows unchanged when the list is in the player's ANSI code page.
+std::string LocalListText(const std::string& text);
 
 // Every section of a list as the launcher reads it (SFail for an empty one).
 struct TUpdateList {

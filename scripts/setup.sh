@@ -51,6 +51,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# A Russian locale: Wine under LANG=ru_RU.UTF-8 takes code page 1251 as its ANSI code page, which
+# the test of Cyrillic file names runs the Windows programs in (locales is a test package).
+if [ "${1:-}" != --demo ] && ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  echo "setup: generating the locale ru_RU.UTF-8"
+  if ! grep -qx 'ru_RU.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'ru_RU.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+  fi
+  as_root locale-gen >/dev/null
+fi
+
 # Libraries of the Windows programs are compiled from Debian's own source packages.
 ensure_deb_src() {
   if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then

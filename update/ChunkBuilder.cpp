@@ -1,5 +1,6 @@
 #include "update/ChunkBuilder.h"
 
+#include "base/CodePage.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Stream.h"
@@ -38,12 +39,13 @@ void TChunkBuilder::UseIndex(std::string baseDir, std::string indexHash, std::st
     FFiles.clear();
 }
 
-bool TChunkBuilder::Holds(const std::string& path) const { return FIndex && FFiles.count(path) != 0; }
+// The index names files in UTF-8, as the server folder does.
+bool TChunkBuilder::Holds(const std::string& path) const { return FIndex && FFiles.count(Utf8Name(path)) != 0; }
 
 std::optional<uint64_t> TChunkBuilder::FileSize(const std::string& path) {
     LoadIndex();
     if (!Holds(path)) return std::nullopt;
-    return FIndex->Files[FFiles.at(path)].Size;
+    return FIndex->Files[FFiles.at(Utf8Name(path))].Size;
 }
 
 // Any trouble with the index leaves the run fetching whole copies, as it does from a folder
@@ -82,7 +84,7 @@ TChunkBuilder::TBuildResult TChunkBuilder::Build(const TListEntry& entry, const 
     LoadIndex();
     if (!Holds(entry.Path)) return {};
     try {
-        return {Assemble(FIndex->Files[FFiles.at(entry.Path)], entry, localFile, target)};
+        return {Assemble(FIndex->Files[FFiles.at(Utf8Name(entry.Path))], entry, localFile, target)};
     } catch (const EUnpackLimit& error) {
         FReports.Notify("\"" + entry.Path + "\" was not built from chunks (" + error.what() +
                         "): its whole copy would not fit either");

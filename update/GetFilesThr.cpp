@@ -149,7 +149,8 @@ void GFilesThread::Preload(const std::vector<TReleaseAnnouncement>& announced) {
 TRunResult GFilesThread::ApplyFetched(const TFetchedList& fetched) {
     FSigned = fetched.Signed;
     FCopyMismatch = false;
-    TListFile list(*fetched.Text);
+    const std::vector<uint8_t>& bytes = fetched.Text->Bytes();
+    TListFile list = TListFile::FromText(LocalListText(std::string(bytes.begin(), bytes.end())));
     return ApplyList(list);
 }
 
@@ -224,7 +225,7 @@ TDownloadOutcome GFilesThread::DownloadFile(const std::string& name, const std::
 TDownloadOutcome GFilesThread::DownloadCopy(const TListEntry& entry, const TServers::TBar& bar,
                                             const TServers::TNotify& notify, const TServers::TRetrying& retrying,
                                             const std::stop_token& stop) {
-    return FServers.FetchToFile(entry.CopyAddress(), FState->Staged(entry.Path) + PackedSuffix,
+    return FServers.FetchToFile(entry.CopyRequest(), FState->Staged(entry.Path) + PackedSuffix,
                                 entry.MaxCopyBody(FSigned.has_value()), true, bar, true, notify, stop, retrying);
 }
 

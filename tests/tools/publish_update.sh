@@ -13,7 +13,7 @@ mkdir -p "$client/data/sub dir" "$client/system" "$inst" "$work/web/www"
 head -c 300000 /dev/urandom > "$client/data/sub dir/noise 1.bin"
 seq 1 100000 > "$client/system/table.txt"
 printf 'game' > "$client/game.exe"
-printf 'latin' > "$client/data/caf$(printf '\xe9').dat"
+printf 'latin' > "$client/data/caf$(printf '\xc3\xa9').dat"
 : > "$client/empty.bin"
 printf '[publish]\r\nCritical=*.exe\r\n' > "$client/publish.ini"
 

@@ -1,5 +1,7 @@
 #include "tools/publish/ServerFolder.h"
 
+#include "base/CodePage.h"
+
 #include "common/Links.h"
 #include "common/PublishedClient.h"
 #include "common/RandomBytes.h"
@@ -208,20 +210,30 @@ TEST(ListClientFiles, WalksSubFoldersWithSpacesAndSingleByteNames) {
     client.Write("a b/c d/e f.txt", "1");
     client.Write("top.bin", "2");
     const bool windows = test::WindowsPaths();
-    // On Windows the name must exist in the ANSI code page; here names are bytes.
-    const fs::path accented = windows ? fs::path(L"caf\u00e9.dat") : fs::path(std::string("caf\xe9.dat"));
+    // On Windows the name must exist in the ANSI code page; here names are UTF-8.
+    const fs::path accented = windows ? fs::path(L"caf\u00e9.dat") : fs::path(std::string("caf\xc3\xa9.dat"));
     std::ofstream(client.Path() / accented) << "3";
     const TStringList files = ListClientFiles(client.Dir());
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files[0], "a b\\c d\\e f.txt");
-    EXPECT_EQ(files[1].size(), 8u);
-    EXPECT_EQ(files[1].substr(0, 3), "caf");
+    EXPECT_EQ(files[1], LocalNameFrom(1252, "caf\xe9.dat"));
     EXPECT_EQ(files[2], "top.bin");
 
     // What the walker names, the publisher can read.
     ScratchFolder server;
     PublishServerFolder(client.Dir(), server.Dir(), AllNormal(client), {});
     EXPECT_TRUE(VerifyServerFolder(server.Dir()).empty());
+    // Only in a code page that holds its names: 1251 has no accented Latin letters.
+    TPublishDescription cyrillic = AllNormal(client);
+    cyrillic.CodePage = 1251;
+    ScratchFolder refused;
+    try {
+        PublishServerFolder(client.Dir(), refused.Dir(), cyrillic, {});
+        ADD_FAILURE() << "published a name code page 1251 cannot hold";
+    } catch (const EPublishError& error) {
+        EXPECT_NE(std::string(error.what()).find("caf"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("the list's code page 1251"), std::string::npos) << error.what();
+    }
 
     ScratchFolder cased;
     cased.Write("Data/x.dat", "1");
@@ -231,7 +243,7 @@ TEST(ListClientFiles, WalksSubFoldersWithSpacesAndSingleByteNames) {
     }
 
     ScratchFolder foreign;
-    std::ofstream(foreign.Path() / (windows ? fs::path(L"\u4e2d.dat") : fs::path("\xd0\xba.dat"))) << "x";
+    std::ofstream(foreign.Path() / (windows ? fs::path(L"\u4e2d.dat") : fs::path("\xff.dat"))) << "x";
     EXPECT_THROW(ListClientFiles(foreign.Dir()), EPublishError);
 }
 

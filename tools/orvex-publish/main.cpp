@@ -3,8 +3,10 @@
 #include "tools/common/Terminal.h"
 #include "tools/common/Version.h"
 
+#include "base/CodePage.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
+#include "base/Path.h"
 #include "formats/UpdateList.h"
 #include "tools/publish/KeyFiles.h"
 #include "tools/publish/PublishConfig.h"
@@ -40,6 +42,7 @@ enum ExitCode {
 struct TBuildArgs {
     std::string Client, Server, Config;
     std::optional<int32_t> Rev;
+    std::optional<unsigned> CodePage;
     bool Prune = false, Full = false, Quiet = false, Chunks = false, RemoveUnlisted = false, Unsigned = false;
     unsigned Jobs = 0;
     std::string SignKey, Channel;
@@ -74,14 +77,14 @@ public:
 
 fs::path Canonical(const std::string& path) {
     std::error_code ignored;
-    return fs::weakly_canonical(fs::absolute(path), ignored);
+    return fs::weakly_canonical(fs::absolute(FsPath(path)), ignored);
 }
 
 // The path of inner relative to outer with "\" between folders, or "" when inner is not inside.
 std::string ListedInside(const fs::path& outer, const fs::path& inner) {
     const fs::path relative = inner.lexically_relative(outer);
     if (relative.empty() || *relative.begin() == "..") return "";
-    std::string listed = relative.generic_string();
+    std::string listed = FromFsPath(relative);
     for (char& c : listed)
         if (c == '/') c = '\\';
     return listed;
@@ -95,7 +98,7 @@ void RequireFolder(const std::string& what, const std::string& path) {
 // The configuration CLIENT/publish.ini, the one --config names, or none.
 TPublishConfig LoadConfig(const TBuildArgs& args, std::string& configFile) {
     const bool configNamed = !args.Config.empty();
-    configFile = configNamed ? args.Config : (fs::path(args.Client) / DefaultConfigName).string();
+    configFile = configNamed ? args.Config : JoinPath(args.Client, DefaultConfigName);
     if (os::FileExists(configFile)) return LoadPublishConfig(configFile);
     if (configNamed) throw EExit(ExitBadConfig, "The configuration \"" + configFile + "\" does not exist");
     std::fprintf(stderr, "No %s in the client folder: every file is normal, no self entry, ModHosts 0\n",
@@ -119,6 +122,12 @@ TPublishDescription DescribeBuild(const TBuildArgs& args, const fs::path& client
         description.NextKeys.insert(description.NextKeys.end(), keys.begin(), keys.end());
     }
     description.RemoveUnlisted = args.RemoveUnlisted;
+    if (args.CodePage) {
+        if (const auto unusable = UnusableCodePage(*args.CodePage)) throw EExit(ExitUsage, "--codepage: " + *unusable);
+        description.CodePage = *args.CodePage;
+    } else if (config.CodePage) {
+        description.CodePage = *config.CodePage;
+    }
     return description;
 }
 
@@ -203,7 +212,7 @@ void PrintSummary(const TBuildArgs& args, const TPublishOptions& options, const 
 // Signed launchers refuse a list whose signature does not sign it: going unsigned must be meant.
 void RequireSigningKept(const TBuildArgs& args) {
     if (!args.SignKey.empty() || args.Unsigned) return;
-    if (os::FileExists((fs::path(args.Server) / ListSignatureName).string()))
+    if (os::FileExists(JoinPath(args.Server, ListSignatureName)))
         throw EExit(ExitUsage, "The server folder holds a signed list (" + std::string(ListSignatureName) +
                                    "): sign with --sign KEYFILE, or give --unsigned to publish without a signature "
                                    "(launchers holding UpdateKey then refuse the list)");
@@ -222,11 +231,14 @@ int Build(const TBuildArgs& args) {
     if (options.Signing && TrustedKeyCount(options.Signing->Key.PublicKey(), description.NextKeys) > MaxTrustedKeys)
         throw EExit(ExitUsage, "--next-key: with the signing key, launchers would trust more than " +
                                    std::to_string(MaxTrustedKeys) + " keys");
-    const bool hadList = os::FileExists((fs::path(args.Server) / PackedListName).string());
+    const bool hadList = os::FileExists(JoinPath(args.Server, PackedListName));
     if (!os::ForceDirectories(args.Server))
         throw EExit(ExitMissingFolder, "The server folder \"" + args.Server + "\" cannot be created");
-    options.OnFile = [&report](const TPublishedFile& file, TFileOutcome outcome, const TPublishProgress& progress) {
-        report.File(file, outcome, progress);
+    options.OnFile = [&report, &description](const TPublishedFile& file, TFileOutcome outcome,
+                                             const TPublishProgress& progress) {
+        TPublishedFile shown = file;  // named as this system names it, not in the list's code page
+        shown.Path = LocalListName(file.Path, description.CodePage);
+        report.File(shown, outcome, progress);
     };
     const TPublishSummary summary = PublishServerFolder(args.Client, args.Server, description, options);
     report.Done();
@@ -335,6 +347,11 @@ a dot or a space, no * ? " < > | or control characters, no path over 139 charact
 installation folder of up to 80 characters is assumed), no two paths differing only in letter case.
 Self is a single name of printable ASCII without % ! ^ & ( ).
 
+The list names files in the Windows ANSI code page of the players: --codepage N or CodePage=N in
+the configuration (default 1252, Western European; 1251 Cyrillic, 1250 Central European, ...). Names
+that code page cannot hold are refused (exit 5). Copies keep the files' own names, in UTF-8;
+launchers ask for them in UTF-8, percent-encoded.
+
 Rev is the published Rev plus 1 when any entry changed, unchanged otherwise. Files whose digest and
 copy size match the published list are not compressed again; a copy that is missing or not of the
 listed size is compressed again and named (--full compresses everything, for a copy damaged
@@ -391,6 +408,8 @@ CLI::App* AddBuildCommand(CLI::App& app, TBuildArgs& build) {
     buildCommand->add_option("SERVER", build.Server, "Folder the web server serves (created when missing)")->required();
     buildCommand->add_option("-c,--config", build.Config, "Publish configuration (default: CLIENT/publish.ini)");
     buildCommand->add_option("--rev", build.Rev, "Set Rev instead of counting it up");
+    buildCommand->add_option("--codepage", build.CodePage,
+                             "Windows code page of the players, which the list names files in (default: 1252)");
     buildCommand->add_flag("--prune", build.Prune, "Delete copies of files no longer in the client (with --chunks, also chunks the index no longer names), after the new list is in place");
     buildCommand->add_flag("--chunks", build.Chunks,
                            "Also write the chunk store (chunks/) and its index files.idx.zst for delta updates");

@@ -1,6 +1,7 @@
 // The files of a client folder as the list names them, and every entry that cannot be published.
 #include "tools/publish/ServerFolder.h"
 
+#include "base/CodePage.h"
 #include "base/Os.h"
 #include "base/Path.h"
 
@@ -20,21 +21,24 @@ struct TClientWalk {
 // and a device publish as an empty file.
 void ListFolderInto(const std::string& dir, const std::string& prefix, TClientWalk& walk) {
     std::vector<os::TFolderEntry> entries;
-    if (!os::ListFolder(dir, entries)) RaiseInOutError(os::LastError());
+    if (!os::ListFolder(dir, entries)) RaiseInOutError(os::LastError(), dir);
     for (const os::TFolderEntry& entry : entries) {
         const std::string listed = prefix + entry.Name;
         const std::string path = JoinPath(dir, entry.Name);
         const os::TEntryKind kind = os::EntryKind(path);
         if (!entry.Representable)
-            walk.Refusals.push_back(
-                Format("The name \"%s\" cannot be written in the list's single-byte code page", listed.c_str()));
+            walk.Refusals.push_back(Format("The name \"%s\" is not in this system's encoding (%s)", listed.c_str(),
+                                           LocalNameEncoding().c_str()));
         else if (kind == os::TEntryKind::Folder)
             ListFolderInto(path, listed + "\\", walk);
         else if (kind == os::TEntryKind::File)
             walk.Files.push_back(listed);
+        else if (kind == os::TEntryKind::Missing)  // Wine shows a name it cannot map by a short one
+            walk.Refusals.push_back(Format("\"%s\" is in its folder but does not open by that name (a name this "
+                                           "system cannot map back; under Wine: is the locale LANG names installed?)", listed.c_str()));
         else if (walk.Excluded && walk.Excluded(listed))
             continue;
-        else if (const auto refused = RefusedKind(path, listed))  // nothing: gone since the folder was read
+        else if (const auto refused = RefusedKind(path, listed))
             walk.Refusals.push_back(*refused);
     }
 }

@@ -24,7 +24,7 @@ void WriteInPlace(const std::string& target, const std::function<void(TStream& o
         TFileStream stream(temporary.Name(), FileMode::Create);
         write(stream);
     }
-    if (!temporary.Commit()) RaiseInOutError(os::LastError());
+    if (!temporary.Commit()) RaiseInOutError(os::LastError(), target);
 }
 
 void WriteFileInPlace(const std::string& target, const std::string& content) {

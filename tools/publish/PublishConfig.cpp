@@ -1,5 +1,6 @@
 #include "tools/publish/PublishConfig.h"
 
+#include "base/CodePage.h"
 #include "base/Profile.h"
 #include "base/Text.h"
 #include "tools/publish/FileText.h"
@@ -135,6 +136,15 @@ TPublishConfig LoadPublishConfig(const std::string& fileName) {
     for (const std::string& item : ReadList(fileName, "Hosts")) config.Hosts.push_back(ParseHost(fileName, item));
     if (config.ModHosts == 1 && config.Hosts.empty())
         Bad(fileName, "ModHosts", modHosts, "ModHosts=1 needs at least one Hosts entry, or clients fail");
+
+    const std::string codePage = Read(fileName, "CodePage");
+    if (codePage != Missing) {
+        int32_t number = 0;
+        if (!TryStrToInt(codePage, number) || number <= 0) Bad(fileName, "CodePage", codePage, "not a code page number");
+        if (const auto unusable = UnusableCodePage(static_cast<unsigned>(number)))
+            Bad(fileName, "CodePage", codePage, *unusable);
+        config.CodePage = static_cast<unsigned>(number);
+    }
 
     config.Critical = ReadList(fileName, "Critical");
     config.Exclude = ReadList(fileName, "Exclude");

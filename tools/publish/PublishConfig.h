@@ -4,6 +4,7 @@
 #include "base/Text.h"
 #include "tools/publish/ServerFolder.h"
 
+#include <optional>
 #include <string>
 
 namespace orvex {
@@ -23,9 +24,10 @@ struct TPublishConfig {
     std::vector<THostEntry> Hosts;
     TStringList Critical;     // patterns
     TStringList Exclude;      // patterns
+    std::optional<unsigned> CodePage;  // of the list's names; none: the publisher's default
 };
 
-// Reads [publish] of fileName: Self, ModHosts, and the lists Critical, Exclude and Hosts, each
+// Reads [publish] of fileName: Self, ModHosts, CodePage, and the lists Critical, Exclude and Hosts, each
 // "; "-separated and continued in Critical1, Critical2, ... Raises EPublishConfigError.
 TPublishConfig LoadPublishConfig(const std::string& fileName);
 

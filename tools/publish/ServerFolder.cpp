@@ -2,6 +2,7 @@
 
 #include "base/Os.h"
 #include "base/MemoryStream.h"
+#include "base/CodePage.h"
 #include "base/Path.h"
 #include "base/Stream.h"
 #include "base/Text.h"
@@ -43,13 +44,35 @@ std::string Unpublishable(const std::string& path, const std::string& reason) {
     return Format("\"%s\" %s: it cannot be published", os::NativePath(path).c_str(), reason.c_str());
 }
 
-// The path as listed, with "\" between folders; refuses paths a launcher would refuse (the rule
-// of base/Path, for an installation in a folder of the assumed length).
-std::string ListedPath(const std::string& path, const TInstallPlace& place, TStringList& refusals) {
-    std::string listed = path;
-    std::replace(listed.begin(), listed.end(), '/', '\\');
-    if (const auto reason = RefusedListPath(listed, place)) refusals.push_back(Unpublishable(path, *reason));
-    return listed;
+// The path with "\" between folders, as this system names it.
+std::string ListedPath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// The path as the list names it, in the list's code page; refuses paths that code page cannot
+// hold and those a launcher would refuse (the rule of base/Path, for an installation in a folder
+// of the assumed length).
+std::string ListName(const std::string& path, unsigned codePage, const TInstallPlace& place, TStringList& refusals) {
+    const std::optional<std::string> listed = LocalNameIn(codePage, ListedPath(path));
+    if (!listed) {
+        refusals.push_back(
+            Format("The name \"%s\" cannot be written in the list's code page %u", path.c_str(), codePage));
+        return path;
+    }
+    if (const auto reason = RefusedListPath(*listed, place)) refusals.push_back(Unpublishable(path, *reason));
+    return *listed;
+}
+
+bool BeyondAscii(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+bool NamesBeyondAscii(const TPublishedFolder& folder) {
+    const auto any = [](const std::vector<TPublishedFile>& files) {
+        return std::any_of(files.begin(), files.end(), [](const TPublishedFile& file) { return BeyondAscii(file.Path); });
+    };
+    return any(folder.Critical) || any(folder.Normal);
 }
 
 void CheckSelfName(const std::string& name, const TInstallPlace& place, TStringList& refusals) {
@@ -149,6 +172,8 @@ std::string FormatUpdateList(const TPublishDescription& description, const TPubl
     line(OpeningTag(SettingsSection));
     line(std::string(RevKey) + "|" + IntToStr(description.Rev));
     line(std::string(ModHostsKey) + "|" + IntToStr(description.ModHosts));
+    // Only where it matters, so a list of ASCII names reads as it always did.
+    if (NamesBeyondAscii(folder)) line(std::string(CodePageKey) + "|" + std::to_string(description.CodePage));
     if (!folder.IndexHash.empty()) line(std::string(IndexKey) + "|" + folder.IndexHash);
     if (description.RemoveUnlisted) line(std::string(RemoveUnlistedKey) + "|1");
     line(ClosingTag(SettingsSection));
@@ -198,9 +223,10 @@ namespace {
 // Each listed file once, however often it is listed: the self file, then the critical, then the
 // normal files, with the size of each.
 struct TPublishPlan {
-    TStringList Critical;  // as listed
+    TStringList Critical;  // as this system names them, "\" between folders
     TStringList Normal;
     TStringList Sources;
+    TStringList ListNames;  // by plan index: as the list names them, in its code page
     std::map<std::string, std::size_t> IndexOf;
     std::vector<int64_t> Sizes;
     // Largest first, so no large file starts last on one core while the others idle.
@@ -213,16 +239,25 @@ TPublishPlan PlanPublish(const std::string& clientDir, const TPublishDescription
     // length, whose launcher is the self entry.
     TInstallPlace place;
     place.LauncherName = description.SelfName;
+    if (const auto unusable = UnusableCodePage(description.CodePage)) throw EPublishError(*unusable);
     TStringList refusals;
     if (!description.SelfName.empty()) CheckSelfName(description.SelfName, place, refusals);
     for (const THostEntry& host : description.Hosts) CheckHost(host, refusals);
     TPublishPlan plan;
-    for (const std::string& path : description.CriticalFiles)
-        plan.Critical.push_back(ListedPath(path, place, refusals));
-    for (const std::string& path : description.NormalFiles) plan.Normal.push_back(ListedPath(path, place, refusals));
+    std::map<std::string, std::string> listNames;  // by the path as this system names it
+    const auto take = [&](const std::string& path, TStringList& into) {
+        into.push_back(ListedPath(path));
+        listNames.emplace(into.back(), ListName(path, description.CodePage, place, refusals));
+    };
+    for (const std::string& path : description.CriticalFiles) take(path, plan.Critical);
+    for (const std::string& path : description.NormalFiles) take(path, plan.Normal);
+    // Printable ASCII, or refused above by the self rule.
+    if (!description.SelfName.empty()) listNames.emplace(description.SelfName, description.SelfName);
 
-    const auto add = [&plan](const std::string& listed) {
-        if (plan.IndexOf.emplace(listed, plan.Sources.size()).second) plan.Sources.push_back(listed);
+    const auto add = [&plan, &listNames](const std::string& listed) {
+        if (!plan.IndexOf.emplace(listed, plan.Sources.size()).second) return;
+        plan.Sources.push_back(listed);
+        plan.ListNames.push_back(listNames.at(listed));
     };
     if (!description.SelfName.empty()) add(description.SelfName);
     for (const std::string& path : plan.Critical) add(path);
@@ -319,22 +354,24 @@ TFileResults CompressOrReuse(const TPublishPlan& plan, const std::string& client
     std::mutex reportLock;
     ParallelFor(plan.Order.size(), options.Threads, [&](std::size_t k) {
         const std::size_t i = plan.Order[k];
-        const std::string& listed = plan.Sources[i];
-        const std::string source = JoinPath(clientDir, listed);
+        // The copy and the index go by the file's own name, the entry by the list's.
+        const std::string& local = plan.Sources[i];
+        const std::string& listed = plan.ListNames[i];
+        const std::string source = JoinPath(clientDir, local);
         const auto known = options.Incremental ? previous.Entries.find(listed) : previous.Entries.end();
         std::optional<std::string> damage;
         const TFileOutcome outcome =
             CompressOrReuseOne(source, listed, known == previous.Entries.end() ? nullptr : &known->second,
-                               JoinPath(serverDir, listed + PackedSuffix), staged, published[i], damage);
+                               JoinPath(serverDir, local + PackedSuffix), staged, published[i], damage);
         TStoredFile chunked;
         if (options.Chunks)
-            results.Chunked[i] = ChunkOrReuse(source, listed, plan.Sizes[i], outcome == TFileOutcome::Reused,
+            results.Chunked[i] = ChunkOrReuse(source, Utf8Name(local), plan.Sizes[i], outcome == TFileOutcome::Reused,
                                               serverDir, previousChunks, claims, chunked);
         const std::lock_guard<std::mutex> lock(reportLock);
         summary.ChunksWritten += chunked.ChunksWritten;
         summary.ChunksReplaced += chunked.ChunksReplaced;
         summary.ChunkBytesWritten += chunked.BytesWritten;
-        if (damage) summary.CopiesReplaced.push_back(os::NativePath(listed + PackedSuffix) + " " + *damage);
+        if (damage) summary.CopiesReplaced.push_back(os::NativePath(local + PackedSuffix) + " " + *damage);
         ++progress.FilesDone;
         progress.BytesDone += plan.Sizes[i];
         if (outcome == TFileOutcome::Compressed) {

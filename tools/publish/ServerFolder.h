@@ -1,6 +1,7 @@
 #pragma once
 // Builds the folder an update server publishes: files.lst, files.lst.bz2 and one bzip2 copy of every
 // listed client file under its relative path.
+#include "base/CodePage.h"
 #include "base/Exceptions.h"
 #include "base/Text.h"
 #include "formats/ReleaseAnnouncement.h"
@@ -38,6 +39,9 @@ struct TPublishDescription {
     std::vector<minisign::TPublicKey> NextKeys;
     // Launchers that know it remove the files an earlier list named and this one does not.
     bool RemoveUnlisted = false;
+    // The single-byte Windows code page the list names files in: the ANSI code page of the players.
+    // Copies keep the files' own names, in UTF-8 on the server.
+    unsigned CodePage = DefaultListCodePage;
 };
 
 // One entry as listed: PATH with "\" between folders, MD5 of the file, SIZE of its compressed copy.

@@ -1,5 +1,6 @@
 #include "tools/publish/ServerVerify.h"
 
+#include "base/CodePage.h"
 #include "base/Exceptions.h"
 #include "base/Os.h"
 #include "base/Path.h"
@@ -49,7 +50,7 @@ void CheckNumber(const std::string& key, const std::string& value, TStringList& 
 
 // Checks the entry's fields; adds its copy to copies when they are sound.
 void CheckEntry(const std::string& serverDir, const std::string& section, const std::string& line, bool self,
-                const TInstallPlace& place, TStringList& problems, std::vector<TCopyCheck>& copies) {
+                const TInstallPlace& place, unsigned codePage, TStringList& problems, std::vector<TCopyCheck>& copies) {
     const std::string where = section + " entry \"" + line + "\"";
     const TListEntry entry = SplitListEntry(line);
     if (entry.FieldCount != 3) {
@@ -59,7 +60,6 @@ void CheckEntry(const std::string& serverDir, const std::string& section, const 
     TCopyCheck check;
     check.Where = where;
     check.MD5 = entry.MD5;
-    check.Path = entry.Path;
     bool sound = true;
     // The launcher's rule; a path leaving the installation would leave this folder too.
     if (const auto reason = self ? RefusedSelfName(entry.Path, place) : RefusedListPath(entry.Path, place)) {
@@ -76,10 +76,14 @@ void CheckEntry(const std::string& serverDir, const std::string& section, const 
         sound = false;
     }
     if (!sound) return;
-    std::string relative = entry.CopyName();
+    // The copy goes by the file's own name, which the list writes in its code page.
+    TListEntry local = entry;
+    local.Path = LocalListName(entry.Path, codePage);
+    std::string relative = local.CopyName();
     std::replace(relative.begin(), relative.end(), '/', '\\');
     check.Copy = JoinPath(serverDir, relative);
-    check.Name = entry.CopyAddress();
+    check.Name = local.CopyAddress();
+    check.Path = Utf8Name(local.Path);  // as the chunk index names it
     copies.push_back(std::move(check));
 }
 
@@ -227,12 +231,15 @@ TServerCheck CheckServerFolder(const std::string& serverDir, const TVerifyOption
     TInstallPlace place;
     if (!IsEmptySection(list.Self)) place.LauncherName = SplitListEntry(list.Self[0]).Path;
     std::vector<TCopyCheck> copies;
-    if (!IsEmptySection(list.Self)) CheckEntry(serverDir, SelfSection, list.Self[0], true, place, problems, copies);
+    TListFile listFile = TListFile::FromText(text);
+    const unsigned codePage = ListCodePage(listFile);
+    if (!IsEmptySection(list.Self))
+        CheckEntry(serverDir, SelfSection, list.Self[0], true, place, codePage, problems, copies);
     TCaseTwins twins;
     for (const auto& [name, section] : {std::pair{CriticalSection, &list.Critical}, std::pair{NormalSection, &list.Normal}})
         if (!IsEmptySection(*section))
             for (const std::string& line : *section) {
-                CheckEntry(serverDir, name, line, false, place, problems, copies);
+                CheckEntry(serverDir, name, line, false, place, codePage, problems, copies);
                 if (const auto earlier = twins.EarlierOf(SplitListEntry(line).Path))
                     problems.push_back(std::string(name) + " entry \"" + line + "\": differs only in letter case from \"" +
                                        *earlier + "\", listed before it: launchers leave it out");

@@ -62,20 +62,20 @@ void TStagedFiles::PlaceAll(const std::string& mark) {
     const std::lock_guard<std::mutex> lock(FLock);
     if (FPlaced == FEntries.size()) {
         // An earlier publish stopped after its last rename: this one found the folder whole.
-        if (os::FileExists(mark) && !os::DeleteFile(mark)) RaiseInOutError(os::LastError());
+        if (os::FileExists(mark) && !os::DeleteFile(mark)) RaiseInOutError(os::LastError(), mark);
         return;
     }
     WriteFileWhole(mark, "a publish is putting its files in place, or was stopped while it did\n");
     for (; FPlaced < FEntries.size(); ++FPlaced) {
         const TEntry& entry = FEntries[FPlaced];
         if (entry.Temporary.empty()) {
-            if (os::FileExists(entry.Target) && !os::DeleteFile(entry.Target)) RaiseInOutError(os::LastError());
+            if (os::FileExists(entry.Target) && !os::DeleteFile(entry.Target)) RaiseInOutError(os::LastError(), entry.Target);
         } else if (!os::ReplaceFile(entry.Temporary, entry.Target)) {
             const int code = os::LastError();
             throw EFCreateError(Format(SFCreateError, entry.Target.c_str(), os::ErrorText(code).c_str()));
         }
     }
-    if (!os::DeleteFile(mark)) RaiseInOutError(os::LastError());
+    if (!os::DeleteFile(mark)) RaiseInOutError(os::LastError(), mark);
 }
 
 bool IsPublishTemporary(const std::string& name) {
