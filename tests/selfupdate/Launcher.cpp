@@ -51,6 +51,7 @@ public:
     void SaveListTrust(const std::string&, const std::string& listSeq) override {
         Note("events.log", "trust:" + listSeq);
     }
+    void SaveRolloutNumber(const std::string&) override {}
     void LockButtons() override { Note("events.log", "lock"); }
     void UnlockButtons() override { Note("events.log", "unlock"); }
     void Notice(const std::string& text) override { Note("events.log", "notice:" + text); }
