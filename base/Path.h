@@ -2,7 +2,6 @@
 // Paths as the program writes them ("\" between folders, "/" taken too where a path comes from a
 // list or a user): joining a folder and a relative path, and which paths an update list may name.
 #include <cstddef>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -70,10 +69,6 @@ struct TInstallPlace {
 // The installation in folder (with its final delimiter) on the system this program runs on.
 TInstallPlace LocalInstallPlace(const std::string& folder, const std::string& launcherName);
 
-// A path of the program as std::filesystem takes it, and back: on Windows through UTF-16 from the
-// ANSI code page the program's paths are in, which std::filesystem would not take narrow paths in.
-std::filesystem::path FsPath(const std::string& path);
-std::string FromFsPath(const std::filesystem::path& path);
 
 namespace detail {
 // The longest full path this system opens, without the final NUL (MAX_PATH or PATH_MAX, less one).

@@ -3,7 +3,6 @@
 #include "formats/UpdateList.h"
 
 #include <algorithm>
-#include <sstream>
 
 namespace orvex {
 
@@ -24,6 +23,22 @@ std::vector<std::string> Fields(const std::string& line) {
 }
 
 const std::string SettingsEnd = "[/" + std::string(SettingsSection) + "]\r\n";
+
+// The lines of text (each with its line end, the last one without when it has none).
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+std::string WithoutLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
 
 }  // namespace
 
@@ -64,11 +79,8 @@ std::optional<TReleaseAnnouncement> ParseAnnouncement(const std::string& line) {
 
 std::vector<TReleaseAnnouncement> AnnouncementsOf(const std::string& listText) {
     std::vector<TReleaseAnnouncement> found;
-    std::istringstream lines(listText.substr(0, listText.find(SettingsEnd)));
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (auto announcement = ParseAnnouncement(line)) found.push_back(std::move(*announcement));
-    }
+    for (const std::string& line : LinesOf(listText.substr(0, listText.find(SettingsEnd))))
+        if (auto announcement = ParseAnnouncement(WithoutLineEnd(line))) found.push_back(std::move(*announcement));
     return found;
 }
 
@@ -76,12 +88,8 @@ std::string WithAnnouncements(const std::string& listText, const std::vector<TRe
     const std::size_t end = listText.find(SettingsEnd);
     if (end == std::string::npos) return listText;
     std::string settings;
-    std::istringstream lines(listText.substr(0, end));
-    for (std::string line; std::getline(lines, line);) {
-        std::string bare = line;
-        if (!bare.empty() && bare.back() == '\r') bare.pop_back();
-        if (!ParseAnnouncement(bare)) settings += line + "\n";
-    }
+    for (const std::string& line : LinesOf(listText.substr(0, end)))
+        if (!ParseAnnouncement(WithoutLineEnd(line))) settings += line;
     for (const TReleaseAnnouncement& announcement : announcements) settings += FormatAnnouncement(announcement) + "\r\n";
     return settings + listText.substr(end);
 }

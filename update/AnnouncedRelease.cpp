@@ -12,6 +12,9 @@
 #include "update/RunSettings.h"
 #include "update/SignedList.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <random>
 
 namespace orvex {
@@ -25,9 +28,15 @@ std::string ReleaseIndexAddress(const std::string& name) {
     return std::string(ReleasesFolder) + "/" + name + "/" + ChunkIndexName;
 }
 
+// Seeded from the clock and this process's addresses rather than std::random_device, which would
+// bring the C++ locale machinery into the launcher; a rollout needs spread, not secrecy.
 int NewRolloutNumber() {
-    std::random_device device;
-    return std::uniform_int_distribution<int>(0, RolloutScale - 1)(device);
+    static std::atomic<uint64_t> drawn{0};
+    const int local = 0;
+    std::seed_seq seed{static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count()),
+                       static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(&local)), ++drawn};
+    std::mt19937 generator(seed);
+    return std::uniform_int_distribution<int>(0, RolloutScale - 1)(generator);
 }
 
 std::optional<TFetchedList> FetchAnnouncedList(const TReleaseAnnouncement& announcement, const TRunSettings& settings,

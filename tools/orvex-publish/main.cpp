@@ -5,6 +5,7 @@
 
 #include "base/CodePage.h"
 #include "base/Exceptions.h"
+#include "base/FsPath.h"
 #include "base/Os.h"
 #include "base/Path.h"
 #include "formats/UpdateList.h"
